@@ -1,0 +1,86 @@
+#include "app/my_app.h"
+
+#include "display/full_screen_display.h"
+#include "preparation/run_preparation.h"
+#include "results/result_files.h"
+#include "results/result_viewer.h"
+#include "run/ms_timer.h"
+#include "run/run_sequence.h"
+
+namespace pyokoran {
+
+CMyApp::CMyApp(Platform& platform)
+    : program_(std::make_unique<Program>(platform)), frame_(*this) {}
+
+int CMyApp::InitInstance() {
+  Program& p = *program_;
+  screen_ = p.platform.GetScreenSize();
+  if (!p.platform.CreateMainWindow(kProgramName, kCaptionLine, frame_)) return 0;
+  if (!InitDisplay(p.platform, p.display)) return 0;
+  InitMsTimer(p.platform, p.timer);
+  p.settings_file.Load(kProgramName);
+  ReadSettings(p.settings_file, p.settings);
+  return 1;
+}
+
+int CMyApp::ExitInstance() {
+  Program& p = *program_;
+  StopMsTimer(p.platform, p.timer);
+  StoreSettings(p.settings_file, p.settings);
+  p.settings_file.Save();
+  return 0;
+}
+
+int CMyApp::Run() {
+  int code = 0;
+  if (InitInstance()) {
+    code = program_->platform.RunMessageLoop();
+  } else {
+    program_->platform.DestroyMainWindow();
+  }
+  int exit_code = ExitInstance();
+  ShutdownDisplay(program_->platform, program_->display);
+  return code != 0 ? code : exit_code;
+}
+
+void CMainFrame::OnCommand(int command) {
+  switch (command) {
+    case ID_APP_EXIT: OnExit(); break;
+    case ID_APP_ABOUT: OnAbout(); break;
+    case ID_START: OnStart(); break;
+    case ID_SHOW_RESULT: ShowResults(app_.program()); break;
+    default: break;
+  }
+}
+
+void CMainFrame::OnLeftButtonDown() { OnStart(); }
+
+void CMainFrame::OnKeyDown(int virtual_key) {
+  if (virtual_key == VK_ESCAPE) RestoreMainWindow();
+}
+
+void CMainFrame::OnDestroy() {
+  Program& p = app_.program();
+  ShutdownDisplay(p.platform, p.display);
+}
+
+void CMainFrame::OnStart() {
+  Program& p = app_.program();
+  if (!PrepareRun(p)) return;
+  p.platform.CreateExperimentWindow(p.touch_wnd);
+  BindClipper(p.platform, p.display, WindowId::Experiment);
+  int completed = RunSequence(p);
+  WriteResultFiles(p, completed);
+  BindClipper(p.platform, p.display, WindowId::Main);
+  p.platform.DestroyExperimentWindow();
+  RestoreMainWindow();
+  ShowResults(p);
+}
+
+void CMainFrame::OnExit() { app_.program().platform.CloseMainWindow(); }
+
+void CMainFrame::OnAbout() { app_.program().platform.ShowAboutBox(); }
+
+void CMainFrame::RestoreMainWindow() { app_.program().platform.RestoreMainWindow(); }
+
+}  // namespace pyokoran

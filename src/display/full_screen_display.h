@@ -1,0 +1,68 @@
+// The display object: the 1024 x 768 stage, its fit into the screen, and the table of
+// off-screen surfaces.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "display/surface.h"
+#include "platform/platform.h"
+
+namespace pyokoran {
+
+constexpr int32_t kStageWidth = 1024;
+constexpr int32_t kStageHeight = 768;
+constexpr int32_t SURFACE_PRIMARY = -1;
+constexpr int32_t SURFACE_STAGE = -2;
+constexpr uint32_t KEY_GREEN = 0x00FF00;
+
+struct SurfaceSlot {
+  Surface surface;
+  bool created = false;
+  int32_t width = 0;
+  int32_t height = 0;
+  int32_t locked = 0;
+  uint32_t* pixels = nullptr;  // first pixel while locked
+};
+
+struct SurfaceTable {
+  std::vector<SurfaceSlot> slots;  // index = surface index
+  int32_t count() const { return int32_t(slots.size()); }
+};
+
+struct StageGeometry {
+  int32_t screen_width = 0;
+  int32_t screen_height = 0;
+  int32_t stage_width = 0;
+  int32_t stage_height = 0;
+  Rect stage_rect;
+  Rect source_rect;
+};
+
+struct FullScreenDisplay {
+  bool initialised = false;
+  SurfaceSlot primary;
+  SurfaceSlot stage;
+  StageGeometry geometry;
+  SurfaceTable surfaces;
+};
+
+struct StagePoint {
+  int32_t x = 0;
+  int32_t y = 0;
+};
+
+// 1 when the display is ready; 0 makes start-up fail.
+int InitDisplay(Platform& platform, FullScreenDisplay& display);
+// Frames are shown through the given window from now on.
+void BindClipper(Platform& platform, FullScreenDisplay& display, WindowId window);
+// Shows the stage surface in stage_rect.
+void PresentFrame(Platform& platform, FullScreenDisplay& display);
+// Releases every surface and the display; harmless when repeated.
+void ShutdownDisplay(Platform& platform, FullScreenDisplay& display);
+// The largest centred 4:3 rectangle of the screen.
+Rect FitStage(int32_t screen_width, int32_t screen_height);
+// A screen point to stage pixels, unclamped.
+StagePoint ScreenToStage(const StageGeometry& geometry, int32_t x, int32_t y);
+
+}  // namespace pyokoran

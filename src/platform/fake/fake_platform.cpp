@@ -1,0 +1,184 @@
+#include "platform/fake/fake_platform.h"
+
+#include "app/program.h"
+
+namespace pyokoran {
+
+void FakePlatform::SetKeyDown(int virtual_key, bool down) {
+  KeyState& k = keys_[virtual_key];
+  if (down && !k.down) k.pressed = true;
+  k.down = down;
+}
+
+void FakePlatform::PressKey(int virtual_key) {
+  keys_[virtual_key].pressed = true;
+}
+
+void FakePlatform::AdvanceMs(int32_t ms) {
+  for (int32_t i = 0; i < ms && tick_; ++i) {
+    int32_t next = tick_->load(std::memory_order_relaxed) + 1;
+    tick_->store(next, std::memory_order_relaxed);
+    virtual_us_ += 1000;
+    if (hook_) hook_(next);
+  }
+}
+
+ScreenSize FakePlatform::GetScreenSize() { return screen; }
+
+bool FakePlatform::CreateMainWindow(const std::string& t, const std::string& caption,
+                                    MainWindowHandler& handler) {
+  calls.push_back("CreateMainWindow");
+  if (!main_window_ok) return false;
+  title = t;
+  caption_line = caption;
+  main_handler_ = &handler;
+  main_window_open = true;
+  return true;
+}
+
+void FakePlatform::RestoreMainWindow() { calls.push_back("RestoreMainWindow"); }
+
+void FakePlatform::CloseMainWindow() {
+  calls.push_back("CloseMainWindow");
+  DestroyMainWindow();
+}
+
+void FakePlatform::DestroyMainWindow() {
+  if (!main_handler_) return;
+  calls.push_back("DestroyMainWindow");
+  MainWindowHandler* handler = main_handler_;
+  main_handler_ = nullptr;
+  main_window_open = false;
+  handler->OnDestroy();
+}
+
+int FakePlatform::RunMessageLoop() {
+  calls.push_back("RunMessageLoop");
+  while (main_handler_ && !main_window_actions.empty()) {
+    auto action = std::move(main_window_actions.front());
+    main_window_actions.pop_front();
+    action(*main_handler_);
+  }
+  if (main_handler_) CloseMainWindow();
+  return 0;
+}
+
+bool FakePlatform::CreateExperimentWindow(PointerHandler& handler) {
+  calls.push_back("CreateExperimentWindow");
+  pointer_ = &handler;
+  experiment_window_open = true;
+  handler.OnActivate(true);
+  return true;
+}
+
+void FakePlatform::DestroyExperimentWindow() {
+  calls.push_back("DestroyExperimentWindow");
+  if (pointer_) pointer_->OnCloseOrDestroy();
+  pointer_ = nullptr;
+  experiment_window_open = false;
+}
+
+void FakePlatform::ShowMessage(const std::string& text, const std::string& caption,
+                               MessageIcon icon) {
+  calls.push_back("ShowMessage");
+  messages.push_back({text, caption, icon});
+  if (on_message) on_message(text, caption);
+}
+
+void FakePlatform::ShowAboutBox() {
+  calls.push_back("ShowAboutBox");
+  ++about_boxes;
+}
+
+int FakePlatform::ShowConditionDialog(CSubject& dialog) {
+  calls.push_back("ShowConditionDialog");
+  ConditionControls controls = dialog.ToControls();
+  dialogs_opened.push_back(controls);
+  for (;;) {
+    if (dialog_answers.empty()) return IDCANCEL;
+    DialogAnswer answer = std::move(dialog_answers.front());
+    dialog_answers.pop_front();
+    if (!answer.ok) return IDCANCEL;
+    if (answer.edit) answer.edit(controls);
+    int failed = dialog.FromControls(controls);
+    if (failed == 0) return IDOK;
+    // The number message; the dialog stays open with what was typed.
+    ShowMessage(CSubject::NumberMessage(failed), kApplicationTitle, MessageIcon::Exclamation);
+    dialog_number_fields.push_back(failed);
+  }
+}
+
+void FakePlatform::ShowResultDialog(const ResultDialogContent& content) {
+  calls.push_back("ShowResultDialog");
+  result_dialogs.push_back(content);
+}
+
+void FakePlatform::PumpEvents() {
+  if (on_pump) on_pump();
+}
+
+void FakePlatform::YieldSlice() { AdvanceMs(yield_ms); }
+
+bool FakePlatform::KeyActive(int virtual_key) {
+  KeyState& k = keys_[virtual_key];
+  bool active = k.down || k.pressed;
+  k.pressed = false;
+  return active;
+}
+
+bool FakePlatform::InitDisplay() {
+  calls.push_back("InitDisplay");
+  return display_ok;
+}
+
+void FakePlatform::BindPresentWindow(WindowId window) {
+  calls.push_back(window == WindowId::Main ? "BindPresentWindow(Main)"
+                                           : "BindPresentWindow(Experiment)");
+  present_window = window;
+}
+
+void FakePlatform::Present(const Surface& stage, const Rect& stage_rect) {
+  ++frames_presented;
+  last_frame = stage;
+  last_stage_rect = stage_rect;
+  if (refresh_hz > 0 && tick_) {
+    // Wait for the next refresh of the virtual display.
+    int64_t period_us = 1000000 / refresh_hz;
+    int64_t next_us = (virtual_us_ / period_us + 1) * period_us;
+    while (tick_ && virtual_us_ + 1000 <= next_us) AdvanceMs(1);
+    virtual_us_ = next_us;
+  }
+}
+
+void FakePlatform::DrawText(Surface&, const Rect&, const std::string& text, int32_t,
+                            uint32_t) {
+  drawn_texts.push_back(text);
+}
+
+void FakePlatform::ShutdownDisplay() { calls.push_back("ShutdownDisplay"); }
+
+bool FakePlatform::TickClockHasMsResolution() { return clock_has_ms_resolution; }
+
+bool FakePlatform::StartTickThread(std::atomic<int32_t>& tick, void (*hook)(int32_t)) {
+  calls.push_back("StartTickThread");
+  if (!tick_thread_ok) return false;
+  tick_ = &tick;
+  hook_ = hook;
+  virtual_us_ = 0;
+  return true;
+}
+
+void FakePlatform::StopTickThread() {
+  if (tick_) calls.push_back("StopTickThread");
+  tick_ = nullptr;
+  hook_ = nullptr;
+}
+
+int64_t FakePlatform::CurrentTime() { return now_seconds; }
+
+void FakePlatform::PlayWav(const std::vector<uint8_t>* wav) {
+  ++sounds_played;
+  last_sound = wav;
+}
+
+}  // namespace pyokoran

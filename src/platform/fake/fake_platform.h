@@ -1,0 +1,127 @@
+// A scripted platform for tests and headless tools: answers message boxes and dialogs from a
+// script and records what was shown, injects key states and pointer events, runs a virtual
+// millisecond clock, and keeps presented frames in memory. No thread, no window, no sound.
+#pragma once
+
+#include <atomic>
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "display/surface.h"
+#include "platform/platform.h"
+#include "settings/condition_dialog.h"
+
+namespace pyokoran {
+
+class FakePlatform : public Platform {
+ public:
+  // ---- Script ---------------------------------------------------------------------------
+  ScreenSize screen{1920, 1080};
+  bool main_window_ok = true;
+  bool display_ok = true;
+  bool clock_has_ms_resolution = true;
+  bool tick_thread_ok = true;
+  int64_t now_seconds = 1399435509;  // calendar time answered by CurrentTime
+
+  // One answer to the condition dialog: OK after edit has changed the controls, or Cancel.
+  // With no answer left the dialog is cancelled.
+  struct DialogAnswer {
+    bool ok = true;
+    std::function<void(ConditionControls&)> edit;
+  };
+  std::deque<DialogAnswer> dialog_answers;
+
+  // Run one after the other by RunMessageLoop, as if the user did them in the main window;
+  // the loop then closes the window if nothing did.
+  std::deque<std::function<void(MainWindowHandler&)>> main_window_actions;
+
+  // Called at every PumpEvents, ShowMessage and Present, for tests that act at a moment.
+  std::function<void()> on_pump;
+  std::function<void(const std::string& text, const std::string& caption)> on_message;
+
+  // Virtual time: each YieldSlice advances the tick by yield_ms; each Present advances it to
+  // the next refresh of a display running at refresh_hz (0 = presents take no time).
+  int32_t yield_ms = 1;
+  int32_t refresh_hz = 60;
+
+  // ---- Record ---------------------------------------------------------------------------
+  struct Message {
+    std::string text;
+    std::string caption;
+    MessageIcon icon = MessageIcon::None;
+  };
+  std::vector<Message> messages;
+  std::vector<ConditionControls> dialogs_opened;  // the controls as each dialog opened
+  std::vector<int> dialog_number_fields;  // the field each number message was about
+  std::vector<ResultDialogContent> result_dialogs;
+  std::vector<std::string> calls;  // window and display calls, in order
+  std::vector<std::string> drawn_texts;
+  int about_boxes = 0;
+  int frames_presented = 0;
+  Surface last_frame;
+  Rect last_stage_rect;
+  int sounds_played = 0;
+  const std::vector<uint8_t>* last_sound = nullptr;
+  bool main_window_open = false;
+  bool experiment_window_open = false;
+  WindowId present_window = WindowId::Main;
+
+  // ---- Test controls --------------------------------------------------------------------
+  void SetKeyDown(int virtual_key, bool down);
+  void PressKey(int virtual_key);  // pressed and released: active at the next query only
+  // Adds ms to the virtual tick (only while the tick thread runs), calling the hook per ms.
+  void AdvanceMs(int32_t ms);
+  bool tick_running() const { return tick_ != nullptr; }
+  PointerHandler* pointer() { return pointer_; }
+  MainWindowHandler* main_window() { return main_handler_; }
+
+  // ---- Platform -------------------------------------------------------------------------
+  ScreenSize GetScreenSize() override;
+  bool CreateMainWindow(const std::string& title, const std::string& caption_line,
+                        MainWindowHandler& handler) override;
+  void RestoreMainWindow() override;
+  void CloseMainWindow() override;
+  void DestroyMainWindow() override;
+  int RunMessageLoop() override;
+  bool CreateExperimentWindow(PointerHandler& handler) override;
+  void DestroyExperimentWindow() override;
+  void ShowMessage(const std::string& text, const std::string& caption,
+                   MessageIcon icon) override;
+  void ShowAboutBox() override;
+  int ShowConditionDialog(CSubject& dialog) override;
+  void ShowResultDialog(const ResultDialogContent& content) override;
+  void PumpEvents() override;
+  void YieldSlice() override;
+  bool KeyActive(int virtual_key) override;
+  bool InitDisplay() override;
+  void BindPresentWindow(WindowId window) override;
+  void Present(const Surface& stage, const Rect& stage_rect) override;
+  void DrawText(Surface& surface, const Rect& rect, const std::string& text, int32_t height,
+                uint32_t colour) override;
+  void ShutdownDisplay() override;
+  bool TickClockHasMsResolution() override;
+  bool StartTickThread(std::atomic<int32_t>& tick, void (*hook)(int32_t)) override;
+  void StopTickThread() override;
+  int64_t CurrentTime() override;
+  void PlayWav(const std::vector<uint8_t>* wav) override;
+
+  std::string title;
+  std::string caption_line;
+
+ private:
+  struct KeyState {
+    bool down = false;
+    bool pressed = false;
+  };
+  std::map<int, KeyState> keys_;
+  std::atomic<int32_t>* tick_ = nullptr;
+  void (*hook_)(int32_t) = nullptr;
+  int64_t virtual_us_ = 0;  // time since the tick thread started, for refresh pacing
+  MainWindowHandler* main_handler_ = nullptr;
+  PointerHandler* pointer_ = nullptr;
+};
+
+}  // namespace pyokoran

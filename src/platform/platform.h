@@ -1,0 +1,177 @@
+// The services the program needs from the system: windows, modal dialogs, message boxes,
+// event delivery, key state, pointer and touch, presenting frames, text drawing, the
+// millisecond tick thread, sound and the clock. Everything else in the program reaches the
+// system only through this interface. Two implementations: QtPlatform (platform/qt) for the
+// real program and FakePlatform (platform/fake) for tests and headless tools.
+//
+// Unless a contract says otherwise, every operation is called on the user-interface thread.
+// Text passed in and out is UTF-8, except where a contract names code page 932.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace pyokoran {
+
+struct Surface;
+class CSubject;
+
+// Dialog results, as the program's dialogs end.
+constexpr int IDOK = 1;
+constexpr int IDCANCEL = 2;
+
+// Main window commands (menu 101).
+constexpr int ID_APP_EXIT = 40001;
+constexpr int ID_APP_ABOUT = 40002;
+constexpr int ID_START = 40005;
+constexpr int ID_SHOW_RESULT = 40007;
+
+// Virtual keys the program looks at.
+constexpr int VK_RETURN = 0x0D;
+constexpr int VK_ESCAPE = 0x1B;
+
+enum class MessageIcon { None, Stop, Exclamation };
+
+struct ScreenSize {
+  int32_t width = 0;
+  int32_t height = 0;
+};
+
+// Left, top, right, bottom; right and bottom exclusive.
+struct Rect {
+  int32_t left = 0;
+  int32_t top = 0;
+  int32_t right = 0;
+  int32_t bottom = 0;
+  friend bool operator==(const Rect&, const Rect&) = default;
+};
+
+// Which window frames are presented through.
+enum class WindowId { Main, Experiment };
+
+// Receives what happens to the main window. Called by the platform on the UI thread from
+// RunMessageLoop, a modal loop or PumpEvents.
+class MainWindowHandler {
+ public:
+  virtual ~MainWindowHandler() = default;
+  virtual void OnCommand(int command) = 0;   // a menu command (ID_...)
+  virtual void OnLeftButtonDown() = 0;       // a left click in the client area
+  virtual void OnKeyDown(int virtual_key) = 0;
+  virtual void OnDestroy() = 0;              // the window is being destroyed
+};
+
+enum class MouseButton { Left, Right };
+
+// One touch contact as reported by the system, in physical screen pixels.
+struct TouchContact {
+  int32_t x = 0;
+  int32_t y = 0;
+  bool up = false;  // the contact lifted in this event
+};
+
+// Receives the experiment window's input. Positions are physical screen pixels, which are
+// also the window's client coordinates. Called on the UI thread, only from PumpEvents or a
+// modal loop.
+class PointerHandler {
+ public:
+  virtual ~PointerHandler() = default;
+  virtual void OnButtonDown(MouseButton button, int32_t x, int32_t y) = 0;
+  virtual void OnButtonUp(MouseButton button) = 0;
+  // left_held: the left button is down during the move.
+  virtual void OnMouseMove(int32_t x, int32_t y, bool left_held) = 0;
+  // All contacts of one touch event, in the order the system reported them.
+  virtual void OnTouch(const std::vector<TouchContact>& contacts) = 0;
+  virtual void OnActivate(bool active) = 0;
+  virtual void OnCloseOrDestroy() = 0;
+};
+
+// What the result dialog (template 111) shows.
+struct ResultDialogContent {
+  std::vector<std::string> lines;  // added in this order; the list box sorts them as text
+  std::string summary;             // the static text above the list
+  int selected = 0;                // list line selected after sorting
+};
+
+class Platform {
+ public:
+  virtual ~Platform() = default;
+
+  // --- Screen and windows ---------------------------------------------------------------
+  // Size of the primary screen in physical pixels.
+  virtual ScreenSize GetScreenSize() = 0;
+  // Creates and shows the main window "ピョコラン" at (0, 0) over the whole screen with
+  // menu 101 and the black client area showing caption_line centred in white. Returns
+  // false if no window could be made.
+  virtual bool CreateMainWindow(const std::string& title, const std::string& caption_line,
+                                MainWindowHandler& handler) = 0;
+  // Main window back to (0, 0), screen-sized, on top, shown and repainted.
+  virtual void RestoreMainWindow() = 0;
+  // Closes the main window as its close box would: OnDestroy runs, the loop ends.
+  virtual void CloseMainWindow() = 0;
+  // Destroys the main window directly (start-up failed); OnDestroy runs.
+  virtual void DestroyMainWindow() = 0;
+  // Serves the main window until it is destroyed; returns the exit code.
+  virtual int RunMessageLoop() = 0;
+  // The caption-less experiment window over the whole screen, owned by the main window,
+  // shown at once; its input goes to handler until it is destroyed.
+  virtual bool CreateExperimentWindow(PointerHandler& handler) = 0;
+  virtual void DestroyExperimentWindow() = 0;
+
+  // --- Modal user interface -------------------------------------------------------------
+  // A modal message box with one OK button, owned by the main window; returns when dismissed.
+  virtual void ShowMessage(const std::string& text, const std::string& caption,
+                           MessageIcon icon) = 0;
+  // The About box (template 102), modal.
+  virtual void ShowAboutBox() = 0;
+  // The condition dialog (template 104): fills its controls from dialog.ToControls, and on
+  // OK reads them back with dialog.FromControls, staying open (with the number message)
+  // while a field fails. Returns IDOK or IDCANCEL.
+  virtual int ShowConditionDialog(CSubject& dialog) = 0;
+  // The result dialog (template 111), modal.
+  virtual void ShowResultDialog(const ResultDialogContent& content) = 0;
+
+  // --- Event delivery and keys -----------------------------------------------------------
+  // Delivers every pending event of the UI thread to its handler, then returns.
+  virtual void PumpEvents() = 0;
+  // Gives up the rest of the time slice (may wait briefly, waking at once on input).
+  virtual void YieldSlice() = 0;
+  // VK_ESCAPE or VK_RETURN: true when the key is down now or was pressed since the
+  // previous query for that key.
+  virtual bool KeyActive(int virtual_key) = 0;
+
+  // --- Display --------------------------------------------------------------------------
+  // Prepares presenting. False when the display cannot be used (start-up then fails).
+  virtual bool InitDisplay() = 0;
+  // Frames are shown through this window from now on.
+  virtual void BindPresentWindow(WindowId window) = 0;
+  // Shows the stage surface stretched into stage_rect of the covering window, paced by the
+  // display's refresh.
+  virtual void Present(const Surface& stage, const Rect& stage_rect) = 0;
+  // One line of text in the proportional Japanese font, height pixels high, in colour
+  // (COLORREF 0x00BBGGRR), centred both ways in rect of the surface; transparent background.
+  virtual void DrawText(Surface& surface, const Rect& rect, const std::string& text,
+                        int32_t height, uint32_t colour) = 0;
+  // Releases what InitDisplay made; harmless when repeated.
+  virtual void ShutdownDisplay() = 0;
+
+  // --- Time -----------------------------------------------------------------------------
+  // True when the clock that drives the tick resolves 1 ms or better.
+  virtual bool TickClockHasMsResolution() = 0;
+  // Starts the thread that adds one to tick every elapsed millisecond and then calls hook
+  // (if not null) with the new value, on that thread. False if it could not start.
+  virtual bool StartTickThread(std::atomic<int32_t>& tick, void (*hook)(int32_t)) = 0;
+  // Stops and joins the tick thread; harmless when none runs.
+  virtual void StopTickThread() = 0;
+  // Calendar time in seconds since 1970-01-01 00:00 UTC.
+  virtual int64_t CurrentTime() = 0;
+
+  // --- Sound ----------------------------------------------------------------------------
+  // Starts playing a WAV file image asynchronously, cutting off any sound still playing.
+  // Null or an unplayable image only stops the current sound. The image must stay alive
+  // until the next call or StopSound.
+  virtual void PlayWav(const std::vector<uint8_t>* wav) = 0;
+};
+
+}  // namespace pyokoran
