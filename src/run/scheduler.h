@@ -60,4 +60,17 @@ struct Scheduler {
   TrialLog log;
 };
 
+// Run preparation: creature_count, occupancy and counters cleared, every creature placed in
+// its first hole with its first show tick (draws random numbers).
+void InitCreatureSlots(Program& program);
+// Count 0, every record numbered and its response fields cleared.
+void ResetTrialLog(TrialLog& log);
+// Advances every slot by one frame; composes and presents the frame when anything changed
+// (or force is 1).
+void UpdateFrame(Program& program, int force);
+// The first up, unstruck slot whose hole centre lies within 64 stage pixels; -1 for none.
+int FindStruckSlot(const Program& program, int32_t x, int32_t y);
+// Books a response that struck slot at tick now, starting its feedback sound first.
+void RegisterResponse(Program& program, int slot, int32_t x, int32_t y, int32_t now);
+
 }  // namespace pyokoran

@@ -1,0 +1,69 @@
+// The platform over Qt 6 Widgets and SDL2 audio: the one the real program runs on.
+#pragma once
+
+#include <memory>
+
+#include "platform/platform.h"
+#include "platform/tick_thread.h"
+
+class QApplication;
+class QObject;
+
+namespace pyokoran {
+
+class QtMainWindow;
+class QtDisplay;
+class QtExperimentWindow;
+class SdlSound;
+class KeyTracker;
+
+class QtPlatform : public Platform {
+ public:
+  // Creates the QApplication; argc and argv must outlive the platform.
+  QtPlatform(int& argc, char** argv);
+  ~QtPlatform() override;
+
+  ScreenSize GetScreenSize() override;
+  bool CreateMainWindow(const std::string& title, const std::string& caption_line,
+                        MainWindowHandler& handler) override;
+  void RestoreMainWindow() override;
+  void CloseMainWindow() override;
+  void DestroyMainWindow() override;
+  int RunMessageLoop() override;
+  bool CreateExperimentWindow(PointerHandler& handler) override;
+  void DestroyExperimentWindow() override;
+  void ShowMessage(const std::string& text, const std::string& caption,
+                   MessageIcon icon) override;
+  void ShowAboutBox() override;
+  int ShowConditionDialog(CSubject& dialog) override;
+  void ShowResultDialog(const ResultDialogContent& content) override;
+  void PumpEvents() override;
+  void YieldSlice() override;
+  bool KeyActive(int virtual_key) override;
+  bool InitDisplay() override;
+  void BindPresentWindow(WindowId window) override;
+  void Present(const Surface& stage, const Rect& stage_rect) override;
+  void DrawText(Surface& surface, const Rect& rect, const std::string& text, int32_t height,
+                uint32_t colour) override;
+  void ShutdownDisplay() override;
+  bool TickClockHasMsResolution() override;
+  bool StartTickThread(std::atomic<int32_t>& tick, void (*hook)(int32_t)) override;
+  void StopTickThread() override;
+  int64_t CurrentTime() override;
+  void PlayWav(const std::vector<uint8_t>* wav) override;
+
+  // For widget tests.
+  QtMainWindow* main_window() { return main_window_.get(); }
+  QtExperimentWindow* experiment_window() { return experiment_window_.get(); }
+
+ private:
+  std::unique_ptr<QApplication> app_;
+  std::unique_ptr<KeyTracker> keys_;
+  std::unique_ptr<QtMainWindow> main_window_;
+  std::unique_ptr<QtExperimentWindow> experiment_window_;
+  std::unique_ptr<QtDisplay> display_;
+  std::unique_ptr<SdlSound> sound_;
+  TickThread tick_thread_;
+};
+
+}  // namespace pyokoran
