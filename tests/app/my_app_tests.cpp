@@ -1,0 +1,146 @@
+#include "app/my_app.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+
+#include "platform/fake/fake_platform.h"
+#include "settings/condition_dialog.h"
+
+namespace pyokoran {
+namespace {
+
+const char kDefaultFile[] =
+    "subject = SBJ0000\r\nn_tgtpokko = 6\r\nn_dstpokko = 3\r\nn_holes = 12\r\n"
+    "duration = 2000\r\nisi1 = 1000\r\nisi2 = 3000\r\ntime_limit = 60\r\n"
+    "random_seed = 0\r\nflag_ordered = 1\r\n";
+
+// Each test starts the program in a fresh, empty working directory.
+class AppTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/pyokoran-app-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    ASSERT_NE(getcwd(old_cwd_, sizeof old_cwd_), nullptr);
+    ASSERT_EQ(chdir(dir_.c_str()), 0);
+  }
+  void TearDown() override {
+    ASSERT_EQ(chdir(old_cwd_), 0);
+    ASSERT_EQ(std::system(("rm -rf '" + dir_ + "'").c_str()), 0);
+  }
+  static std::string Read(const std::string& name) {
+    std::ifstream in(name, std::ios::binary);
+    if (!in) return "<missing>";
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+  static void Write(const std::string& name, const std::string& bytes) {
+    std::ofstream(name, std::ios::binary) << bytes;
+  }
+
+  FakePlatform platform;
+  std::string dir_;
+  char old_cwd_[4096];
+};
+
+TEST_F(AppTest, FirstStartWritesTheTenDefaultsAtExit) {
+  CMyApp app(platform);
+  platform.main_window_actions.push_back([](MainWindowHandler& w) { w.OnCommand(ID_APP_EXIT); });
+  EXPECT_EQ(app.Run(), 0);
+  EXPECT_EQ(platform.title, "ピョコラン");
+  EXPECT_EQ(platform.caption_line.rfind("ピョコラン / ", 0), 0u);
+  EXPECT_TRUE(platform.messages.empty());
+  EXPECT_EQ(Read("ピョコラン.ini"), kDefaultFile);
+}
+
+TEST_F(AppTest, StartUpReadsTheFileAndExitKeepsItsOtherLines) {
+  Write("ピョコラン.ini", "[run]\r\nsubject=A 01 \r\nn_holes = 9\r\nn_holes = 10\r\nnote = x\r\n");
+  CMyApp app(platform);
+  ExperimentSettings seen;
+  platform.main_window_actions.push_back([&](MainWindowHandler&) { seen = app.program().settings; });
+  app.Run();
+  EXPECT_EQ(seen.subject, "A 01");
+  EXPECT_EQ(seen.n_holes, 10);
+  EXPECT_EQ(seen.time_limit, 60);
+  EXPECT_EQ(Read("ピョコラン.ini"),
+            "[run] = \r\nsubject = A 01\r\nn_holes = 10\r\nnote = x\r\nn_tgtpokko = 6\r\n"
+            "n_dstpokko = 3\r\nduration = 2000\r\nisi1 = 1000\r\nisi2 = 3000\r\n"
+            "time_limit = 60\r\nrandom_seed = 0\r\nflag_ordered = 1\r\n");
+}
+
+TEST_F(AppTest, FailedDisplayEndsAtOnceAndLeavesTheFileAlone) {
+  Write("ピョコラン.ini", "n_holes = 5\n");
+  platform.display_ok = false;
+  CMyApp app(platform);
+  app.Run();
+  EXPECT_EQ(Read("ピョコラン.ini"), "n_holes = 5\n");
+  EXPECT_TRUE(platform.messages.empty());
+  EXPECT_EQ(platform.dialogs_opened.size(), 0u);
+  // The loop never ran; the window was destroyed, which released the display.
+  std::vector<std::string> expected = {"CreateMainWindow", "InitDisplay", "DestroyMainWindow"};
+  EXPECT_EQ(platform.calls, expected);
+}
+
+TEST_F(AppTest, FailedDisplayWithoutAFileCreatesNone) {
+  platform.display_ok = false;
+  CMyApp app(platform);
+  app.Run();
+  EXPECT_EQ(Read("ピョコラン.ini"), "<missing>");
+}
+
+TEST_F(AppTest, EscapeRestoresTheMainWindowAndAboutShowsTheBox) {
+  CMyApp app(platform);
+  platform.main_window_actions.push_back([](MainWindowHandler& w) { w.OnKeyDown(VK_ESCAPE); });
+  platform.main_window_actions.push_back([](MainWindowHandler& w) { w.OnKeyDown('A'); });
+  platform.main_window_actions.push_back([](MainWindowHandler& w) { w.OnCommand(ID_APP_ABOUT); });
+  platform.main_window_actions.push_back([](MainWindowHandler& w) { w.OnCommand(ID_APP_ABOUT); });
+  app.Run();
+  EXPECT_EQ(std::count(platform.calls.begin(), platform.calls.end(), "RestoreMainWindow"), 1);
+  EXPECT_EQ(platform.about_boxes, 2);
+}
+
+TEST_F(AppTest, CancelledStartOpensNoWindowAndChangesNothing) {
+  CMyApp app(platform);
+  platform.dialog_answers.push_back({false, nullptr});
+  platform.main_window_actions.push_back([](MainWindowHandler& w) { w.OnLeftButtonDown(); });
+  platform.main_window_actions.push_back([](MainWindowHandler& w) { w.OnCommand(ID_APP_EXIT); });
+  app.Run();
+  EXPECT_EQ(std::count(platform.calls.begin(), platform.calls.end(), "CreateExperimentWindow"), 0);
+  EXPECT_TRUE(platform.result_dialogs.empty());
+  EXPECT_EQ(Read("ピョコラン.ini"), kDefaultFile);
+}
+
+// A seed typed above 2^31 is stored signed and comes back as the same 32 bits.
+TEST_F(AppTest, LargeSeedRoundTripsThroughTheFile) {
+  {
+    CMyApp app(platform);
+    platform.main_window_actions.push_back([&](MainWindowHandler&) {
+      CSubject dialog;
+      dialog.CopyFrom(app.program().settings);
+      ConditionControls controls = dialog.ToControls();
+      controls.seed = "4000000000";
+      ASSERT_EQ(dialog.FromControls(controls), 0);
+      dialog.CopyTo(app.program().settings);
+    });
+    app.Run();
+  }
+  EXPECT_NE(Read("ピョコラン.ini").find("random_seed = -294967296\r\n"), std::string::npos);
+  FakePlatform second;
+  CMyApp app(second);
+  ConditionControls shown;
+  second.main_window_actions.push_back([&](MainWindowHandler&) {
+    CSubject dialog;
+    dialog.CopyFrom(app.program().settings);
+    shown = dialog.ToControls();
+  });
+  app.Run();
+  EXPECT_EQ(shown.seed, "4000000000");
+}
+
+}  // namespace
+}  // namespace pyokoran
