@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QScreen>
 #include <QWidget>
+#include <QWindow>
 
 namespace pyokoran {
 
@@ -86,9 +87,12 @@ QAction* QtMainWindow::action(int command) const {
 }
 
 void QtMainWindow::CoverScreen() {
-  QScreen* screen = QGuiApplication::primaryScreen();
-  if (screen) setGeometry(screen->geometry());
+  // The whole window, caption included, covers the screen: the frame is outside geometry().
   show();
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+    setGeometry(screen->geometry().marginsRemoved(frame));
+  }
   raise();
   activateWindow();
   update();
