@@ -2,13 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
+#include <algorithm>
 #include <string>
-#include <unistd.h>
 
 #include "platform/fake/fake_platform.h"
 #include "settings/condition_dialog.h"
+#include "support/temp_working_dir.h"
 
 namespace pyokoran {
 namespace {
@@ -21,31 +20,13 @@ const char kDefaultFile[] =
 // Each test starts the program in a fresh, empty working directory.
 class AppTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/pyokoran-app-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    ASSERT_NE(getcwd(old_cwd_, sizeof old_cwd_), nullptr);
-    ASSERT_EQ(chdir(dir_.c_str()), 0);
-  }
-  void TearDown() override {
-    ASSERT_EQ(chdir(old_cwd_), 0);
-    ASSERT_EQ(std::system(("rm -rf '" + dir_ + "'").c_str()), 0);
-  }
-  static std::string Read(const std::string& name) {
-    std::ifstream in(name, std::ios::binary);
-    if (!in) return "<missing>";
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
+  static std::string Read(const std::string& name) { return TempWorkingDir::Read(name); }
   static void Write(const std::string& name, const std::string& bytes) {
-    std::ofstream(name, std::ios::binary) << bytes;
+    TempWorkingDir::Write(name, bytes);
   }
 
+  TempWorkingDir dir_;
   FakePlatform platform;
-  std::string dir_;
-  char old_cwd_[4096];
 };
 
 TEST_F(AppTest, FirstStartWritesTheTenDefaultsAtExit) {

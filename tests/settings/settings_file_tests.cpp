@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "settings/experiment_settings.h"
+#include "support/temp_working_dir.h"
 
 namespace pyokoran {
 namespace {
@@ -99,32 +100,14 @@ TEST(SettingsFile, SetIntWritesPlainDecimal) {
   EXPECT_EQ(file.Serialise(), "a = -2147483648\r\nb = 0\r\n");
 }
 
-// Runs each test in a fresh, empty working directory.
 class SettingsFileOnDisk : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/pyokoran-settings-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    ASSERT_NE(getcwd(old_cwd_, sizeof old_cwd_), nullptr);
-    ASSERT_EQ(chdir(dir_.c_str()), 0);
-  }
-  void TearDown() override {
-    ASSERT_EQ(chdir(old_cwd_), 0);
-    std::string command = "rm -rf '" + dir_ + "'";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-  }
-  static std::string Read(const std::string& name) {
-    std::ifstream in(name, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
+  static std::string Read(const std::string& name) { return TempWorkingDir::Read(name); }
   static void Write(const std::string& name, const std::string& bytes) {
-    std::ofstream(name, std::ios::binary) << bytes;
+    TempWorkingDir::Write(name, bytes);
   }
-  std::string dir_;
-  char old_cwd_[4096];
+
+  TempWorkingDir dir_;
 };
 
 TEST_F(SettingsFileOnDisk, MissingFileGivesDefaultsAndIsCreatedWithTenLines) {
