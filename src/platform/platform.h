@@ -157,6 +157,8 @@ class Platform {
   virtual void ShutdownDisplay() = 0;
 
   // --- Time -----------------------------------------------------------------------------
+  // True when the clock that drives the tick can be queried at all.
+  virtual bool TickClockAvailable() { return true; }
   // True when the clock that drives the tick resolves 1 ms or better.
   virtual bool TickClockHasMsResolution() = 0;
   // Starts the thread that adds one to tick every elapsed millisecond and then calls hook
