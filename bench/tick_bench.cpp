@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
@@ -66,8 +67,10 @@ int main(int argc, char** argv) {
   std::printf("  mean (elapsed - tick): %.3f ms\n", sum / samples);
   std::printf("  largest lag (elapsed - tick): %.3f ms\n", worst_behind);
   std::printf("  largest lead (tick - elapsed): %.3f ms\n", worst_ahead);
-  std::printf("  largest difference: %.3f ms (goal <= 1 ms)\n", std::max(worst_behind, worst_ahead));
-  std::printf("  samples more than 1 ms off: %ld (%.3f %%)\n", over_1ms, 100.0 * over_1ms / samples);
+  std::printf("  largest difference: %.3f ms (goal <= 1 ms)\n",
+              std::max(worst_behind, worst_ahead));
+  std::printf("  samples more than 1 ms off: %ld (%.3f %%)\n", over_1ms,
+              100.0 * over_1ms / samples);
   std::printf("  largest gap between samples (sampler not running): %.3f ms\n", largest_gap);
   return 0;
 }

@@ -22,8 +22,8 @@ class TickThread {
   // True when the monotonic clock resolves 1 ms or better.
   static bool ClockHasMsResolution();
   // Starts adding to tick, calling hook (if not null, and short) on the thread after every
-  // increment with the new value. False if a thread already runs or none could be started. Called on
-  // the UI thread; tick and hook must outlive the thread.
+  // increment with the new value. False if a thread already runs or none could be started.
+  // Called on the UI thread; tick and hook must outlive the thread.
   bool Start(std::atomic<int32_t>& tick, void (*hook)(int32_t));
   // Stops and joins (within about 1 ms); harmless when idle.
   void Stop();

@@ -219,7 +219,9 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"SummaryIsFolder",
                     [](Program&) { std::filesystem::create_directory(kSummaryFileName); }, "-"},
         FailureCase{"SummaryDiskFull",
-                    [](Program&) { std::filesystem::create_symlink("/dev/full", kSummaryFileName); },
+                    [](Program&) {
+                      std::filesystem::create_symlink("/dev/full", kSummaryFileName);
+                    },
                     "-"},
         FailureCase{"AppearanceDiskFullAfterSummaryLine",
                     [](Program&) { std::filesystem::create_symlink("/dev/full", "SBJ0000.csv"); },
