@@ -89,9 +89,9 @@ class PointerHandler {
 
 // What the result dialog (template 111) shows.
 struct ResultDialogContent {
-  std::vector<std::string> lines;  // added in this order; the list box sorts them as text
+  std::vector<std::string> lines;  // in display order, already sorted as text: show unsorted
   std::string summary;             // the static text above the list
-  int selected = 0;                // list line selected after sorting
+  int selected = 0;                // index into lines of the line to select
 };
 
 class Platform {
@@ -157,6 +157,8 @@ class Platform {
   virtual void ShutdownDisplay() = 0;
 
   // --- Time -----------------------------------------------------------------------------
+  // True when the clock that drives the tick can be queried at all.
+  virtual bool TickClockAvailable() { return true; }
   // True when the clock that drives the tick resolves 1 ms or better.
   virtual bool TickClockHasMsResolution() = 0;
   // Starts the thread that adds one to tick every elapsed millisecond and then calls hook

@@ -1,5 +1,7 @@
 // The thread behind the millisecond tick: sleeps until absolute 1 ms deadlines on the
-// monotonic clock and adds every elapsed millisecond to the tick.
+// monotonic clock and adds every elapsed millisecond to the tick, catching up after a late
+// wake-up, so the tick stays within 1 ms of the time elapsed since Start while the thread
+// gets the processor. It runs with real-time priority where the system permits it.
 #pragma once
 
 #include <atomic>
@@ -10,15 +12,26 @@ namespace pyokoran {
 
 class TickThread {
  public:
+  TickThread() = default;
+  TickThread(const TickThread&) = delete;
+  TickThread& operator=(const TickThread&) = delete;
   ~TickThread() { Stop(); }
+
+  // True when the monotonic clock can be queried at all.
+  static bool ClockAvailable();
   // True when the monotonic clock resolves 1 ms or better.
   static bool ClockHasMsResolution();
-  // False if a thread already runs or could not be started.
+  // Starts adding to tick, calling hook (if not null, and short) on the thread after every
+  // increment with the new value. False if a thread already runs or none could be started.
+  // Called on the UI thread; tick and hook must outlive the thread.
   bool Start(std::atomic<int32_t>& tick, void (*hook)(int32_t));
-  // Stops and joins; harmless when idle.
+  // Stops and joins (within about 1 ms); harmless when idle.
   void Stop();
+  bool running() const { return thread_.joinable(); }
 
  private:
+  void Run(std::atomic<int32_t>* tick, void (*hook)(int32_t));
+
   std::thread thread_;
   std::atomic<bool> stop_{false};
 };

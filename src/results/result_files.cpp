@@ -1,9 +1,195 @@
 #include "results/result_files.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdarg>
+#include <cstdio>
+#include <ctime>
+#include <fcntl.h>
+#include <initializer_list>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "app/program.h"
+#include "display/surfaces.h"
+#include "platform/cp932.h"
 
 namespace pyokoran {
+namespace {
 
-int WriteResultFiles(Program&, int) { return 1; }
+constexpr const char* kCannotOpenMessage = "データファイルを開くことができません";
+
+constexpr const char* kSummaryHeader =
+    "Subject\tDate\tTime\tTgtPokko\tDstPokko\tHoles\tOrdered\tDur\tISI_1\tISI_2\tTmLimit\t"
+    "RndSeed\tHit\tMiss\tCR\tFA\tScore\n";
+constexpr const char* kAppearanceHeader =
+    "Subject,Date,Time,Trial,TgtPokko,DstPokko,Holes,Ordered,Dur,ISI_1,ISI_2,TmLimit,"
+    "RndSeed,Pokko,Tgt,Hole,Hole_X,Hole_Y,Resp,Resp_X,Resp_Y,RT,TotalRT,Error\n";
+
+// Local date and time of the run's end; 0000/00/00 -1:-1:-1 when the conversion fails.
+struct Stamp {
+  int year = 0, month = 0, day = 0;
+  int hour = -1, minute = -1, second = -1;
+};
+
+Stamp LocalStamp(int64_t seconds) {
+  Stamp stamp;
+  const time_t t = time_t(seconds);
+  tm local{};
+  if (int64_t(t) != seconds || !localtime_r(&t, &local) || local.tm_year > INT_MAX - 1900) {
+    return stamp;
+  }
+  stamp.year = local.tm_year + 1900;
+  stamp.month = local.tm_mon + 1;
+  stamp.day = local.tm_mday;
+  stamp.hour = local.tm_hour;
+  stamp.minute = local.tm_min;
+  stamp.second = local.tm_sec;
+  return stamp;
+}
+
+__attribute__((format(printf, 2, 3))) void AppendF(std::string& out, const char* format,
+                                                   ...) {
+  char buffer[128];
+  va_list args;
+  va_start(args, format);
+  int n = std::vsnprintf(buffer, sizeof buffer, format, args);
+  va_end(args);
+  if (n > 0) out.append(buffer, std::min(size_t(n), sizeof buffer - 1));
+}
+
+// "subject<sep>date<sep>time<sep>", the start of every line of both files.
+std::string LineStart(const std::string& subject, const Stamp& s, char sep) {
+  std::string line = subject;
+  line += sep;
+  AppendF(line, "%04d/%02d/%02d%c%02d:%02d:%02d%c", s.year, s.month, s.day, sep, s.hour,
+          s.minute, s.second, sep);
+  return line;
+}
+
+// Each value followed by sep.
+void AppendFields(std::string& line, std::initializer_list<int32_t> values, char sep) {
+  for (int32_t v : values) AppendF(line, "%d%c", v, sep);
+}
+
+// The bytes a text-mode write puts on disk: every line feed as CR LF.
+std::string ToDiskText(const std::string& text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 16);
+  for (char c : text) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
+bool WriteAll(int fd, const std::string& bytes) {
+  const char* p = bytes.data();
+  size_t left = bytes.size();
+  while (left > 0) {
+    ssize_t n = write(fd, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    left -= size_t(n);
+  }
+  return true;
+}
+
+// Data on disk; files that cannot be synchronised (devices) count as written.
+bool SyncFile(int fd) { return fsync(fd) == 0 || errno == EINVAL || errno == EROFS; }
+
+// Appends text to the file `name` in the working folder; a file that does not exist yet is
+// created and gets header first, one that exists (even empty) gets no header. Every write,
+// the sync and the close are checked. After a failed write the file is put back as it was
+// (a new one removed), so no half line stays behind. False on any failure.
+bool AppendToResultFile(const std::string& name, const char* header, const std::string& text) {
+  bool created = true;
+  int fd = open(name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0 && errno == EEXIST) {
+    created = false;
+    fd = open(name.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  }
+  if (fd < 0) return false;
+
+  struct stat before {};
+  const bool regular = fstat(fd, &before) == 0 && S_ISREG(before.st_mode);
+  const bool ok = WriteAll(fd, ToDiskText(created ? header + text : text)) && SyncFile(fd);
+  if (!ok) {
+    if (created) {
+      unlink(name.c_str());
+    } else if (regular && ftruncate(fd, before.st_size) == 0) {
+      SyncFile(fd);
+    }
+  }
+  const bool closed = close(fd) == 0;
+  if (ok && created) {
+    // The new directory entry, too.
+    int dir = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+      fsync(dir);
+      close(dir);
+    }
+  }
+  return ok && closed;
+}
+
+}  // namespace
+
+std::string AppearanceFileName(const std::string& subject) {
+  std::string name;
+  if (!Cp932ToUtf8(subject, name)) name = subject;
+  if (name.find('/') != std::string::npos || name.find('\0') != std::string::npos) return {};
+  return name + ".csv";
+}
+
+int WriteResultFiles(Program& program, int completed) {
+  // The run's stimuli are finished with, completed or not.
+  ReleaseAllSurfaces(program.display);
+  program.stimuli.target_sound.reset();
+  program.stimuli.distractor_sound.reset();
+
+  const Stamp stamp = LocalStamp(program.platform.CurrentTime());
+  if (completed == 0) return 1;
+
+  auto fail = [&program] {
+    program.platform.ShowMessage(kCannotOpenMessage, kApplicationTitle,
+                                 MessageIcon::Exclamation);
+    return 0;
+  };
+  const ExperimentSettings& s = program.settings;
+  const ScoreCounters& c = program.scheduler.counters;
+  const int32_t seed = program.effective_seed;
+  const int32_t score = int32_t(uint32_t(c.Hit) - uint32_t(c.FA));
+
+  std::string summary = LineStart(s.subject, stamp, '\t');
+  AppendFields(summary,
+               {s.n_tgtpokko, s.n_dstpokko, s.n_holes, s.flag_ordered, s.duration, s.isi1,
+                s.isi2, s.time_limit, seed, c.Hit, c.Miss, c.CR, c.FA},
+               '\t');
+  AppendF(summary, "%d\n", score);
+  if (!AppendToResultFile(kSummaryFileName, kSummaryHeader, summary)) return fail();
+
+  const std::string name = AppearanceFileName(s.subject);
+  if (name.empty()) return fail();
+  const TrialLog& log = program.scheduler.log;
+  const int32_t count = std::clamp(log.count, 0, kLogCapacity);
+  const std::string start = LineStart(s.subject, stamp, ',');
+  std::string rows;
+  rows.reserve(size_t(count) * (start.size() + 96));
+  for (int32_t i = 0; i < count; ++i) {
+    const TrialRecord& r = log.records[i];
+    rows += start;
+    AppendFields(rows,
+                 {i + 1, s.n_tgtpokko, s.n_dstpokko, s.n_holes, s.flag_ordered, s.duration,
+                  s.isi1, s.isi2, s.time_limit, seed, r.Pokko, r.Tgt, r.Hole, r.Hole_X,
+                  r.Hole_Y, r.Resp, r.Resp_X, r.Resp_Y, r.RT, r.TotalRT},
+                 ',');
+    AppendF(rows, "%d\n", r.Error);
+  }
+  if (!AppendToResultFile(name, kAppearanceHeader, rows)) return fail();
+  return 1;
+}
 
 }  // namespace pyokoran

@@ -157,6 +157,8 @@ void FakePlatform::DrawText(Surface&, const Rect&, const std::string& text, int3
 
 void FakePlatform::ShutdownDisplay() { calls.push_back("ShutdownDisplay"); }
 
+bool FakePlatform::TickClockAvailable() { return tick_clock_available; }
+
 bool FakePlatform::TickClockHasMsResolution() { return clock_has_ms_resolution; }
 
 bool FakePlatform::StartTickThread(std::atomic<int32_t>& tick, void (*hook)(int32_t)) {

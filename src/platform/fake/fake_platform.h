@@ -22,6 +22,7 @@ class FakePlatform : public Platform {
   ScreenSize screen{1920, 1080};
   bool main_window_ok = true;
   bool display_ok = true;
+  bool tick_clock_available = true;
   bool clock_has_ms_resolution = true;
   bool tick_thread_ok = true;
   int64_t now_seconds = 1399435509;  // calendar time answered by CurrentTime
@@ -102,6 +103,7 @@ class FakePlatform : public Platform {
   void DrawText(Surface& surface, const Rect& rect, const std::string& text, int32_t height,
                 uint32_t colour) override;
   void ShutdownDisplay() override;
+  bool TickClockAvailable() override;
   bool TickClockHasMsResolution() override;
   bool StartTickThread(std::atomic<int32_t>& tick, void (*hook)(int32_t)) override;
   void StopTickThread() override;

@@ -198,6 +198,7 @@ void QtPlatform::DrawText(Surface& surface, const Rect& rect, const std::string&
 
 void QtPlatform::ShutdownDisplay() { display_->Shutdown(); }
 
+bool QtPlatform::TickClockAvailable() { return TickThread::ClockAvailable(); }
 bool QtPlatform::TickClockHasMsResolution() { return TickThread::ClockHasMsResolution(); }
 
 bool QtPlatform::StartTickThread(std::atomic<int32_t>& tick, void (*hook)(int32_t)) {

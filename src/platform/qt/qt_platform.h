@@ -46,6 +46,7 @@ class QtPlatform : public Platform {
   void DrawText(Surface& surface, const Rect& rect, const std::string& text, int32_t height,
                 uint32_t colour) override;
   void ShutdownDisplay() override;
+  bool TickClockAvailable() override;
   bool TickClockHasMsResolution() override;
   bool StartTickThread(std::atomic<int32_t>& tick, void (*hook)(int32_t)) override;
   void StopTickThread() override;

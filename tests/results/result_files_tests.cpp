@@ -1,0 +1,260 @@
+#include "results/result_files.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "app/program.h"
+#include "platform/fake/fake_platform.h"
+#include "support/temp_working_dir.h"
+
+namespace pyokoran {
+namespace {
+
+constexpr const char* kSummaryHeader =
+    "Subject\tDate\tTime\tTgtPokko\tDstPokko\tHoles\tOrdered\tDur\tISI_1\tISI_2\tTmLimit\t"
+    "RndSeed\tHit\tMiss\tCR\tFA\tScore\r\n";
+const std::string kAppearanceHeader =
+    "Subject,Date,Time,Trial,TgtPokko,DstPokko,Holes,Ordered,Dur,ISI_1,ISI_2,TmLimit,"
+    "RndSeed,Pokko,Tgt,Hole,Hole_X,Hole_Y,Resp,Resp_X,Resp_Y,RT,TotalRT,Error\r\n";
+constexpr const char* kCannotOpen = "データファイルを開くことができません";
+// "被験者01" in code page 932.
+constexpr const char* kJapaneseSubject = "\x94\xED\x8C\xB1\x8E\xD2" "01";
+
+std::string Golden(const std::string& name) {
+  return TempWorkingDir::Read(std::string(PYOKORAN_SOURCE_DIR) + "/tests/results/golden/" +
+                              name);
+}
+
+std::string WithoutFirstLine(const std::string& text) {
+  return text.substr(text.find("\r\n") + 2);
+}
+
+bool Exists(const std::string& name) {
+  struct stat st {};
+  return lstat(name.c_str(), &st) == 0;
+}
+
+// A completed run of the default subject at 2014/05/07 13:05:09 local time, with one
+// appearance of each kind in the log.
+class ResultFilesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("TZ", "JST-9", 1);
+    tzset();
+    platform.now_seconds = 1399435509;
+    p.effective_seed = 4711;
+    p.scheduler.counters = {25, 4, 30, 2};
+    TrialLog& log = p.scheduler.log;
+    log.count = 4;
+    log.records[0] = {1, 1, 1, 5, 448, 320, 1, 452, 318, 623, 1873, 0};  // Hit
+    log.records[1] = {2, 7, 0, 2, 320, 192, 1, 330, 200, 540, 2950, 1};  // FA
+    log.records[2] = {3, 3, 1, 11, 704, 576, 0, 0, 0, 0, 0, 1};          // Miss
+    log.records[3] = {4, 8, 0, 9, 448, 576, 0, 0, 0, 0, 0, 0};           // CR
+  }
+
+  // The second run of the same subject, 75 s later, with other holes and a clock seed.
+  void PrepareSecondRun() {
+    platform.now_seconds += 75;
+    p.settings.n_holes = 15;
+    p.settings.flag_ordered = 0;
+    p.effective_seed = int32_t(3000000000u);
+    p.scheduler.counters = {2, 9, 11, 5};
+    p.scheduler.log.count = 1;
+    p.scheduler.log.records[0] = {1, 2, 0, 14, 900, 640, 1, 905, 650, 377, 59120, 1};
+  }
+
+  void GiveStimuli() {
+    p.stimuli.target_sound = std::make_unique<std::vector<uint8_t>>(16);
+    p.stimuli.distractor_sound = std::make_unique<std::vector<uint8_t>>(16);
+    p.display.surfaces.slots.resize(3);
+  }
+  void ExpectStimuliReleased() {
+    EXPECT_EQ(p.stimuli.target_sound, nullptr);
+    EXPECT_EQ(p.stimuli.distractor_sound, nullptr);
+    EXPECT_EQ(p.display.surfaces.count(), 0);
+  }
+
+  TempWorkingDir dir;
+  FakePlatform platform;
+  std::unique_ptr<Program> program = std::make_unique<Program>(platform);
+  Program& p = *program;
+};
+
+TEST_F(ResultFilesTest, FirstRunCreatesBothFilesAndSecondRunAppendsWithoutHeader) {
+  GiveStimuli();
+  EXPECT_EQ(WriteResultFiles(p, 1), 1);
+  ExpectStimuliReleased();
+  EXPECT_EQ(TempWorkingDir::Read(kSummaryFileName), Golden("summary_first.txt"));
+  EXPECT_EQ(TempWorkingDir::Read("SBJ0000.csv"), Golden("SBJ0000_first.csv"));
+
+  PrepareSecondRun();
+  EXPECT_EQ(WriteResultFiles(p, 1), 1);
+  EXPECT_EQ(TempWorkingDir::Read(kSummaryFileName), Golden("summary_second.txt"));
+  EXPECT_EQ(TempWorkingDir::Read("SBJ0000.csv"), Golden("SBJ0000_second.csv"));
+  EXPECT_TRUE(platform.messages.empty());
+}
+
+TEST_F(ResultFilesTest, AbortedRunReleasesStimuliAndWritesNothing) {
+  GiveStimuli();
+  EXPECT_EQ(WriteResultFiles(p, 0), 1);
+  ExpectStimuliReleased();
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+  EXPECT_TRUE(platform.messages.empty());
+}
+
+TEST_F(ResultFilesTest, ExistingEmptyFilesGetNoHeader) {
+  TempWorkingDir::Write(kSummaryFileName, "");
+  TempWorkingDir::Write("SBJ0000.csv", "");
+  EXPECT_EQ(WriteResultFiles(p, 1), 1);
+  EXPECT_EQ(TempWorkingDir::Read(kSummaryFileName), WithoutFirstLine(Golden("summary_first.txt")));
+  EXPECT_EQ(TempWorkingDir::Read("SBJ0000.csv"), WithoutFirstLine(Golden("SBJ0000_first.csv")));
+}
+
+// One completed run with a changed subject, clock or log; the summary holds the header and
+// summary_line, the appearance file is named csv_name and holds the header and rows.
+struct RunCase {
+  const char* name;
+  std::string subject;
+  int64_t now_seconds;
+  int32_t log_count;
+  std::string summary_line;
+  std::string csv_name;
+  int rows;
+  friend std::ostream& operator<<(std::ostream& os, const RunCase& c) { return os << c.name; }
+};
+
+class ResultFilesRunTest : public ResultFilesTest,
+                           public ::testing::WithParamInterface<RunCase> {};
+
+TEST_P(ResultFilesRunTest, WritesSummaryLineAndNamedAppearanceFile) {
+  const RunCase& c = GetParam();
+  p.settings.subject = c.subject;
+  platform.now_seconds = c.now_seconds;
+  p.scheduler.log.count = c.log_count;
+  EXPECT_EQ(WriteResultFiles(p, 1), 1);
+  EXPECT_EQ(TempWorkingDir::Read(kSummaryFileName), kSummaryHeader + c.summary_line);
+  const std::string csv = TempWorkingDir::Read(c.csv_name);
+  ASSERT_NE(csv, "<missing>") << c.csv_name;
+  EXPECT_EQ(csv.substr(0, csv.find("\r\n") + 2), kAppearanceHeader);
+  if (c.rows > 0) {
+    EXPECT_EQ(csv.compare(kAppearanceHeader.size(), c.subject.size() + 1, c.subject + ","), 0)
+        << "rows start with the subject's bytes";
+  }
+  size_t lines = 0;
+  for (size_t at = csv.find("\r\n"); at != std::string::npos; at = csv.find("\r\n", at + 2)) {
+    ++lines;
+  }
+  EXPECT_EQ(lines, size_t(1 + c.rows));
+}
+
+const std::string kCounts = "\t6\t3\t12\t1\t2000\t1000\t3000\t60\t4711\t25\t4\t30\t2\t23\r\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ResultFilesRunTest,
+    ::testing::Values(
+        RunCase{"JapaneseSubjectNamesFileInUtf8", kJapaneseSubject, 1399435509, 4,
+                std::string(kJapaneseSubject) + "\t2014/05/07\t13:05:09" + kCounts,
+                "被験者01.csv", 4},
+        RunCase{"SubjectNotCp932KeepsItsBytes", "A\xFF", 1399435509, 4,
+                "A\xFF\t2014/05/07\t13:05:09" + kCounts, "A\xFF.csv", 4},
+        RunCase{"NothingLoggedGivesHeaderOnly", "A01", 1399435509, 0,
+                "A01\t2014/05/07\t13:05:09" + kCounts, "A01.csv", 0},
+        RunCase{"LocalTimeUnknown", "A01", INT64_MAX, 4,
+                "A01\t0000/00/00\t-1:-1:-1" + kCounts, "A01.csv", 4}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A run whose files cannot be opened or written: one message, result 0, no appearance file
+// made, and the summary file as `summary` says afterwards ("" not created, "-" not a file).
+struct FailureCase {
+  const char* name;
+  std::function<void(Program&)> setup;
+  std::string summary;
+  bool needs_permissions = false;  // root ignores folder permissions
+  friend std::ostream& operator<<(std::ostream& os, const FailureCase& c) {
+    return os << c.name;
+  }
+};
+
+class ResultFilesFailureTest : public ResultFilesTest,
+                               public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(ResultFilesFailureTest, ShowsMessageAndStops) {
+  const FailureCase& c = GetParam();
+  if (c.needs_permissions && geteuid() == 0) GTEST_SKIP() << "permissions do not bite as root";
+  c.setup(p);
+  EXPECT_EQ(WriteResultFiles(p, 1), 0);
+  chmod(dir.path().c_str(), 0700);
+  ASSERT_EQ(platform.messages.size(), 1u);
+  EXPECT_EQ(platform.messages[0].text, kCannotOpen);
+  EXPECT_EQ(platform.messages[0].caption, kApplicationTitle);
+  EXPECT_EQ(platform.messages[0].icon, MessageIcon::Exclamation);
+  if (c.summary.empty()) {
+    EXPECT_FALSE(Exists(kSummaryFileName));
+  } else if (c.summary != "-") {
+    EXPECT_EQ(TempWorkingDir::Read(kSummaryFileName), c.summary);
+  }
+  if (!std::filesystem::is_symlink("SBJ0000.csv")) {
+    EXPECT_FALSE(Exists("SBJ0000.csv"));
+  }
+}
+
+const std::string kFirstSummary = Golden("summary_first.txt");
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ResultFilesFailureTest,
+    ::testing::Values(
+        FailureCase{"SubjectWithSlashAfterSummaryLine",
+                    [](Program& p) { p.settings.subject = "SBJ/0000"; },
+                    kSummaryHeader + ("SBJ/0000\t2014/05/07\t13:05:09" + kCounts)},
+        FailureCase{"SummaryIsFolder",
+                    [](Program&) { std::filesystem::create_directory(kSummaryFileName); }, "-"},
+        FailureCase{"SummaryDiskFull",
+                    [](Program&) {
+                      std::filesystem::create_symlink("/dev/full", kSummaryFileName);
+                    },
+                    "-"},
+        FailureCase{"AppearanceDiskFullAfterSummaryLine",
+                    [](Program&) { std::filesystem::create_symlink("/dev/full", "SBJ0000.csv"); },
+                    kFirstSummary},
+        FailureCase{"ReadOnlyFolder",
+                    [](Program&) { chmod(".", 0500); }, "", true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A write that fails half-way (here at the file size limit) leaves no half line behind: an
+// existing file is put back as it was, a new one is removed so the next run writes its header.
+TEST_F(ResultFilesTest, FailedWriteLeavesNoHalfLine) {
+  const std::string existing = kSummaryHeader + std::string("x\t1\r\n");
+  for (const std::string& before : {existing, std::string("<missing>")}) {
+    SCOPED_TRACE(before);
+    std::filesystem::remove(kSummaryFileName);
+    if (before != "<missing>") TempWorkingDir::Write(kSummaryFileName, before);
+    platform.messages.clear();
+    rlimit old_limit{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+    rlimit limit = old_limit;
+    limit.rlim_cur = existing.size() + 20;
+    auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    const int result = WriteResultFiles(p, 1);
+    setrlimit(RLIMIT_FSIZE, &old_limit);
+    std::signal(SIGXFSZ, old_handler);
+
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(platform.messages.size(), 1u);
+    EXPECT_EQ(TempWorkingDir::Read(kSummaryFileName), before);
+    EXPECT_FALSE(Exists("SBJ0000.csv"));
+  }
+}
+
+}  // namespace
+}  // namespace pyokoran
