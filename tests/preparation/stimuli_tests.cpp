@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <ostream>
 
@@ -159,6 +160,51 @@ TEST_F(StimuliTest, UnreadablePictureIsReportedAsMissing) {
   EXPECT_EQ(LoadStimuli(*program), 0);
   ASSERT_EQ(platform.messages.size(), 1u);
   EXPECT_EQ(platform.messages[0].text, "パターンファイル[stim/tgtpokko2.bmp]が見つかりません。");
+}
+
+}  // namespace
+}  // namespace pyokoran
+
+namespace pyokoran {
+namespace {
+
+// The pictures and sounds that come with the program load, and the creatures keep a hard
+// edge against the key colour (no near-green pixels that would show as a fringe).
+TEST(SampleStimuli, LoadWithCleanTransparentEdges) {
+  FakePlatform platform;
+  auto program = std::make_unique<Program>(platform);
+  ASSERT_EQ(InitDisplay(platform, program->display), 1);
+  program->settings.n_holes = 3;
+  program->layout.holes[0] = {184, 384};
+  program->layout.holes[1] = {512, 384};
+  program->layout.holes[2] = {840, 384};
+  test::ScopedWorkingDirectory cd{PYOKORAN_SOURCE_DIR};
+  ASSERT_EQ(LoadStimuli(*program), 1);
+  EXPECT_TRUE(platform.messages.empty());
+  const StimulusSet& s = program->stimuli;
+  for (const auto* sound : {s.target_sound.get(), s.distractor_sound.get()}) {
+    ASSERT_NE(sound, nullptr);
+    ASSERT_GT(sound->size(), 44u);
+    EXPECT_EQ(std::string(sound->begin(), sound->begin() + 4), "RIFF");
+  }
+  for (int32_t index : {s.target_pictures[0], s.target_pictures[1], s.distractor_pictures[0],
+                        s.distractor_pictures[1]}) {
+    const Surface& p = program->display.surfaces.slots.at(size_t(index)).surface;
+    int key = 0;
+    for (uint32_t pixel : p.pixels) {
+      uint32_t r = pixel >> 16, g = pixel >> 8 & 0xFF, b = pixel & 0xFF;
+      if (pixel == KEY_GREEN) {
+        ++key;
+      } else {
+        EXPECT_FALSE(g > 200 && r < 60 && b < 60) << std::hex << pixel;
+      }
+    }
+    EXPECT_EQ(p.at(0, 0), KEY_GREEN) << "corners are transparent";
+    EXPECT_GT(key, 128 * 128 / 8);
+    EXPECT_LT(key, 128 * 128 / 2);
+  }
+  const Surface& bg = program->display.surfaces.slots.at(size_t(s.background)).surface;
+  EXPECT_EQ(std::count(bg.pixels.begin(), bg.pixels.end(), KEY_GREEN), 0);
 }
 
 }  // namespace
