@@ -48,12 +48,12 @@ void QtDisplay::NoteRefreshRate() {
 void QtDisplay::Bind(QWidget* window, bool run) {
   if (window_) window_->removeEventFilter(this);
   window_ = window;
-  frame_ = QImage();
+  shown_ = QImage();
   bars_drawn_ = false;
   NoteRefreshRate();
   if (run) {
     // The run's window is all ours: black until the first frame, and repainted from the
-    // last frame whenever the window system asks.
+    // frame on screen whenever the window system asks.
     if (window_) {
       window_->installEventFilter(this);
       window_->update();
@@ -83,7 +83,7 @@ void QtDisplay::Bind(QWidget* window, bool run) {
 void QtDisplay::Shutdown() {
   if (window_) window_->removeEventFilter(this);
   window_ = nullptr;
-  frame_ = QImage();
+  shown_ = QImage();
   in_run_ = false;
 }
 
@@ -93,17 +93,108 @@ void QtDisplay::WaitForRefresh() {
   std::this_thread::sleep_until(anchor_ + refreshes * period_);
 }
 
-void QtDisplay::Paint(QPainter& painter, bool bars) {
+QRectF QtDisplay::StageArea() const {
+  // stage_rect is in physical screen pixels; the window works in logical ones.
   const qreal ratio = window_->devicePixelRatioF();
-  // stage_rect is in physical screen pixels; the painter works in the window's logical ones.
   const QPoint origin = window_->mapToGlobal(QPoint(0, 0));
   const Rect& r = stage_rect_;
-  QRectF target(r.left / ratio - origin.x(), r.top / ratio - origin.y(),
+  return QRectF(r.left / ratio - origin.x(), r.top / ratio - origin.y(),
                 (r.right - r.left) / ratio, (r.bottom - r.top) / ratio);
+}
+
+void QtDisplay::Paint(QPainter& painter, bool bars) {
   if (bars) painter.fillRect(window_->rect(), Qt::black);
-  if (frame_.isNull()) return;
-  painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
-  painter.drawImage(target, frame_);
+  if (!shown_.isNull()) painter.drawImage(StageArea(), shown_);
+}
+
+bool QtDisplay::TakeChangedTiles(const Surface& stage, bool all) {
+  constexpr int kTile = 64;
+  if (shown_.width() != stage.width || shown_.height() != stage.height) {
+    shown_ = QImage(stage.width, stage.height, QImage::Format_RGB32);
+    all = true;
+  }
+  tiles_x_ = (stage.width + kTile - 1) / kTile;
+  tiles_y_ = (stage.height + kTile - 1) / kTile;
+  changed_.assign(size_t(tiles_x_) * size_t(tiles_y_), 0);
+  bool any = false;
+  for (int ty = 0; ty < tiles_y_; ++ty) {
+    const int y0 = ty * kTile, y1 = std::min(y0 + kTile, int(stage.height));
+    for (int tx = 0; tx < tiles_x_; ++tx) {
+      const int x0 = tx * kTile, x1 = std::min(x0 + kTile, int(stage.width));
+      const size_t bytes = size_t(x1 - x0) * 4;
+      bool differs = all;
+      for (int y = y0; y < y1 && !differs; ++y) {
+        differs = std::memcmp(shown_.constScanLine(y) + 4 * x0, stage.row(y) + x0, bytes) != 0;
+      }
+      if (!differs) continue;
+      for (int y = y0; y < y1; ++y) std::memcpy(shown_.scanLine(y) + 4 * x0, stage.row(y) + x0, bytes);
+      changed_[size_t(ty) * size_t(tiles_x_) + size_t(tx)] = 1;
+      any = true;
+    }
+  }
+  return any;
+}
+
+QRegion QtDisplay::ScaleInto(QImage& target, const QRect& area, bool bars) {
+  constexpr int kTile = 64;
+  uchar* bits = target.bits();
+  const qsizetype line = target.bytesPerLine();
+  auto row = [&](int y) { return reinterpret_cast<uint32_t*>(bits + y * line); };
+  QRegion changed;
+  if (bars) {
+    for (int y = 0; y < target.height(); ++y) std::fill_n(row(y), target.width(), 0xFF000000u);
+    changed = QRegion(target.rect());
+  }
+  if (area.isEmpty() || shown_.isNull()) return changed;
+
+  // Source of every target pixel (the one under its centre), and where each tile begins.
+  const int sw = shown_.width(), sh = shown_.height();
+  if (area != scaled_area_ || scaled_from_ != shown_.size()) {
+    auto build = [](int target_size, int source_size, std::vector<int32_t>& source,
+                    std::vector<int32_t>& first, int tiles) {
+      source.resize(size_t(target_size));
+      first.assign(size_t(tiles) + 1, target_size);
+      for (int t = target_size - 1; t >= 0; --t) {
+        source[size_t(t)] = int32_t((int64_t(2 * t + 1) * source_size) / (int64_t(2) * target_size));
+        first[size_t(source[size_t(t)] / kTile)] = t;
+      }
+      for (int i = tiles - 1; i >= 0; --i) first[size_t(i)] = std::min(first[size_t(i)], first[size_t(i) + 1]);
+    };
+    build(area.width(), sw, columns_, tile_x_, tiles_x_);
+    build(area.height(), sh, rows_, tile_y_, tiles_y_);
+    scaled_area_ = area;
+    scaled_from_ = shown_.size();
+  }
+
+  const QRect clip = target.rect();
+  for (int ty = 0; ty < tiles_y_; ++ty) {
+    for (int tx = 0; tx < tiles_x_; ++tx) {
+      if (!changed_[size_t(ty) * size_t(tiles_x_) + size_t(tx)]) continue;
+      QRect part = QRect(QPoint(area.left() + tile_x_[size_t(tx)], area.top() + tile_y_[size_t(ty)]),
+                         QPoint(area.left() + tile_x_[size_t(tx) + 1] - 1,
+                                area.top() + tile_y_[size_t(ty) + 1] - 1)) &
+                   clip;
+      if (part.isEmpty()) continue;
+      const int32_t* columns = columns_.data() + (part.left() - area.left());
+      const int width = part.width();
+      const uchar* previous_in = nullptr;
+      const uint32_t* previous_out = nullptr;
+      for (int y = part.top(); y <= part.bottom(); ++y) {
+        const uchar* in_line = shown_.constScanLine(rows_[size_t(y - area.top())]);
+        uint32_t* out = row(y) + part.left();
+        if (in_line == previous_in) {
+          std::memcpy(out, previous_out, size_t(width) * 4);  // a stage row shown twice
+        } else {
+          const uint32_t* in = reinterpret_cast<const uint32_t*>(in_line);
+          for (int x = 0; x < width; ++x) out[x] = in[columns[x]] | 0xFF000000u;
+          previous_in = in_line;
+        }
+        previous_out = out;
+      }
+      if (!bars) changed += part;
+    }
+  }
+  return changed;
 }
 
 void QtDisplay::Present(const Surface& stage, const Rect& stage_rect) {
@@ -112,38 +203,35 @@ void QtDisplay::Present(const Surface& stage, const Rect& stage_rect) {
       stage.pixels.size() != size_t(stage.width) * size_t(stage.height)) {
     return;
   }
-  if (frame_.width() != stage.width || frame_.height() != stage.height) {
-    frame_ = QImage(stage.width, stage.height, QImage::Format_RGB32);
-  }
-  for (int32_t y = 0; y < stage.height; ++y) {
-    std::memcpy(frame_.scanLine(y), stage.row(y), size_t(stage.width) * 4);
-  }
   if (stage_rect_ != stage_rect) bars_drawn_ = false;
   stage_rect_ = stage_rect;
+  QBackingStore* store = window_->backingStore();
+  QWindow* handle = window_->windowHandle();
+  const bool direct = store && handle && handle->isExposed() && store->size() == window_->size();
+  const bool bars = !bars_drawn_ || !direct;
+  const bool changed = TakeChangedTiles(stage, bars);
 
   if (self_pacing_) WaitForRefresh();
 
-  QBackingStore* store = window_->backingStore();
-  QWindow* handle = window_->windowHandle();
-  if (store && handle && handle->isExposed() && store->size() == window_->size()) {
+  if (direct && changed) {
     // Straight into the backing store, then onto the screen.
-    const bool bars = !bars_drawn_;
-    const qreal ratio = window_->devicePixelRatioF();
-    const QPoint origin = window_->mapToGlobal(QPoint(0, 0));
-    QRect stage_area = QRectF(stage_rect.left / ratio - origin.x(), stage_rect.top / ratio - origin.y(),
-                              (stage_rect.right - stage_rect.left) / ratio,
-                              (stage_rect.bottom - stage_rect.top) / ratio)
-                           .toAlignedRect();
-    QRegion region = bars ? QRegion(window_->rect()) : QRegion(stage_area & window_->rect());
+    const QRect area = StageArea().toAlignedRect();
+    QRegion region = bars ? QRegion(window_->rect()) : QRegion(area & window_->rect());
     store->beginPaint(region);
-    {
-      QPainter painter(store->paintDevice());
+    QPaintDevice* device = store->paintDevice();
+    QImage* image = device->devType() == QInternal::Image ? static_cast<QImage*>(device) : nullptr;
+    if (image && window_->devicePixelRatioF() == 1.0 && image->size() == window_->size() &&
+        (image->format() == QImage::Format_RGB32 ||
+         image->format() == QImage::Format_ARGB32_Premultiplied)) {
+      region = ScaleInto(*image, area, bars);
+    } else {
+      QPainter painter(device);
       Paint(painter, bars);
     }
     store->endPaint();
     store->flush(region, handle);
     bars_drawn_ = true;
-  } else {
+  } else if (!direct) {
     // Not ready for direct painting (not yet exposed or resized): let the widget paint.
     window_->repaint();
   }

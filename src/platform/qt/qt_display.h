@@ -1,10 +1,12 @@
 // Presenting the stage on screen and drawing text into surfaces, over Qt.
 //
-// Frames go into the bound window's backing store (QPainter::drawImage, stretched into
-// stage_rect, the rest of the window black) and are flushed at once. OpenGL is not used:
+// Frames go into the bound window's backing store, stretched into stage_rect with the rest
+// of the window black, and are flushed at once; only the parts of the stage that changed
+// since the frame on screen are scaled and sent. OpenGL is not used:
 // the windows are plain widgets owned by the shell, a GL child window would take their
-// mouse and touch input, QOpenGLWidget costs 27-47 ms a frame, and software GL (llvmpipe,
-// Xvfb) neither paces nor keeps within a frame. A backing-store flush never waits for the
+// mouse and touch input, QOpenGLWidget costs 27-47 ms a frame, and software GL (llvmpipe
+// under Xvfb) takes 8-10 ms a frame without waiting for the refresh either. A backing-store
+// flush never waits for the
 // refresh, so Present paces itself: it waits for the next refresh on the monotonic clock,
 // at the screen's refresh rate, before copying. This stands in for waiting for the end of
 // the vertical blank; its phase is not locked to the real beam.
@@ -16,6 +18,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "display/surface.h"
 #include "platform/platform.h"
@@ -45,7 +48,8 @@ class QtDisplay : public QObject {
   // presents are paced. Binding back (run = false) ends it: one line with the dropped frames.
   void Bind(QWidget* window, bool run);
   // The stage stretched into stage_rect (physical screen pixels) of the bound window, after
-  // waiting for the next refresh. Does nothing while no visible window is bound.
+  // waiting for the next refresh. Does nothing while no visible window is bound. Only the
+  // 64 x 64 tiles of the stage that differ from the frame on screen are scaled and sent.
   void Present(const Surface& stage, const Rect& stage_rect);
   void Shutdown();
   // The trial loop went round once (called from YieldSlice): a present that follows more
@@ -67,13 +71,27 @@ class QtDisplay : public QObject {
 
  private:
   using Clock = std::chrono::steady_clock;
-  // The last frame and the black bars around it, onto a painter over the bound window.
+  // The frame on screen and the black bars around it, onto a painter over the bound window.
   void Paint(QPainter& painter, bool bars);
+  // Takes the stage's changed tiles into shown_; true when any changed.
+  bool TakeChangedTiles(const Surface& stage, bool all);
+  // Where the stage lands in the window, in its logical pixels.
+  QRectF StageArea() const;
+  // The changed tiles scaled to the nearest pixel into area of target (a 32-bit image, one
+  // pixel per logical pixel), black around area when bars is set; the part of the window
+  // that changed. Much cheaper than QPainter's scaled drawImage.
+  QRegion ScaleInto(QImage& target, const QRect& area, bool bars);
   void WaitForRefresh();
   void NoteRefreshRate();
 
   QPointer<QWidget> window_;
-  QImage frame_;  // a copy of the last stage presented, for repaints
+  QImage shown_;                 // the stage as on screen now, for repaints and comparison
+  std::vector<uint8_t> changed_;  // per 64 x 64 tile of the stage, row by row
+  int tiles_x_ = 0, tiles_y_ = 0;
+  std::vector<int32_t> columns_, rows_;    // stage column and row of each target pixel
+  std::vector<int32_t> tile_x_, tile_y_;  // first target pixel of each tile column and row
+  QRect scaled_area_;
+  QSize scaled_from_;
   Rect stage_rect_;
   bool bars_drawn_ = false;  // the black outside stage_rect is in the backing store
   bool self_pacing_ = true;

@@ -10,6 +10,7 @@
 #include "platform/qt/qt_platform.h"
 
 #include <QBackingStore>
+#include <array>
 #include <QCoreApplication>
 #include <QFontInfo>
 #include <QGuiApplication>
@@ -49,9 +50,16 @@ Ink FindInk(const Surface& s) {
   return ink;
 }
 
+// What the window's backing store holds (the offscreen platform crops this on scaled
+// screens, so it is only looked at unscaled).
 QImage Grab(QWidget& window) {
   return QGuiApplication::primaryScreen()->grabWindow(window.winId()).toImage().convertToFormat(
       QImage::Format_RGB32);
+}
+
+// The window painted afresh, as after an expose, in physical pixels.
+QImage Repaint(QWidget& window) {
+  return window.grab().toImage().convertToFormat(QImage::Format_RGB32);
 }
 
 uint32_t At(const QImage& image, int x, int y) { return image.pixel(x, y) & 0xFFFFFF; }
@@ -95,9 +103,10 @@ class QtDisplayTest : public QObject {
     window.setGeometry(screen->geometry());
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    const int sw = int(screen->geometry().width() * screen->devicePixelRatio());
-    const int sh = int(screen->geometry().height() * screen->devicePixelRatio());
-    QCOMPARE(window.devicePixelRatioF(), 1.0);
+    // Physical pixels, also when the screen is scaled (QT_SCALE_FACTOR=2 in a second run).
+    const ScreenSize physical = platform_.GetScreenSize();
+    const int sw = physical.width, sh = physical.height;
+    qInfo("screen %d x %d physical, device pixel ratio %.2f", sw, sh, window.devicePixelRatioF());
 
     QtDisplay display;
     QVERIFY(display.Init());
@@ -112,8 +121,10 @@ class QtDisplayTest : public QObject {
     QCOMPARE(display.stats().presented, 1);
 
     for (int pass = 0; pass < 2; ++pass) {
-      QImage shown = Grab(window);
+      if (pass == 0 && window.devicePixelRatioF() != 1.0) continue;
+      QImage shown = pass == 0 ? Grab(window) : Repaint(window);
       QCOMPARE(shown.width(), sw);
+      QCOMPARE(shown.height(), sh);
       auto centre_y = (rect.top + rect.bottom) / 2;
       QCOMPARE(At(shown, rect.left + 5, centre_y), 0xFF0000u);
       QCOMPARE(At(shown, rect.right - 5, centre_y), 0x0000FFu);
@@ -122,12 +133,43 @@ class QtDisplayTest : public QObject {
         QCOMPARE(At(shown, sw / 2, rect.bottom), 0u);
       }
       if (rect.left > 0) QCOMPARE(At(shown, rect.left - 1, centre_y), 0u);
-      // The window system asks for a repaint: the last frame comes back.
-      window.repaint();
     }
     display.Bind(nullptr, false);
     display.Present(stage, rect);
     QCOMPARE(display.stats().presented, 1);
+  }
+
+  // Only the tiles that changed are sent; the result must equal sending the whole frame.
+  void partialUpdatesMatchAWholeFrame() {
+    QWidget window(nullptr, Qt::Window | Qt::FramelessWindowHint);
+    window.setGeometry(QGuiApplication::primaryScreen()->geometry());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    if (window.devicePixelRatioF() != 1.0) QSKIP("the backing store is only read unscaled");
+    QtDisplay display;
+    QVERIFY(display.Init());
+    display.set_self_pacing(false);
+    Surface stage(kStageWidth, kStageHeight);
+    for (int y = 0; y < stage.height; ++y)
+      for (int x = 0; x < stage.width; ++x) stage.row(y)[x] = uint32_t(x * 0x10307 ^ y * 0x3011);
+    const ScreenSize physical = platform_.GetScreenSize();
+    const Rect rect = FitStage(physical.width, physical.height);
+    display.Bind(&window, true);
+    display.Present(stage, rect);
+    // Changes across tile edges and at the stage's edges, then a frame with no change.
+    for (auto [x0, y0, x1, y1] : {std::array{60, 60, 70, 70}, std::array{0, 0, 3, 767},
+                                  std::array{1020, 700, 1024, 768}, std::array{500, 0, 530, 1}}) {
+      for (int y = y0; y < y1; ++y)
+        for (int x = x0; x < x1; ++x) stage.row(y)[x] = 0xFFFFFF;
+      display.Present(stage, rect);
+    }
+    display.Present(stage, rect);
+    QImage partial = Grab(window);
+    display.Bind(&window, true);  // forgets the frame on screen: the next one is sent whole
+    display.Present(stage, rect);
+    QImage whole = Grab(window);
+    QCOMPARE(partial, whole);
+    QCOMPARE(At(whole, rect.left, rect.top), 0xFFFFFFu);
   }
 
   void latePresentsCountAsDroppedOnlyWhileFramesFollowEachOther() {
