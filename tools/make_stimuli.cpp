@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -451,6 +452,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: make_stimuli <output folder>\n");
     return 2;
   }
+  std::error_code error;
+  std::filesystem::create_directories(argv[1], error);
   const std::string dir = std::string(argv[1]) + "/";
   bool ok = Write(dir + "bg.bmp", Bmp(1024, 768, Meadow()));
   ok = Write(dir + "tgtpokko1.bmp", Bmp(128, 128, Mole(false))) && ok;

@@ -62,7 +62,7 @@ bool ReadFile(const std::string& path, std::vector<uint8_t>& header, std::vector
         header[1] == 'M') {
       try {
         rest.resize(size_t(length - kFileHeaderBytes));
-        ok = std::fread(rest.data(), 1, rest.size(), f) == rest.size();
+        ok = rest.empty() || std::fread(rest.data(), 1, rest.size(), f) == rest.size();
       } catch (const std::bad_alloc&) {
         ok = false;
       }

@@ -48,7 +48,9 @@ void LoadSound(const char* path, std::unique_ptr<std::vector<uint8_t>>& buffer) 
   if (fstat(fileno(f), &info) == 0 && S_ISREG(info.st_mode)) {
     try {
       auto data = std::make_unique<std::vector<uint8_t>>(size_t(info.st_size));
-      if (std::fread(data->data(), 1, data->size(), f) == data->size()) buffer = std::move(data);
+      if (data->empty() || std::fread(data->data(), 1, data->size(), f) == data->size()) {
+        buffer = std::move(data);
+      }
     } catch (const std::bad_alloc&) {
     }
   }

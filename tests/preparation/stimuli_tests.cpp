@@ -90,6 +90,14 @@ TEST_F(StimuliTest, OnlyTheFourPicturesGiveAGreenFieldAndSilence) {
   EXPECT_TRUE(platform.messages.empty());
 }
 
+TEST_F(StimuliTest, EmptySoundFileIsReadAsAnEmptySound) {
+  test::WriteStimFolder(dir.path(), {});
+  test::WriteFile("stim/dstpokko.wav", {});
+  ASSERT_EQ(LoadStimuli(*program), 1);
+  ASSERT_TRUE(program->stimuli.distractor_sound);
+  EXPECT_TRUE(program->stimuli.distractor_sound->empty());
+}
+
 TEST_F(StimuliTest, BrokenBackgroundIsReplacedByGreen) {
   test::WriteStimFolder(dir.path(), {});
   test::WriteFile("stim/bg.bmp", {'B', 'M', 0, 0});
