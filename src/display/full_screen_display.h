@@ -3,7 +3,7 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
+#include <deque>
 
 #include "display/surface.h"
 #include "platform/platform.h"
@@ -27,7 +27,9 @@ struct SurfaceSlot {
 };
 
 struct SurfaceTable {
-  std::vector<SurfaceSlot> slots;  // index = surface index
+  // Index = surface index. A deque, so that a surface handed out through a SurfaceDC stays
+  // where it is while others are created.
+  std::deque<SurfaceSlot> slots;
   int32_t count() const { return int32_t(slots.size()); }
 };
 

@@ -18,7 +18,7 @@ constexpr int32_t kMaxSurfaceSide = 16384;
 constexpr int64_t kMaxSurfacePixels = int64_t(1) << 25;
 
 // A drawing context on one surface, for pictures and text. Valid from GetSurfaceDC to
-// ReleaseSurfaceDC; creating another surface meanwhile invalidates it.
+// ReleaseSurfaceDC (or ReleaseAllSurfaces).
 struct SurfaceDC {
   Surface* surface = nullptr;
 };
