@@ -11,7 +11,7 @@
 
 namespace pyokoran::test {
 
-struct BmpSpec {
+struct BmpLayout {
   int32_t width = 1;
   int32_t height = 1;  // negative: top-down rows
   int bits = 24;
@@ -34,7 +34,7 @@ inline void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
   for (int i = 0; i < 4; ++i) b[at + size_t(i)] = uint8_t(v >> (8 * i));
 }
 
-inline std::vector<uint8_t> MakeBmp(const BmpSpec& s) {
+inline std::vector<uint8_t> MakeBmp(const BmpLayout& s) {
   const bool bitfields = s.compression == 3;
   const size_t masks_after = bitfields && s.header_size < 52 ? 12 : 0;
   const size_t table = s.palette.size() * 4;
@@ -85,7 +85,7 @@ inline std::vector<uint8_t> MakeBmp(const BmpSpec& s) {
 // A 24-bit bottom-up picture of width x height from a colour function.
 inline std::vector<uint8_t> MakeBmp24(int32_t width, int32_t height,
                                       std::function<uint32_t(int32_t, int32_t)> colour) {
-  BmpSpec s;
+  BmpLayout s;
   s.width = width;
   s.height = height;
   s.pixel = std::move(colour);

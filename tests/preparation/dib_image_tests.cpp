@@ -10,7 +10,7 @@
 namespace pyokoran {
 namespace {
 
-using test::BmpSpec;
+using test::BmpLayout;
 using test::MakeBmp;
 
 // The 5 x 3 test picture: eight saturated colours laid out so that a mirrored, flipped or
@@ -32,38 +32,38 @@ uint32_t Pack(uint32_t colour, uint32_t r, uint32_t g, uint32_t b) {
 
 struct FormatCase {
   const char* name;
-  std::function<BmpSpec()> spec;
+  std::function<BmpLayout()> layout;
 };
 std::ostream& operator<<(std::ostream& os, const FormatCase& c) { return os << c.name; }
 
-BmpSpec Base(int bits, int32_t height = 3) {
-  BmpSpec s;
+BmpLayout Base(int bits, int32_t height = 3) {
+  BmpLayout s;
   s.width = 5;
   s.height = height;
   s.bits = bits;
   return s;
 }
-BmpSpec Indexed(int bits, size_t table, uint32_t used, int32_t height = 3) {
-  BmpSpec s = Base(bits, height);
+BmpLayout Indexed(int bits, size_t table, uint32_t used, int32_t height = 3) {
+  BmpLayout s = Base(bits, height);
   s.palette.assign(std::begin(kColours), std::end(kColours));
   s.palette.resize(table, 0x0A0B0C);
   s.colours_used = used;
   s.pixel = [](int32_t x, int32_t y) { return uint32_t(Index8(x, y)); };
   return s;
 }
-BmpSpec Direct(int bits, uint32_t r, uint32_t g, uint32_t b, uint32_t extra = 0,
+BmpLayout Direct(int bits, uint32_t r, uint32_t g, uint32_t b, uint32_t extra = 0,
                int32_t height = 3) {
-  BmpSpec s = Base(bits, height);
+  BmpLayout s = Base(bits, height);
   s.pixel = [=](int32_t x, int32_t y) { return Pack(kColours[Index8(x, y)], r, g, b) | extra; };
   return s;
 }
-BmpSpec WithMasks(BmpSpec s, uint32_t r, uint32_t g, uint32_t b, uint32_t header = 40) {
+BmpLayout WithMasks(BmpLayout s, uint32_t r, uint32_t g, uint32_t b, uint32_t header = 40) {
   s.compression = 3;
   s.masks[0] = r, s.masks[1] = g, s.masks[2] = b;
   s.header_size = header;
   return s;
 }
-BmpSpec WithHeader(BmpSpec s, uint32_t header, uint32_t gap) {
+BmpLayout WithHeader(BmpLayout s, uint32_t header, uint32_t gap) {
   s.header_size = header;
   s.gap = gap;
   return s;
@@ -75,19 +75,19 @@ class DibFormatTest : public ::testing::TestWithParam<FormatCase> {
 };
 
 TEST_P(DibFormatTest, DrawsEveryPixelInPlace) {
-  BmpSpec spec = GetParam().spec();
+  BmpLayout layout = GetParam().layout();
   std::string path = dir.File("picture.bmp");
-  ASSERT_TRUE(test::WriteFile(path, MakeBmp(spec)));
+  ASSERT_TRUE(test::WriteFile(path, MakeBmp(layout)));
   DibImage image;
   ASSERT_EQ(image.Load(path), 1);
   EXPECT_EQ(image.width(), 5);
-  EXPECT_EQ(image.height(), spec.height);
+  EXPECT_EQ(image.height(), layout.height);
   Surface surface(5, 3);
   SurfaceDC dc{&surface};
   EXPECT_EQ(image.Draw(dc, nullptr, nullptr), 3);
   for (int32_t y = 0; y < 3; ++y) {
     for (int32_t x = 0; x < 5; ++x) {
-      uint32_t expected = spec.bits == 1 ? kTwo[Index2(x, y)] : kColours[Index8(x, y)];
+      uint32_t expected = layout.bits == 1 ? kTwo[Index2(x, y)] : kColours[Index8(x, y)];
       EXPECT_EQ(surface.at(x, y), expected) << "pixel " << x << ", " << y;
     }
   }
@@ -98,7 +98,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FormatCase{"bits1",
                    [] {
-                     BmpSpec s = Base(1);
+                     BmpLayout s = Base(1);
                      s.palette = {kTwo[0], kTwo[1]};
                      s.pixel = [](int32_t x, int32_t y) { return uint32_t(Index2(x, y)); };
                      return s;
@@ -114,7 +114,7 @@ INSTANTIATE_TEST_SUITE_P(
                                          0x001F); }},
         FormatCase{"bits16_bitfields_v5_top_down",
                    [] {
-                     BmpSpec s = WithMasks(Direct(16, 0xF800, 0x07E0, 0x001F, 0, -3), 0xF800,
+                     BmpLayout s = WithMasks(Direct(16, 0xF800, 0x07E0, 0x001F, 0, -3), 0xF800,
                                            0x07E0, 0x001F, 124);
                      s.gap = 6;
                      return s;
@@ -149,7 +149,7 @@ class DibImageTest : public ::testing::Test {
 TEST_F(DibImageTest, ColourTableAndRowsWhereTheHeadersPutThem) {
   struct Case {
     const char* name;
-    BmpSpec spec;
+    BmpLayout layout;
     int32_t colour_count;
     int64_t bits_offset;
   } cases[] = {
@@ -159,7 +159,7 @@ TEST_F(DibImageTest, ColourTableAndRowsWhereTheHeadersPutThem) {
       {"4-bit, colours used 0", Indexed(4, 16, 0), 16, 40 + 64},
       {"1-bit, colours used 0", Indexed(1, 2, 0), 2, 40 + 8},
       {"24-bit, colours used 5", [] {
-         BmpSpec s = Direct(24, 0xFF0000, 0xFF00, 0xFF);
+         BmpLayout s = Direct(24, 0xFF0000, 0xFF00, 0xFF);
          s.colours_used = 5;
          return s;
        }(), 0, 40},
@@ -170,30 +170,30 @@ TEST_F(DibImageTest, ColourTableAndRowsWhereTheHeadersPutThem) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     DibImage image;
-    ASSERT_EQ(image.Load(Write(MakeBmp(c.spec))), 1);
+    ASSERT_EQ(image.Load(Write(MakeBmp(c.layout))), 1);
     EXPECT_EQ(image.colour_count(), c.colour_count);
     EXPECT_EQ(image.bits_offset(), c.bits_offset);
-    EXPECT_EQ(image.palette_offset(), c.spec.bits <= 8 ? int64_t(c.spec.header_size) : -1);
-    EXPECT_EQ(image.block().size(), MakeBmp(c.spec).size() - 14);
+    EXPECT_EQ(image.palette_offset(), c.layout.bits <= 8 ? int64_t(c.layout.header_size) : -1);
+    EXPECT_EQ(image.block().size(), MakeBmp(c.layout).size() - 14);
   }
 }
 
 TEST_F(DibImageTest, ChannelsOfOtherWidthsAreWidenedOrNarrowed) {
-  BmpSpec s565 = WithMasks(Base(16), 0xF800, 0x07E0, 0x001F);
+  BmpLayout s565 = WithMasks(Base(16), 0xF800, 0x07E0, 0x001F);
   s565.width = 1, s565.height = 1;
   s565.pixel = [](int32_t, int32_t) { return uint32_t(16 << 11 | 32 << 5 | 16); };
-  BmpSpec s1010 = WithMasks(Base(32), 0x3FF00000, 0x000FFC00, 0x000003FF);
+  BmpLayout s1010 = WithMasks(Base(32), 0x3FF00000, 0x000FFC00, 0x000003FF);
   s1010.width = 1, s1010.height = 1;
   s1010.pixel = [](int32_t, int32_t) { return uint32_t(0x3FF << 20 | 0x200 << 10 | 0x001); };
-  BmpSpec index_past_table = Indexed(8, 2, 2);
+  BmpLayout index_past_table = Indexed(8, 2, 2);
   index_past_table.pixel = [](int32_t, int32_t) { return 5u; };
   struct {
-    BmpSpec spec;
+    BmpLayout layout;
     uint32_t pixel;
   } cases[] = {{s565, 0x848284}, {s1010, 0xFF8000}, {index_past_table, 0x000000}};
   for (auto& c : cases) {
     DibImage image;
-    ASSERT_EQ(image.Load(Write(MakeBmp(c.spec))), 1);
+    ASSERT_EQ(image.Load(Write(MakeBmp(c.layout))), 1);
     Surface surface(1, 1);
     surface.pixels[0] = 0xABCDEF;
     SurfaceDC dc{&surface};
@@ -217,8 +217,8 @@ TEST_F(DibImageTest, FilesThatCannotBeDrawnFailCleanly) {
   auto put16 = [](size_t at, uint32_t v) {
     return [=](std::vector<uint8_t>& b) { test::Put16(b, at, v); };
   };
-  BmpSpec bad_mask = WithMasks(Direct(16, 0xF800, 0x07E0, 0x001F), 0xF00F, 0x07E0, 0x001F);
-  BmpSpec lying_table = Indexed(8, 16, 16);
+  BmpLayout bad_mask = WithMasks(Direct(16, 0xF800, 0x07E0, 0x001F), 0xF00F, 0x07E0, 0x001F);
+  BmpLayout lying_table = Indexed(8, 16, 16);
   lying_table.colours_used = 60000;
   struct Case {
     const char* name;
@@ -245,7 +245,7 @@ TEST_F(DibImageTest, FilesThatCannotBeDrawnFailCleanly) {
       {"2 bits per pixel", with(put16(28, 2))},
       {"0 bits per pixel", with(put16(28, 0))},
       {"RLE8", MakeBmp([] {
-         BmpSpec s = Indexed(8, 256, 0);
+         BmpLayout s = Indexed(8, 256, 0);
          s.compression = 1;
          return s;
        }())},
