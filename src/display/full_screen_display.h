@@ -3,7 +3,7 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
+#include <deque>
 
 #include "display/surface.h"
 #include "platform/platform.h"
@@ -23,10 +23,13 @@ struct SurfaceSlot {
   int32_t height = 0;
   int32_t locked = 0;
   uint32_t* pixels = nullptr;  // first pixel while locked
+  bool dc_out = false;         // a SurfaceDC is handed out; the surface is busy until it returns
 };
 
 struct SurfaceTable {
-  std::vector<SurfaceSlot> slots;  // index = surface index
+  // Index = surface index. A deque, so that a surface handed out through a SurfaceDC stays
+  // where it is while others are created.
+  std::deque<SurfaceSlot> slots;
   int32_t count() const { return int32_t(slots.size()); }
 };
 
@@ -40,7 +43,9 @@ struct StageGeometry {
 };
 
 struct FullScreenDisplay {
-  bool initialised = false;
+  bool initialised = false;  // the platform's display is up (InitDisplay succeeded)
+  // The visible screen. It has no memory here: the platform shows the stage on it, and the
+  // primitives refuse index -1 (see surfaces.h).
   SurfaceSlot primary;
   SurfaceSlot stage;
   StageGeometry geometry;
@@ -52,17 +57,18 @@ struct StagePoint {
   int32_t y = 0;
 };
 
-// 1 when the display is ready; 0 makes start-up fail.
+// Start-up: screen size, fit, the stage surface, then the platform's display. 1 when the
+// display is ready; 0 makes start-up fail (what was made is released by ShutdownDisplay).
 int InitDisplay(Platform& platform, FullScreenDisplay& display);
 // Frames are shown through the given window from now on.
 void BindClipper(Platform& platform, FullScreenDisplay& display, WindowId window);
-// Shows the stage surface in stage_rect.
+// Shows the stage surface in stage_rect, paced by the display's refresh.
 void PresentFrame(Platform& platform, FullScreenDisplay& display);
 // Releases every surface and the display; harmless when repeated.
 void ShutdownDisplay(Platform& platform, FullScreenDisplay& display);
-// The largest centred 4:3 rectangle of the screen.
+// The largest centred 4:3 rectangle of the screen (physical pixels).
 Rect FitStage(int32_t screen_width, int32_t screen_height);
-// A screen point to stage pixels, unclamped.
+// A screen point to stage pixels, unclamped (truncated toward zero).
 StagePoint ScreenToStage(const StageGeometry& geometry, int32_t x, int32_t y);
 
 }  // namespace pyokoran

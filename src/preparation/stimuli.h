@@ -11,10 +11,19 @@ namespace pyokoran {
 
 struct Program;
 
+// Stimulus files, relative to the working directory; %d is 1 (not struck) or 2 (struck).
+inline constexpr const char* kBackgroundFile = "stim/bg.bmp";
+inline constexpr const char* kTargetPictureFile = "stim/tgtpokko%d.bmp";
+inline constexpr const char* kDistractorPictureFile = "stim/dstpokko%d.bmp";
+inline constexpr const char* kTargetSoundFile = "stim/tgtpokko.wav";
+inline constexpr const char* kDistractorSoundFile = "stim/dstpokko.wav";
+// Background colour when bg.bmp is missing or cannot be drawn (COLORREF: green 200).
+constexpr uint32_t kDefaultBackground = 0x00C800;
+
 struct StimulusSet {
   int32_t background = -1;
-  int32_t target_pictures[2] = {-1, -1};
-  int32_t distractor_pictures[2] = {-1, -1};
+  int32_t target_pictures[2] = {-1, -1};      // 0 not struck, 1 struck
+  int32_t distractor_pictures[2] = {-1, -1};  // 0 not struck, 1 struck
   int32_t status_surface = -1;
   int32_t composite_surface[kMaxHoles] = {};
   int32_t base_surface[kMaxHoles] = {};
@@ -23,8 +32,8 @@ struct StimulusSet {
   std::unique_ptr<std::vector<uint8_t>> distractor_sound;  // null = no sound
 };
 
-// Reads the stim folder into surfaces and sounds. 1 success; 0 after its message, with all
-// surfaces released.
+// Run preparation: reads the stim folder into surfaces and sounds. 1 success; 0 after the
+// message naming the creature picture that failed, with all surfaces released.
 int LoadStimuli(Program& program);
 
 }  // namespace pyokoran

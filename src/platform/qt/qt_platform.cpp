@@ -169,7 +169,10 @@ void QtPlatform::ShowResultDialog(const ResultDialogContent& content) {
 
 void QtPlatform::PumpEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
 
-void QtPlatform::YieldSlice() { std::this_thread::yield(); }
+void QtPlatform::YieldSlice() {
+  display_->NoteLoopPass();
+  std::this_thread::yield();
+}
 
 bool QtPlatform::KeyActive(int virtual_key) {
   // Key events reach the tracker only through the event queue: let those that have
@@ -184,7 +187,7 @@ void QtPlatform::BindPresentWindow(WindowId window) {
   QWidget* target = window == WindowId::Experiment && experiment_window_
                         ? static_cast<QWidget*>(experiment_window_.get())
                         : static_cast<QWidget*>(main_window_.get());
-  display_->Bind(target);
+  display_->Bind(target, window == WindowId::Experiment);
 }
 
 void QtPlatform::Present(const Surface& stage, const Rect& stage_rect) {

@@ -1,0 +1,287 @@
+// QtDisplay on the offscreen platform: text into surfaces, presenting into a window, and a
+// composed frame of the sample stimuli saved as composed_frame.png next to the test.
+// The program's headers come before Qt's: Qt's keyword macro "slots" would eat the
+// fields of that name.
+#include "app/program.h"
+#include "display/surfaces.h"
+#include "run/frame.h"
+
+#include "platform/qt/qt_display.h"
+#include "platform/qt/qt_platform.h"
+
+#include <QBackingStore>
+#include <array>
+#include <QCoreApplication>
+#include <QFontInfo>
+#include <QGuiApplication>
+#include <QImage>
+#include <QScreen>
+#include <QTest>
+#include <QWidget>
+#include <filesystem>
+#include <memory>
+#include <thread>
+
+#undef slots
+
+namespace pyokoran {
+
+namespace {
+
+// Bounding box of the pixels brighter than black, and whether all of them are grey.
+struct Ink {
+  int left = INT32_MAX, top = INT32_MAX, right = -1, bottom = -1, count = 0;
+  bool grey = true;
+  bool top_byte_clear = true;
+};
+Ink FindInk(const Surface& s) {
+  Ink ink;
+  for (int y = 0; y < s.height; ++y) {
+    for (int x = 0; x < s.width; ++x) {
+      uint32_t p = s.at(x, y);
+      if (p >> 24) ink.top_byte_clear = false;
+      if ((p & 0xFFFFFF) == 0) continue;
+      ++ink.count;
+      ink.left = std::min(ink.left, x), ink.right = std::max(ink.right, x);
+      ink.top = std::min(ink.top, y), ink.bottom = std::max(ink.bottom, y);
+      if ((p >> 16 & 0xFF) != (p & 0xFF) || (p >> 8 & 0xFF) != (p & 0xFF)) ink.grey = false;
+    }
+  }
+  return ink;
+}
+
+// What the window's backing store holds (the offscreen platform crops this on scaled
+// screens, so it is only looked at unscaled).
+QImage Grab(QWidget& window) {
+  return QGuiApplication::primaryScreen()->grabWindow(window.winId()).toImage().convertToFormat(
+      QImage::Format_RGB32);
+}
+
+// The window painted afresh, as after an expose, in physical pixels.
+QImage Repaint(QWidget& window) {
+  return window.grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+uint32_t At(const QImage& image, int x, int y) { return image.pixel(x, y) & 0xFFFFFF; }
+
+}  // namespace
+
+class QtDisplayTest : public QObject {
+  Q_OBJECT
+ public:
+  explicit QtDisplayTest(QtPlatform& platform) : platform_(platform) {}
+
+ private Q_SLOTS:
+  void statusTextIsWhiteGreyEdgedAndCentred() {
+    QCOMPARE(QFontInfo(QFont(QString::fromUtf8("ＭＳ Ｐゴシック"))).family(),
+             QStringLiteral("IPAPGothic"));
+    Surface band(420, 32);
+    platform_.DrawText(band, Rect{0, 0, 420, 32},
+                       FormatStatusText(123456, 12, 3, 4, 5), 18, 0xFFFFFF);  // no leading blanks
+    Ink ink = FindInk(band);
+    QVERIFY(ink.count > 200);
+    QVERIFY2(ink.grey, "edges blend grey, never coloured (the key is pure green)");
+    QVERIFY(ink.top_byte_clear);
+    QVERIFY2(std::abs(ink.left - (419 - ink.right)) <= 3, "centred across");
+    QVERIFY2(std::abs(ink.top - (31 - ink.bottom)) <= 3, "centred down");
+    QVERIFY(ink.bottom - ink.top + 1 >= 12 && ink.bottom - ink.top + 1 <= 22);
+    QVERIFY(ink.right - ink.left > 200);
+
+    // The colour is a COLORREF: 0x0000FF is red.
+    Surface red(100, 32);
+    platform_.DrawText(red, Rect{0, 0, 100, 32}, "■", 18, 0x0000FF);
+    QCOMPARE(red.at(50, 16), 0x00FF0000u);
+    // Degenerate surfaces and rectangles are ignored.
+    Surface empty;
+    platform_.DrawText(empty, Rect{0, 0, 10, 10}, "x", 18, 0xFFFFFF);
+    platform_.DrawText(red, Rect{50, 50, -10, -10}, "x", 0, 0xFFFFFF);
+  }
+
+  void presentStretchesTheStageBetweenBlackBars() {
+    QWidget window(nullptr, Qt::Window | Qt::FramelessWindowHint);
+    QScreen* screen = QGuiApplication::primaryScreen();
+    window.setGeometry(screen->geometry());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    // Physical pixels, also when the screen is scaled (QT_SCALE_FACTOR=2 in a second run).
+    const ScreenSize physical = platform_.GetScreenSize();
+    const int sw = physical.width, sh = physical.height;
+    qInfo("screen %d x %d physical, device pixel ratio %.2f", sw, sh, window.devicePixelRatioF());
+
+    QtDisplay display;
+    QVERIFY(display.Init());
+    display.set_self_pacing(false);
+    display.Bind(&window, true);
+    // Stage: left half red, right half blue.
+    Surface stage(kStageWidth, kStageHeight);
+    for (int y = 0; y < stage.height; ++y)
+      for (int x = 0; x < stage.width; ++x) stage.row(y)[x] = x < 512 ? 0xFF0000 : 0x0000FF;
+    Rect rect = FitStage(sw, sh);
+    display.Present(stage, rect);
+    QCOMPARE(display.stats().presented, 1);
+
+    for (int pass = 0; pass < 2; ++pass) {
+      if (pass == 0 && window.devicePixelRatioF() != 1.0) continue;
+      QImage shown = pass == 0 ? Grab(window) : Repaint(window);
+      QCOMPARE(shown.width(), sw);
+      QCOMPARE(shown.height(), sh);
+      auto centre_y = (rect.top + rect.bottom) / 2;
+      QCOMPARE(At(shown, rect.left + 5, centre_y), 0xFF0000u);
+      QCOMPARE(At(shown, rect.right - 5, centre_y), 0x0000FFu);
+      if (rect.top > 0) {
+        QCOMPARE(At(shown, sw / 2, rect.top - 1), 0u);
+        QCOMPARE(At(shown, sw / 2, rect.bottom), 0u);
+      }
+      if (rect.left > 0) QCOMPARE(At(shown, rect.left - 1, centre_y), 0u);
+    }
+    display.Bind(nullptr, false);
+    display.Present(stage, rect);
+    QCOMPARE(display.stats().presented, 1);
+  }
+
+  // Only the tiles that changed are sent; the result must equal sending the whole frame.
+  void partialUpdatesMatchAWholeFrame() {
+    QWidget window(nullptr, Qt::Window | Qt::FramelessWindowHint);
+    window.setGeometry(QGuiApplication::primaryScreen()->geometry());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    if (window.devicePixelRatioF() != 1.0) QSKIP("the backing store is only read unscaled");
+    QtDisplay display;
+    QVERIFY(display.Init());
+    display.set_self_pacing(false);
+    Surface stage(kStageWidth, kStageHeight);
+    for (int y = 0; y < stage.height; ++y)
+      for (int x = 0; x < stage.width; ++x) stage.row(y)[x] = uint32_t(x * 0x10307 ^ y * 0x3011);
+    const ScreenSize physical = platform_.GetScreenSize();
+    const Rect rect = FitStage(physical.width, physical.height);
+    display.Bind(&window, true);
+    display.Present(stage, rect);
+    // Changes across tile edges and at the stage's edges, then a frame with no change.
+    for (auto [x0, y0, x1, y1] : {std::array{60, 60, 70, 70}, std::array{0, 0, 3, 767},
+                                  std::array{1020, 700, 1024, 768}, std::array{500, 0, 530, 1}}) {
+      for (int y = y0; y < y1; ++y)
+        for (int x = x0; x < x1; ++x) stage.row(y)[x] = 0xFFFFFF;
+      display.Present(stage, rect);
+    }
+    display.Present(stage, rect);
+    QImage partial = Grab(window);
+    display.Bind(&window, true);  // forgets the frame on screen: the next one is sent whole
+    display.Present(stage, rect);
+    QImage whole = Grab(window);
+    QCOMPARE(partial, whole);
+    QCOMPARE(At(whole, rect.left, rect.top), 0xFFFFFFu);
+  }
+
+  void latePresentsCountAsDroppedOnlyWhileFramesFollowEachOther() {
+    QWidget window(nullptr, Qt::Window | Qt::FramelessWindowHint);
+    window.setGeometry(QGuiApplication::primaryScreen()->geometry());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QtDisplay display;
+    QVERIFY(display.Init());
+    display.set_self_pacing(false);
+    display.Bind(&window, true);
+    Surface stage(kStageWidth, kStageHeight);
+    Rect rect = FitStage(800, 800);
+    auto pause = [] { std::this_thread::sleep_for(std::chrono::milliseconds(60)); };
+
+    display.Present(stage, rect);
+    display.NoteLoopPass();
+    pause();
+    display.Present(stage, rect);  // one pass, late: dropped
+    QCOMPARE(display.stats().dropped, 1);
+    display.NoteLoopPass();
+    display.NoteLoopPass();
+    pause();
+    display.Present(stage, rect);  // the loop went round without presenting: a pause
+    QCOMPARE(display.stats().dropped, 1);
+    QCOMPARE(display.stats().presented, 3);
+    QVERIFY(display.stats().longest_gap_ms >= 60);
+  }
+
+  void pacedPresentsKeepToTheRefresh() {
+    QWidget window(nullptr, Qt::Window | Qt::FramelessWindowHint);
+    window.setGeometry(QGuiApplication::primaryScreen()->geometry());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QtDisplay display;
+    QVERIFY(display.Init());
+    display.Bind(&window, true);
+    Surface stage(kStageWidth, kStageHeight);
+    const double period_ms = 1000.0 / display.stats().refresh_hz;
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 6; ++i) display.Present(stage, FitStage(800, 800));
+    double elapsed = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    // Six presents wait for six refreshes: at least five whole intervals.
+    QVERIFY2(elapsed >= 5 * period_ms, qPrintable(QString::number(elapsed)));
+    display.Bind(nullptr, false);
+  }
+
+  void composedFrameOfTheSampleStimuli() {
+    auto program = std::make_unique<Program>(platform_);
+    QCOMPARE(InitDisplay(platform_, program->display), 1);
+    // 15 holes in the ordered rows; a few creatures at different heights.
+    program->settings.n_holes = 15;
+    const int xs[5] = {118, 314, 510, 706, 902}, ys[3] = {141, 383, 625};
+    for (int h = 0; h < 15; ++h) program->layout.holes[h] = {xs[h % 5], ys[h / 5]};
+    const std::filesystem::path build = QCoreApplication::applicationDirPath().toStdString();
+    {
+      std::filesystem::path previous = std::filesystem::current_path();
+      std::filesystem::current_path(PYOKORAN_SOURCE_DIR);
+      QVERIFY(std::filesystem::exists("stim/dstpokko2.bmp"));
+      int loaded = LoadStimuli(*program);
+      std::filesystem::current_path(previous);
+      QCOMPARE(loaded, 1);
+    }
+    StimulusSet& s = program->stimuli;
+    for (int h = 0; h < 15; ++h) BltAt(program->display, s.composite_surface[h], 0, 0, s.base_surface[h], NO_KEY);
+    struct {
+      int target, hole, depth, hit;
+    } creatures[] = {{1, 0, 0, 0}, {1, 6, 40, 0}, {1, 12, 0, 1}, {0, 3, 0, 0},
+                     {0, 8, 80, 0}, {0, 14, 0, 1}, {1, 10, 124, 0}};
+    Scheduler& sched = program->scheduler;
+    sched.creature_count = int32_t(std::size(creatures));
+    for (int i = 0; i < sched.creature_count; ++i) {
+      CreatureSlot& c = sched.slots[i];
+      c.target = creatures[i].target, c.hole = creatures[i].hole;
+      c.depth = creatures[i].depth, c.hit = creatures[i].hit, c.up = 1;
+      DrawHole(*program, i);
+    }
+    program->timer.tick.store(42195);
+    sched.counters = {.Hit = 7, .Miss = 2, .CR = 11, .FA = 3};
+    ComposeFrame(*program);
+
+    const Surface& stage = program->display.stage.surface;
+    QImage image(reinterpret_cast<const uchar*>(stage.pixels.data()), stage.width, stage.height,
+                 stage.pitch(), QImage::Format_RGB32);
+    QString path = QString::fromStdString((build / "composed_frame.png").string());
+    QVERIFY(image.save(path));
+    qInfo("composed frame saved as %s", qPrintable(path));
+
+    // The band: black with white text in it, centred.
+    QCOMPARE(stage.at(10, 4), 0u);
+    QCOMPARE(stage.at(429, 35), 0u);
+    int white = 0;
+    for (int y = 4; y < 36; ++y)
+      for (int x = 10; x < 430; ++x) white += stage.at(x, y) == 0xFFFFFF;
+    QVERIFY(white > 100);
+    // The opening of an empty hole is black; a hole with a creature fully up shows it.
+    QCOMPARE(stage.at(xs[1], ys[0] + 36 + 20), 0u);
+    QVERIFY(stage.at(xs[0], ys[0]) != 0u);
+    QVERIFY(std::count(stage.pixels.begin(), stage.pixels.end(), KEY_GREEN) == 0);
+    ShutdownDisplay(platform_, program->display);
+  }
+
+ private:
+  QtPlatform& platform_;
+};
+
+}  // namespace pyokoran
+
+int main(int argc, char** argv) {
+  pyokoran::QtPlatform platform(argc, argv);
+  pyokoran::QtDisplayTest test(platform);
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "qt_display_tests.moc"
