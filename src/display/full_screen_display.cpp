@@ -20,4 +20,6 @@ void ShutdownDisplay(Platform& platform, FullScreenDisplay& display) {
   display.initialised = false;
 }
 
+StagePoint ScreenToStage(const StageGeometry&, int32_t x, int32_t y) { return {x, y}; }
+
 }  // namespace pyokoran
