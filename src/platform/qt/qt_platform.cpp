@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QScreen>
+#include <QTimer>
 #include <ctime>
 #include <map>
 #include <thread>
@@ -169,7 +170,19 @@ void QtPlatform::ShowResultDialog(const ResultDialogContent& content) {
 
 void QtPlatform::PumpEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
 
-void QtPlatform::YieldSlice() { std::this_thread::yield(); }
+// Sleeps until the next event or about a millisecond, whichever comes first: input that
+// arrives meanwhile is delivered at once, and an idle run does not spin a core.
+void QtPlatform::YieldSlice() {
+  if (!yield_timer_) {
+    yield_timer_ = std::make_unique<QTimer>();
+    yield_timer_->setSingleShot(true);
+    yield_timer_->setTimerType(Qt::PreciseTimer);
+    yield_timer_->setInterval(1);
+  }
+  yield_timer_->start();
+  QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  yield_timer_->stop();
+}
 
 bool QtPlatform::KeyActive(int virtual_key) {
   // Key events reach the tracker only through the event queue: let those that have
