@@ -3,6 +3,7 @@
 #include <QPointingDevice>
 #include <QTest>
 #include <QTouchEvent>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -89,7 +90,8 @@ class QtExperimentWindowTest : public QObject {
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
 
-    QPointingDevice* device = QTest::createTouchDevice();
+    std::unique_ptr<QPointingDevice> owned_device(QTest::createTouchDevice());
+    QPointingDevice* device = owned_device.get();
     auto touch_sequence = QTest::touchEvent(&window, device, false);
     touch_sequence.press(0, QPoint(5, 6)).press(1, QPoint(300, 200)).commit();
     touch_sequence.move(0, QPoint(7, 8)).stationary(1).commit();
