@@ -12,6 +12,12 @@ constexpr int kMaxCreatures = 15;
 constexpr int kLogCapacity = 5000;
 constexpr int kLogCountLimit = 4999;
 
+constexpr int32_t STEP_PX = 4;         // rows per frame of rising or sinking
+constexpr int32_t kHiddenDepth = 128;  // the creature picture's height
+constexpr int32_t kRiseStartDepth = 124;
+constexpr int32_t HIT_SHOW_MS = 1000;  // a struck creature stays fully up this long
+constexpr double HIT_RADIUS = 64.0;    // stage pixels from the hole centre
+
 struct CreatureSlot {
   int32_t target = 0;    // 1 target, 0 distractor
   int32_t hole = 0;      // hole occupied or reserved
@@ -22,6 +28,7 @@ struct CreatureSlot {
   int32_t up = 0;        // 1 from the start of an appearance until fully sunk
   int32_t hit = 0;       // 1 once the current appearance was struck
   int32_t redraw = 0;    // 1 when a response changed the picture
+  int32_t pending = 0;   // 1 while an appearance is scheduled (show_at may then be 0)
 };
 
 struct ScoreCounters {
@@ -60,13 +67,15 @@ struct Scheduler {
   TrialLog log;
 };
 
-// Run preparation: creature_count, occupancy and counters cleared, every creature placed in
-// its first hole with its first show tick (draws random numbers).
+// Run preparation, after seeding: creature_count, occupancy and counters cleared, every
+// creature placed in its first hole with its first show tick (draws random numbers). Expects
+// validated settings (creature_count < n_holes <= 15); otherwise no creature is placed.
 void InitCreatureSlots(Program& program);
 // Count 0, every record numbered and its response fields cleared.
 void ResetTrialLog(TrialLog& log);
-// Advances every slot by one frame; composes and presents the frame when anything changed
-// (or force is 1).
+// Called by the trial loop once per pass: advances every slot by one frame, reading the tick
+// afresh per slot; draws changed holes and composes the frame when anything changed (or
+// force is 1).
 void UpdateFrame(Program& program, int force);
 // The first up, unstruck slot whose hole centre lies within 64 stage pixels; -1 for none.
 int FindStruckSlot(const Program& program, int32_t x, int32_t y);

@@ -65,7 +65,9 @@ TEST(ConditionDialog, NumberFieldsScanLikeScanf) {
     ConditionControls c = dialog.ToControls();
     c.holes = row.text;
     EXPECT_EQ(dialog.FromControls(c), row.passes ? 0 : IDC_HOLES);
-    if (row.passes) EXPECT_EQ(dialog.holes, row.value);
+    if (row.passes) {
+      EXPECT_EQ(dialog.holes, row.value);
+    }
   }
   CSubject dialog;
   ConditionControls c = dialog.ToControls();
@@ -82,17 +84,19 @@ TEST(ConditionDialog, NumberFieldsScanLikeScanf) {
     ConditionControls sc = d.ToControls();
     sc.seed = row.text;
     EXPECT_EQ(d.FromControls(sc), row.passes ? 0 : IDC_SEED);
-    if (row.passes) EXPECT_EQ(d.seed, row.value);
+    if (row.passes) {
+      EXPECT_EQ(d.seed, row.value);
+    }
   }
 }
 
 TEST(ConditionDialog, ExchangeStopsAtTheFirstFailingFieldInExchangeOrder) {
   CSubject dialog;
   ConditionControls c = dialog.ToControls();
-  c.subject = "new one";
-  c.holes = "";
-  c.targets = "";
-  c.distractors = "4";
+  c.subject = std::string("new one");
+  c.holes.clear();
+  c.targets.clear();
+  c.distractors = std::string("4");
   EXPECT_EQ(dialog.FromControls(c), IDC_TARGETS);  // before holes, though holes is first in tab order
   EXPECT_EQ(dialog.subject, "new one");            // fields before the failing one are read
   EXPECT_EQ(dialog.distractors, 0);
