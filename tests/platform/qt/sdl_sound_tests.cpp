@@ -79,7 +79,7 @@ class SdlSoundTest : public QObject {
       QVERIFY(sound.device_open());
       Sleep(150);
       sound.Play(&short_sound);
-      Sleep(400);
+      Sleep(800);  // the short sound takes 100 ms; the rest is room for a loaded machine
     }
     std::vector<std::pair<int16_t, long>> runs = Runs(g_output);
     std::vector<std::pair<int16_t, long>> sounding;
@@ -105,12 +105,12 @@ class SdlSoundTest : public QObject {
       sound.Play(&empty);
       sound.Play(nullptr);
       Sleep(50);
-      image = ConstantWav(300, 441);
+      image = ConstantWav(300, 441);  // 10 ms
       sound.Play(&image);
-      Sleep(60);
+      Sleep(200);
       image = ConstantWav(-700, 441);
       sound.Play(&image);
-      Sleep(60);
+      Sleep(300);
     }
     std::vector<int16_t> values;
     for (const auto& run : Runs(g_output)) {
