@@ -98,4 +98,5 @@ void ShutdownDisplay(Platform& platform, FullScreenDisplay& display) {
   display.primary = SurfaceSlot{};
 }
 
+
 }  // namespace pyokoran

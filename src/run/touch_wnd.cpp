@@ -2,11 +2,79 @@
 
 namespace pyokoran {
 
-void CTouchWnd::OnButtonDown(MouseButton, int32_t, int32_t) {}
-void CTouchWnd::OnButtonUp(MouseButton) {}
-void CTouchWnd::OnMouseMove(int32_t, int32_t, bool) {}
-void CTouchWnd::OnTouch(const std::vector<TouchContact>&) {}
-void CTouchWnd::OnActivate(bool) {}
-void CTouchWnd::OnCloseOrDestroy() {}
+void CTouchWnd::OnButtonDown(MouseButton, int32_t x, int32_t y) {
+  if (pressed) return;
+  pressed = 1;
+  points.assign(1, ScreenPoint{x, y});
+  point_count = 1;
+  seen_by_test_ = false;
+  pending_ = false;
+}
+
+void CTouchWnd::OnButtonUp(MouseButton) {
+  if (pressed) EndPress();
+}
+
+void CTouchWnd::OnMouseMove(int32_t x, int32_t y, bool left_held) {
+  if (!pressed || !left_held) return;
+  points.assign(1, ScreenPoint{x, y});
+  point_count = 1;
+}
+
+void CTouchWnd::OnTouch(const std::vector<TouchContact>& contacts) {
+  if (!pressed) {
+    seen_by_test_ = false;
+    pending_ = false;
+  }
+  pressed = 1;
+  // An event without contacts leaves the positions as they were.
+  if (contacts.empty()) return;
+
+  std::vector<ScreenPoint> down;
+  down.reserve(contacts.size());
+  for (const TouchContact& c : contacts) {
+    if (!c.up) down.push_back({c.x, c.y});
+  }
+  if (down.empty()) {
+    // The last contact lifted. EndPress may keep the positions from before the lift.
+    EndPress();
+    return;
+  }
+  points = std::move(down);
+  point_count = int32_t(points.size());
+}
+
+void CTouchWnd::OnActivate(bool active) {
+  if (active) {
+    if (touch_ready && !touch_registered) touch_registered = 1;
+  } else {
+    if (touch_ready && touch_registered) touch_registered = 0;
+  }
+}
+
+void CTouchWnd::OnCloseOrDestroy() {
+  pressed = 0;
+  Clear();
+}
+
+void CTouchWnd::ResponseTested() {
+  seen_by_test_ = true;
+  if (pending_) Clear();
+}
+
+void CTouchWnd::Clear() {
+  points.clear();
+  point_count = 0;
+  pending_ = false;
+}
+
+void CTouchWnd::EndPress() {
+  pressed = 0;
+  if (seen_by_test_ || point_count == 0) {
+    Clear();
+  } else {
+    pending_ = true;
+  }
+}
 
 }  // namespace pyokoran

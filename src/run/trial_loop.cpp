@@ -1,9 +1,80 @@
 #include "run/trial_loop.h"
 
+#include <algorithm>
+
 #include "app/program.h"
+#include "display/surfaces.h"
 
 namespace pyokoran {
 
-int RunTrialLoop(Program&) { return 0; }
+namespace {
+
+void IgnoreTick(int32_t) {}
+
+bool AnyCreatureUp(const Scheduler& scheduler) {
+  const int count = std::clamp(scheduler.creature_count, 0, kMaxCreatures);
+  for (int i = 0; i < count; ++i) {
+    if (scheduler.slots[i].up == 1) return true;
+  }
+  return false;
+}
+
+int EndRun(Program& program, int result) {
+  StopMsTimer(program.platform, program.timer);
+  return result;
+}
+
+}  // namespace
+
+int RunTrialLoop(Program& program) {
+  Platform& platform = program.platform;
+  StimulusSet& stimuli = program.stimuli;
+  CTouchWnd& touch = program.touch_wnd;
+
+  // Every hole starts as plain ground with its opening and no creature.
+  const int holes = std::clamp(program.settings.n_holes, 0, kMaxHoles);
+  for (int h = 0; h < holes; ++h) {
+    BltAt(program.display, stimuli.composite_surface[h], 0, 0, stimuli.base_surface[h], NO_KEY);
+  }
+
+  // A key still held, or pressed to close the start message, is used up here.
+  while (platform.KeyActive(VK_ESCAPE)) {
+  }
+  while (platform.KeyActive(VK_RETURN)) {
+  }
+
+  program.timer.tick_hook = IgnoreTick;
+  StartMsTimer(platform, program.timer);
+  program.timer.tick = 0;
+  UpdateFrame(program, 1);
+  int32_t now = program.timer.tick;
+  UpdateFrame(program, 0);
+  if (platform.KeyActive(VK_ESCAPE)) return EndRun(program, 0);
+
+  const int64_t limit = int64_t(program.settings.time_limit) * 1000;
+  for (;;) {
+    // Response: the first position, booked with the tick read before the last frame step.
+    if (touch.point_count > 0 && !touch.points.empty()) {
+      const StagePoint p = ScreenToStage(program.display.geometry, touch.points[0].x,
+                                         touch.points[0].y);
+      const int slot = FindStruckSlot(program, p.x, p.y);
+      if (slot >= 0) RegisterResponse(program, slot, p.x, p.y, now);
+    }
+    touch.ResponseTested();
+
+    if (now > limit && !AnyCreatureUp(program.scheduler)) return EndRun(program, 1);
+
+    platform.PumpEvents();
+    platform.YieldSlice();
+    now = program.timer.tick;
+    UpdateFrame(program, 0);
+
+    if (platform.KeyActive(VK_ESCAPE)) {
+      while (platform.KeyActive(VK_ESCAPE)) {
+      }
+      return EndRun(program, 0);
+    }
+  }
+}
 
 }  // namespace pyokoran

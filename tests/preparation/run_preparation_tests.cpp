@@ -10,6 +10,7 @@
 
 #include "app/program.h"
 #include "platform/fake/fake_platform.h"
+#include "support/temp_working_dir.h"
 
 namespace pyokoran {
 namespace {
@@ -27,13 +28,17 @@ std::vector<int32_t> SlotFields(const CreatureSlot& s) {
           s.pending};
 }
 
+// Runs in a working folder holding the sample stimuli, which preparation loads last.
 class PrepareRunTest : public testing::Test {
  protected:
+  PrepareRunTest() { TempWorkingDir::CopySampleStimuli(); }
+
   void Ok(std::function<void(ConditionControls&)> edit) {
     platform.dialog_answers.push_back({true, std::move(edit)});
   }
   void Cancel() { platform.dialog_answers.push_back({false, nullptr}); }
 
+  TempWorkingDir dir_;
   FakePlatform platform;
   Program program{platform};
 };

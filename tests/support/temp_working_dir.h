@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -28,6 +29,14 @@ class TempWorkingDir {
   TempWorkingDir& operator=(const TempWorkingDir&) = delete;
 
   const std::string& path() const { return path_; }
+
+  // The project's sample stim folder, copied into the working folder.
+  static void CopySampleStimuli() {
+    std::error_code error;
+    std::filesystem::copy(std::string(PYOKORAN_SOURCE_DIR) + "/stim", "stim",
+                          std::filesystem::copy_options::recursive, error);
+    if (error) ADD_FAILURE() << "cannot copy the sample stimuli: " << error.message();
+  }
 
   // The bytes of a file in the folder, or "<missing>".
   static std::string Read(const std::string& name) {

@@ -120,6 +120,7 @@ void FakePlatform::PumpEvents() {
 void FakePlatform::YieldSlice() { AdvanceMs(yield_ms); }
 
 bool FakePlatform::KeyActive(int virtual_key) {
+  if (on_key_query) on_key_query(virtual_key);
   KeyState& k = keys_[virtual_key];
   bool active = k.down || k.pressed;
   k.pressed = false;

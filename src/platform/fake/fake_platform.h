@@ -42,6 +42,9 @@ class FakePlatform : public Platform {
   // Called at every PumpEvents, ShowMessage and Present, for tests that act at a moment.
   std::function<void()> on_pump;
   std::function<void(const std::string& text, const std::string& caption)> on_message;
+  // Called at every KeyActive before the key is looked at, for tests that change keys while
+  // a loop polls them.
+  std::function<void(int virtual_key)> on_key_query;
 
   // Virtual time: each YieldSlice advances the tick by yield_ms; each Present advances it to
   // the next refresh of a display running at refresh_hz (0 = presents take no time).

@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QScreen>
+#include <QTimer>
 #include <ctime>
 #include <map>
 #include <thread>
@@ -169,9 +170,19 @@ void QtPlatform::ShowResultDialog(const ResultDialogContent& content) {
 
 void QtPlatform::PumpEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
 
+// Sleeps until the next event or about a millisecond, whichever comes first: input that
+// arrives meanwhile is delivered at once, and an idle run does not spin a core.
 void QtPlatform::YieldSlice() {
   display_->NoteLoopPass();
-  std::this_thread::yield();
+  if (!yield_timer_) {
+    yield_timer_ = std::make_unique<QTimer>();
+    yield_timer_->setSingleShot(true);
+    yield_timer_->setTimerType(Qt::PreciseTimer);
+    yield_timer_->setInterval(1);
+  }
+  yield_timer_->start();
+  QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  yield_timer_->stop();
 }
 
 bool QtPlatform::KeyActive(int virtual_key) {

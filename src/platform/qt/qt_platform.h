@@ -8,6 +8,7 @@
 
 class QApplication;
 class QObject;
+class QTimer;
 
 namespace pyokoran {
 
@@ -65,6 +66,7 @@ class QtPlatform : public Platform {
   std::unique_ptr<QtDisplay> display_;
   std::unique_ptr<SdlSound> sound_;
   TickThread tick_thread_;
+  std::unique_ptr<QTimer> yield_timer_;  // bounds YieldSlice's wait
 };
 
 }  // namespace pyokoran

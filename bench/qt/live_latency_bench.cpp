@@ -1,0 +1,376 @@
+// How fast a press is booked, and what a run costs in CPU, on the real Qt platform.
+//
+// A whole run of the trial loop with the default settings plays in the experiment window
+// while a second thread presses on risen creatures, a few times a second: either by posting
+// mouse events to the window (as the window system's reader would) or, under an X server,
+// through the XTEST extension. The time from the press leaving that thread to the booking
+// (RegisterResponse starts the feedback sound first) is the latency. CPU time of the
+// process and of the UI thread are taken over the run.
+//
+//   live_latency_bench [--inject=post|xtest|none] [--seconds=60] [--yield=wait|spin]
+//                      [--seed=N]
+//
+//   QT_QPA_PLATFORM=offscreen live_latency_bench --inject=post
+//   xvfb-run -s "-screen 0 1024x768x24" live_latency_bench --inject=xtest
+//
+// Goals: median and 99th percentile within 1 ms plus one frame while creatures move; CPU
+// of the process at most a quarter of one core while idle passes dominate.
+#include <QApplication>
+#include <QMouseEvent>
+#include <QPointingDevice>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <string>
+#include <sys/resource.h>
+#include <thread>
+#include <vector>
+
+#include "app/program.h"
+#include "platform/qt/qt_experiment_window.h"
+#include "platform/qt/qt_platform.h"
+#include "preparation/hole_layout.h"
+#include "preparation/random.h"
+#include "run/scheduler.h"
+#include "run/trial_loop.h"
+
+namespace pyokoran {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Options {
+  std::string inject = "post";
+  int seconds = 60;
+  bool spin = false;
+  uint32_t seed = 1;
+};
+
+Options Parse(int argc, char** argv) {
+  Options o;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a.rfind("--inject=", 0) == 0) o.inject = a.substr(9);
+    if (a.rfind("--seconds=", 0) == 0) o.seconds = std::max(1, std::atoi(a.c_str() + 10));
+    if (a == "--yield=spin") o.spin = true;
+    if (a.rfind("--seed=", 0) == 0) o.seed = uint32_t(std::strtoul(a.c_str() + 7, nullptr, 10));
+  }
+  return o;
+}
+
+// The Qt platform with two taps: bookings are timed where RegisterResponse starts the
+// sound, and after each delivery of events the holes with a strikable creature are
+// published for the pressing thread.
+class BenchPlatform : public QtPlatform {
+ public:
+  BenchPlatform(int& argc, char** argv, bool spin) : QtPlatform(argc, argv), spin_(spin) {}
+
+  Program* program = nullptr;
+  std::atomic<uint32_t> strikable_holes{0};
+  std::atomic<int64_t> passes{0};
+
+  void PlayWav(const std::vector<uint8_t>* wav) override {
+    const Clock::time_point now = Clock::now();
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      last_booking_ = now;
+      ++bookings_;
+    }
+    booked_.notify_all();
+    QtPlatform::PlayWav(wav);
+  }
+
+  void PumpEvents() override {
+    QtPlatform::PumpEvents();
+    passes.fetch_add(1, std::memory_order_relaxed);
+    uint32_t mask = 0;
+    const Scheduler& s = program->scheduler;
+    for (int i = 0; i < s.creature_count; ++i) {
+      const CreatureSlot& slot = s.slots[i];
+      if (slot.up && !slot.hit && slot.depth < 64) mask |= 1u << slot.hole;
+    }
+    strikable_holes.store(mask, std::memory_order_relaxed);
+  }
+
+  void YieldSlice() override {
+    if (spin_) {
+      std::this_thread::yield();
+    } else {
+      QtPlatform::YieldSlice();
+    }
+  }
+
+  int64_t bookings() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return bookings_;
+  }
+  // Waits up to timeout for a booking after the count before; its time, or false.
+  bool WaitForBooking(int64_t before, std::chrono::milliseconds timeout, Clock::time_point& at) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!booked_.wait_for(lock, timeout, [&] { return bookings_ > before; })) return false;
+    at = last_booking_;
+    return true;
+  }
+
+ private:
+  bool spin_;
+  std::mutex mutex_;
+  std::condition_variable booked_;
+  int64_t bookings_ = 0;
+  Clock::time_point last_booking_;
+};
+
+// Presses the left button at physical screen pixels and releases it.
+class Injector {
+ public:
+  virtual ~Injector() = default;
+  virtual void Press(int x, int y) = 0;
+  virtual void Release(int x, int y) = 0;
+};
+
+// Posts mouse events to the experiment window from this thread; Qt wakes the UI thread.
+class PostInjector : public Injector {
+ public:
+  PostInjector(QWidget* window, const QPointingDevice* mouse)
+      : window_(window), mouse_(mouse), ratio_(window->devicePixelRatio()) {}
+  void Press(int x, int y) override { Post(QEvent::MouseButtonPress, x, y, Qt::LeftButton); }
+  void Release(int x, int y) override { Post(QEvent::MouseButtonRelease, x, y, Qt::NoButton); }
+
+ private:
+  void Post(QEvent::Type type, int x, int y, Qt::MouseButtons buttons) {
+    const QPointF p(x / ratio_, y / ratio_);
+    QCoreApplication::postEvent(
+        window_, new QMouseEvent(type, p, p, p, Qt::LeftButton, buttons, Qt::NoModifier,
+                                 Qt::MouseEventNotSynthesized, mouse_));
+  }
+  QWidget* window_;
+  const QPointingDevice* mouse_;
+  qreal ratio_;
+};
+
+// Real button events through the X server's XTEST extension, from the libX11 and libXtst
+// that xdotool uses, loaded at run time.
+class XTestInjector : public Injector {
+ public:
+  bool Open() {
+    void* x11 = dlopen("libX11.so.6", RTLD_NOW);
+    void* xtst = dlopen("libXtst.so.6", RTLD_NOW);
+    if (!x11 || !xtst) return false;
+    open_ = reinterpret_cast<OpenFn>(dlsym(x11, "XOpenDisplay"));
+    close_ = reinterpret_cast<DisplayFn>(dlsym(x11, "XCloseDisplay"));
+    flush_ = reinterpret_cast<DisplayFn>(dlsym(x11, "XFlush"));
+    sync_ = reinterpret_cast<SyncFn>(dlsym(x11, "XSync"));
+    button_ = reinterpret_cast<ButtonFn>(dlsym(xtst, "XTestFakeButtonEvent"));
+    motion_ = reinterpret_cast<MotionFn>(dlsym(xtst, "XTestFakeMotionEvent"));
+    if (!open_ || !close_ || !flush_ || !sync_ || !button_ || !motion_) return false;
+    display_ = open_(nullptr);
+    return display_ != nullptr;
+  }
+  ~XTestInjector() override {
+    if (display_) close_(display_);
+  }
+  void Move(int x, int y) {
+    motion_(display_, -1, x, y, 0);
+    sync_(display_, 0);
+  }
+  void Press(int, int) override {
+    button_(display_, 1, 1, 0);
+    flush_(display_);
+  }
+  void Release(int, int) override {
+    button_(display_, 1, 0, 0);
+    flush_(display_);
+  }
+
+ private:
+  using Display = void;
+  using OpenFn = Display* (*)(const char*);
+  using DisplayFn = int (*)(Display*);
+  using SyncFn = int (*)(Display*, int);
+  using ButtonFn = int (*)(Display*, unsigned, int, unsigned long);
+  using MotionFn = int (*)(Display*, int, int, int, unsigned long);
+  OpenFn open_ = nullptr;
+  DisplayFn close_ = nullptr;
+  DisplayFn flush_ = nullptr;
+  SyncFn sync_ = nullptr;
+  ButtonFn button_ = nullptr;
+  MotionFn motion_ = nullptr;
+  Display* display_ = nullptr;
+};
+
+// Adds every elapsed millisecond to tick, sleeping to absolute deadlines; stands in for
+// the run's timer where the platform does not start one.
+class Ticker {
+ public:
+  explicit Ticker(std::atomic<int32_t>& tick)
+      : thread_([this, &tick] {
+          Clock::time_point next = Clock::now();
+          while (!stop_.load()) {
+            next += std::chrono::milliseconds(1);
+            std::this_thread::sleep_until(next);
+            tick.fetch_add(1, std::memory_order_relaxed);
+          }
+        }) {}
+  ~Ticker() {
+    stop_ = true;
+    thread_.join();
+  }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+double CpuSeconds(int who) {
+  rusage u{};
+  getrusage(who, &u);
+  return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+double Percentile(const std::vector<double>& sorted, double p) {
+  if (sorted.empty()) return 0;
+  const size_t i = std::min(sorted.size() - 1, size_t(p / 100.0 * double(sorted.size())));
+  return sorted[i];
+}
+
+}  // namespace
+}  // namespace pyokoran
+
+int main(int argc, char** argv) {
+  using namespace pyokoran;
+  const Options options = Parse(argc, argv);
+  BenchPlatform platform(argc, argv, options.spin);
+  auto program = std::make_unique<Program>(platform);  // the log is too big for the stack
+  platform.program = program.get();
+
+  // A run prepared as Start prepares it, without the dialog and the pictures.
+  Program& p = *program;
+  p.settings.time_limit = options.seconds;
+  InitDisplay(platform, p.display);
+  SeedRandom(p.random, options.seed);
+  InitCreatureSlots(p);
+  MakeHoleLayout(p.layout, p.settings, p.random);
+  ResetTrialLog(p.scheduler.log);
+  platform.CreateExperimentWindow(p.touch_wnd);
+  BindClipper(platform, p.display, WindowId::Experiment);
+  const QPointingDevice* mouse = QPointingDevice::primaryPointingDevice();
+  for (Clock::time_point until = Clock::now() + std::chrono::milliseconds(300);
+       Clock::now() < until;) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+
+  // Stage pixels to screen pixels, the inverse of ScreenToStage.
+  const StageGeometry& g = p.display.geometry;
+  const bool fitted = g.stage_rect.right > g.stage_rect.left;
+  auto to_screen = [&](int32_t x, int32_t y, int& sx, int& sy) {
+    if (!fitted) {
+      sx = x;
+      sy = y;
+      return;
+    }
+    const int w = g.stage_rect.right - g.stage_rect.left;
+    const int h = g.stage_rect.bottom - g.stage_rect.top;
+    sx = g.stage_rect.left + int(int64_t(x) * w / kStageWidth);
+    sy = g.stage_rect.top + int(int64_t(y) * h / kStageHeight);
+  };
+
+  std::unique_ptr<Injector> injector;
+  XTestInjector* xtest = nullptr;
+  if (options.inject == "post") {
+    injector = std::make_unique<PostInjector>(platform.experiment_window(), mouse);
+  } else if (options.inject == "xtest") {
+    auto x = std::make_unique<XTestInjector>();
+    if (!x->Open()) {
+      std::fprintf(stderr, "live_latency_bench: no X display with XTEST\n");
+      return 1;
+    }
+    xtest = x.get();
+    injector = std::move(x);
+  }
+
+  // The run's timer, or a stand-in while the platform has none.
+  StartMsTimer(platform, p.timer);
+  const bool platform_timer = p.timer.timer_id != 0;
+  StopMsTimer(platform, p.timer);
+  std::unique_ptr<Ticker> ticker;
+  if (!platform_timer) ticker = std::make_unique<Ticker>(p.timer.tick);
+
+  // Presses on a strikable creature every 150-400 ms; every other one is a quick click
+  // (released at once), the others are held 50 ms.
+  std::atomic<bool> stop{false};
+  std::vector<double> latencies_ms;
+  int unbooked = 0;
+  std::thread presser([&] {
+    if (!injector) return;
+    std::mt19937 rng(options.seed);
+    bool quick = true;
+    while (!stop.load()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(150 + rng() % 250));
+      const uint32_t mask = platform.strikable_holes.load(std::memory_order_relaxed);
+      if (mask == 0 || stop.load()) continue;
+      std::vector<int> holes;
+      for (int h = 0; h < kMaxHoles; ++h) {
+        if (mask & (1u << h)) holes.push_back(h);
+      }
+      const HoleCentre c = p.layout.holes[holes[rng() % holes.size()]];
+      int x, y;
+      to_screen(c.x, c.y, x, y);
+      if (xtest) xtest->Move(x, y);
+      const int64_t before = platform.bookings();
+      const Clock::time_point pressed = Clock::now();
+      injector->Press(x, y);
+      if (quick) injector->Release(x, y);
+      Clock::time_point booked;
+      if (platform.WaitForBooking(before, std::chrono::milliseconds(250), booked)) {
+        latencies_ms.push_back(std::chrono::duration<double, std::milli>(booked - pressed).count());
+      } else {
+        ++unbooked;  // the creature went down before the press arrived
+      }
+      if (!quick) {
+        std::this_thread::sleep_until(pressed + std::chrono::milliseconds(50));
+        injector->Release(x, y);
+      }
+      quick = !quick;
+    }
+  });
+
+  const double cpu_before = CpuSeconds(RUSAGE_SELF);
+  const double ui_before = CpuSeconds(RUSAGE_THREAD);
+  const Clock::time_point start = Clock::now();
+  const int result = RunTrialLoop(p);
+  const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+  const double cpu = CpuSeconds(RUSAGE_SELF) - cpu_before;
+  const double ui = CpuSeconds(RUSAGE_THREAD) - ui_before;
+  stop = true;
+  presser.join();
+  ticker.reset();
+  platform.DestroyExperimentWindow();
+
+  std::sort(latencies_ms.begin(), latencies_ms.end());
+  const ScoreCounters& c = p.scheduler.counters;
+  std::printf("live_latency_bench: %s run of %d s, inject=%s, yield=%s, timer=%s, seed %u\n",
+              result == 1 ? "complete" : "aborted", options.seconds, options.inject.c_str(),
+              options.spin ? "spin" : "wait", platform_timer ? "platform" : "stand-in",
+              options.seed);
+  std::printf("  wall %.1f s, %lld passes (%.0f per s); Hit %d, FA %d, Miss %d, CR %d\n", wall,
+              static_cast<long long>(platform.passes.load()), double(platform.passes.load()) / wall,
+              c.Hit, c.FA, c.Miss, c.CR);
+  if (!latencies_ms.empty()) {
+    std::printf("  press to booking: %zu presses, median %.3f ms, p90 %.3f ms, p99 %.3f ms, "
+                "max %.3f ms; %d not booked\n",
+                latencies_ms.size(), Percentile(latencies_ms, 50), Percentile(latencies_ms, 90),
+                Percentile(latencies_ms, 99), latencies_ms.back(), unbooked);
+  }
+  std::printf("  CPU: process %.1f %% of one core, UI thread %.1f %%\n", 100.0 * cpu / wall,
+              100.0 * ui / wall);
+  return 0;
+}

@@ -1,0 +1,229 @@
+#include "run/trial_loop.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "app/program.h"
+#include "platform/fake/fake_platform.h"
+#include "preparation/random.h"
+
+namespace pyokoran {
+namespace {
+
+class TrialLoopTest : public ::testing::Test {
+ protected:
+  TrialLoopTest() {
+    platform.screen = {1024, 768};
+    platform.refresh_hz = 0;
+  }
+
+  // A creature that stays up until the test lets it sink: up with nothing scheduled and
+  // nothing left to move, a state the frame step leaves alone.
+  void HoldCreatureUp(int slot) {
+    Scheduler& s = program.scheduler;
+    s.creature_count = std::max(s.creature_count, slot + 1);
+    CreatureSlot& c = s.slots[slot];
+    c.up = 1;
+    c.show_at = 0;
+    c.hide_at = 0;
+    c.depth = 0;
+    c.hit = 1;
+  }
+
+  // A run of one target creature in four holes (centres 200 px apart on a row): it first
+  // comes up at 2 x isi, stays duration ms, sinks, and waits isi before the next.
+  void PrepareOneCreature(int32_t time_limit_s, int32_t isi, int32_t duration) {
+    ExperimentSettings& s = program.settings;
+    s.n_holes = 4;
+    s.n_tgtpokko = 1;
+    s.n_dstpokko = 0;
+    s.time_limit = time_limit_s;
+    s.isi1 = s.isi2 = isi;
+    s.duration = duration;
+    for (int h = 0; h < 4; ++h) program.layout.holes[h] = {200 + 200 * h, 400};
+    InitDisplay(platform, program.display);
+    SeedRandom(program.random, 7);
+    InitCreatureSlots(program);
+    ResetTrialLog(program.scheduler.log);
+  }
+  HoleCentre CreatureHole() const { return program.layout.holes[program.scheduler.slots[0].hole]; }
+
+  // One millisecond per pass, as the tick thread would count while the loop yields.
+  void AdvanceClock() {
+    if (!platform.tick_running()) program.timer.tick.fetch_add(1);
+  }
+
+  FakePlatform platform;
+  Program program{platform};
+  int pumps = 0;
+};
+
+// Escape still held when the loop starts is waited out, not taken as an abort; so is the
+// Return that closed the start message.
+TEST_F(TrialLoopTest, KeysHeldAtTheStartAreWaitedOut) {
+  program.settings.time_limit = -1;  // ends in the first pass
+  platform.SetKeyDown(VK_ESCAPE, true);
+  platform.SetKeyDown(VK_RETURN, true);
+  int escape_queries = 0;
+  int return_queries = 0;
+  platform.on_key_query = [&](int key) {
+    if (key == VK_ESCAPE && ++escape_queries == 5) platform.SetKeyDown(VK_ESCAPE, false);
+    if (key == VK_RETURN && ++return_queries == 3) platform.SetKeyDown(VK_RETURN, false);
+  };
+  EXPECT_EQ(RunTrialLoop(program), 1);
+  EXPECT_EQ(escape_queries, 6);  // five to see it released, one before the first pass
+  EXPECT_EQ(return_queries, 3);
+}
+
+TEST_F(TrialLoopTest, EscapeDuringTheRunAbortsAfterItsRelease) {
+  program.settings.time_limit = 60;
+  program.scheduler.counters.Hit = 3;
+  int queries_while_held = 0;
+  platform.on_pump = [&] {
+    if (++pumps == 10) platform.SetKeyDown(VK_ESCAPE, true);
+  };
+  platform.on_key_query = [&](int key) {
+    if (key != VK_ESCAPE || pumps < 10) return;
+    if (++queries_while_held == 4) platform.SetKeyDown(VK_ESCAPE, false);
+  };
+  EXPECT_EQ(RunTrialLoop(program), 0);
+  EXPECT_EQ(pumps, 10);  // ended in the pass where Escape went down
+  EXPECT_EQ(queries_while_held, 4);  // the loop waited for the release
+  EXPECT_EQ(program.scheduler.counters.Hit, 3);
+  EXPECT_EQ(program.timer.tick_hook, nullptr);  // the timer was stopped
+}
+
+TEST_F(TrialLoopTest, EscapeBetweenTheFirstFramesAbortsAtOnce) {
+  program.settings.time_limit = -1;
+  // The first Escape query is the wait for its release; the second comes after the first
+  // frames, before any pass.
+  int escape_queries = 0;
+  platform.on_key_query = [&](int key) {
+    if (key == VK_ESCAPE && ++escape_queries == 2) platform.PressKey(VK_ESCAPE);
+  };
+  platform.on_pump = [&] { ++pumps; };
+  EXPECT_EQ(RunTrialLoop(program), 0);
+  EXPECT_EQ(pumps, 0);
+}
+
+// After the limit the run goes on while a creature is up, and ends in the first pass after
+// the last one has gone down.
+TEST_F(TrialLoopTest, EndsOnlyOnceNoCreatureIsUp) {
+  program.settings.time_limit = -1;
+  HoldCreatureUp(2);
+  platform.on_pump = [&] {
+    if (++pumps == 7) program.scheduler.slots[2].up = 0;
+  };
+  EXPECT_EQ(RunTrialLoop(program), 1);
+  EXPECT_EQ(pumps, 7);
+  EXPECT_EQ(program.timer.tick_hook, nullptr);
+}
+
+// A click pressed and released within one delivery is still tested once, then dropped.
+TEST_F(TrialLoopTest, QuickClickIsTestedOnceThenDropped) {
+  program.settings.time_limit = -1;
+  HoldCreatureUp(0);
+  int count_after_click = -1;
+  platform.on_pump = [&] {
+    ++pumps;
+    if (pumps == 1) {
+      program.touch_wnd.OnButtonDown(MouseButton::Left, 100, 100);
+      program.touch_wnd.OnButtonUp(MouseButton::Left);
+    } else if (pumps == 2) {
+      count_after_click = program.touch_wnd.point_count;
+      program.scheduler.slots[0].up = 0;
+    }
+  };
+  EXPECT_EQ(RunTrialLoop(program), 1);
+  EXPECT_EQ(count_after_click, 0);
+}
+
+// The creature comes up at 600 and sinks by 832; the next would come at 1132, after the
+// limit, so the run ends in the first pass past 1000.
+TEST_F(TrialLoopTest, EndsInTheFirstPassPastTheLimitWhenNoneIsUp) {
+  PrepareOneCreature(1, 300, 200);
+  platform.on_pump = [&] { AdvanceClock(); };
+  EXPECT_EQ(RunTrialLoop(program), 1);
+  EXPECT_EQ(program.timer.tick.load(), 1001);
+  EXPECT_EQ(program.scheduler.counters.Miss, 1);
+}
+
+// Up at 900, sinking from 1100 at one step per pass, gone at 1131: the run waits for it
+// and ends in the next pass.
+TEST_F(TrialLoopTest, WaitsPastTheLimitForTheLastCreatureToSink) {
+  PrepareOneCreature(1, 450, 200);
+  platform.on_pump = [&] { AdvanceClock(); };
+  EXPECT_EQ(RunTrialLoop(program), 1);
+  EXPECT_EQ(program.timer.tick.load(), 1131);
+  EXPECT_EQ(program.scheduler.slots[0].up, 0);
+  EXPECT_EQ(program.scheduler.counters.Miss, 1);
+}
+
+// A button held over the hole strikes the creature in the pass after it begins to rise,
+// booked with that pass's tick, with the target sound.
+TEST_F(TrialLoopTest, HeldPressStrikesTheCreatureAsItComesUp) {
+  PrepareOneCreature(1, 300, 200);
+  const HoleCentre hole = CreatureHole();
+  program.stimuli.target_sound = std::make_unique<std::vector<uint8_t>>(4, 1);
+  program.touch_wnd.OnButtonDown(MouseButton::Left, hole.x + 3, hole.y - 4);
+  platform.on_pump = [&] { AdvanceClock(); };
+  EXPECT_EQ(RunTrialLoop(program), 1);
+  const ScoreCounters& c = program.scheduler.counters;
+  EXPECT_EQ(c.Hit, 1);
+  EXPECT_EQ(c.Miss, 0);
+  ASSERT_EQ(program.scheduler.log.count, 1);
+  const TrialRecord& r = program.scheduler.log.records[0];
+  EXPECT_EQ(r.Resp_X, hole.x + 3);
+  EXPECT_EQ(r.Resp_Y, hole.y - 4);
+  EXPECT_EQ(r.TotalRT, 600);
+  EXPECT_EQ(r.RT, 0);
+  EXPECT_EQ(platform.sounds_played, 1);
+  EXPECT_EQ(platform.last_sound, program.stimuli.target_sound.get());
+}
+
+// Clicks pressed and released between two tests of the loop: one over the risen creature
+// is booked once, one on bare ground changes nothing.
+struct ClickCase {
+  const char* name;
+  int32_t dx;  // from the hole centre
+  int32_t hits;
+};
+
+std::ostream& operator<<(std::ostream& out, const ClickCase& c) { return out << c.name; }
+
+class QuickClickTest : public TrialLoopTest, public ::testing::WithParamInterface<ClickCase> {};
+
+TEST_P(QuickClickTest, IsTestedOnce) {
+  const ClickCase& c = GetParam();
+  PrepareOneCreature(1, 300, 200);
+  const HoleCentre hole = CreatureHole();
+  bool clicked = false;
+  platform.on_pump = [&] {
+    AdvanceClock();
+    const CreatureSlot& slot = program.scheduler.slots[0];
+    if (!clicked && slot.up && slot.depth == 0) {
+      program.touch_wnd.OnButtonDown(MouseButton::Left, hole.x + c.dx, hole.y);
+      program.touch_wnd.OnButtonUp(MouseButton::Left);
+      clicked = true;
+    }
+  };
+  EXPECT_EQ(RunTrialLoop(program), 1);
+  EXPECT_TRUE(clicked);
+  EXPECT_EQ(program.scheduler.counters.Hit, c.hits);
+  EXPECT_EQ(program.scheduler.counters.Miss, 1 - c.hits);
+  EXPECT_EQ(program.scheduler.log.count, 1);
+  EXPECT_EQ(program.touch_wnd.point_count, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Clicks, QuickClickTest,
+                         ::testing::Values(ClickCase{"OnTheCreature", 10, 1},
+                                           ClickCase{"OnTheGround", 100, 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace pyokoran
