@@ -1,0 +1,164 @@
+// Whole Start commands over the fake platform: dialog, run with scripted presses, result
+// files, ranking.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "app/my_app.h"
+#include "platform/fake/fake_platform.h"
+#include "support/temp_working_dir.h"
+
+namespace pyokoran {
+namespace {
+
+// 2014-05-07 13:05:09 in Japan.
+constexpr int64_t kRunTime = 1399435509;
+
+class StartPipeline : public ::testing::Test {
+ protected:
+  StartPipeline() {
+    TempWorkingDir::CopySampleStimuli();
+    setenv("TZ", "JST-9", 1);
+    tzset();
+    platform.now_seconds = kRunTime;
+    platform.screen = {1920, 1080};
+  }
+
+  Program& program() { return app_.program(); }
+
+  // Presses every target that is up on the hole where it stands, and the first distractor
+  // that comes up, each for one event delivery.
+  void StrikeTargetsAndOneDistractor() {
+    platform.on_pump = [this] {
+      PointerHandler* pointer = platform.pointer();
+      if (!pointer) return;
+      if (pressed_) {
+        pointer->OnButtonUp(MouseButton::Left);
+        pressed_ = false;
+        return;
+      }
+      const Scheduler& s = program().scheduler;
+      for (int i = 0; i < s.creature_count; ++i) {
+        const CreatureSlot& slot = s.slots[i];
+        if (!slot.up || slot.hit || slot.depth > 64) continue;
+        if (!slot.target && struck_distractor_) continue;
+        if (!slot.target) struck_distractor_ = true;
+        // Stage to screen: the stage fills 1440 x 1080 pixels from x = 240.
+        const HoleCentre& c = program().layout.holes[slot.hole];
+        pointer->OnButtonDown(MouseButton::Left, 240 + (c.x * 1440 + 1023) / 1024,
+                              (c.y * 1080 + 767) / 768);
+        pressed_ = true;
+        return;
+      }
+    };
+  }
+
+  void StartOnce() {
+    platform.main_window_actions.push_back([](MainWindowHandler& w) { w.OnLeftButtonDown(); });
+  }
+
+  std::vector<std::string> CallsFrom(const std::string& first) const {
+    auto it = std::find(platform.calls.begin(), platform.calls.end(), first);
+    return {it, platform.calls.end()};
+  }
+
+  TempWorkingDir dir_;
+  FakePlatform platform;
+  CMyApp app_{platform};
+  bool pressed_ = false;
+  bool struck_distractor_ = false;
+};
+
+TEST_F(StartPipeline, DefaultRunWritesBothResultFilesAndOpensTheRanking) {
+  platform.dialog_answers.push_back({true, [](ConditionControls& c) { c.seed = "1"; }});
+  StrikeTargetsAndOneDistractor();
+  StartOnce();
+  app_.Run();
+
+  std::vector<std::string> expected = {
+      "ShowConditionDialog", "CreateExperimentWindow", "BindPresentWindow(Experiment)",
+      "ShowMessage",         "StartTickThread",        "StopTickThread",
+      "ShowMessage",         "BindPresentWindow(Main)", "DestroyExperimentWindow",
+      "RestoreMainWindow",   "ShowResultDialog"};
+  std::vector<std::string> calls = CallsFrom("ShowConditionDialog");
+  calls.resize(expected.size());
+  EXPECT_EQ(calls, expected);
+  ASSERT_EQ(platform.messages.size(), 2u);
+  EXPECT_EQ(platform.messages[0].caption, "開始");
+  EXPECT_EQ(platform.messages[1].caption, "終了");
+
+  const ScoreCounters& n = program().scheduler.counters;
+  EXPECT_GT(n.Hit, 20);
+  EXPECT_EQ(n.FA, 1);
+  EXPECT_GT(n.CR, 10);
+  EXPECT_EQ(platform.sounds_played, n.Hit + n.FA);
+  EXPECT_EQ(program().stimuli.target_sound, nullptr) << "sounds are released after the run";
+
+  // The whole run is reproduced from seed 1 and the virtual clock, so both files are fixed.
+  EXPECT_EQ(TempWorkingDir::Read("ピョコラン.txt"),
+            TempWorkingDir::Read(std::string(PYOKORAN_SOURCE_DIR) +
+                                 "/tests/app/golden/default_run_summary.txt"));
+  EXPECT_EQ(TempWorkingDir::Read("SBJ0000.csv"),
+            TempWorkingDir::Read(std::string(PYOKORAN_SOURCE_DIR) +
+                                 "/tests/app/golden/default_run_SBJ0000.csv"));
+
+  ASSERT_EQ(platform.result_dialogs.size(), 1u);
+  const ResultDialogContent& ranking = platform.result_dialogs[0];
+  ASSERT_EQ(ranking.lines.size(), 1u);
+  EXPECT_EQ(ranking.selected, 0);
+  EXPECT_EQ(ranking.summary.rfind("【最終結果】 SBJ0000 さん ／ スコア：", 0), 0u);
+}
+
+TEST_F(StartPipeline, EscapeAbortsWithoutRecordingButStillRanks) {
+  TempWorkingDir::Write("ピョコラン.txt",
+                        "Subject\tDate\tTime\tTgtPokko\tDstPokko\tHoles\tOrdered\tDur\tISI_1\t"
+                        "ISI_2\tTmLimit\tRndSeed\tHit\tMiss\tCR\tFA\tScore\r\n"
+                        "A\t2014/05/07\t10:00:00\t6\t3\t12\t1\t2000\t1000\t3000\t60\t1\t10\t0\t0"
+                        "\t0\t10\r\n");
+  const std::string summary_before = TempWorkingDir::Read("ピョコラン.txt");
+  platform.dialog_answers.push_back({true, nullptr});
+  int pumps = 0;
+  platform.on_pump = [&] {
+    if (++pumps == 5000) platform.PressKey(VK_ESCAPE);
+  };
+  StartOnce();
+  app_.Run();
+
+  EXPECT_EQ(TempWorkingDir::Read("ピョコラン.txt"), summary_before);
+  EXPECT_EQ(TempWorkingDir::Read("SBJ0000.csv"), "<missing>");
+  ASSERT_EQ(platform.messages.size(), 2u);
+  EXPECT_EQ(platform.messages[1].caption, "終了");
+  ASSERT_EQ(platform.result_dialogs.size(), 1u);
+  EXPECT_EQ(platform.result_dialogs[0].lines.size(), 1u);
+  std::vector<std::string> after = CallsFrom("DestroyExperimentWindow");
+  after.resize(3);
+  EXPECT_EQ(after, (std::vector<std::string>{"DestroyExperimentWindow", "RestoreMainWindow",
+                                             "ShowResultDialog"}));
+}
+
+TEST_F(StartPipeline, ValidationMessageThenCorrectedValueRunsWithIt) {
+  platform.dialog_answers.push_back({true, [](ConditionControls& c) {
+                                       c.holes = "16";
+                                       c.time_limit = "1";
+                                     }});
+  platform.dialog_answers.push_back({true, [](ConditionControls& c) { c.holes = "10"; }});
+  StartOnce();
+  app_.Run();
+
+  ASSERT_GE(platform.messages.size(), 1u);
+  EXPECT_EQ(platform.messages[0].text, "穴の数は 3 以上，15 以下でなければなりません。");
+  EXPECT_EQ(platform.messages[0].caption, "Error");
+  ASSERT_EQ(platform.dialogs_opened.size(), 2u);
+  EXPECT_EQ(platform.dialogs_opened[1].holes, "16") << "shown again with what was entered";
+  EXPECT_EQ(program().settings.n_holes, 10);
+  EXPECT_EQ(program().settings.time_limit, 1);
+  EXPECT_NE(TempWorkingDir::Read("ピョコラン.txt").find("\t6\t3\t10\t1\t2000\t1000\t3000\t1\t"), std::string::npos);
+  EXPECT_NE(TempWorkingDir::Read("ピョコラン.ini").find("n_holes = 10\r\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace pyokoran
