@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# The real program under its own Xvfb, driven by synthetic X input: Start, the condition
+# dialog, a 3-second run with the mouse held on the hole where the first target comes up,
+# the end message, the ranking and Exit. Both result files must hold the run.
+# Usage: short_run_tests.sh <pyokoran executable> <source folder>
+set -euo pipefail
+program=$(realpath "$1")
+source=$(realpath "$2")
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+work=$(mktemp -d /tmp/pyokoran-e2e-XXXXXX)
+xvfb_pid=""
+app_pid=""
+cleanup() {
+  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# A free display number.
+for n in $(seq 71 99); do
+  if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then display=":$n"; break; fi
+done
+[ -n "${display:-}" ] || fail "no free X display number"
+Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+export DISPLAY=$display
+for _ in $(seq 50); do xdotool getmouselocation >/dev/null 2>&1 && break; sleep 0.1; done
+
+cp -r "$source/stim" "$work/stim"
+# Seed 1 with the default creatures in 12 ordered holes: the first target comes up at
+# 2238 ms in hole 12, at (881, 625) on the stage, which fills this 1024 x 768 screen.
+printf 'time_limit = 3\r\nrandom_seed = 1\r\n' >"$work/ピョコラン.ini"
+
+cd "$work"
+unset QT_QPA_PLATFORM
+SDL_AUDIODRIVER=dummy "$program" >"$work/program.log" 2>&1 &
+app_pid=$!
+
+wait_for() {  # window name
+  timeout 20 xdotool search --sync --name "$1" >/dev/null || fail "no window '$1'"
+  sleep 0.3
+}
+
+wait_for "ピョコラン"
+main_window=$(xdotool search --name "ピョコラン" | head -1)
+xdotool mousemove 500 400 click 1
+wait_for "条件設定"
+xdotool key Return
+wait_for "開始"
+xdotool mousemove 881 625
+xdotool key Return
+sleep 1.5
+xdotool mousedown 1
+sleep 2
+xdotool mouseup 1
+wait_for "終了"
+xdotool key Return
+wait_for "結果"
+xdotool key Return
+sleep 0.5
+xdotool windowfocus "$main_window"
+xdotool key alt+f
+sleep 0.3
+xdotool key x
+for _ in $(seq 100); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$app_pid" 2>/dev/null && fail "the program did not exit"
+app_pid=""
+
+summary=$(cat "ピョコラン.txt") || fail "no summary file"
+[ "$(wc -l <"ピョコラン.txt")" -eq 2 ] || fail "summary: $summary"
+line=$(sed -n 2p "ピョコラン.txt")
+IFS=$'\t' read -r subject _ _ tgt dst holes ordered dur isi1 isi2 limit seed hit miss cr fa score <<<"${line%$'\r'}"
+[ "$subject $tgt $dst $holes $ordered $dur $isi1 $isi2 $limit $seed" = \
+  "SBJ0000 6 3 12 1 2000 1000 3000 3 1" ] || fail "summary line: $line"
+[ "$hit" -ge 1 ] || fail "no hit booked: $line"
+[ "$score" -eq $((hit - fa)) ] || fail "score: $line"
+grep -q $'\r$' "ピョコラン.txt" || fail "summary lines do not end in CR LF"
+
+[ -f SBJ0000.csv ] || fail "no appearance file"
+head -1 SBJ0000.csv | grep -q '^Subject,Date,Time,Trial,' || fail "appearance header"
+rows=$(($(wc -l <SBJ0000.csv) - 1))
+[ "$rows" -eq $((hit + miss + cr + fa)) ] || fail "$rows rows for $line"
+grep -q ',1,12,881,625,1,' SBJ0000.csv || fail "the held press is not booked on hole 12"
+grep -q 'time_limit = 3' "ピョコラン.ini" || fail "settings not written at exit"
+echo "1 passed, 0 failed"
