@@ -141,6 +141,7 @@ bool QtPlatform::CreateExperimentWindow(PointerHandler& handler) {
   experiment_window_->show();
   experiment_window_->raise();
   experiment_window_->activateWindow();
+  sound_->Prepare();  // opening the audio device here keeps it out of the first strike
   return true;
 }
 
