@@ -27,7 +27,7 @@ struct SdlSound::Impl {
   State state = State::kUnopened;
   bool sdl_started = false;
   SDL_AudioDeviceID device = 0;
-  SDL_AudioSpec spec{};
+  SDL_AudioSpec obtained{};
   std::vector<std::unique_ptr<Clip>> clips;  // most recently made last
 
   // Read and written by the audio thread, under the device lock.
@@ -53,7 +53,7 @@ struct SdlSound::Impl {
     want.samples = 512;
     want.callback = &Impl::Fill;
     want.userdata = this;
-    device = SDL_OpenAudioDevice(nullptr, 0, &want, &spec, 0);
+    device = SDL_OpenAudioDevice(nullptr, 0, &want, &obtained, 0);
     if (device == 0) return false;
     SDL_PauseAudioDevice(device, 0);
     state = State::kOpen;
@@ -62,7 +62,7 @@ struct SdlSound::Impl {
 
   static void SDLCALL Fill(void* userdata, Uint8* stream, int len) {
     auto* self = static_cast<Impl*>(userdata);
-    std::memset(stream, self->spec.silence, size_t(len));
+    std::memset(stream, self->obtained.silence, size_t(len));
     const Clip* clip = self->playing;
     if (!clip) return;
     const size_t n = std::min(size_t(len), clip->samples.size() - self->position);
@@ -110,8 +110,8 @@ struct SdlSound::Impl {
     Uint32 length = 0;
     if (!SDL_LoadWAV_RW(rw, 1, &wav_spec, &buffer, &length)) return out;
     SDL_AudioCVT cvt{};
-    if (SDL_BuildAudioCVT(&cvt, wav_spec.format, wav_spec.channels, wav_spec.freq, spec.format,
-                          spec.channels, spec.freq) >= 0 &&
+    if (SDL_BuildAudioCVT(&cvt, wav_spec.format, wav_spec.channels, wav_spec.freq, obtained.format,
+                          obtained.channels, obtained.freq) >= 0 &&
         length <= uint32_t(INT_MAX / std::max(cvt.len_mult, 1))) {
       out.resize(size_t(length) * size_t(std::max(cvt.len_mult, 1)));
       std::memcpy(out.data(), buffer, length);
