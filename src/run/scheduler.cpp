@@ -39,8 +39,8 @@ void Append(TrialLog& log, const TrialRecord& record) {
   if (log.count < kLogCountLimit) ++log.count;
 }
 
-// A Miss or CR: the slot's appearance sank back unstruck.
-void AppendUnstruck(Program& program, int slot_index) {
+// A record of the slot's current appearance, without a response.
+TrialRecord RecordOf(const Program& program, int slot_index) {
   const CreatureSlot& slot = program.scheduler.slots[slot_index];
   const HoleCentre& centre = program.layout.holes[slot.hole];
   TrialRecord r;
@@ -49,7 +49,13 @@ void AppendUnstruck(Program& program, int slot_index) {
   r.Hole = slot.hole + 1;
   r.Hole_X = centre.x;
   r.Hole_Y = centre.y;
-  r.Error = slot.target;
+  return r;
+}
+
+// A Miss or CR: the slot's appearance sank back unstruck.
+void AppendUnstruck(Program& program, int slot_index) {
+  TrialRecord r = RecordOf(program, slot_index);
+  r.Error = r.Tgt;
   Append(program.scheduler.log, r);
 }
 
@@ -205,13 +211,7 @@ void RegisterResponse(Program& program, int slot_index, int32_t x, int32_t y, in
     ++scheduler.counters.FA;
   }
 
-  const HoleCentre& centre = program.layout.holes[slot.hole];
-  TrialRecord r;
-  r.Pokko = slot_index + 1;
-  r.Tgt = slot.target;
-  r.Hole = slot.hole + 1;
-  r.Hole_X = centre.x;
-  r.Hole_Y = centre.y;
+  TrialRecord r = RecordOf(program, slot_index);
   r.Resp = 1;
   r.Resp_X = x;
   r.Resp_Y = y;
