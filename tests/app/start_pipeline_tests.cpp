@@ -74,7 +74,8 @@ class StartPipeline : public ::testing::Test {
 };
 
 TEST_F(StartPipeline, DefaultRunWritesBothResultFilesAndOpensTheRanking) {
-  platform.dialog_answers.push_back({true, [](ConditionControls& c) { c.seed = "1"; }});
+  platform.dialog_answers.push_back(
+      {true, [](ConditionControls& c) { c.seed = std::string("1"); }});
   StrikeTargetsAndOneDistractor();
   StartOnce();
   app_.Run();
@@ -142,10 +143,11 @@ TEST_F(StartPipeline, EscapeAbortsWithoutRecordingButStillRanks) {
 
 TEST_F(StartPipeline, ValidationMessageThenCorrectedValueRunsWithIt) {
   platform.dialog_answers.push_back({true, [](ConditionControls& c) {
-                                       c.holes = "16";
-                                       c.time_limit = "1";
+                                       c.holes = std::string("16");
+                                       c.time_limit = std::string("1");
                                      }});
-  platform.dialog_answers.push_back({true, [](ConditionControls& c) { c.holes = "10"; }});
+  platform.dialog_answers.push_back(
+      {true, [](ConditionControls& c) { c.holes = std::string("10"); }});
   StartOnce();
   app_.Run();
 
@@ -156,7 +158,8 @@ TEST_F(StartPipeline, ValidationMessageThenCorrectedValueRunsWithIt) {
   EXPECT_EQ(platform.dialogs_opened[1].holes, "16") << "shown again with what was entered";
   EXPECT_EQ(program().settings.n_holes, 10);
   EXPECT_EQ(program().settings.time_limit, 1);
-  EXPECT_NE(TempWorkingDir::Read("ピョコラン.txt").find("\t6\t3\t10\t1\t2000\t1000\t3000\t1\t"), std::string::npos);
+  EXPECT_NE(TempWorkingDir::Read("ピョコラン.txt").find("\t6\t3\t10\t1\t2000\t1000\t3000\t1\t"),
+            std::string::npos);
   EXPECT_NE(TempWorkingDir::Read("ピョコラン.ini").find("n_holes = 10\r\n"), std::string::npos);
 }
 
