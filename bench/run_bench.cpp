@@ -2,7 +2,13 @@
 // frame by frame at 60 Hz on a virtual tick with no display (FakePlatform), a participant
 // striking most targets and some distractors. Goal: under 5 ms per run.
 //
-//   run_bench [runs]
+// Given a folder holding stim/, every run also loads those stimuli (not timed), so each
+// changed frame draws its holes and composes the stage in memory. Present and DrawText stay
+// stand-ins that only count: the real ones are timed by bench/qt/present_bench.
+//
+//   run_bench [runs] [folder holding stim/]
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -11,6 +17,7 @@
 #include <memory>
 
 #include "app/program.h"
+#include "display/surfaces.h"
 #include "platform/fake/fake_platform.h"
 #include "preparation/hole_layout.h"
 #include "preparation/random.h"
@@ -19,24 +26,46 @@
 namespace pyokoran {
 namespace {
 
-struct RunStats {
-  int64_t frames = 0;
-  ScoreCounters counters;
-  int32_t log_count = 0;
+using Clock = std::chrono::steady_clock;
+
+// The fake platform without its records: a copy of every presented stage and every status
+// text would cost more than the run itself and grow without end.
+class BenchPlatform : public FakePlatform {
+ public:
+  void Present(const Surface&, const Rect&) override { ++frames_presented; }
+  void DrawText(Surface&, const Rect&, const std::string&, int32_t, uint32_t) override {}
 };
 
-RunStats RunOnce(Program& program, uint32_t seed) {
+struct RunStats {
+  int64_t frames = 0;
+  int64_t composed = 0;  // frames presented
+  ScoreCounters counters;
+  int32_t log_count = 0;
+  double load_ms = 0;  // spent loading stimuli, not part of the run's time
+};
+
+RunStats RunOnce(Program& program, BenchPlatform& platform, uint32_t seed, bool stimuli) {
+  RunStats stats;
   SeedRandom(program.random, seed);
   RandomRaw(program.random);
   RandomRaw(program.random);
   InitCreatureSlots(program);
   MakeHoleLayout(program.layout, program.settings, program.random);
   ResetTrialLog(program.scheduler.log);
+  if (stimuli) {
+    const Clock::time_point start = Clock::now();
+    ReleaseAllSurfaces(program.display);
+    if (!LoadStimuli(program)) {
+      std::fprintf(stderr, "run_bench: the stim folder did not load\n");
+      std::exit(1);
+    }
+    stats.load_ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  }
+  const int presented_before = platform.frames_presented;
 
   Scheduler& scheduler = program.scheduler;
   std::atomic<int32_t>& tick = program.timer.tick;
   const int64_t limit = int64_t(program.settings.time_limit) * 1000;
-  RunStats stats;
   int64_t elapsed_thousandths = 0;  // ms x 60: one frame is 1000/60 ms
 
   tick.store(0, std::memory_order_relaxed);
@@ -66,6 +95,7 @@ RunStats RunOnce(Program& program, uint32_t seed) {
     UpdateFrame(program, 0);
     ++stats.frames;
   }
+  stats.composed = platform.frames_presented - presented_before;
   stats.counters = scheduler.counters;
   stats.log_count = scheduler.log.count;
   return stats;
@@ -77,28 +107,37 @@ RunStats RunOnce(Program& program, uint32_t seed) {
 int main(int argc, char** argv) {
   using namespace pyokoran;
   const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 300;
+  const bool stimuli = argc > 2;
+  if (stimuli && chdir(argv[2]) != 0) {
+    std::perror(argv[2]);
+    return 2;
+  }
 
-  FakePlatform platform;
+  BenchPlatform platform;
   auto program = std::make_unique<Program>(platform);  // the log is too big for the stack
-  RunOnce(*program, 1);  // warm-up
+  if (stimuli && !InitDisplay(platform, program->display)) return 1;
+  RunOnce(*program, platform, 1, stimuli);  // warm-up
 
   RunStats total;
-  const auto start = std::chrono::steady_clock::now();
+  const auto start = Clock::now();
   for (int r = 0; r < runs; ++r) {
-    const RunStats s = RunOnce(*program, uint32_t(r + 1));
+    const RunStats s = RunOnce(*program, platform, uint32_t(r + 1), stimuli);
     total.frames += s.frames;
+    total.composed += s.composed;
+    total.load_ms += s.load_ms;
     total.counters.Hit += s.counters.Hit;
     total.counters.FA += s.counters.FA;
     total.counters.Miss += s.counters.Miss;
     total.counters.CR += s.counters.CR;
     total.log_count += s.log_count;
   }
-  const double ms = std::chrono::duration<double, std::milli>(
-                        std::chrono::steady_clock::now() - start).count();
+  const double ms =
+      std::chrono::duration<double, std::milli>(Clock::now() - start).count() - total.load_ms;
 
-  std::printf("run_bench: %d default runs (60 s at 60 Hz, no display)\n", runs);
-  std::printf("  %.3f ms per run, %.2f us per frame\n", ms / runs,
-              1000.0 * ms / double(total.frames));
+  std::printf("run_bench: %d default runs (60 s at 60 Hz, no display), %s\n", runs,
+              stimuli ? "drawing the stimuli of the given folder" : "no stimuli, nothing drawn");
+  std::printf("  %.3f ms per run, %.2f us per frame, %.1f frames composed per run\n", ms / runs,
+              1000.0 * ms / double(total.frames), double(total.composed) / runs);
   std::printf("  per run: %.1f frames, Hit %.1f, FA %.1f, Miss %.1f, CR %.1f, %.1f records\n",
               double(total.frames) / runs, double(total.counters.Hit) / runs,
               double(total.counters.FA) / runs, double(total.counters.Miss) / runs,

@@ -8,7 +8,11 @@
 // process and of the UI thread are taken over the run.
 //
 //   live_latency_bench [--inject=post|xtest|none] [--seconds=60] [--yield=wait|spin]
-//                      [--seed=N]
+//                      [--seed=N] [--stim=FOLDER]
+//
+// With --stim, the stimuli in FOLDER/stim are loaded as Start loads them, so every changed
+// frame draws its holes and composes the stage before it is presented; without it the run
+// presents a blank stage.
 //
 //   QT_QPA_PLATFORM=offscreen live_latency_bench --inject=post
 //   xvfb-run -s "-screen 0 1024x768x24" live_latency_bench --inject=xtest
@@ -32,6 +36,7 @@
 #include <string>
 #include <sys/resource.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include "app/program.h"
@@ -52,6 +57,7 @@ struct Options {
   int seconds = 60;
   bool spin = false;
   uint32_t seed = 1;
+  std::string stim;  // folder holding stim/; empty: no pictures
 };
 
 Options Parse(int argc, char** argv) {
@@ -62,6 +68,7 @@ Options Parse(int argc, char** argv) {
     if (a.rfind("--seconds=", 0) == 0) o.seconds = std::max(1, std::atoi(a.c_str() + 10));
     if (a == "--yield=spin") o.spin = true;
     if (a.rfind("--seed=", 0) == 0) o.seed = uint32_t(std::strtoul(a.c_str() + 7, nullptr, 10));
+    if (a.rfind("--stim=", 0) == 0) o.stim = a.substr(7);
   }
   return o;
 }
@@ -252,7 +259,7 @@ int main(int argc, char** argv) {
   auto program = std::make_unique<Program>(platform);  // the log is too big for the stack
   platform.program = program.get();
 
-  // A run prepared as Start prepares it, without the dialog and the pictures.
+  // A run prepared as Start prepares it, without the dialog (and the pictures unless asked).
   Program& p = *program;
   p.settings.time_limit = options.seconds;
   InitDisplay(platform, p.display);
@@ -260,6 +267,12 @@ int main(int argc, char** argv) {
   InitCreatureSlots(p);
   MakeHoleLayout(p.layout, p.settings, p.random);
   ResetTrialLog(p.scheduler.log);
+  if (!options.stim.empty()) {
+    if (chdir(options.stim.c_str()) != 0 || !LoadStimuli(p)) {
+      std::fprintf(stderr, "live_latency_bench: no stimuli loaded from %s\n", options.stim.c_str());
+      return 1;
+    }
+  }
   platform.CreateExperimentWindow(p.touch_wnd);
   BindClipper(platform, p.display, WindowId::Experiment);
   const QPointingDevice* mouse = QPointingDevice::primaryPointingDevice();
@@ -357,10 +370,10 @@ int main(int argc, char** argv) {
 
   std::sort(latencies_ms.begin(), latencies_ms.end());
   const ScoreCounters& c = p.scheduler.counters;
-  std::printf("live_latency_bench: %s run of %d s, inject=%s, yield=%s, timer=%s, seed %u\n",
+  std::printf("live_latency_bench: %s run of %d s, inject=%s, yield=%s, timer=%s, seed %u, %s\n",
               result == 1 ? "complete" : "aborted", options.seconds, options.inject.c_str(),
               options.spin ? "spin" : "wait", platform_timer ? "platform" : "stand-in",
-              options.seed);
+              options.seed, options.stim.empty() ? "blank stage" : "stimuli drawn");
   std::printf("  wall %.1f s, %lld passes (%.0f per s); Hit %d, FA %d, Miss %d, CR %d\n", wall,
               static_cast<long long>(platform.passes.load()), double(platform.passes.load()) / wall,
               c.Hit, c.FA, c.Miss, c.CR);
