@@ -64,6 +64,7 @@ int LoadStimuli(Program& program) {
   StimulusSet& stim = program.stimuli;
   const int n_holes = std::clamp<int32_t>(program.settings.n_holes, 0, kMaxHoles);
   DibImage image;
+  stim.stage_composed = false;
 
   // Background: the picture, or plain green when it is missing or cannot be drawn.
   stim.background = CreateSurface(display, kStageWidth, kStageHeight);

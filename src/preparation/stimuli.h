@@ -30,6 +30,11 @@ struct StimulusSet {
   int32_t lip_surface[kMaxHoles] = {};
   std::unique_ptr<std::vector<uint8_t>> target_sound;      // null = no sound
   std::unique_ptr<std::vector<uint8_t>> distractor_sound;  // null = no sound
+
+  // Frame composition's bookkeeping: the stage already holds this run's last composed frame,
+  // and which holes' pictures have been redrawn since.
+  bool stage_composed = false;
+  bool hole_changed[kMaxHoles] = {};
 };
 
 // Run preparation: reads the stim folder into surfaces and sounds. 1 success; 0 after the

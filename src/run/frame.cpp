@@ -39,18 +39,26 @@ void DrawHole(Program& program, int slot_index) {
     BltStretch(display, stim.composite_surface[h], &dst, picture, &src, KEY_GREEN);
   }
   BltAt(display, stim.composite_surface[h], 0, 0, stim.lip_surface[h], KEY_GREEN);
+  program.stimuli.hole_changed[h] = true;
 }
 
 void ComposeFrame(Program& program) {
   FullScreenDisplay& display = program.display;
-  const StimulusSet& stim = program.stimuli;
-  BltAt(display, SURFACE_STAGE, 0, 0, stim.background, NO_KEY);
+  StimulusSet& stim = program.stimuli;
+  // The background is the same all run and every hole picture and the status band cover
+  // their cells whole (cells never overlap), so once the stage holds a composed frame only
+  // the holes redrawn since and the band need copying again: the stage comes out the same.
+  const bool whole = !stim.stage_composed;
+  if (whole) BltAt(display, SURFACE_STAGE, 0, 0, stim.background, NO_KEY);
   const int n_holes = program.settings.n_holes < kMaxHoles ? program.settings.n_holes : kMaxHoles;
   for (int h = 0; h < n_holes; ++h) {
+    if (!whole && !stim.hole_changed[h]) continue;
+    stim.hole_changed[h] = false;
     const HoleCentre& c = program.layout.holes[h];
     BltAt(display, SURFACE_STAGE, c.x - kCell / 2, c.y - kCell / 2, stim.composite_surface[h],
           NO_KEY);
   }
+  stim.stage_composed = true;
   const ScoreCounters& n = program.scheduler.counters;
   int32_t tick = program.timer.tick.load(std::memory_order_relaxed);
   std::string text = FormatStatusText(tick, n.Hit, n.FA, n.Miss, n.CR);

@@ -119,6 +119,28 @@ TEST_F(FrameTest, UnknownSlotsAndHolesDrawNothing) {
   EXPECT_EQ(Composite(0).pixels, before);
 }
 
+// After the first frame only redrawn holes are copied again; every frame must still equal
+// one composed from scratch.
+TEST_F(FrameTest, LaterFramesEqualFramesComposedWhole) {
+  Program& p = *program;
+  ComposeFrame(p);
+  const struct {
+    int slot;
+    int32_t depth, hit;
+  } steps[] = {{0, 124, 0}, {1, 60, 0}, {0, 0, 0}, {0, 0, 1}, {1, 128, 0}, {0, 64, 1}};
+  for (const auto& step : steps) {
+    SCOPED_TRACE(testing::Message() << "slot " << step.slot << " depth " << step.depth);
+    Show(step.slot, step.depth, step.hit);
+    p.timer.tick += 1000;
+    ComposeFrame(p);
+    const std::vector<uint32_t> incremental = p.display.stage.surface.pixels;
+    p.stimuli.stage_composed = false;
+    p.display.stage.surface.pixels.assign(incremental.size(), 0x123456);
+    ComposeFrame(p);
+    EXPECT_TRUE(p.display.stage.surface.pixels == incremental);
+  }
+}
+
 TEST_F(FrameTest, ComposedFrameShowsBackgroundHolesAndStatusBand) {
   Program& p = *program;
   Show(0, 0, 0);
