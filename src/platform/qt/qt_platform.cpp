@@ -74,9 +74,7 @@ void QtPlatform::RestoreMainWindow() {
 }
 
 void QtPlatform::CloseMainWindow() {
-  if (!main_window_) return;
-  main_window_->close();
-  QCoreApplication::quit();
+  if (main_window_) main_window_->close();
 }
 
 void QtPlatform::DestroyMainWindow() {
@@ -95,11 +93,15 @@ bool QtPlatform::CreateExperimentWindow(PointerHandler& handler) {
   experiment_window_->show();
   experiment_window_->raise();
   experiment_window_->activateWindow();
+  if (main_window_) main_window_->set_run_under_way(true);
   sound_->Prepare();  // opening the audio device here keeps it out of the first strike
   return true;
 }
 
-void QtPlatform::DestroyExperimentWindow() { experiment_window_.reset(); }
+void QtPlatform::DestroyExperimentWindow() {
+  experiment_window_.reset();
+  if (main_window_) main_window_->set_run_under_way(false);
+}
 
 void QtPlatform::ShowMessage(const std::string& text, const std::string& caption,
                              MessageIcon icon) {
