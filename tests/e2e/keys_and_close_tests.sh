@@ -40,7 +40,7 @@ xvfb_pid=$!
 export DISPLAY=$display
 # Our server, not one still shutting down under the same number.
 for _ in $(seq 50); do
-  [ "$(tr -d ' ' <"/tmp/.X${display#:}-lock" 2>/dev/null)" = "$xvfb_pid" ] &&
+  [ "$(tr -d ' ' 2>/dev/null <"/tmp/.X${display#:}-lock")" = "$xvfb_pid" ] &&
     xdotool getmouselocation >/dev/null 2>&1 && break
   sleep 0.1
 done
