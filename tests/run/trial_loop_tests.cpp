@@ -22,8 +22,8 @@ class TrialLoopTest : public ::testing::Test {
     platform.refresh_hz = 0;
   }
 
-  // A creature that stays up until the test lets it sink: up with nothing scheduled and
-  // nothing left to move, a state the frame step leaves alone.
+  // A creature that stays up until the test lets it sink: up and sinking with nothing left
+  // to move, a state the frame step leaves alone.
   void HoldCreatureUp(int slot) {
     Scheduler& s = program.scheduler;
     s.creature_count = std::max(s.creature_count, slot + 1);
@@ -32,6 +32,7 @@ class TrialLoopTest : public ::testing::Test {
     c.show_at = 0;
     c.hide_at = 0;
     c.depth = 0;
+    c.sinking = 1;
     c.hit = 1;
   }
 
