@@ -94,9 +94,11 @@ void QtDisplay::WaitForRefresh() {
 }
 
 QRectF QtDisplay::StageArea() const {
-  // stage_rect is in physical screen pixels; the window works in logical ones.
+  // stage_rect is in physical pixels of the primary screen, counted from its top left
+  // corner as clicks are; the window works in logical pixels.
   const qreal ratio = window_->devicePixelRatioF();
-  const QPoint origin = window_->mapToGlobal(QPoint(0, 0));
+  QPoint origin = window_->mapToGlobal(QPoint(0, 0));
+  if (QScreen* screen = QGuiApplication::primaryScreen()) origin -= screen->geometry().topLeft();
   const Rect& r = stage_rect_;
   return QRectF(r.left / ratio - origin.x(), r.top / ratio - origin.y(),
                 (r.right - r.left) / ratio, (r.bottom - r.top) / ratio);
