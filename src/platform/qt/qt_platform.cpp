@@ -131,7 +131,9 @@ void QtPlatform::ShowResultDialog(const ResultDialogContent& content) {
   RunResultDialog(main_window_.get(), content);
 }
 
-void QtPlatform::PumpEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+// Goes round until nothing is left (or 2 ms have passed): input read from the window
+// system in one round is delivered to the windows only in the next.
+void QtPlatform::PumpEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents, 2); }
 
 // Sleeps about a millisecond. Events that arrive meanwhile wait for the next PumpEvents:
 // the experiment window's handlers run only there.
