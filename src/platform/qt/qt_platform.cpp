@@ -159,7 +159,9 @@ void QtPlatform::ShowMessage(const std::string& text, const std::string& caption
   box.exec();
 }
 
-void QtPlatform::ShowAboutBox() { RunAboutBox(main_window_.get()); }
+void QtPlatform::ShowAboutBox(const AboutBoxContent& content) {
+  RunAboutBox(main_window_.get(), content);
+}
 
 int QtPlatform::ShowConditionDialog(CSubject& dialog) {
   return RunConditionDialog(main_window_.get(), dialog);
