@@ -101,9 +101,10 @@ void FakePlatform::ShowMessage(const std::string& text, const std::string& capti
   if (on_message) on_message(text, caption);
 }
 
-void FakePlatform::ShowAboutBox() {
+void FakePlatform::ShowAboutBox(const AboutBoxContent& content) {
   calls.push_back("ShowAboutBox");
   ++about_boxes;
+  about_box = content;
 }
 
 int FakePlatform::ShowConditionDialog(CSubject& dialog) {

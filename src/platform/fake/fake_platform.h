@@ -71,6 +71,7 @@ class FakePlatform : public Platform {
   std::vector<std::string> calls;  // window and display calls, in order
   std::vector<std::string> drawn_texts;
   int about_boxes = 0;
+  AboutBoxContent about_box;  // what the last About box showed
   int frames_presented = 0;
   Surface last_frame;
   Rect last_stage_rect;
@@ -101,7 +102,7 @@ class FakePlatform : public Platform {
   void DestroyExperimentWindow() override;
   void ShowMessage(const std::string& text, const std::string& caption,
                    MessageIcon icon) override;
-  void ShowAboutBox() override;
+  void ShowAboutBox(const AboutBoxContent& content) override;
   int ShowConditionDialog(CSubject& dialog) override;
   void ShowResultDialog(const ResultDialogContent& content) override;
   void PumpEvents() override;

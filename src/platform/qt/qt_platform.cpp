@@ -116,9 +116,9 @@ void QtPlatform::ShowMessage(const std::string& text, const std::string& caption
   box.exec();
 }
 
-void QtPlatform::ShowAboutBox() {
+void QtPlatform::ShowAboutBox(const AboutBoxContent& content) {
   keys_->DialogOpening();
-  RunAboutBox(main_window_.get());
+  RunAboutBox(main_window_.get(), content);
 }
 
 int QtPlatform::ShowConditionDialog(CSubject& dialog) {

@@ -34,7 +34,7 @@ class QtPlatform : public Platform {
   void DestroyExperimentWindow() override;
   void ShowMessage(const std::string& text, const std::string& caption,
                    MessageIcon icon) override;
-  void ShowAboutBox() override;
+  void ShowAboutBox(const AboutBoxContent& content) override;
   int ShowConditionDialog(CSubject& dialog) override;
   void ShowResultDialog(const ResultDialogContent& content) override;
   void PumpEvents() override;
