@@ -58,6 +58,12 @@ wait_for() {  # window name, seconds
   for _ in $(seq $((${2:-10} * 10))); do shown "$1" && { sleep 0.3; return; }; sleep 0.1; done
   fail "no window '$1' ($row)"
 }
+has_focus() {  # window name: wait until it has the keyboard focus
+  local id
+  id=$(xdotool search --onlyvisible --name "^$1\$" | head -1)
+  for _ in $(seq 50); do [ "$(xdotool getwindowfocus 2>/dev/null)" = "$id" ] && return; sleep 0.1; done
+  fail "'$1' did not get the keyboard focus ($row)"
+}
 still() {  # window name: shown now
   shown "$1" || fail "'$1' is gone ($row)"
 }
@@ -69,13 +75,17 @@ runs_recorded() { [ -f ピョコラン.txt ] && echo $(($(wc -l <ピョコラン
 start() {  # click the main window, confirm the condition dialog with Return
   xdotool mousemove 500 300 click 1
   wait_for "条件設定"
+  has_focus "条件設定"
   xdotool key Return
   wait_for "開始"
+  has_focus "開始"
 }
 finish() {  # end message and ranking, each closed with Return
   wait_for "終了" 15
+  has_focus "終了"
   xdotool key Return
   wait_for "結果"
+  has_focus "結果"
   xdotool key Return
   sleep 0.5
   gone "結果"
@@ -88,6 +98,7 @@ main_window=$(xdotool search --name "^ピョコラン\$" | head -1)
 row="click on the start message after Return"
 xdotool mousemove 500 300 click 1
 wait_for "条件設定"
+has_focus "条件設定"
 xdotool keydown Return
 wait_for "開始"
 xdotool windowfocus "$(xdotool search --maxdepth 0 --name '' | head -1)"  # the root window
@@ -125,10 +136,12 @@ xdotool keyup Escape
 wait_for "終了"
 sleep 1
 still "終了"
+has_focus "終了"
 xdotool key Return
 wait_for "結果"
 sleep 1
 still "結果"
+has_focus "結果"
 xdotool key Return
 sleep 0.5
 [ "$(runs_recorded)" -eq 2 ] || fail "the aborted run was recorded ($row)"
@@ -140,6 +153,7 @@ wait_for "条件設定"
 sleep 1
 still "条件設定"
 kill -0 "$app_pid" 2>/dev/null || fail "the program ended ($row)"
+has_focus "条件設定"
 xdotool key Escape
 sleep 0.5
 gone "条件設定"
