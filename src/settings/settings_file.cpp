@@ -32,7 +32,7 @@ std::string_view Trim(std::string_view s) {
 
 // The part of value that Save writes after key: a line "key = value" longer than one piece
 // would be read back as several entries, so the value is cut where the first piece ends.
-std::string_view WrittenValue(const std::string& key, const std::string& value) {
+std::string_view WrittenValue(std::string_view key, std::string_view value) {
   std::string_view v = value;
   if (v.empty() || key.size() + 3 + v.size() <= kPieceBytes) return v;
   v = v.substr(0, key.size() + 3 < kPieceBytes ? kPieceBytes - 3 - key.size() : 0);
@@ -40,7 +40,7 @@ std::string_view WrittenValue(const std::string& key, const std::string& value) 
   return last == std::string_view::npos ? std::string_view() : v.substr(0, last + 1);
 }
 
-size_t WrittenLineBytes(const std::string& key, const std::string& value) {
+size_t WrittenLineBytes(std::string_view key, std::string_view value) {
   return key.size() + WrittenValue(key, value).size() + kLineOverhead;
 }
 
@@ -188,22 +188,26 @@ void SettingsFile::Parse(const std::string& bytes) {
   size_t stored = 0;
   for (size_t i = 0; i < keys_.size(); ++i) stored += WrittenLineBytes(keys_[i], values_[i]);
 
-  std::string piece;
-  piece.reserve(kPieceBytes);
-  const size_t n = bytes.size();
+  const std::string_view text = bytes;
   size_t pos = 0;
-  while (pos < n) {
-    // One read of the line reader: up to 1023 bytes of text, ending after a line feed.
-    // Text mode has already dropped the CR of every CR LF.
-    piece.clear();
-    while (pos < n && piece.size() < kPieceBytes) {
-      const char c = bytes[pos++];
-      if (c == '\r' && pos < n && bytes[pos] == '\n') continue;
-      piece.push_back(c);
-      if (c == '\n') break;
+  while (pos < text.size()) {
+    // One read of the line reader: up to 1023 bytes of text, ending after a line feed. Text
+    // mode drops the CR of every CR LF, so an LF right after 1023 bytes still ends the piece
+    // when a CR goes before it. The LF itself is trimmed below, the CR is left out here.
+    const std::string_view ahead = text.substr(pos, kPieceBytes + 1);
+    size_t lf = ahead.find('\n');
+    std::string_view piece;
+    if (lf != std::string_view::npos && lf > 0 && ahead[lf - 1] == '\r') {
+      piece = ahead.substr(0, lf - 1);
+      pos += lf + 1;
+    } else if (lf != std::string_view::npos && lf < kPieceBytes) {
+      piece = ahead.substr(0, lf + 1);
+      pos += lf + 1;
+    } else {
+      piece = ahead.substr(0, kPieceBytes);
+      pos += piece.size();
     }
-    std::string_view line = piece;
-    line = line.substr(0, line.find('\0'));  // the reader's string ends at a NUL byte
+    std::string_view line = piece.substr(0, piece.find('\0'));  // the reader's string ends at a NUL
     line = Trim(line);
     if (line.empty()) continue;
 
@@ -223,13 +227,12 @@ void SettingsFile::Parse(const std::string& bytes) {
     }
 
     // Keep what fits, as written, in the share of the file the next start reads.
-    std::string k(key), v(value);
-    int existing = Find(k);
-    size_t grown = stored + WrittenLineBytes(k, v);
-    if (existing >= 0) grown -= WrittenLineBytes(k, values_[size_t(existing)]);
+    int existing = Find(key);
+    size_t grown = stored + WrittenLineBytes(key, value);
+    if (existing >= 0) grown -= WrittenLineBytes(key, values_[size_t(existing)]);
     if (grown > kMaxReadEntryBytes) continue;
     stored = grown;
-    SetString(k, v);
+    Set(key, value);
   }
 }
 
@@ -256,7 +259,7 @@ void SettingsFile::Save() const {
   }
 }
 
-int SettingsFile::Find(const std::string& key) const {
+int SettingsFile::Find(std::string_view key) const {
   auto it = index_.find(key);
   return it == index_.end() ? -1 : int(it->second);
 }
@@ -278,15 +281,17 @@ int SettingsFile::GetInt(const std::string& key, int32_t& value) const {
   return 1;
 }
 
-void SettingsFile::SetString(const std::string& key, const std::string& value) {
+void SettingsFile::SetString(const std::string& key, const std::string& value) { Set(key, value); }
+
+void SettingsFile::Set(std::string_view key, std::string_view value) {
   int i = Find(key);
   if (i >= 0) {
     values_[size_t(i)] = value;
     return;
   }
-  index_.emplace(key, keys_.size());
-  keys_.push_back(key);
-  values_.push_back(value);
+  keys_.emplace_back(key);
+  values_.emplace_back(value);
+  index_.emplace(key, keys_.size() - 1);
 }
 
 void SettingsFile::SetInt(const std::string& key, int32_t value) {

@@ -4,7 +4,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -48,13 +50,19 @@ class SettingsFile {
   const std::vector<std::string>& values() const { return values_; }
 
  private:
-  int Find(const std::string& key) const;
+  int Find(std::string_view key) const;
+  void Set(std::string_view key, std::string_view value);
   void Clear();
 
   std::string file_name_;
   std::vector<std::string> keys_;
   std::vector<std::string> values_;
-  std::unordered_map<std::string, size_t> index_;  // key -> position in keys_
+  struct KeyHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view key) const { return std::hash<std::string_view>{}(key); }
+  };
+  // key -> position in keys_
+  std::unordered_map<std::string, size_t, KeyHash, std::equal_to<>> index_;
 };
 
 }  // namespace pyokoran

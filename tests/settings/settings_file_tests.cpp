@@ -127,9 +127,9 @@ std::string LoadAndSave(const std::string& bytes) {
 // Load, save, load, save gives the same bytes twice, whatever the file held.
 TEST(SettingsFile, RewriteIsAFixedPoint) {
   std::vector<std::string> inputs = {
-      "= =\r\n= =n_holes\r\nn_holes = 8\r\n", "a\rb = c\r\r\n\r = \r\n", "a=b\0junk\nc\0=d\n",
+      "= =\r\n= =n_holes\r\nn_holes = 8\r\n", "a\rb = c\r\r\n\r = \r\n", std::string("a=b\0junk\nc\0=d\n", 14),
       std::string(5000, '='), std::string(3000, 'x') + "=" + std::string(3000, 'y')};
-  // Lines around the reader's piece size, "=" at every place near its end.
+  // Lines around the reader's piece size, with "=" at places near its end.
   for (size_t length = 1015; length <= 1030; ++length) {
     for (size_t eq = 990; eq < length; eq += 7) {
       std::string line(length, 'a');
