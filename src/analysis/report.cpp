@@ -149,6 +149,19 @@ std::string ReportCsv(const Report& report) {
 }
 
 bool WriteReportCsv(const Report& report, const std::string& path, std::string& error) {
+  // Only an earlier report may be replaced: under its name could be a subject's file.
+  {
+    char head[9] = {};
+    const int old = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (old >= 0) {
+      const ssize_t n = read(old, head, 9);
+      close(old);
+      if (n != 9 || std::memcmp(head, "\xEF\xBB\xBFLevel,", 9) != 0) {
+        error = path + " exists and is not a report; not replaced";
+        return false;
+      }
+    }
+  }
   const std::string bytes = ReportCsv(report);
   // Into a new file beside the target, renamed over it once complete.
   const std::string temp = path + ".part";

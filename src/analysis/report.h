@@ -35,7 +35,8 @@ std::vector<const RunRecord*> SubjectRuns(const Report& report, const SubjectRep
 // UTF-8 with a byte-order mark, comma-separated, CR LF; empty cells where a value does not
 // exist; decimal points whatever the locale.
 std::string ReportCsv(const Report& report);
-// Writes ReportCsv to path (replacing it). False with a reason on failure.
+// Writes ReportCsv to path, replacing an earlier report but no other file. False with a
+// reason on failure.
 bool WriteReportCsv(const Report& report, const std::string& path, std::string& error);
 
 // Column names of the table, in order.

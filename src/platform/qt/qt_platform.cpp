@@ -169,6 +169,10 @@ void QtPlatform::ShowResultDialog(const ResultDialogContent& content) {
   RunResultDialog(main_window_.get(), content);
 }
 
+void QtPlatform::ShowReport() {
+  if (report_opener_) report_opener_(main_window_.get());
+}
+
 void QtPlatform::PumpEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
 
 // Sleeps until the next event or about a millisecond, whichever comes first: input that
