@@ -6,10 +6,14 @@
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <unordered_map>
 
 #include "platform/cp932.h"
 #include "platform/regular_file.h"
+#include <fcntl.h>
 #include "results/result_files.h"
 
 namespace pyokoran {
@@ -27,6 +31,11 @@ bool ReadWholeFile(const std::string& path, std::string& bytes) {
   std::FILE* f = FopenRegular(path.c_str(), "rb");
   if (!f) return false;
   bytes.clear();
+  if (std::fseek(f, 0, SEEK_END) == 0) {
+    const long size = std::ftell(f);
+    if (size > 0) bytes.reserve(size_t(size));
+    std::rewind(f);
+  }
   char buffer[1 << 16];
   size_t n;
   while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.append(buffer, n);
@@ -35,8 +44,40 @@ bool ReadWholeFile(const std::string& path, std::string& bytes) {
   return ok;
 }
 
+// A regular file mapped for reading; empty when it cannot be opened or is empty.
+class MappedFile {
+ public:
+  explicit MappedFile(const std::string& path) {
+    const int fd = OpenRegularFile(path.c_str(), O_RDONLY);
+    if (fd < 0) return;
+    struct stat info {};
+    if (fstat(fd, &info) == 0 && info.st_size > 0) {
+      void* p = mmap(nullptr, size_t(info.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+      if (p != MAP_FAILED) {
+        data_ = static_cast<const char*>(p);
+        size_ = size_t(info.st_size);
+        madvise(p, size_, MADV_SEQUENTIAL);
+      }
+    }
+    opened_ = true;
+    close(fd);
+  }
+  ~MappedFile() {
+    if (data_) munmap(const_cast<char*>(data_), size_);
+  }
+  MappedFile(const MappedFile&) = delete;
+  MappedFile& operator=(const MappedFile&) = delete;
+  bool opened() const { return opened_; }
+  std::string_view bytes() const { return {data_, size_}; }
+
+ private:
+  const char* data_ = nullptr;
+  size_t size_ = 0;
+  bool opened_ = false;
+};
+
 // Lines without their CR LF (or LF); a last line without a line end is kept.
-std::vector<std::string_view> SplitLines(const std::string& bytes) {
+std::vector<std::string_view> SplitLines(std::string_view bytes) {
   std::vector<std::string_view> lines;
   size_t start = 0;
   while (start < bytes.size()) {
@@ -75,6 +116,21 @@ bool FoldSubject(std::vector<std::string_view>& fields, size_t columns, char sep
     subject.append(fields[i]);
   }
   fields.erase(fields.begin() + 1, fields.begin() + 1 + ptrdiff_t(extra));
+  return true;
+}
+
+// Splits line at sep into exactly n fields, taking them from the right so that a subject
+// (the first field) may hold sep itself. False when there are fewer.
+bool SplitExactly(std::string_view line, char sep, size_t n, std::string_view* fields) {
+  size_t end = line.size();
+  for (size_t k = n - 1; k >= 1; --k) {
+    if (end == 0) return false;
+    const size_t p = line.rfind(sep, end - 1);
+    if (p == std::string_view::npos) return false;
+    fields[k] = line.substr(p + 1, end - p - 1);
+    end = p;
+  }
+  fields[0] = line.substr(0, end);
   return true;
 }
 
@@ -140,7 +196,7 @@ void ReadSummary(const std::string& path, ResultFolder& out, Index& index) {
     if (i == 0 && lines[0].substr(0, 8) == "Subject\t") continue;
     if (lines[i].empty()) continue;
     RunRecord run;
-    if (!ParseSummaryLine(std::string(lines[i]), run)) {
+    if (!ParseSummaryLine(lines[i], run)) {
       out.problems.push_back(std::string(kSummaryFileName) + ": line " + std::to_string(i + 1) +
                              " is not a summary line; skipped");
       continue;
@@ -157,28 +213,52 @@ void ReadSummary(const std::string& path, ResultFolder& out, Index& index) {
   }
 }
 
-void ReadAppearances(const std::string& path, const std::string& name, const std::string& bytes,
-                     ResultFolder& out, Index& index) {
+void ReadAppearances(const std::string& name, std::string_view bytes, ResultFolder& out,
+                     Index& index) {
   const auto lines = SplitLines(bytes);
   RunRecord* current = nullptr;
-  std::string current_key;
   for (size_t i = 1; i < lines.size(); ++i) {
     if (lines[i].empty()) continue;
-    RunRecord key;
     AppearanceRow row;
-    if (!ParseAppearanceLine(std::string(lines[i]), key, row)) {
+    std::string_view f[kAppearanceColumns];
+    int32_t v[kAppearanceColumns] = {};
+    bool ok = SplitExactly(lines[i], ',', kAppearanceColumns, f) && f[1].size() == 10 && !f[2].empty();
+    // The columns the measures use; the run's settings only where a run begins.
+    for (size_t k : {3, 13, 14, 15, 18, 21, 22, 23}) ok = ok && ToInt(f[k], v[k]);
+    const bool new_run =
+        ok && (!current || f[0] != current->subject || f[1] != current->date || f[2] != current->time);
+    for (size_t k = 4; new_run && k <= 12; ++k) ok = ok && ToInt(f[k], v[k]);
+    if (!ok) {
       out.problems.push_back(name + ": line " + std::to_string(i + 1) +
                              " is not an appearance row; skipped");
       continue;
     }
-    const std::string k = Key(key.subject, key.date, key.time);
-    if (!current || k != current_key) {
+    if (new_run) {
+      RunRecord key;
+      key.subject.assign(f[0]);
+      key.date.assign(f[1]);
+      key.time.assign(f[2]);
+      key.TgtPokko = v[4];
+      key.DstPokko = v[5];
+      key.Holes = v[6];
+      key.Ordered = v[7];
+      key.Dur = v[8];
+      key.ISI_1 = v[9];
+      key.ISI_2 = v[10];
+      key.TmLimit = v[11];
+      key.RndSeed = v[12];
       current = &FindOrAdd(out, index, std::move(key));
-      current_key = k;
     }
+    row.Trial = v[3];
+    row.Pokko = v[13];
+    row.Tgt = v[14];
+    row.Hole = v[15];
+    row.Resp = v[18];
+    row.RT = v[21];
+    row.TotalRT = v[22];
+    row.Error = v[23];
     current->rows.push_back(row);
   }
-  (void)path;
 }
 
 void ReadTiming(const std::string& name, const std::string& bytes, ResultFolder& out,
@@ -231,12 +311,9 @@ void ReadTiming(const std::string& name, const std::string& bytes, ResultFolder&
 
 }  // namespace
 
-bool ParseSummaryLine(const std::string& line, RunRecord& run) {
-  auto f = SplitFields(line, '\t');
-  if (!FoldSubject(f, kSummaryColumns, '\t', run.subject)) return false;
-  if (f.size() != kSummaryColumns || f[1].size() != 10 || f[2].empty()) return false;
-  run.date.assign(f[1]);
-  run.time.assign(f[2]);
+bool ParseSummaryLine(std::string_view line, RunRecord& run) {
+  std::string_view f[kSummaryColumns];
+  if (!SplitExactly(line, '\t', kSummaryColumns, f) || f[1].size() != 10 || f[2].empty()) return false;
   int32_t* fields[] = {&run.TgtPokko, &run.DstPokko, &run.Holes, &run.Ordered, &run.Dur,
                        &run.ISI_1,    &run.ISI_2,    &run.TmLimit, &run.RndSeed, &run.Hit,
                        &run.Miss,     &run.CR,       &run.FA};
@@ -244,36 +321,10 @@ bool ParseSummaryLine(const std::string& line, RunRecord& run) {
     if (!ToInt(f[3 + i], *fields[i])) return false;
   }
   int32_t score = 0;
-  return ToInt(f[16], score);
-}
-
-bool ParseAppearanceLine(const std::string& line, RunRecord& key, AppearanceRow& row) {
-  auto f = SplitFields(line, ',');
-  if (!FoldSubject(f, kAppearanceColumns, ',', key.subject)) return false;
-  if (f.size() != kAppearanceColumns || f[1].size() != 10 || f[2].empty()) return false;
-  key.date.assign(f[1]);
-  key.time.assign(f[2]);
-  int32_t v[kAppearanceColumns] = {};
-  for (size_t i = 3; i < kAppearanceColumns; ++i) {
-    if (!ToInt(f[i], v[i])) return false;
-  }
-  row.Trial = v[3];
-  key.TgtPokko = v[4];
-  key.DstPokko = v[5];
-  key.Holes = v[6];
-  key.Ordered = v[7];
-  key.Dur = v[8];
-  key.ISI_1 = v[9];
-  key.ISI_2 = v[10];
-  key.TmLimit = v[11];
-  key.RndSeed = v[12];
-  row.Pokko = v[13];
-  row.Tgt = v[14];
-  row.Hole = v[15];
-  row.Resp = v[18];
-  row.RT = v[21];
-  row.TotalRT = v[22];
-  row.Error = v[23];
+  if (!ToInt(f[16], score)) return false;
+  run.subject.assign(f[0]);
+  run.date.assign(f[1]);
+  run.time.assign(f[2]);
   return true;
 }
 
@@ -307,19 +358,20 @@ bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string&
   std::sort(csv.begin(), csv.end());
   std::vector<std::pair<std::string, std::string>> timing;
   for (const fs::path& p : csv) {
-    std::string bytes;
-    if (!ReadWholeFile(p.string(), bytes)) {
+    const MappedFile file(p.string());
+    if (!file.opened()) {
       out.problems.push_back(p.filename().string() + ": cannot be read; skipped");
       continue;
     }
+    const std::string_view bytes = file.bytes();
     const size_t eol = bytes.find_first_of("\r\n");
-    const std::string_view header(bytes.data(), eol == std::string::npos ? bytes.size() : eol);
+    const std::string_view header = bytes.substr(0, eol);
     if (header == kAppearanceHeader) {
       found = true;
-      ReadAppearances(p.string(), p.filename().string(), bytes, out, index);
+      ReadAppearances(p.filename().string(), bytes, out, index);
     } else if (p.stem().string().size() > 7 &&
                p.stem().string().compare(p.stem().string().size() - 7, 7, "_timing") == 0) {
-      timing.emplace_back(p.filename().string(), std::move(bytes));
+      timing.emplace_back(p.filename().string(), std::string(bytes));
     }
   }
   for (auto& [name, bytes] : timing) ReadTiming(name, bytes, out, index);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace pyokoran {
@@ -51,9 +52,8 @@ inline constexpr const char* kSimulatedMarkFile = "SIMULATED.txt";
 // read at all or holds no result file; true for an empty but valid result set.
 bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string& error);
 
-// Parsers of single lines (no line end), for the reader and its tests: false when the line
-// is not a data line of that file. Extra separators are taken to belong to the subject.
-bool ParseSummaryLine(const std::string& line, RunRecord& run);
-bool ParseAppearanceLine(const std::string& line, RunRecord& key, AppearanceRow& row);
+// One data line of the summary file (no line end); false when it is not one. Tabs beyond
+// the sixteen separators are taken to belong to the subject.
+bool ParseSummaryLine(std::string_view line, RunRecord& run);
 
 }  // namespace pyokoran
