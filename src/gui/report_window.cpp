@@ -1,9 +1,7 @@
 #include "gui/report_window.h"
 
 #include <QApplication>
-#include <QBarCategoryAxis>
-#include <QBarSeries>
-#include <QBarSet>
+#include <QAreaSeries>
 #include <QChart>
 #include <QChartView>
 #include <QCheckBox>
@@ -132,6 +130,7 @@ ReportWindow::ReportWindow(const QString& folder, QWidget* parent)
   anticipation_->setValue(150);
   anticipation_->setSuffix(QStringLiteral(" ms"));
   pool_ = new QCheckBox(QStringLiteral("RT distribution of the subject's runs"), this);
+  auto* folder_button = new QPushButton(QStringLiteral("&Folder..."), this);
   auto* export_button = new QPushButton(QStringLiteral("&Export..."), this);
   auto* close_button = new QPushButton(QStringLiteral("Close"), this);
 
@@ -142,6 +141,7 @@ ReportWindow::ReportWindow(const QString& folder, QWidget* parent)
   bar->addWidget(anticipation_);
   bar->addWidget(pool_);
   bar->addStretch(1);
+  bar->addWidget(folder_button);
   bar->addWidget(export_button);
   bar->addWidget(close_button);
 
@@ -175,6 +175,13 @@ ReportWindow::ReportWindow(const QString& folder, QWidget* parent)
 
   connect(close_button, &QPushButton::clicked, this, &QDialog::accept);
   connect(export_button, &QPushButton::clicked, this, [this] { ExportWithDialog(); });
+  connect(folder_button, &QPushButton::clicked, this, [this] {
+    // Another folder of results, such as the simulated runs.
+    const QString folder = QFileDialog::getExistingDirectory(this, QStringLiteral("Folder of result files"), folder_);
+    if (folder.isEmpty()) return;
+    folder_ = folder;
+    Reload();
+  });
   connect(subject_, &QComboBox::currentIndexChanged, this, [this] { ApplyFilter(); });
   connect(anticipation_, &QSpinBox::valueChanged, this, [this] { Reload(); });
   connect(pool_, &QCheckBox::toggled, this, [this] { SelectionChanged(); });
@@ -328,24 +335,31 @@ void ReportWindow::DrawCharts(size_t index, bool pool_subject) {
     QChart* chart = NewChart(pool_subject && subject
                                  ? QStringLiteral("Hit RT distribution: %1, %2 runs").arg(who).arg(runs.size())
                                  : QStringLiteral("Hit RT distribution: %1, %2").arg(who, when));
-    auto* set = new QBarSet(QStringLiteral("hits per 50 ms"));
-    QStringList categories;
+    // Bars as one filled step outline on value axes, so the RT axis keeps readable labels.
+    auto* outline = new QLineSeries;
     int most = 0;
     for (size_t k = 0; k < h.counts.size(); ++k) {
-      *set << h.counts[k];
+      const double left = h.start + double(k) * h.width;
+      outline->append(left, 0);
+      outline->append(left, h.counts[k]);
+      outline->append(left + h.width, h.counts[k]);
+      outline->append(left + h.width, 0);
       most = std::max(most, h.counts[k]);
-      categories << QString::number(h.start + double(k) * h.width, 'f', 0);
     }
-    auto* series = new QBarSeries;
-    series->setBarWidth(1.0);
-    series->append(set);
-    auto* x = new QBarCategoryAxis;
-    x->append(categories);
-    x->setTitleText(QStringLiteral("RT (ms, bin start)"));
-    x->setTitleFont(ReportFont(8));
-    x->setLabelsFont(ReportFont(6));
-    x->setLabelsAngle(-90);
-    auto* y = NewValueAxis(QStringLiteral("hits"), 0, std::max(1, most));
+    auto* series = new QAreaSeries(outline);
+    series->setName(QStringLiteral("hits per 50 ms"));
+    series->setPen(QPen(QColor(0x20, 0x60, 0xa0), 1));
+    series->setBrush(QColor(0x20, 0x9f, 0xdf));
+    const double lo = h.counts.empty() ? 0 : h.start;
+    const double hi = h.counts.empty() ? 1000 : h.start + double(h.counts.size()) * h.width;
+    auto* x = NewValueAxis(QStringLiteral("RT (ms)"), lo, hi);
+    x->applyNiceNumbers();
+    x->setLabelFormat(QStringLiteral("%d"));
+    // Whole counts on the y axis: at most five steps of a whole size.
+    const int step = std::max(1, (most + 4) / 5);
+    const int top = std::max(1, (most + step - 1) / step) * step;
+    auto* y = NewValueAxis(QStringLiteral("hits"), 0, top);
+    y->setTickCount(top / step + 1);
     y->setLabelFormat(QStringLiteral("%d"));
     Attach(chart, series, x, y);
     chart->legend()->setVisible(false);
@@ -365,8 +379,13 @@ void ReportWindow::DrawCharts(size_t index, bool pool_subject) {
       series->append(p.total_rt / 1000.0, p.rt);
       top = std::max(top, p.rt);
     }
-    Attach(chart, series, NewValueAxis(QStringLiteral("time in run (s)"), 0, std::max(1, run.TmLimit) + 5),
-           NewValueAxis(QStringLiteral("RT (ms)"), 0, std::max(100.0, std::ceil(top / 100) * 100)));
+    auto* x = NewValueAxis(QStringLiteral("time in run (s)"), 0, std::max(1, run.TmLimit) + 5);
+    auto* y = NewValueAxis(QStringLiteral("RT (ms)"), 0, std::max(100.0, std::ceil(top / 100) * 100));
+    x->applyNiceNumbers();
+    y->applyNiceNumbers();
+    x->setLabelFormat(QStringLiteral("%d"));
+    y->setLabelFormat(QStringLiteral("%d"));
+    Attach(chart, series, x, y);
     chart->legend()->setVisible(false);
     QChart* old = views_[1]->chart();
     views_[1]->setChart(chart);
@@ -389,6 +408,10 @@ void ReportWindow::DrawCharts(size_t index, bool pool_subject) {
       end = std::max(end, b.start_s + 10);
     }
     auto* x = NewValueAxis(QStringLiteral("time in run (s)"), 0, end);
+    x->setTickType(QValueAxis::TicksDynamic);
+    x->setTickAnchor(0);
+    x->setTickInterval(end > 100 ? 20 : 10);
+    x->setLabelFormat(QStringLiteral("%d"));
     auto* y = NewValueAxis(QStringLiteral("rate"), 0, 1);
     Attach(chart, hits, x, y);
     Attach(chart, fas, x, y);
@@ -417,7 +440,12 @@ void ReportWindow::DrawCharts(size_t index, bool pool_subject) {
     }
     auto* x = NewValueAxis(QStringLiteral("run (oldest first)"), 0.5, double(std::max<size_t>(n, 1)) + 0.5);
     x->setLabelFormat(QStringLiteral("%d"));
-    Attach(chart, series, x, NewValueAxis(QString::fromUtf8("d′"), lo, hi));
+    x->setTickType(QValueAxis::TicksDynamic);
+    x->setTickAnchor(1);
+    x->setTickInterval(std::max<double>(1, std::ceil(double(n) / 10)));
+    auto* y = NewValueAxis(QString::fromUtf8("d′"), lo, hi);
+    y->applyNiceNumbers();
+    Attach(chart, series, x, y);
     chart->legend()->setVisible(false);
     QChart* old = views_[3]->chart();
     views_[3]->setChart(chart);
