@@ -9,7 +9,6 @@
 
 class QApplication;
 class QObject;
-class QTimer;
 class QWidget;
 
 namespace pyokoran {
@@ -37,7 +36,7 @@ class QtPlatform : public Platform {
   void DestroyExperimentWindow() override;
   void ShowMessage(const std::string& text, const std::string& caption,
                    MessageIcon icon) override;
-  void ShowAboutBox() override;
+  void ShowAboutBox(const AboutBoxContent& content) override;
   int ShowConditionDialog(CSubject& dialog) override;
   void ShowResultDialog(const ResultDialogContent& content) override;
   void ShowReport() override;
@@ -64,6 +63,7 @@ class QtPlatform : public Platform {
   // For widget tests.
   QtMainWindow* main_window() { return main_window_.get(); }
   QtExperimentWindow* experiment_window() { return experiment_window_.get(); }
+  KeyTracker& keys() { return *keys_; }
 
  private:
   std::unique_ptr<QApplication> app_;
@@ -73,7 +73,6 @@ class QtPlatform : public Platform {
   std::unique_ptr<QtDisplay> display_;
   std::unique_ptr<SdlSound> sound_;
   TickThread tick_thread_;
-  std::unique_ptr<QTimer> yield_timer_;  // bounds YieldSlice's wait
   std::function<void(QWidget*)> report_opener_;
 };
 
