@@ -21,7 +21,6 @@ namespace {
 
 constexpr size_t kSummaryColumns = 17;
 constexpr size_t kAppearanceColumns = 24;
-constexpr const char* kSummaryHeaderStart = "Subject\tDate\tTime\tTgtPokko\t";
 constexpr const char* kAppearanceHeader =
     "Subject,Date,Time,Trial,TgtPokko,DstPokko,Holes,Ordered,Dur,ISI_1,ISI_2,TmLimit,"
     "RndSeed,Pokko,Tgt,Hole,Hole_X,Hole_Y,Resp,Resp_X,Resp_Y,RT,TotalRT,Error";
