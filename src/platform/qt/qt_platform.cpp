@@ -131,6 +131,10 @@ void QtPlatform::ShowResultDialog(const ResultDialogContent& content) {
   RunResultDialog(main_window_.get(), content);
 }
 
+void QtPlatform::ShowReport() {
+  if (report_opener_) report_opener_(main_window_.get());
+}
+
 // Goes round until nothing is left (or 2 ms have passed): input read from the window
 // system in one round is delivered to the windows only in the next.
 void QtPlatform::PumpEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents, 2); }
