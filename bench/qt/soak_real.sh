@@ -29,8 +29,8 @@ trap cleanup EXIT
 Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
 export DISPLAY=$display
-for _ in $(seq 50); do xdotool getmouselocation >/dev/null 2>&1 && break; sleep 0.1; done
-xdotool getmouselocation >/dev/null 2>&1 || fail "Xvfb $display did not start"
+for _ in $(seq 200); do xdotool getmouselocation >/dev/null 2>&1 && break; sleep 0.1; done
+xdotool getmouselocation >/dev/null 2>&1 || fail "Xvfb $display did not start: $(cat "$work/xvfb.log")"
 
 cp -r "$source/stim" "$work/stim"
 printf 'time_limit = 60\r\nrandom_seed = 1\r\n' >"$work/ピョコラン.ini"
@@ -47,9 +47,16 @@ SDL_AUDIODRIVER=dummy "$program" >"$work/program.log" 2>&1 &
 app_pid=$!
 
 rss_kib() { awk '/^VmRSS:/ { print $2 }' "/proc/$app_pid/status"; }
+# A search can fail on its own when a window goes away while it looks (BadWindow): ask again.
 wait_for() {  # window name
-  timeout 20 xdotool search --sync --name "$1" >/dev/null || fail "no window '$1' in cycle $cycle"
-  sleep 0.2
+  for _ in $(seq 400); do
+    if xdotool search --name "$1" >/dev/null 2>&1; then
+      sleep 0.2
+      return 0
+    fi
+    sleep 0.05
+  done
+  fail "no window '$1' in cycle $cycle"
 }
 wait_gone() {  # window name
   for _ in $(seq 100); do
