@@ -13,7 +13,7 @@ struct Program;
 inline constexpr const char* kSummaryFileName = "ピョコラン.txt";
 
 // The appearance file of a subject (code page 932 bytes): the subject in UTF-8 plus ".csv",
-// or its bytes unchanged when they are not code page 932. Empty when the subject cannot
+// or its bytes unchanged when they do not convert losslessly. Empty when the subject cannot
 // name a file in the working folder (it holds "/" or a NUL byte).
 std::string AppearanceFileName(const std::string& subject);
 

@@ -136,12 +136,12 @@ int ReadSummaryFile(std::vector<SummaryEntry>& entries) {
 }
 
 void RankEntries(std::vector<SummaryEntry>& entries) {
-  const size_t count = entries.size();
-  for (size_t i = 0; i + 1 < count; ++i) {
-    for (size_t j = i + 1; j < count; ++j) {
-      if (entries[i].Score <= entries[j].Score) std::swap(entries[i], entries[j]);
-    }
-  }
+  // The order of an exchange sort that swaps on "<=": highest score first, and among equal
+  // scores the later line first. Reversing the lines and sorting stably gives the same
+  // order in O(n log n).
+  std::reverse(entries.begin(), entries.end());
+  std::stable_sort(entries.begin(), entries.end(),
+                   [](const SummaryEntry& a, const SummaryEntry& b) { return a.Score > b.Score; });
 }
 
 ResultDialogContent MakeResultDialogContent(const std::vector<SummaryEntry>& ranked,
