@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
@@ -47,13 +48,21 @@ int main(int argc, char** argv) {
 
   FakePlatform platform;
   auto program = std::make_unique<Program>(platform);
-  std::vector<double> ms;
+  // Wall time, and the process's CPU time, which a loaded machine does not stretch.
+  auto cpu_ms = [] {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+  };
+  std::vector<double> ms, cpu;
   for (int i = 0; i < 10; ++i) {
+    const double cpu_start = cpu_ms();
     platform.result_dialogs.clear();
     auto start = std::chrono::steady_clock::now();
     ShowResults(*program);
     ms.push_back(
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+    cpu.push_back(cpu_ms() - cpu_start);
     if (platform.result_dialogs.size() != 1 ||
         platform.result_dialogs[0].lines.size() != size_t(runs)) {
       std::fprintf(stderr, "the ranking did not show every run\n");
@@ -63,8 +72,11 @@ int main(int argc, char** argv) {
   std::remove(kSummaryFileName);
   if (chdir("/") == 0) rmdir(folder);
   std::sort(ms.begin(), ms.end());
-  std::printf("ranking %d runs (read, rank, list lines), %zu times: min %.1f ms, median %.1f ms, "
-              "max %.1f ms (goal < 200 ms)\n",
-              runs, ms.size(), ms.front(), ms[ms.size() / 2], ms.back());
+  std::sort(cpu.begin(), cpu.end());
+  std::printf("ranking %d runs (read, rank, list lines), %zu times (goal < 200 ms):\n"
+              "  wall: min %.1f ms, median %.1f ms, max %.1f ms\n"
+              "  CPU:  min %.1f ms, median %.1f ms, max %.1f ms\n",
+              runs, ms.size(), ms.front(), ms[ms.size() / 2], ms.back(), cpu.front(),
+              cpu[cpu.size() / 2], cpu.back());
   return 0;
 }
