@@ -10,6 +10,7 @@
 
 #include "app/program.h"
 #include "platform/cp932.h"
+#include "platform/regular_file.h"
 #include "results/result_files.h"
 
 namespace pyokoran {
@@ -119,7 +120,7 @@ std::string ForScreen(const std::string& cp932) {
 
 int ReadSummaryFile(std::vector<SummaryEntry>& entries) {
   entries.clear();
-  std::FILE* file = std::fopen(kSummaryFileName, "rb");
+  std::FILE* file = FopenRegular(kSummaryFileName, "rb");
   if (!file) return 0;
   try {
     // The header first, then data lines up to end of file or the first blank line.
