@@ -147,21 +147,21 @@ bool CopyToSideFile(int fd, off_t from, off_t to, const std::string& name) {
 
 }  // namespace
 
-AppendResult AppendToResultFile(const std::string& name, const char* header,
-                                const std::string& text) {
+AppendOutcome AppendToResultFile(const std::string& name, const char* header,
+                                 const std::string& text) {
   bool created = true;
   int fd = OpenRegularFile(name.c_str(), O_RDWR | O_APPEND | O_CREAT | O_EXCL);
   if (fd < 0 && errno == EEXIST) {
     created = false;
     fd = OpenRegularFile(name.c_str(), O_RDWR | O_APPEND);
   }
-  if (fd < 0) return AppendResult::Failed;
+  if (fd < 0) return {};
 
   struct stat info {};
   bool ok = fstat(fd, &info) == 0;
   off_t size = info.st_size;
   bool with_header = created;
-  bool repaired = false;
+  AppendOutcome outcome;
   // A last line without its line feed is what a kill during an earlier append leaves: cut
   // back to the last complete line, the cut bytes kept in <name>.partial first.
   char last = '\n';
@@ -172,7 +172,7 @@ AppendResult AppendToResultFile(const std::string& name, const char* header,
          ftruncate(fd, complete) == 0 && SyncFile(fd);
     if (ok) {
       size = complete;
-      repaired = true;
+      outcome.repaired = true;
       // Nothing complete was left, not even the header: write the file as if new.
       with_header = size == 0;
     }
@@ -190,9 +190,9 @@ AppendResult AppendToResultFile(const std::string& name, const char* header,
     }
   }
   const bool closed = close(fd) == 0;
-  if (ok && (created || repaired)) SyncWorkingFolder();  // the new directory entries, too
-  if (!ok || !closed) return AppendResult::Failed;
-  return repaired ? AppendResult::Repaired : AppendResult::Written;
+  if (ok && (created || outcome.repaired)) SyncWorkingFolder();  // new directory entries
+  outcome.written = ok && closed;
+  return outcome;
 }
 
 std::string RepairedMessage(const std::string& name) {
@@ -232,9 +232,9 @@ int WriteResultFiles(Program& program, int completed) {
   std::vector<std::string> repaired;
   auto append = [&repaired](const std::string& name, const char* header,
                             const std::string& text) {
-    const AppendResult result = AppendToResultFile(name, header, text);
-    if (result == AppendResult::Repaired) repaired.push_back(name);
-    return result != AppendResult::Failed;
+    const AppendOutcome outcome = AppendToResultFile(name, header, text);
+    if (outcome.repaired) repaired.push_back(name);
+    return outcome.written;
   };
   auto report_repairs = [&] {
     for (const std::string& name : repaired) {

@@ -20,17 +20,22 @@ std::string AppearanceFileName(const std::string& subject);
 // The side file beside a result file that keeps the bytes cut off its torn last line.
 inline constexpr const char* kPartialSuffix = ".partial";
 
-enum class AppendResult { Written, Repaired, Failed };
+// How an append went: written, and whether a torn last line was cut off first (which stays
+// done even when the append then fails).
+struct AppendOutcome {
+  bool written = false;
+  bool repaired = false;
+};
 
 // Appends text (lines ending in LF, written as CR LF) to the result file `name` in the
 // working folder, refusing anything that is not a regular file. A new file gets header
 // first; an existing one (even empty) gets none. A file whose last line lacks its line feed
 // (a kill during an earlier append) is first cut back to its last complete line, the cut
-// bytes appended to <name>.partial (Repaired; cut back to nothing, it gets the header
-// again). Data and folder are synced; a write that fails puts the file back as it was
-// before the append (a new one removed). Failed on any failure.
-AppendResult AppendToResultFile(const std::string& name, const char* header,
-                                const std::string& text);
+// bytes appended to <name>.partial (cut back to nothing, it gets the header again). Data and
+// folder are synced; a write that fails puts the file back as it was before the append (a
+// new one removed).
+AppendOutcome AppendToResultFile(const std::string& name, const char* header,
+                                 const std::string& text);
 // The message telling the user that the result file `name` was repaired.
 std::string RepairedMessage(const std::string& name);
 

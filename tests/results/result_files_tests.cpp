@@ -351,5 +351,26 @@ TEST_F(ResultFilesTest, RepairAppendsToAnExistingPartialFile) {
   EXPECT_EQ(platform.messages[0].text, RepairedMessage(kSummaryFileName));
 }
 
+// A repair stays done, and is reported, when the append after it fails.
+TEST_F(ResultFilesTest, RepairIsReportedWhenTheAppendThenFails) {
+  TempWorkingDir::Write(kSummaryFileName, kSummaryHeader + std::string("torn\t2014"));
+  rlimit old_limit{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+  rlimit limit = old_limit;
+  limit.rlim_cur = std::string(kSummaryHeader).size() + 20;
+  auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+  const int result = WriteResultFiles(p, 1);
+  setrlimit(RLIMIT_FSIZE, &old_limit);
+  std::signal(SIGXFSZ, old_handler);
+
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(TempWorkingDir::Read(kSummaryFileName), kSummaryHeader);
+  EXPECT_EQ(TempWorkingDir::Read(kSummaryFileName + std::string(".partial")), "torn\t2014");
+  ASSERT_EQ(platform.messages.size(), 2u);
+  EXPECT_EQ(platform.messages[0].text, RepairedMessage(kSummaryFileName));
+  EXPECT_EQ(platform.messages[1].text, kCannotOpen);
+}
+
 }  // namespace
 }  // namespace pyokoran
