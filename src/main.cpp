@@ -6,6 +6,7 @@
 #include "app/working_folder.h"
 #include "cli/build_version.h"
 #include "cli/command_line.h"
+#include "gui/report_window.h"
 #include "platform/qt/qt_platform.h"
 
 int main(int argc, char** argv) {
@@ -35,6 +36,7 @@ int main(int argc, char** argv) {
     }
   }
   QtPlatform platform(argc, argv);
+  platform.SetReportOpener(&OpenReportWindow);
   CMyApp app(platform, VersionText());
   return app.Run();
 }
