@@ -30,7 +30,10 @@ QStringList ArgumentList(int argc, char** argv) {
   return list;
 }
 
-CommandLine ParseCommandLine(const QStringList& arguments, const std::vector<CommandMode>& modes) {
+CommandLine ParseCommandLine(const QStringList& arguments, const std::vector<CommandMode>& modes,
+                             const std::string& documents_folder) {
+  const std::string launcher_folder =
+      documents_folder.empty() ? DocumentsWorkingFolder(ReadUserFolders()) : documents_folder;
   auto parser = std::make_shared<QCommandLineParser>();
   parser->setApplicationDescription(QString::fromUtf8(kDescription));
   parser->setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
@@ -40,7 +43,13 @@ CommandLine ParseCommandLine(const QStringList& arguments, const std::vector<Com
       "folder", "Use DIR as the working folder (it must exist and be writable).", "DIR");
   parser->addOption(help);
   parser->addOption(version);
+  const QCommandLineOption documents(
+      "documents",
+      QString::fromStdString("Use " + launcher_folder +
+                             " as the working folder, making it with the sample stimuli the "
+                             "first time. The desktop menu starts the program this way."));
   parser->addOption(folder);
+  parser->addOption(documents);
   for (const CommandMode& mode : modes) {
     parser->addOptions(mode.options);
     if (mode.max_arguments > 0) {
@@ -90,6 +99,13 @@ CommandLine ParseCommandLine(const QStringList& arguments, const std::vector<Com
     return Failure("unexpected argument '" + result.arguments[max_arguments].toStdString() + "'.");
   }
 
+  if (parser->isSet(folder) && parser->isSet(documents)) {
+    return Failure("--folder and --documents cannot be used together.");
+  }
+  if (parser->isSet(documents)) {
+    result.folder = launcher_folder;
+    result.documents = true;
+  }
   if (parser->isSet(folder)) {
     result.folder = parser->value(folder).toStdString();
     const std::string problem = WorkingFolderProblem(result.folder);
