@@ -17,7 +17,7 @@ std::string SampleStimuliFolder() {
   namespace fs = std::filesystem;
   std::error_code error;
   const fs::path program = fs::read_symlink("/proc/self/exe", error);
-  const fs::path installed = program.parent_path().parent_path() / "share/pyokoran/stim";
+  const fs::path installed = program.parent_path().parent_path() / PYOKORAN_DATA_DIR / "stim";
   if (!error && fs::is_directory(installed, error)) return installed.string();
   return PYOKORAN_SOURCE_DIR "/stim";
 }

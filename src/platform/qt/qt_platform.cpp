@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFont>
 #include <QGuiApplication>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QScreen>
@@ -85,6 +86,9 @@ QtPlatform::QtPlatform(int& argc, char** argv)
       display_(std::make_unique<QtDisplay>()),
       sound_(std::make_unique<SdlSound>()) {
   QApplication::setQuitOnLastWindowClosed(false);
+  // The desktop entry and icon the package installs, so docks and task bars show them.
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.pyokoran.Pyokoran"));
+  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.pyokoran.Pyokoran")));
   app_->installEventFilter(keys_.get());
   SubstituteJapaneseFonts();
 }
