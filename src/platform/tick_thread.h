@@ -6,9 +6,22 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 #include <thread>
 
 namespace pyokoran {
+
+// How the tick thread is scheduled, as it found out when it started.
+struct TickScheduling {
+  bool real_time = false;  // SCHED_FIFO was granted
+  int priority = 0;        // its real-time priority then
+  int error = 0;           // errno of the refusal otherwise
+  long rtprio_limit = 0;   // the process's real-time priority limit (RLIMIT_RTPRIO), -1 unlimited
+};
+
+// One line for the experimenter: what the tick thread got and, when real-time scheduling
+// was refused, how an ordinary user gets it.
+std::string DescribeTickScheduling(const TickScheduling& scheduling);
 
 class TickThread {
  public:
@@ -23,8 +36,11 @@ class TickThread {
   static bool ClockHasMsResolution();
   // Starts adding to tick, calling hook (if not null, and short) on the thread after every
   // increment with the new value. False if a thread already runs or none could be started.
+  // Returns once the thread has asked for real-time scheduling (see scheduling()).
   // Called on the UI thread; tick and hook must outlive the thread.
   bool Start(std::atomic<int32_t>& tick, void (*hook)(int32_t));
+  // What the thread got when it was last started.
+  TickScheduling scheduling() const { return scheduling_; }
   // Stops and joins (within about 1 ms); harmless when idle.
   void Stop();
   bool running() const { return thread_.joinable(); }
@@ -34,6 +50,8 @@ class TickThread {
 
   std::thread thread_;
   std::atomic<bool> stop_{false};
+  std::atomic<bool> scheduled_{false};  // the thread has written scheduling_
+  TickScheduling scheduling_;
 };
 
 }  // namespace pyokoran

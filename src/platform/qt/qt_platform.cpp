@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QTimer>
+#include <cstdio>
 #include <ctime>
 #include <map>
 #include <thread>
@@ -223,7 +224,10 @@ bool QtPlatform::TickClockAvailable() { return TickThread::ClockAvailable(); }
 bool QtPlatform::TickClockHasMsResolution() { return TickThread::ClockHasMsResolution(); }
 
 bool QtPlatform::StartTickThread(std::atomic<int32_t>& tick, void (*hook)(int32_t)) {
-  return tick_thread_.Start(tick, hook);
+  if (!tick_thread_.Start(tick, hook)) return false;
+  // At every run, so a log of the session shows how steady its clock could be.
+  std::fprintf(stderr, "pyokoran: %s\n", DescribeTickScheduling(tick_thread_.scheduling()).c_str());
+  return true;
 }
 
 void QtPlatform::StopTickThread() { tick_thread_.Stop(); }
