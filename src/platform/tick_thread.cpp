@@ -2,11 +2,14 @@
 
 #include <cerrno>
 #include <cstring>
+#include <linux/capability.h>
 #include <pthread.h>
 #include <sched.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <system_error>
 #include <time.h>
+#include <unistd.h>
 
 namespace pyokoran {
 namespace {
@@ -36,11 +39,27 @@ TickScheduling RaiseTickThreadPriority() {
   if (getrlimit(RLIMIT_RTPRIO, &limit) == 0) {
     result.rtprio_limit = limit.rlim_cur == RLIM_INFINITY ? -1 : long(limit.rlim_cur);
   }
+  // Capabilities belong to each thread: cap_sys_nice becomes effective in this one only.
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct caps[_LINUX_CAPABILITY_U32S_3]{};
+  constexpr uint32_t kNice = 1u << CAP_SYS_NICE;
+  result.capability =
+      syscall(SYS_capget, &header, caps) == 0 && (caps[0].permitted & kNice) != 0;
+  bool raised = false;
+  if (result.capability && !(caps[0].effective & kNice)) {
+    caps[0].effective |= kNice;
+    raised = syscall(SYS_capset, &header, caps) == 0;
+  }
   sched_param param{};
   param.sched_priority = sched_get_priority_min(SCHED_FIFO);  // any rtprio limit allows it
   result.error = pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
   result.real_time = result.error == 0;
   if (result.real_time) result.priority = param.sched_priority;
+  if (raised) {
+    caps[0].effective &= ~kNice;  // gone from this thread for good
+    caps[0].permitted &= ~kNice;
+    syscall(SYS_capset, &header, caps);
+  }
   return result;
 }
 
@@ -52,9 +71,11 @@ std::string DescribeTickScheduling(const TickScheduling& s) {
            ")";
   }
   return std::string("tick thread: ordinary scheduling; real-time was refused (") +
-         std::strerror(s.error) + ", real-time priority limit " +
+         std::strerror(s.error) + "; real-time priority limit " +
          (s.rtprio_limit < 0 ? "unlimited" : std::to_string(s.rtprio_limit)) +
-         "). For steadier timing add the user to the group pyokoran and log in again.";
+         (s.capability ? ", cap_sys_nice held" : ", no cap_sys_nice") +
+         "). The installed package gives the program cap_sys_nice; for another build: "
+         "sudo setcap cap_sys_nice+p <the program>";
 }
 
 bool TickThread::ClockAvailable() {

@@ -1,7 +1,10 @@
 // The thread behind the millisecond tick: sleeps until absolute 1 ms deadlines on the
 // monotonic clock and adds every elapsed millisecond to the tick, catching up after a late
 // wake-up, so the tick stays within 1 ms of the time elapsed since Start while the thread
-// gets the processor. It runs with real-time priority where the system permits it.
+// gets the processor. It runs with real-time priority where the system permits it: root, a
+// user with a real-time priority limit, or any user when the program file carries the
+// capability cap_sys_nice in its permitted set (the Debian package sets it), which only the
+// tick thread makes effective, for the one call, and then drops.
 #pragma once
 
 #include <atomic>
@@ -13,10 +16,11 @@ namespace pyokoran {
 
 // How the tick thread is scheduled, as it found out when it started.
 struct TickScheduling {
-  bool real_time = false;  // SCHED_FIFO was granted
-  int priority = 0;        // its real-time priority then
-  int error = 0;           // errno of the refusal otherwise
-  long rtprio_limit = 0;   // the process's real-time priority limit (RLIMIT_RTPRIO), -1 unlimited
+  bool real_time = false;   // SCHED_FIFO was granted
+  int priority = 0;         // its real-time priority then
+  int error = 0;            // errno of the refusal otherwise
+  long rtprio_limit = 0;    // the process's real-time priority limit (RLIMIT_RTPRIO), -1 unlimited
+  bool capability = false;  // the program holds cap_sys_nice (a file capability)
 };
 
 // One line for the experimenter: what the tick thread got and, when real-time scheduling
