@@ -35,7 +35,11 @@ CommandLine ParseCommandLine(const QStringList& arguments, const std::vector<Com
   const std::string launcher_folder =
       documents_folder.empty() ? DocumentsWorkingFolder(ReadUserFolders()) : documents_folder;
   auto parser = std::make_shared<QCommandLineParser>();
-  parser->setApplicationDescription(QString::fromUtf8(kDescription));
+  parser->setApplicationDescription(
+      QString::fromUtf8(kDescription) +
+      QString::fromStdString("\n\nStarted from the desktop menu (--documents) it uses\n  " +
+                             launcher_folder +
+                             "\nmade with a copy of the sample stimuli the first time."));
   parser->setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
   const QCommandLineOption help({"h", "help"}, "Show these options and end.");
   const QCommandLineOption version("version", "Show the version and end.");
@@ -44,10 +48,7 @@ CommandLine ParseCommandLine(const QStringList& arguments, const std::vector<Com
   parser->addOption(help);
   parser->addOption(version);
   const QCommandLineOption documents(
-      "documents",
-      QString::fromStdString("Use " + launcher_folder +
-                             " as the working folder, making it with the sample stimuli the "
-                             "first time. The desktop menu starts the program this way."));
+      "documents", "Use the desktop menu's working folder (above), making it first if need be.");
   parser->addOption(folder);
   parser->addOption(documents);
   for (const CommandMode& mode : modes) {
