@@ -45,12 +45,9 @@ CommandLine ParseCommandLine(const QStringList& arguments, const std::vector<Com
   const QCommandLineOption version("version", "Show the version and end.");
   const QCommandLineOption folder(
       "folder", "Use DIR as the working folder (it must exist and be writable).", "DIR");
-  parser->addOption(help);
-  parser->addOption(version);
   const QCommandLineOption documents(
       "documents", "Use the desktop menu's working folder (above), making it first if need be.");
-  parser->addOption(folder);
-  parser->addOption(documents);
+  parser->addOptions({help, version, folder, documents});
   for (const CommandMode& mode : modes) {
     parser->addOptions(mode.options);
     if (mode.max_arguments > 0) {
