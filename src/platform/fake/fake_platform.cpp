@@ -14,12 +14,28 @@ void FakePlatform::PressKey(int virtual_key) {
   keys_[virtual_key].pressed = true;
 }
 
+void FakePlatform::ArriveAt(int32_t tick, std::function<void()> event) {
+  auto at = scheduled_.begin();
+  while (at != scheduled_.end() && at->first <= tick) ++at;
+  scheduled_.insert(at, {tick, std::move(event)});
+}
+
+void FakePlatform::DeliverArrived() {
+  std::vector<std::function<void()>> events;
+  events.swap(arrived_);
+  for (auto& event : events) event();
+}
+
 void FakePlatform::AdvanceMs(int32_t ms) {
   for (int32_t i = 0; i < ms && tick_; ++i) {
     int32_t next = tick_->load(std::memory_order_relaxed) + 1;
     tick_->store(next, std::memory_order_relaxed);
     virtual_us_ += 1000;
     if (hook_) hook_(next);
+    while (!scheduled_.empty() && scheduled_.front().first <= next) {
+      arrived_.push_back(std::move(scheduled_.front().second));
+      scheduled_.pop_front();
+    }
   }
 }
 
@@ -115,12 +131,14 @@ void FakePlatform::ShowResultDialog(const ResultDialogContent& content) {
 }
 
 void FakePlatform::PumpEvents() {
+  DeliverArrived();
   if (on_pump) on_pump();
 }
 
 void FakePlatform::YieldSlice() { AdvanceMs(yield_ms); }
 
 bool FakePlatform::KeyActive(int virtual_key) {
+  if (key_query_delivers) DeliverArrived();
   if (on_key_query) on_key_query(virtual_key);
   KeyState& k = keys_[virtual_key];
   bool active = k.down || k.pressed;

@@ -46,6 +46,13 @@ class FakePlatform : public Platform {
   // a loop polls them.
   std::function<void(int virtual_key)> on_key_query;
 
+  // Input that arrives at a virtual tick, while a yield or a present lets time pass, and
+  // waits in the queue for the next PumpEvents, which delivers it before on_pump.
+  void ArriveAt(int32_t tick, std::function<void()> event);
+  // Delivers arrived input at every KeyActive as well, as a platform whose key query pumps
+  // events would (a fault: a press arriving in a present is booked with an earlier tick).
+  bool key_query_delivers = false;
+
   // Virtual time: each YieldSlice advances the tick by yield_ms; each Present advances it to
   // the next refresh of a display running at refresh_hz (0 = presents take no time).
   int32_t yield_ms = 1;
@@ -123,6 +130,9 @@ class FakePlatform : public Platform {
     bool pressed = false;
   };
   std::map<int, KeyState> keys_;
+  void DeliverArrived();
+  std::deque<std::pair<int32_t, std::function<void()>>> scheduled_;  // by tick
+  std::vector<std::function<void()>> arrived_;
   std::atomic<int32_t>* tick_ = nullptr;
   void (*hook_)(int32_t) = nullptr;
   int64_t virtual_us_ = 0;  // time since the tick thread started, for refresh pacing

@@ -8,7 +8,6 @@
 
 class QApplication;
 class QObject;
-class QTimer;
 
 namespace pyokoran {
 
@@ -57,6 +56,7 @@ class QtPlatform : public Platform {
   // For widget tests.
   QtMainWindow* main_window() { return main_window_.get(); }
   QtExperimentWindow* experiment_window() { return experiment_window_.get(); }
+  KeyTracker& keys() { return *keys_; }
 
  private:
   std::unique_ptr<QApplication> app_;
@@ -66,7 +66,6 @@ class QtPlatform : public Platform {
   std::unique_ptr<QtDisplay> display_;
   std::unique_ptr<SdlSound> sound_;
   TickThread tick_thread_;
-  std::unique_ptr<QTimer> yield_timer_;  // bounds YieldSlice's wait
 };
 
 }  // namespace pyokoran
