@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QFont>
 #include <QGuiApplication>
-#include <QIcon>
 #include <QMessageBox>
 #include <QScreen>
 #include <chrono>
@@ -41,9 +40,8 @@ QtPlatform::QtPlatform(int& argc, char** argv)
       display_(std::make_unique<QtDisplay>()),
       sound_(std::make_unique<SdlSound>()) {
   QApplication::setQuitOnLastWindowClosed(false);
-  // The desktop entry and icon the package installs, so docks and task bars show them.
+  // The desktop entry the package installs, so docks and task bars show its name and icon.
   QGuiApplication::setDesktopFileName(QStringLiteral("org.pyokoran.Pyokoran"));
-  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.pyokoran.Pyokoran")));
   app_->installEventFilter(keys_.get());
   SubstituteJapaneseFonts();
 }
