@@ -7,6 +7,7 @@
 #include "app/working_folder.h"
 #include "cli/build_version.h"
 #include "cli/command_line.h"
+#include "gui/report_window.h"
 #include "platform/qt/qt_platform.h"
 
 namespace {
@@ -51,6 +52,7 @@ int main(int argc, char** argv) {
     }
   }
   QtPlatform platform(argc, argv);
+  platform.SetReportOpener(&OpenReportWindow);
   if (command_line.documents &&
       !OpenLauncherFolder(platform, command_line.folder, SampleStimuliFolder())) {
     return 1;

@@ -1,5 +1,7 @@
 #include "cli/command_line.h"
 
+#include <algorithm>
+
 #include "app/working_folder.h"
 #include "cli/build_version.h"
 
@@ -48,8 +50,14 @@ CommandLine ParseCommandLine(const QStringList& arguments, const std::vector<Com
   const QCommandLineOption documents(
       "documents", "Use the desktop menu's working folder (above), making it first if need be.");
   parser->addOptions({help, version, folder, documents});
+  // Modes may share an option (the same name): it is added once and goes with each of them.
+  QStringList added;
   for (const CommandMode& mode : modes) {
-    parser->addOptions(mode.options);
+    for (const QCommandLineOption& option : mode.options) {
+      if (added.contains(option.names().front())) continue;
+      added << option.names();
+      parser->addOption(option);
+    }
     if (mode.max_arguments > 0) {
       parser->addPositionalArgument(mode.argument_name, mode.argument_description,
                                     mode.argument_syntax);
@@ -86,7 +94,11 @@ CommandLine ParseCommandLine(const QStringList& arguments, const std::vector<Com
   for (const CommandMode& mode : modes) {
     if (&mode == result.mode) continue;
     for (qsizetype i = 1; i < mode.options.size(); ++i) {
-      if (parser->isSet(mode.options[i])) {
+      const bool shared = result.mode && std::any_of(result.mode->options.begin(), result.mode->options.end(),
+                                                     [&](const QCommandLineOption& o) {
+                                                       return o.names() == mode.options[i].names();
+                                                     });
+      if (!shared && parser->isSet(mode.options[i])) {
         return Failure("--" + mode.options[i].names().back().toStdString() + " only goes with --" +
                        mode.options.front().names().back().toStdString() + ".");
       }

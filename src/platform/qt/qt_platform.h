@@ -1,6 +1,7 @@
 // The platform over Qt 6 Widgets and SDL2 audio: the one the real program runs on.
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include "platform/platform.h"
@@ -8,6 +9,7 @@
 
 class QApplication;
 class QObject;
+class QWidget;
 
 namespace pyokoran {
 
@@ -37,6 +39,7 @@ class QtPlatform : public Platform {
   void ShowAboutBox(const AboutBoxContent& content) override;
   int ShowConditionDialog(CSubject& dialog) override;
   void ShowResultDialog(const ResultDialogContent& content) override;
+  void ShowReport() override;
   void PumpEvents() override;
   void YieldSlice() override;
   bool KeyActive(int virtual_key) override;
@@ -53,6 +56,10 @@ class QtPlatform : public Platform {
   int64_t CurrentTime() override;
   void PlayWav(const std::vector<uint8_t>* wav) override;
 
+  // What ShowReport opens, given the main window as parent; set by the program (the report
+  // window lives outside the platform layer).
+  void SetReportOpener(std::function<void(QWidget* parent)> opener) { report_opener_ = std::move(opener); }
+
   // For widget tests.
   QtMainWindow* main_window() { return main_window_.get(); }
   QtExperimentWindow* experiment_window() { return experiment_window_.get(); }
@@ -66,6 +73,7 @@ class QtPlatform : public Platform {
   std::unique_ptr<QtDisplay> display_;
   std::unique_ptr<SdlSound> sound_;
   TickThread tick_thread_;
+  std::function<void(QWidget*)> report_opener_;
 };
 
 }  // namespace pyokoran
