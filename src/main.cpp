@@ -1,5 +1,6 @@
 // ピョコラン: a reaction-time experiment in which creatures rise out of holes.
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "app/my_app.h"
@@ -8,6 +9,21 @@
 #include "cli/command_line.h"
 #include "gui/report_window.h"
 #include "platform/qt/qt_platform.h"
+
+namespace {
+
+// The sample stimuli: installed beside the program (<prefix>/share/pyokoran/stim), or in the
+// source tree of a build that was not installed.
+std::string SampleStimuliFolder() {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::path program = fs::read_symlink("/proc/self/exe", error);
+  const fs::path installed = program.parent_path().parent_path() / PYOKORAN_DATA_DIR / "stim";
+  if (!error && fs::is_directory(installed, error)) return installed.string();
+  return PYOKORAN_SOURCE_DIR "/stim";
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   using namespace pyokoran;
@@ -28,7 +44,7 @@ int main(int argc, char** argv) {
       break;
   }
 
-  if (!command_line.folder.empty()) {
+  if (!command_line.folder.empty() && !command_line.documents) {
     std::string error;
     if (!EnterWorkingFolder(command_line.folder, error)) {
       std::fprintf(stderr, "pyokoran: %s\n", error.c_str());
@@ -37,6 +53,10 @@ int main(int argc, char** argv) {
   }
   QtPlatform platform(argc, argv);
   platform.SetReportOpener(&OpenReportWindow);
+  if (command_line.documents &&
+      !OpenLauncherFolder(platform, command_line.folder, SampleStimuliFolder())) {
+    return 1;
+  }
   CMyApp app(platform, VersionText());
   return app.Run();
 }

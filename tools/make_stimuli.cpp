@@ -9,7 +9,11 @@
 // below row 100 outside it, so the creatures' bodies run down to the bottom edge and sit
 // inside the opening.
 //
+// With --icons it draws the program's icon instead: the target creature rising out of its
+// hole, as PNG files pyokoran-<size>.png for the usual icon sizes, transparent around it.
+//
 // Usage: make_stimuli <output folder>
+//        make_stimuli --icons <output folder>
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -129,20 +133,23 @@ Shape Union(Shape a, Shape b) {
 
 // ---- A supersampled canvas --------------------------------------------------------------
 
+// Shapes are given in units; a pixel is `unit` units wide (1 but for the icons).
 class Canvas {
  public:
-  Canvas(int width, int height, int samples)
-      : w_(width), h_(height), ss_(samples), colour_(size_t(w_ * ss_) * h_ * ss_),
+  Canvas(int width, int height, int samples, double unit = 1)
+      : w_(width), h_(height), ss_(samples), unit_(unit), colour_(size_t(w_ * ss_) * h_ * ss_),
         opaque_(colour_.size(), 0) {}
 
   // Fills shape grown by grow pixels (an outline when drawn before the shape itself).
   void Fill(const Shape& shape, Colour c, double grow = 0) {
-    auto first = [&](double v, int limit) { return std::clamp(int(std::floor(v * ss_)), 0, limit); };
+    auto first = [&](double v, int limit) {
+      return std::clamp(int(std::floor(v / unit_ * ss_)), 0, limit);
+    };
     const int sx0 = first(shape.x0 - grow - 1, w_ * ss_), sx1 = first(shape.x1 + grow + 1, w_ * ss_);
     const int sy0 = first(shape.y0 - grow - 1, h_ * ss_), sy1 = first(shape.y1 + grow + 1, h_ * ss_);
     for (int sy = sy0; sy < sy1; ++sy) {
       for (int sx = sx0; sx < sx1; ++sx) {
-        double x = (sx + 0.5) / ss_, y = (sy + 0.5) / ss_;
+        double x = (sx + 0.5) / ss_ * unit_, y = (sy + 0.5) / ss_ * unit_;
         if (shape(x, y) < grow) Set(sx, sy, c);
       }
     }
@@ -156,9 +163,39 @@ class Canvas {
     for (int sy = 0; sy < h_ * ss_; ++sy)
       for (int sx = 0; sx < w_ * ss_; ++sx) Set(sx, sy, paint((sx + 0.5) / ss_, (sy + 0.5) / ss_));
   }
+  // Everything outside shape becomes transparent again.
+  void KeepInside(const Shape& shape) {
+    for (int sy = 0; sy < h_ * ss_; ++sy)
+      for (int sx = 0; sx < w_ * ss_; ++sx)
+        if (shape((sx + 0.5) / ss_ * unit_, (sy + 0.5) / ss_ * unit_) >= 0)
+          opaque_[size_t(sy) * size_t(w_ * ss_) + size_t(sx)] = 0;
+  }
   Colour Sample(int sx, int sy) const {
     uint32_t v = colour_[size_t(sy) * size_t(w_ * ss_) + size_t(sx)];
     return {int(v >> 16), int(v >> 8 & 0xFF), int(v & 0xFF)};
+  }
+
+  // Pixels 0xAARRGGBB, top row first, alpha from the share of covered samples.
+  std::vector<uint32_t> ResolveAlpha() const {
+    std::vector<uint32_t> out(size_t(w_) * h_);
+    for (int py = 0; py < h_; ++py) {
+      for (int px = 0; px < w_; ++px) {
+        int n = 0, r = 0, g = 0, b = 0;
+        for (int j = 0; j < ss_; ++j) {
+          for (int i = 0; i < ss_; ++i) {
+            size_t at = size_t(py * ss_ + j) * size_t(w_ * ss_) + size_t(px * ss_ + i);
+            if (!opaque_[at]) continue;
+            ++n;
+            r += int(colour_[at] >> 16), g += int(colour_[at] >> 8 & 0xFF), b += int(colour_[at] & 0xFF);
+          }
+        }
+        if (n == 0) continue;
+        const uint32_t alpha = uint32_t((255 * n + ss_ * ss_ / 2) / (ss_ * ss_));
+        out[size_t(py) * w_ + px] = alpha << 24 | uint32_t((r + n / 2) / n) << 16 |
+                                    uint32_t((g + n / 2) / n) << 8 | uint32_t((b + n / 2) / n);
+      }
+    }
+    return out;
   }
 
   // Pixels 0x00RRGGBB, top row first. A pixel less than half covered is the key colour;
@@ -196,6 +233,7 @@ class Canvas {
     opaque_[at] = 1;
   }
   int w_, h_, ss_;
+  double unit_;
   std::vector<uint32_t> colour_;
   std::vector<uint8_t> opaque_;
 };
@@ -269,6 +307,61 @@ std::vector<uint8_t> Wav(const std::vector<double>& samples, uint32_t rate) {
   return b;
 }
 
+// PNG, 8-bit RGBA, from pixels 0xAARRGGBB; the image data in stored (uncompressed) deflate
+// blocks, which every reader takes and which needs no compressor.
+uint32_t Crc32(const uint8_t* data, size_t size, uint32_t crc = 0) {
+  crc = ~crc;
+  for (size_t i = 0; i < size; ++i) {
+    crc ^= data[i];
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  return ~crc;
+}
+
+void PutBig(std::vector<uint8_t>& out, uint32_t v) {
+  for (int i = 3; i >= 0; --i) out.push_back(uint8_t(v >> (8 * i)));
+}
+
+void Chunk(std::vector<uint8_t>& png, const char* type, const std::vector<uint8_t>& data) {
+  PutBig(png, uint32_t(data.size()));
+  const size_t start = png.size();
+  png.insert(png.end(), type, type + 4);
+  png.insert(png.end(), data.begin(), data.end());
+  PutBig(png, Crc32(png.data() + start, png.size() - start));
+}
+
+std::vector<uint8_t> Png(int width, int height, const std::vector<uint32_t>& pixels) {
+  std::vector<uint8_t> raw;  // each row: filter type 0, then R G B A
+  for (int y = 0; y < height; ++y) {
+    raw.push_back(0);
+    for (int x = 0; x < width; ++x) {
+      uint32_t p = pixels[size_t(y) * width + x];
+      raw.insert(raw.end(), {uint8_t(p >> 16), uint8_t(p >> 8), uint8_t(p), uint8_t(p >> 24)});
+    }
+  }
+  std::vector<uint8_t> z = {0x78, 0x01};
+  uint32_t a = 1, b = 0;  // Adler-32
+  for (uint8_t v : raw) a = (a + v) % 65521, b = (b + a) % 65521;
+  for (size_t at = 0; at < raw.size() || at == 0; at += 65535) {
+    const size_t n = std::min<size_t>(65535, raw.size() - at);
+    z.push_back(at + n == raw.size() ? 1 : 0);
+    Put(z, uint32_t(n), 2);
+    Put(z, uint32_t(~n & 0xFFFF), 2);
+    z.insert(z.end(), raw.begin() + long(at), raw.begin() + long(at + n));
+  }
+  PutBig(z, b << 16 | a);
+
+  std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  std::vector<uint8_t> header;
+  PutBig(header, uint32_t(width));
+  PutBig(header, uint32_t(height));
+  header.insert(header.end(), {8, 6, 0, 0, 0});  // 8 bits, RGBA, deflate, no filter, no interlace
+  Chunk(png, "IHDR", header);
+  Chunk(png, "IDAT", z);
+  Chunk(png, "IEND", {});
+  return png;
+}
+
 // ---- The pictures -----------------------------------------------------------------------
 
 // Deterministic noise in [0, 1) for the meadow.
@@ -323,10 +416,9 @@ std::vector<uint32_t> Meadow() {
 
 // The target: a round orange mole, smiling, paws on the rim. Struck: squeezed eyes, an
 // open mouth, a bump and stars.
-std::vector<uint32_t> Mole(bool struck) {
+void DrawMole(Canvas& c, bool struck) {
   const Colour fur{250, 146, 48}, line{104, 50, 18}, belly{255, 226, 172}, pink{255, 140, 160};
   const Colour dark{60, 30, 20}, white{255, 255, 255};
-  Canvas c(128, 128, 4);
   Shape head = Circle(64, 52, 40);
   Shape body = RoundRect(25, 52, 103, 150, 30);
   c.Outlined(Circle(30, 22, 11), fur, line);
@@ -358,7 +450,24 @@ std::vector<uint32_t> Mole(bool struck) {
   c.Outlined(Ellipse(64, 58, 7.5, 5.5), {230, 80, 110}, dark, 1.2);  // nose
   c.Outlined(Ellipse(31, 96, 11, 8), fur, line);                      // paws on the rim
   c.Outlined(Ellipse(97, 96, 11, 8), fur, line);
+}
+
+std::vector<uint32_t> Mole(bool struck) {
+  Canvas c(128, 128, 4);
+  DrawMole(c, struck);
   return c.Resolve();
+}
+
+// The icon: the mole rising out of a dark hole, size x size pixels; the picture's 128 units
+// fill the square.
+std::vector<uint32_t> MoleIcon(int size) {
+  Canvas c(size, size, 4, 128.0 / size);
+  const Shape hole = Ellipse(64, 100, 60, 24);
+  c.Outlined(hole, {52, 32, 20}, {112, 78, 40}, 3);
+  DrawMole(c, false);
+  // The ground in front hides the body below the hole's middle, outside its opening.
+  c.KeepInside(Union(RoundRect(-200, -200, 328, 100, 0), Ellipse(64, 100, 63, 27)));
+  return c.ResolveAlpha();
 }
 
 // The distractor: a violet imp with horns and a spiky crest, angry brows and sharp teeth.
@@ -448,9 +557,21 @@ std::vector<double> Buzz() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: make_stimuli <output folder>\n");
+  const bool icons = argc == 3 && std::string(argv[1]) == "--icons";
+  if (argc != 2 && !icons) {
+    std::fprintf(stderr, "usage: make_stimuli <output folder>\n"
+                         "       make_stimuli --icons <output folder>\n");
     return 2;
+  }
+  if (icons) {
+    std::error_code error;
+    std::filesystem::create_directories(argv[2], error);
+    bool ok = true;
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+      const std::string name = std::string(argv[2]) + "/pyokoran-" + std::to_string(size) + ".png";
+      ok = Write(name, Png(size, size, MoleIcon(size))) && ok;
+    }
+    return ok ? 0 : 1;
   }
   std::error_code error;
   std::filesystem::create_directories(argv[1], error);

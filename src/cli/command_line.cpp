@@ -32,17 +32,24 @@ QStringList ArgumentList(int argc, char** argv) {
   return list;
 }
 
-CommandLine ParseCommandLine(const QStringList& arguments, const std::vector<CommandMode>& modes) {
+CommandLine ParseCommandLine(const QStringList& arguments, const std::vector<CommandMode>& modes,
+                             const std::string& documents_folder) {
+  const std::string launcher_folder =
+      documents_folder.empty() ? DocumentsWorkingFolder(ReadUserFolders()) : documents_folder;
   auto parser = std::make_shared<QCommandLineParser>();
-  parser->setApplicationDescription(QString::fromUtf8(kDescription));
+  parser->setApplicationDescription(
+      QString::fromUtf8(kDescription) +
+      QString::fromStdString("\n\nStarted from the desktop menu (--documents) it uses\n  " +
+                             launcher_folder +
+                             "\nmade with a copy of the sample stimuli the first time."));
   parser->setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
   const QCommandLineOption help({"h", "help"}, "Show these options and end.");
   const QCommandLineOption version("version", "Show the version and end.");
   const QCommandLineOption folder(
       "folder", "Use DIR as the working folder (it must exist and be writable).", "DIR");
-  parser->addOption(help);
-  parser->addOption(version);
-  parser->addOption(folder);
+  const QCommandLineOption documents(
+      "documents", "Use the desktop menu's working folder (above), making it first if need be.");
+  parser->addOptions({help, version, folder, documents});
   // Modes may share an option (the same name): it is added once and goes with each of them.
   QStringList added;
   for (const CommandMode& mode : modes) {
@@ -102,6 +109,13 @@ CommandLine ParseCommandLine(const QStringList& arguments, const std::vector<Com
     return Failure("unexpected argument '" + result.arguments[max_arguments].toStdString() + "'.");
   }
 
+  if (parser->isSet(folder) && parser->isSet(documents)) {
+    return Failure("--folder and --documents cannot be used together.");
+  }
+  if (parser->isSet(documents)) {
+    result.folder = launcher_folder;
+    result.documents = true;
+  }
   if (parser->isSet(folder)) {
     result.folder = parser->value(folder).toStdString();
     const std::string problem = WorkingFolderProblem(result.folder);

@@ -1,6 +1,7 @@
 // The program's command line. Without options the program opens its main window in the
 // current folder. --help and --version answer on stdout and end (no display needed);
-// --folder DIR chooses the working folder. A mode (registered in command_modes.cpp) does
+// --folder DIR chooses the working folder, --documents the desktop menu's one (ピョコラン in
+// the user's documents, made on first use). A mode (registered in command_modes.cpp) does
 // one job instead of opening the main window and ends with its own exit status.
 //
 // Parsing prints nothing and touches only the folder it checks, so tests call it directly.
@@ -61,7 +62,8 @@ struct CommandLine {
   CommandAction action = CommandAction::OpenProgram;
   std::string text;
   int exit_status = 0;
-  std::string folder;                  // --folder, checked; empty when not given
+  std::string folder;                  // --folder (checked) or --documents; empty when neither
+  bool documents = false;              // --documents: folder may need making first
   const CommandMode* mode = nullptr;   // RunMode: points into the modes parsed with
   QStringList arguments;               // positional arguments
   std::shared_ptr<QCommandLineParser> parser;
@@ -69,8 +71,10 @@ struct CommandLine {
 
 // Parses arguments (the program's name first, as in argv) against the built-in options and
 // modes, which must outlive the result. A --folder that does not exist or cannot be
-// written fails here, before any window opens.
-CommandLine ParseCommandLine(const QStringList& arguments, const std::vector<CommandMode>& modes);
+// written fails here, before any window opens. documents_folder: what --documents uses
+// (empty: found from the environment, as DocumentsWorkingFolder does).
+CommandLine ParseCommandLine(const QStringList& arguments, const std::vector<CommandMode>& modes,
+                             const std::string& documents_folder = {});
 
 // argv as Qt strings (UTF-8).
 QStringList ArgumentList(int argc, char** argv);

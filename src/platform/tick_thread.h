@@ -1,14 +1,31 @@
 // The thread behind the millisecond tick: sleeps until absolute 1 ms deadlines on the
 // monotonic clock and adds every elapsed millisecond to the tick, catching up after a late
 // wake-up, so the tick stays within 1 ms of the time elapsed since Start while the thread
-// gets the processor. It runs with real-time priority where the system permits it.
+// gets the processor. It runs with real-time priority where the system permits it: root, a
+// user with a real-time priority limit, or any user when the program file carries the
+// capability cap_sys_nice in its permitted set (the Debian package sets it), which only the
+// tick thread makes effective, for the one call, and then drops.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 #include <thread>
 
 namespace pyokoran {
+
+// How the tick thread is scheduled, as it found out when it started.
+struct TickScheduling {
+  bool real_time = false;   // SCHED_FIFO was granted
+  int priority = 0;         // its real-time priority then
+  int error = 0;            // errno of the refusal otherwise
+  long rtprio_limit = 0;    // the process's real-time priority limit (RLIMIT_RTPRIO), -1 unlimited
+  bool capability = false;  // the program holds cap_sys_nice (a file capability)
+};
+
+// One line for the experimenter: what the tick thread got and, when real-time scheduling
+// was refused, how an ordinary user gets it.
+std::string DescribeTickScheduling(const TickScheduling& scheduling);
 
 class TickThread {
  public:
@@ -23,8 +40,11 @@ class TickThread {
   static bool ClockHasMsResolution();
   // Starts adding to tick, calling hook (if not null, and short) on the thread after every
   // increment with the new value. False if a thread already runs or none could be started.
+  // Returns once the thread has asked for real-time scheduling (see scheduling()).
   // Called on the UI thread; tick and hook must outlive the thread.
   bool Start(std::atomic<int32_t>& tick, void (*hook)(int32_t));
+  // What the thread got when it was last started.
+  TickScheduling scheduling() const { return scheduling_; }
   // Stops and joins (within about 1 ms); harmless when idle.
   void Stop();
   bool running() const { return thread_.joinable(); }
@@ -34,6 +54,8 @@ class TickThread {
 
   std::thread thread_;
   std::atomic<bool> stop_{false};
+  std::atomic<bool> scheduled_{false};  // the thread has written scheduling_
+  TickScheduling scheduling_;
 };
 
 }  // namespace pyokoran

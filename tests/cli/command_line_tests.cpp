@@ -32,6 +32,8 @@ std::vector<CommandMode> ExampleModes() {
   return {tool, other};
 }
 
+const char kDocuments[] = "/tmp/documents-example/ピョコラン";
+
 struct Row {
   const char* name;
   std::vector<const char*> arguments;  // after the program's name
@@ -55,7 +57,7 @@ TEST_P(CommandLineTest, Parses) {
   QStringList arguments{"pyokoran"};
   for (const char* a : row.arguments) arguments << QString::fromUtf8(a);
   const std::vector<CommandMode> modes = ExampleModes();
-  const CommandLine result = ParseCommandLine(arguments, modes);
+  const CommandLine result = ParseCommandLine(arguments, modes, kDocuments);
   EXPECT_EQ(result.action, row.action) << result.text;
   EXPECT_EQ(result.exit_status, row.exit_status);
   EXPECT_NE(result.text.find(row.text_has), std::string::npos) << result.text;
@@ -88,6 +90,8 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"HelpListsTheModes", {"-h"}, CommandAction::PrintHelp, 0, "--out <FILE>", "", nullptr},
         Row{"HelpWinsOverAnError", {"--help", "--out", "x"}, CommandAction::PrintHelp, 0, "", "",
             nullptr},
+        Row{"HelpNamesTheLauncherFolder", {"--help"}, CommandAction::PrintHelp, 0, kDocuments,
+            "", nullptr},
         Row{"Version", {"--version"}, CommandAction::PrintVersion, 0, kVersionLine, "", nullptr},
         Row{"Folder", {"--folder", "/tmp"}, kOpen, 0, "", "/tmp", nullptr},
         Row{"FolderWithEquals", {"--folder=/tmp"}, kOpen, 0, "", "/tmp", nullptr},
@@ -98,6 +102,10 @@ INSTANTIATE_TEST_SUITE_P(
             nullptr},
         Row{"FolderThatIsAFile", {"--folder", "/etc/hostname"}, kFail, 2, "is not a folder", "",
             nullptr},
+        // The launcher's folder may not exist yet: it is made when the program opens.
+        Row{"Documents", {"--documents"}, kOpen, 0, "", kDocuments, nullptr},
+        Row{"DocumentsAndFolder", {"--documents", "--folder", "/tmp"}, kFail, 2,
+            "--folder and --documents cannot be used together", "", nullptr},
         Row{"FolderWithoutValue", {"--folder"}, kFail, 2, "Missing value after '--folder'", "",
             nullptr},
         Row{"UnknownOption", {"--frobnicate"}, kFail, 2, "Unknown option 'frobnicate'", "",

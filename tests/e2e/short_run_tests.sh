@@ -85,4 +85,5 @@ rows=$(($(wc -l <SBJ0000.csv) - 1))
 [ "$rows" -eq $((hit + miss + cr + fa)) ] || fail "$rows rows for $line"
 grep -q ',1,12,881,625,1,' SBJ0000.csv || fail "the held press is not booked on hole 12"
 grep -q 'time_limit = 3' "ピョコラン.ini" || fail "settings not written at exit"
+grep -q '^pyokoran: tick thread: .* scheduling' program.log || fail "the run did not say how its tick thread is scheduled"
 echo "1 passed, 0 failed"

@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <thread>
 
@@ -39,6 +40,8 @@ QtPlatform::QtPlatform(int& argc, char** argv)
       display_(std::make_unique<QtDisplay>()),
       sound_(std::make_unique<SdlSound>()) {
   QApplication::setQuitOnLastWindowClosed(false);
+  // The desktop entry the package installs, so docks and task bars show its name and icon.
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.pyokoran.Pyokoran"));
   app_->installEventFilter(keys_.get());
   SubstituteJapaneseFonts();
 }
@@ -172,7 +175,10 @@ bool QtPlatform::TickClockAvailable() { return TickThread::ClockAvailable(); }
 bool QtPlatform::TickClockHasMsResolution() { return TickThread::ClockHasMsResolution(); }
 
 bool QtPlatform::StartTickThread(std::atomic<int32_t>& tick, void (*hook)(int32_t)) {
-  return tick_thread_.Start(tick, hook);
+  if (!tick_thread_.Start(tick, hook)) return false;
+  // At every run, so a log of the session shows how steady its clock could be.
+  std::fprintf(stderr, "pyokoran: %s\n", DescribeTickScheduling(tick_thread_.scheduling()).c_str());
+  return true;
 }
 
 void QtPlatform::StopTickThread() { tick_thread_.Stop(); }
