@@ -40,32 +40,44 @@ SDL_AUDIODRIVER=dummy "$program" >"$work/program.log" 2>&1 &
 app_pid=$!
 
 wait_for() {  # window name
-  timeout 20 xdotool search --sync --name "$1" >/dev/null || fail "no window '$1'"
+  timeout 20 xdotool search --sync --onlyvisible --name "$1" >/dev/null || fail "no window '$1'"
   sleep 0.3
+}
+# A key for a window reaches it only once the window has the keyboard focus; on a loaded
+# machine that can take a while after it is shown.
+key_to() {  # window name, key
+  local id
+  id=$(xdotool search --onlyvisible --name "$1" | head -1)
+  for _ in $(seq 100); do [ "$(xdotool getwindowfocus 2>/dev/null)" = "$id" ] && break; sleep 0.1; done
+  xdotool key "$2"
 }
 
 wait_for "ピョコラン"
 main_window=$(xdotool search --name "ピョコラン" | head -1)
 xdotool mousemove 500 400 click 1
 wait_for "条件設定"
-xdotool key Return
+key_to "条件設定" Return
 wait_for "開始"
 xdotool mousemove 881 625
-xdotool key Return
+key_to "開始" Return
 sleep 1.5
 xdotool mousedown 1
 sleep 2
 xdotool mouseup 1
 wait_for "終了"
-xdotool key Return
+key_to "終了" Return
 wait_for "結果"
-xdotool key Return
+key_to "結果" Return
 sleep 0.5
-xdotool windowfocus "$main_window"
-xdotool key alt+f
-sleep 0.3
-xdotool key x
-for _ in $(seq 100); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
+# File -> Exit; asked again should a keystroke be lost to a window still settling.
+for _ in 1 2 3; do
+  xdotool windowfocus "$main_window" 2>/dev/null || true
+  xdotool key alt+f
+  sleep 0.5
+  xdotool key x
+  for _ in $(seq 100); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
+  kill -0 "$app_pid" 2>/dev/null || break
+done
 kill -0 "$app_pid" 2>/dev/null && fail "the program did not exit"
 app_pid=""
 
