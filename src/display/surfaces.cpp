@@ -101,14 +101,18 @@ void Copy(Surface& dst, const Rect& d, const Surface& src_in, const Rect& s, int
       if (!keyed) {
         std::memcpy(out, in, size_t(dw) * sizeof(uint32_t));
       } else {
-        for (int32_t x = 0; x < dw; ++x) {
-          if (in[x] != key_pixel) out[x] = in[x];
-        }
+        // Written without a branch, so that the loop vectorises.
+        for (int32_t x = 0; x < dw; ++x) out[x] = in[x] == key_pixel ? out[x] : in[x];
       }
     } else {
-      for (int32_t x = 0; x < dw; ++x) {
-        uint32_t p = in[columns[size_t(x)]];
-        if (!keyed || p != key_pixel) out[x] = p;
+      const int32_t* column = columns.data();
+      if (keyed) {
+        for (int32_t x = 0; x < dw; ++x) {
+          const uint32_t p = in[column[x]];
+          out[x] = p == key_pixel ? out[x] : p;
+        }
+      } else {
+        for (int32_t x = 0; x < dw; ++x) out[x] = in[column[x]];
       }
     }
   }

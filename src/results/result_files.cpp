@@ -18,8 +18,6 @@
 namespace pyokoran {
 namespace {
 
-constexpr const char* kCannotOpenMessage = "データファイルを開くことができません";
-
 constexpr const char* kSummaryHeader =
     "Subject\tDate\tTime\tTgtPokko\tDstPokko\tHoles\tOrdered\tDur\tISI_1\tISI_2\tTmLimit\t"
     "RndSeed\tHit\tMiss\tCR\tFA\tScore\n";
@@ -27,11 +25,7 @@ constexpr const char* kAppearanceHeader =
     "Subject,Date,Time,Trial,TgtPokko,DstPokko,Holes,Ordered,Dur,ISI_1,ISI_2,TmLimit,"
     "RndSeed,Pokko,Tgt,Hole,Hole_X,Hole_Y,Resp,Resp_X,Resp_Y,RT,TotalRT,Error\n";
 
-// Local date and time of the run's end; 0000/00/00 -1:-1:-1 when the conversion fails.
-struct Stamp {
-  int year = 0, month = 0, day = 0;
-  int hour = -1, minute = -1, second = -1;
-};
+}  // namespace
 
 Stamp LocalStamp(int64_t seconds) {
   Stamp stamp;
@@ -49,8 +43,7 @@ Stamp LocalStamp(int64_t seconds) {
   return stamp;
 }
 
-__attribute__((format(printf, 2, 3))) void AppendF(std::string& out, const char* format,
-                                                   ...) {
+void AppendF(std::string& out, const char* format, ...) {
   char buffer[128];
   va_list args;
   va_start(args, format);
@@ -59,7 +52,6 @@ __attribute__((format(printf, 2, 3))) void AppendF(std::string& out, const char*
   if (n > 0) out.append(buffer, std::min(size_t(n), sizeof buffer - 1));
 }
 
-// "subject<sep>date<sep>time<sep>", the start of every line of both files.
 std::string LineStart(const std::string& subject, const Stamp& s, char sep) {
   std::string line = subject;
   line += sep;
@@ -68,10 +60,11 @@ std::string LineStart(const std::string& subject, const Stamp& s, char sep) {
   return line;
 }
 
-// Each value followed by sep.
 void AppendFields(std::string& line, std::initializer_list<int32_t> values, char sep) {
   for (int32_t v : values) AppendF(line, "%d%c", v, sep);
 }
+
+namespace {
 
 // The bytes a text-mode write puts on disk: every line feed as CR LF.
 std::string ToDiskText(const std::string& text) {
@@ -100,10 +93,8 @@ bool WriteAll(int fd, const std::string& bytes) {
 // Data on disk; files that cannot be synchronised (devices) count as written.
 bool SyncFile(int fd) { return fsync(fd) == 0 || errno == EINVAL || errno == EROFS; }
 
-// Appends text to the file `name` in the working folder; a file that does not exist yet is
-// created and gets header first, one that exists (even empty) gets no header. Every write,
-// the sync and the close are checked. After a failed write the file is put back as it was
-// (a new one removed), so no half line stays behind. False on any failure.
+}  // namespace
+
 bool AppendToResultFile(const std::string& name, const char* header, const std::string& text) {
   bool created = true;
   int fd = open(name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -135,8 +126,6 @@ bool AppendToResultFile(const std::string& name, const char* header, const std::
   return ok && closed;
 }
 
-}  // namespace
-
 std::string AppearanceFileName(const std::string& subject) {
   std::string name;
   if (!Cp932ToUtf8(subject, name)) name = subject;
@@ -150,7 +139,8 @@ int WriteResultFiles(Program& program, int completed) {
   program.stimuli.target_sound.reset();
   program.stimuli.distractor_sound.reset();
 
-  const Stamp stamp = LocalStamp(program.platform.CurrentTime());
+  program.result_time = program.platform.CurrentTime();
+  const Stamp stamp = LocalStamp(program.result_time);
   if (completed == 0) return 1;
 
   auto fail = [&program] {

@@ -112,6 +112,8 @@ class FakePlatform : public Platform {
   void StopTickThread() override;
   int64_t CurrentTime() override;
   void PlayWav(const std::vector<uint8_t>* wav) override;
+  bool LastPresentTickUs(int64_t& tick_us) override;
+  bool GetPresentationReport(PresentationReport& report) override;
 
   std::string title;
   std::string caption_line;
@@ -125,6 +127,8 @@ class FakePlatform : public Platform {
   std::atomic<int32_t>* tick_ = nullptr;
   void (*hook_)(int32_t) = nullptr;
   int64_t virtual_us_ = 0;  // time since the tick thread started, for refresh pacing
+  int64_t last_present_tick_us_ = -1;  // on the tick clock; -1 before the first
+  int run_frames_ = 0;                 // presented since the experiment window was bound
   MainWindowHandler* main_handler_ = nullptr;
   PointerHandler* pointer_ = nullptr;
 };
