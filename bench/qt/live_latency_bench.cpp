@@ -146,7 +146,7 @@ class Injector {
 // Posts mouse events to the experiment window from this thread; Qt wakes the UI thread.
 class PostInjector : public Injector {
  public:
-  PostInjector(QWidget* window, const QPointingDevice* mouse)
+  PostInjector(QWindow* window, const QPointingDevice* mouse)
       : window_(window), mouse_(mouse), ratio_(window->devicePixelRatio()) {}
   void Press(int x, int y) override { Post(QEvent::MouseButtonPress, x, y, Qt::LeftButton); }
   void Release(int x, int y) override { Post(QEvent::MouseButtonRelease, x, y, Qt::NoButton); }
@@ -158,7 +158,7 @@ class PostInjector : public Injector {
         window_, new QMouseEvent(type, p, p, p, Qt::LeftButton, buttons, Qt::NoModifier,
                                  Qt::MouseEventNotSynthesized, mouse_));
   }
-  QWidget* window_;
+  QWindow* window_;
   const QPointingDevice* mouse_;
   qreal ratio_;
 };

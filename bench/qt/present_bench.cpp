@@ -15,7 +15,7 @@
 #include <QPixmap>
 #include <QScreen>
 #include <QTest>
-#include <QWidget>
+#include <QWindow>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -76,10 +76,11 @@ int main(int argc, char** argv) {
 
   // The window the frames go into, covering the screen, and a display of our own so that
   // the wait for the refresh can be left out of the cost.
-  QWidget window(nullptr, Qt::Window | Qt::FramelessWindowHint);
+  QWindow window;
+  window.setFlags(Qt::Window | Qt::FramelessWindowHint);
   window.setGeometry(QGuiApplication::primaryScreen()->geometry());
   window.show();
-  window.activateWindow();
+  window.requestActivate();
   if (!QTest::qWaitForWindowExposed(&window)) {
     std::fprintf(stderr, "window not exposed\n");
     return 1;

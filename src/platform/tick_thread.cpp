@@ -12,12 +12,6 @@ namespace {
 constexpr int64_t kNsPerMs = 1000000;
 constexpr int64_t kNsPerSecond = 1000000000;
 
-int64_t MonotonicNs() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return int64_t(now.tv_sec) * kNsPerSecond + now.tv_nsec;
-}
-
 timespec ToTimespec(int64_t ns) {
   timespec t{};
   t.tv_sec = time_t(ns / kNsPerSecond);
@@ -36,6 +30,29 @@ void RaiseTickThreadPriority() {
 
 }  // namespace
 
+int64_t TickThread::MonotonicNs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return int64_t(now.tv_sec) * kNsPerSecond + now.tv_nsec;
+}
+
+bool TickThread::TickClockUs(int64_t monotonic_ns, int64_t& tick_us) const {
+  if (!thread_.joinable() || !tick_) return false;
+  // The tick is counted - offset for as long as nobody resets it; read both together.
+  int64_t counted;
+  int32_t tick;
+  for (;;) {
+    const uint32_t before = sequence_.load(std::memory_order_acquire);
+    if (before & 1u) continue;
+    counted = counted_.load(std::memory_order_acquire);
+    tick = tick_->load(std::memory_order_acquire);
+    if (sequence_.load(std::memory_order_acquire) == before) break;
+  }
+  const int64_t offset_ms = counted - int64_t(tick);
+  tick_us = (monotonic_ns - start_ns_) / 1000 - offset_ms * 1000;
+  return true;
+}
+
 bool TickThread::ClockAvailable() {
   timespec t{};
   return clock_getres(CLOCK_MONOTONIC, &t) == 0 && clock_gettime(CLOCK_MONOTONIC, &t) == 0;
@@ -50,6 +67,10 @@ bool TickThread::ClockHasMsResolution() {
 bool TickThread::Start(std::atomic<int32_t>& tick, void (*hook)(int32_t)) {
   if (thread_.joinable()) return false;
   stop_.store(false);
+  tick_ = &tick;
+  counted_.store(0);
+  largest_lag_ns_.store(0);
+  start_ns_ = MonotonicNs();
   try {
     thread_ = std::thread(&TickThread::Run, this, &tick, hook);
   } catch (const std::system_error&) {
@@ -66,7 +87,7 @@ void TickThread::Stop() {
 
 void TickThread::Run(std::atomic<int32_t>* tick, void (*hook)(int32_t)) {
   RaiseTickThreadPriority();
-  const int64_t start = MonotonicNs();
+  const int64_t start = start_ns_;
   int64_t counted = 0;  // milliseconds added since start
   while (!stop_.load(std::memory_order_relaxed)) {
     const timespec deadline = ToTimespec(start + (counted + 1) * kNsPerMs);
@@ -75,11 +96,21 @@ void TickThread::Run(std::atomic<int32_t>* tick, void (*hook)(int32_t)) {
       rc = clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr);
     } while (rc == EINTR);
     // Every millisecond that has passed gets its own increment, however late the wake-up.
-    const int64_t elapsed = (MonotonicNs() - start) / kNsPerMs;
+    const int64_t now = MonotonicNs();
+    const int64_t elapsed = (now - start) / kNsPerMs;
+    if (counted < elapsed) {
+      const int64_t lag = now - (start + (counted + 1) * kNsPerMs);
+      if (lag > largest_lag_ns_.load(std::memory_order_relaxed)) {
+        largest_lag_ns_.store(lag, std::memory_order_relaxed);
+      }
+    }
     while (counted < elapsed) {
       ++counted;
+      sequence_.fetch_add(1, std::memory_order_acq_rel);
       // An atomic add, so a reset by the UI thread is never overwritten by a stale value.
-      uint32_t before = uint32_t(tick->fetch_add(1, std::memory_order_relaxed));
+      uint32_t before = uint32_t(tick->fetch_add(1, std::memory_order_acq_rel));
+      counted_.store(counted, std::memory_order_release);
+      sequence_.fetch_add(1, std::memory_order_acq_rel);
       if (hook) hook(int32_t(before + 1u));
     }
   }

@@ -53,11 +53,11 @@ ModeDecision DecidePresentMode(const std::vector<double>& intervals_ms, double r
     d.reason = "no OpenGL swap to measure";
   } else if (d.samples < kMinSwapIntervals) {
     d.reason = Format("%.0f valid swap intervals, %.0f needed", d.samples, kMinSwapIntervals);
-  } else if (d.sd_ms > kMaxSwapSdMs) {
-    d.reason = Format("swap intervals vary too much (SD %.3f ms > %.1f ms)", d.sd_ms, kMaxSwapSdMs);
   } else if (std::fabs(d.mean_ms - reported_ms) > kRefreshTolerance * reported_ms) {
     d.reason = Format("swaps do not wait for the refresh (mean %.3f ms, refresh %.3f ms)",
                       d.mean_ms, reported_ms);
+  } else if (d.sd_ms > kMaxSwapSdMs) {
+    d.reason = Format("swap intervals vary too much (SD %.3f ms > %.1f ms)", d.sd_ms, kMaxSwapSdMs);
   } else {
     d.refresh_locked = true;
     d.reason = "swaps keep to the refresh";

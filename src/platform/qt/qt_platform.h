@@ -53,6 +53,11 @@ class QtPlatform : public Platform {
   void StopTickThread() override;
   int64_t CurrentTime() override;
   void PlayWav(const std::vector<uint8_t>* wav) override;
+  void PresentChanged(const Surface& stage, const Rect& stage_rect,
+                      const std::vector<Rect>& changed) override;
+  bool LastPresentTickUs(int64_t& tick_us) override;
+  bool GetPresentationReport(PresentationReport& report) override;
+  bool RunPresentationCheck(PresentationReport& report) override;
 
   // For widget tests.
   QtMainWindow* main_window() { return main_window_.get(); }
@@ -67,6 +72,11 @@ class QtPlatform : public Platform {
   std::unique_ptr<SdlSound> sound_;
   TickThread tick_thread_;
   std::unique_ptr<QTimer> yield_timer_;  // bounds YieldSlice's wait
+  // The last present's time on the tick clock, taken when it was made.
+  bool have_present_time_ = false;
+  int64_t present_tick_us_ = 0;
+  bool presented_run_ = false;  // a run has bound the experiment window
+  void NotePresentTime();
 };
 
 }  // namespace pyokoran

@@ -17,7 +17,7 @@
 #include <QImage>
 #include <QScreen>
 #include <QTest>
-#include <QWidget>
+#include <QWindow>
 #include <filesystem>
 #include <memory>
 #include <thread>
@@ -50,16 +50,17 @@ Ink FindInk(const Surface& s) {
   return ink;
 }
 
-// What the window's backing store holds (the offscreen platform crops this on scaled
-// screens, so it is only looked at unscaled).
-QImage Grab(QWidget& window) {
+// What the window shows (the offscreen platform crops this on scaled screens, so it is only
+// looked at unscaled).
+QImage Grab(QWindow& window) {
   return QGuiApplication::primaryScreen()->grabWindow(window.winId()).toImage().convertToFormat(
       QImage::Format_RGB32);
 }
 
 // The window painted afresh, as after an expose, in physical pixels.
-QImage Repaint(QWidget& window) {
-  return window.grab().toImage().convertToFormat(QImage::Format_RGB32);
+QImage Repaint(QtDisplay& display) {
+  display.Repaint();
+  return display.BackingStoreImage();
 }
 
 uint32_t At(const QImage& image, int x, int y) { return image.pixel(x, y) & 0xFFFFFF; }
@@ -98,7 +99,8 @@ class QtDisplayTest : public QObject {
   }
 
   void presentStretchesTheStageBetweenBlackBars() {
-    QWidget window(nullptr, Qt::Window | Qt::FramelessWindowHint);
+    QWindow window;
+    window.setFlags(Qt::Window | Qt::FramelessWindowHint);
     QScreen* screen = QGuiApplication::primaryScreen();
     window.setGeometry(screen->geometry());
     window.show();
@@ -106,7 +108,7 @@ class QtDisplayTest : public QObject {
     // Physical pixels, also when the screen is scaled (QT_SCALE_FACTOR=2 in a second run).
     const ScreenSize physical = platform_.GetScreenSize();
     const int sw = physical.width, sh = physical.height;
-    qInfo("screen %d x %d physical, device pixel ratio %.2f", sw, sh, window.devicePixelRatioF());
+    qInfo("screen %d x %d physical, device pixel ratio %.2f", sw, sh, window.devicePixelRatio());
 
     QtDisplay display;
     QVERIFY(display.Init());
@@ -121,8 +123,8 @@ class QtDisplayTest : public QObject {
     QCOMPARE(display.stats().presented, 1);
 
     for (int pass = 0; pass < 2; ++pass) {
-      if (pass == 0 && window.devicePixelRatioF() != 1.0) continue;
-      QImage shown = pass == 0 ? Grab(window) : Repaint(window);
+      if (pass == 0 && window.devicePixelRatio() != 1.0) continue;
+      QImage shown = pass == 0 ? Grab(window) : Repaint(display);
       QCOMPARE(shown.width(), sw);
       QCOMPARE(shown.height(), sh);
       auto centre_y = (rect.top + rect.bottom) / 2;
@@ -141,11 +143,12 @@ class QtDisplayTest : public QObject {
 
   // Only the tiles that changed are sent; the result must equal sending the whole frame.
   void partialUpdatesMatchAWholeFrame() {
-    QWidget window(nullptr, Qt::Window | Qt::FramelessWindowHint);
+    QWindow window;
+    window.setFlags(Qt::Window | Qt::FramelessWindowHint);
     window.setGeometry(QGuiApplication::primaryScreen()->geometry());
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    if (window.devicePixelRatioF() != 1.0) QSKIP("the backing store is only read unscaled");
+    if (window.devicePixelRatio() != 1.0) QSKIP("the backing store is only read unscaled");
     QtDisplay display;
     QVERIFY(display.Init());
     display.set_self_pacing(false);
@@ -173,7 +176,8 @@ class QtDisplayTest : public QObject {
   }
 
   void latePresentsCountAsDroppedOnlyWhileFramesFollowEachOther() {
-    QWidget window(nullptr, Qt::Window | Qt::FramelessWindowHint);
+    QWindow window;
+    window.setFlags(Qt::Window | Qt::FramelessWindowHint);
     window.setGeometry(QGuiApplication::primaryScreen()->geometry());
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -200,7 +204,8 @@ class QtDisplayTest : public QObject {
   }
 
   void pacedPresentsKeepToTheRefresh() {
-    QWidget window(nullptr, Qt::Window | Qt::FramelessWindowHint);
+    QWindow window;
+    window.setFlags(Qt::Window | Qt::FramelessWindowHint);
     window.setGeometry(QGuiApplication::primaryScreen()->geometry());
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
