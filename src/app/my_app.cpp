@@ -1,5 +1,8 @@
 #include "app/my_app.h"
 
+#include <utility>
+
+#include "app/working_folder.h"
 #include "display/full_screen_display.h"
 #include "preparation/run_preparation.h"
 #include "results/result_files.h"
@@ -10,8 +13,8 @@
 
 namespace pyokoran {
 
-CMyApp::CMyApp(Platform& platform)
-    : program_(std::make_unique<Program>(platform)), frame_(*this) {}
+CMyApp::CMyApp(Platform& platform, std::string version)
+    : program_(std::make_unique<Program>(platform)), frame_(*this), version_(std::move(version)) {}
 
 int CMyApp::InitInstance() {
   Program& p = *program_;
@@ -81,7 +84,9 @@ void CMainFrame::OnStart() {
 
 void CMainFrame::OnExit() { app_.program().platform.CloseMainWindow(); }
 
-void CMainFrame::OnAbout() { app_.program().platform.ShowAboutBox(); }
+void CMainFrame::OnAbout() {
+  app_.program().platform.ShowAboutBox({app_.version(), CurrentFolder()});
+}
 
 void CMainFrame::RestoreMainWindow() { app_.program().platform.RestoreMainWindow(); }
 

@@ -39,7 +39,8 @@ class CMainFrame : public MainWindowHandler {
 
 class CMyApp {
  public:
-  explicit CMyApp(Platform& platform);
+  // version: what the About box shows beside the credit.
+  explicit CMyApp(Platform& platform, std::string version = {});
 
   // Start-up; nonzero on success. Called once before the message loop.
   int InitInstance();
@@ -52,11 +53,13 @@ class CMyApp {
   Program& program() { return *program_; }
   CMainFrame& main_frame() { return frame_; }
   ScreenSize screen() const { return screen_; }
+  const std::string& version() const { return version_; }
 
  private:
   std::unique_ptr<Program> program_;
   CMainFrame frame_;
   ScreenSize screen_;
+  std::string version_;
 };
 
 }  // namespace pyokoran

@@ -91,6 +91,12 @@ class PointerHandler {
   virtual void OnEventTime(int64_t tick_us) { (void)tick_us; }
 };
 
+// What the About box shows beside its fixed texts.
+struct AboutBoxContent {
+  std::string version;         // the program's version, shown beside the credit
+  std::string working_folder;  // where the settings and result files are
+};
+
 // What the result dialog (template 111) shows.
 struct ResultDialogContent {
   std::vector<std::string> lines;  // in display order, already sorted as text: show unsorted
@@ -145,7 +151,7 @@ class Platform {
   virtual void ShowMessage(const std::string& text, const std::string& caption,
                            MessageIcon icon) = 0;
   // The About box (template 102), modal.
-  virtual void ShowAboutBox() = 0;
+  virtual void ShowAboutBox(const AboutBoxContent& content) = 0;
   // The condition dialog (template 104): fills its controls from dialog.ToControls, and on
   // OK reads them back with dialog.FromControls, staying open (with the number message)
   // while a field fails. Returns IDOK or IDCANCEL.

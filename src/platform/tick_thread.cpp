@@ -19,16 +19,16 @@ timespec ToTimespec(int64_t ns) {
   return t;
 }
 
+}  // namespace
+
 // Puts the calling thread ahead of ordinary ones, as a system timer thread would be, where
 // the system permits real-time scheduling (root, or a user with an rtprio limit); otherwise
 // the thread stays an ordinary one. It sleeps nearly all the time, so it takes little.
-void RaiseTickThreadPriority() {
+bool TickThread::RaisePriority() {
   sched_param param{};
   param.sched_priority = sched_get_priority_min(SCHED_FIFO);  // any rtprio limit allows it
-  pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+  return pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
 }
-
-}  // namespace
 
 int64_t TickThread::MonotonicNs() {
   timespec now{};
@@ -86,7 +86,7 @@ void TickThread::Stop() {
 }
 
 void TickThread::Run(std::atomic<int32_t>* tick, void (*hook)(int32_t)) {
-  RaiseTickThreadPriority();
+  realtime_.store(RaisePriority(), std::memory_order_relaxed);
   const int64_t start = start_ns_;
   int64_t counted = 0;  // milliseconds added since start
   while (!stop_.load(std::memory_order_relaxed)) {

@@ -38,6 +38,11 @@ class TickThread {
   int64_t largest_lag_ns() const { return largest_lag_ns_.load(std::memory_order_relaxed); }
   // CLOCK_MONOTONIC now, in ns.
   static int64_t MonotonicNs();
+  // The thread got real-time scheduling (known once it runs).
+  bool realtime() const { return realtime_.load(std::memory_order_relaxed); }
+  // Raises the calling thread as the tick thread raises itself; true when real-time
+  // scheduling was granted.
+  static bool RaisePriority();
 
  private:
   void Run(std::atomic<int32_t>* tick, void (*hook)(int32_t));
@@ -51,6 +56,7 @@ class TickThread {
   std::atomic<uint32_t> sequence_{0};
   std::atomic<int64_t> counted_{0};
   std::atomic<int64_t> largest_lag_ns_{0};
+  std::atomic<bool> realtime_{false};
 };
 
 }  // namespace pyokoran

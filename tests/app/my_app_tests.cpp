@@ -75,7 +75,7 @@ TEST_F(AppTest, FailedDisplayWithoutAFileCreatesNone) {
 }
 
 TEST_F(AppTest, EscapeRestoresTheMainWindowAndAboutShowsTheBox) {
-  CMyApp app(platform);
+  CMyApp app(platform, "1.2.3 (git abc)");
   platform.main_window_actions.push_back([](MainWindowHandler& w) { w.OnKeyDown(VK_ESCAPE); });
   platform.main_window_actions.push_back([](MainWindowHandler& w) { w.OnKeyDown('A'); });
   platform.main_window_actions.push_back([](MainWindowHandler& w) { w.OnCommand(ID_APP_ABOUT); });
@@ -83,6 +83,8 @@ TEST_F(AppTest, EscapeRestoresTheMainWindowAndAboutShowsTheBox) {
   app.Run();
   EXPECT_EQ(std::count(platform.calls.begin(), platform.calls.end(), "RestoreMainWindow"), 1);
   EXPECT_EQ(platform.about_boxes, 2);
+  EXPECT_EQ(platform.about_box.version, "1.2.3 (git abc)");
+  EXPECT_EQ(platform.about_box.working_folder, dir_.path());
 }
 
 TEST_F(AppTest, CancelledStartOpensNoWindowAndChangesNothing) {

@@ -225,5 +225,64 @@ INSTANTIATE_TEST_SUITE_P(Clicks, QuickClickTest,
                                            ClickCase{"OnTheGround", 100, 0}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Clicks that arrive while frames are presented, each striking one of five targets that
+// rise together in holes that all lie under the click. A platform that delivers input only
+// in the loop's pump books every click with a tick read after it arrived; one whose key
+// query delivers it too books clicks with the tick read before the present they arrived in.
+struct ArrivalCase {
+  const char* name;
+  bool key_query_delivers;
+  bool booked_before_arrival;
+};
+
+std::ostream& operator<<(std::ostream& out, const ArrivalCase& c) { return out << c.name; }
+
+class ArrivalTest : public TrialLoopTest, public ::testing::WithParamInterface<ArrivalCase> {};
+
+TEST_P(ArrivalTest, ClickArrivingInAPresentIsBookedAfterIt) {
+  const ArrivalCase& c = GetParam();
+  ExperimentSettings& s = program.settings;
+  s.n_holes = 6;
+  s.n_tgtpokko = 5;
+  s.n_dstpokko = 0;
+  s.time_limit = 2;
+  s.isi1 = s.isi2 = 300;
+  s.duration = 5000;
+  for (int h = 0; h < 6; ++h) program.layout.holes[h] = {512, 384};
+  InitDisplay(platform, program.display);
+  SeedRandom(program.random, 7);
+  InitCreatureSlots(program);
+  ResetTrialLog(program.scheduler.log);
+  platform.refresh_hz = 60;
+  platform.key_query_delivers = c.key_query_delivers;
+  const std::vector<int32_t> arrivals = {640, 701, 755, 812, 866};  // all five rise from 600
+  for (int32_t tick : arrivals) {
+    platform.ArriveAt(tick, [this] {
+      program.touch_wnd.OnButtonDown(MouseButton::Left, 512, 384);
+      program.touch_wnd.OnButtonUp(MouseButton::Left);
+    });
+  }
+
+  EXPECT_EQ(RunTrialLoop(program), 1);
+  ASSERT_EQ(program.scheduler.counters.Hit, 5);
+  int early = 0;
+  for (int i = 0; i < 5; ++i) {
+    const TrialRecord& r = program.scheduler.log.records[i];
+    EXPECT_LE(r.TotalRT, arrivals[i] + 2 * 17) << i;  // within the next frames
+    early += r.TotalRT < arrivals[i];
+  }
+  if (c.booked_before_arrival) {
+    EXPECT_GT(early, 0);
+  } else {
+    EXPECT_EQ(early, 0);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Delivery, ArrivalTest,
+    ::testing::Values(ArrivalCase{"OnlyInThePump", false, false},
+                      ArrivalCase{"AlsoInTheKeyQuery", true, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace
 }  // namespace pyokoran

@@ -14,12 +14,32 @@ void FakePlatform::PressKey(int virtual_key) {
   keys_[virtual_key].pressed = true;
 }
 
+void FakePlatform::ArriveAt(int32_t tick, std::function<void()> event) {
+  auto at = scheduled_.begin();
+  while (at != scheduled_.end() && at->first <= tick) ++at;
+  scheduled_.insert(at, {tick, std::move(event)});
+}
+
+void FakePlatform::DeliverArrived() {
+  std::vector<std::pair<int32_t, std::function<void()>>> events;
+  events.swap(arrived_);
+  for (auto& [tick, event] : events) {
+    // The event's own time: the tick at which it arrived, exactly.
+    if (pointer_) pointer_->OnEventTime(int64_t(tick) * 1000);
+    event();
+  }
+}
+
 void FakePlatform::AdvanceMs(int32_t ms) {
   for (int32_t i = 0; i < ms && tick_; ++i) {
     int32_t next = tick_->load(std::memory_order_relaxed) + 1;
     tick_->store(next, std::memory_order_relaxed);
     virtual_us_ += 1000;
     if (hook_) hook_(next);
+    while (!scheduled_.empty() && scheduled_.front().first <= next) {
+      arrived_.push_back(std::move(scheduled_.front()));
+      scheduled_.pop_front();
+    }
   }
 }
 
@@ -85,9 +105,10 @@ void FakePlatform::ShowMessage(const std::string& text, const std::string& capti
   if (on_message) on_message(text, caption);
 }
 
-void FakePlatform::ShowAboutBox() {
+void FakePlatform::ShowAboutBox(const AboutBoxContent& content) {
   calls.push_back("ShowAboutBox");
   ++about_boxes;
+  about_box = content;
 }
 
 int FakePlatform::ShowConditionDialog(CSubject& dialog) {
@@ -114,12 +135,14 @@ void FakePlatform::ShowResultDialog(const ResultDialogContent& content) {
 }
 
 void FakePlatform::PumpEvents() {
+  DeliverArrived();
   if (on_pump) on_pump();
 }
 
 void FakePlatform::YieldSlice() { AdvanceMs(yield_ms); }
 
 bool FakePlatform::KeyActive(int virtual_key) {
+  if (key_query_delivers) DeliverArrived();
   if (on_key_query) on_key_query(virtual_key);
   KeyState& k = keys_[virtual_key];
   bool active = k.down || k.pressed;

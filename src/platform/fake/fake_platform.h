@@ -46,6 +46,14 @@ class FakePlatform : public Platform {
   // a loop polls them.
   std::function<void(int virtual_key)> on_key_query;
 
+  // Input that arrives at a virtual tick, while a yield or a present lets time pass, and
+  // waits in the queue for the next PumpEvents, which delivers it before on_pump, telling
+  // the experiment window's handler that tick as the event's time.
+  void ArriveAt(int32_t tick, std::function<void()> event);
+  // Delivers arrived input at every KeyActive as well, as a platform whose key query pumps
+  // events would (a fault: a press arriving in a present is booked with an earlier tick).
+  bool key_query_delivers = false;
+
   // Virtual time: each YieldSlice advances the tick by yield_ms; each Present advances it to
   // the next refresh of a display running at refresh_hz (0 = presents take no time).
   int32_t yield_ms = 1;
@@ -64,6 +72,7 @@ class FakePlatform : public Platform {
   std::vector<std::string> calls;  // window and display calls, in order
   std::vector<std::string> drawn_texts;
   int about_boxes = 0;
+  AboutBoxContent about_box;  // what the last About box showed
   int frames_presented = 0;
   Surface last_frame;
   Rect last_stage_rect;
@@ -94,7 +103,7 @@ class FakePlatform : public Platform {
   void DestroyExperimentWindow() override;
   void ShowMessage(const std::string& text, const std::string& caption,
                    MessageIcon icon) override;
-  void ShowAboutBox() override;
+  void ShowAboutBox(const AboutBoxContent& content) override;
   int ShowConditionDialog(CSubject& dialog) override;
   void ShowResultDialog(const ResultDialogContent& content) override;
   void PumpEvents() override;
@@ -124,6 +133,9 @@ class FakePlatform : public Platform {
     bool pressed = false;
   };
   std::map<int, KeyState> keys_;
+  void DeliverArrived();
+  std::deque<std::pair<int32_t, std::function<void()>>> scheduled_;  // by tick
+  std::vector<std::pair<int32_t, std::function<void()>>> arrived_;  // with their tick
   std::atomic<int32_t>* tick_ = nullptr;
   void (*hook_)(int32_t) = nullptr;
   int64_t virtual_us_ = 0;  // time since the tick thread started, for refresh pacing

@@ -21,22 +21,36 @@
 
 namespace pyokoran {
 
-void RunAboutBox(QWidget* parent) {
+void RunAboutBox(QWidget* parent, const AboutBoxContent& content) {
   QDialog dialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                              Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
   dialog.setWindowTitle(QStringLiteral("About this application"));
   QFont font = DialogFont("ＭＳ Ｐゴシック", 9);
   dialog.setFont(font);
   DialogUnits du(font);
-  dialog.setFixedSize(du.x(187), du.y(59));
+  // Below the credit, the working folder: taller than the classic box by its two lines.
+  dialog.setFixedSize(du.x(187), du.y(83));
 
   auto* name = new QLabel(QString::fromUtf8("ピョコラン (v1.006)"), &dialog);
   name->setObjectName("about_name");
   name->setGeometry(du.rect(7, 7, 106, 11));
-  auto* credit = new QLabel(QString::fromUtf8("ピョコラン開発チーム\n2026"), &dialog);
+  // The credit and the version; under the button's column, so as wide as the box allows.
+  auto* credit = new QLabel(
+      QString::fromUtf8("ピョコラン開発チーム 2026\nバージョン ") + QString::fromStdString(content.version),
+      &dialog);
   credit->setObjectName("about_credit");
   credit->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  credit->setGeometry(du.rect(7, 23, 129, 26));
+  credit->setGeometry(du.rect(7, 23, 173, 26));
+  auto* folder_title = new QLabel(QString::fromUtf8("作業フォルダ:"), &dialog);
+  folder_title->setGeometry(du.rect(7, 51, 173, 11));
+  const QString folder = QString::fromStdString(content.working_folder);
+  auto* folder_label = new QLabel(&dialog);
+  folder_label->setObjectName("about_folder");
+  folder_label->setGeometry(du.rect(7, 63, 173, 12));
+  folder_label->setText(
+      folder_label->fontMetrics().elidedText(folder, Qt::ElideMiddle, folder_label->width()));
+  folder_label->setToolTip(folder);
+  folder_label->setTextInteractionFlags(Qt::TextSelectableByMouse);
   auto* ok = new QPushButton(QStringLiteral("OK"), &dialog);
   ok->setObjectName("about_ok");
   ok->setGeometry(du.rect(130, 7, 50, 14));

@@ -9,7 +9,7 @@ namespace pyokoran {
 
 class CSubject;
 
-void RunAboutBox(QWidget* parent);
+void RunAboutBox(QWidget* parent, const AboutBoxContent& content);
 // IDOK or IDCANCEL.
 int RunConditionDialog(QWidget* parent, CSubject& dialog);
 void RunResultDialog(QWidget* parent, const ResultDialogContent& content);

@@ -94,6 +94,7 @@ void QtExperimentWindow::mousePressEvent(QMouseEvent* event) {
 
 void QtExperimentWindow::mouseMoveEvent(QMouseEvent* event) {
   if (FromTouch(event)) return;
+  TellTime(event);  // moves teach the event clock too
   handler_.OnMouseMove(Physical(event->position().x()), Physical(event->position().y()),
                        event->buttons().testFlag(Qt::LeftButton));
 }
@@ -101,6 +102,7 @@ void QtExperimentWindow::mouseMoveEvent(QMouseEvent* event) {
 void QtExperimentWindow::mouseReleaseEvent(QMouseEvent* event) {
   MouseButton button;
   if (FromTouch(event) || !ToButton(event->button(), button)) return;
+  TellTime(event);
   handler_.OnButtonUp(button);
 }
 

@@ -1,6 +1,7 @@
 #include "platform/qt/qt_main_window.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -104,6 +105,7 @@ void QtMainWindow::Destroy() {
   destroyed_ = true;
   handler_.OnDestroy();
   hide();
+  QCoreApplication::quit();
 }
 
 void QtMainWindow::keyPressEvent(QKeyEvent* event) {
@@ -114,7 +116,13 @@ void QtMainWindow::keyPressEvent(QKeyEvent* event) {
   QMainWindow::keyPressEvent(event);
 }
 
+// Every way of closing (the close box, Alt+F4, the system menu, File > Exit) ends the
+// program as Exit does.
 void QtMainWindow::closeEvent(QCloseEvent* event) {
+  if (!destroyed_ && (run_under_way_ || QApplication::activeModalWidget())) {
+    event->ignore();
+    return;
+  }
   Destroy();
   event->accept();
 }

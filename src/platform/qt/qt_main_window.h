@@ -18,8 +18,12 @@ class QtMainWindow : public QMainWindow {
 
   // At (0, 0) over the whole screen, in front, repainted.
   void CoverScreen();
-  // Destroys the window as Windows would: the handler's OnDestroy, then the window hides.
+  // Destroys the window as Windows would: the handler's OnDestroy, the window hides, and the
+  // application's message loop ends.
   void Destroy();
+  // While a run is under way a request to close the window is refused, as it is while a
+  // modal dialog is open.
+  void set_run_under_way(bool on) { run_under_way_ = on; }
   bool destroyed() const { return destroyed_; }
   QAction* action(int command) const;
 
@@ -30,6 +34,7 @@ class QtMainWindow : public QMainWindow {
  private:
   MainWindowHandler& handler_;
   bool destroyed_ = false;
+  bool run_under_way_ = false;
 };
 
 }  // namespace pyokoran

@@ -3,70 +3,23 @@
 #include <QApplication>
 #include <QFont>
 #include <QGuiApplication>
-#include <QKeyEvent>
 #include <QMessageBox>
 #include <QScreen>
-#include <QTimer>
-#include <cstdlib>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <ctime>
-#include <map>
 #include <thread>
 
 #include "platform/qt/qt_dialogs.h"
 #include "platform/qt/qt_display.h"
 #include "platform/qt/qt_experiment_window.h"
+#include "platform/qt/qt_keys.h"
 #include "platform/qt/qt_main_window.h"
 #include "platform/qt/sdl_sound.h"
 #include "timing/present_mode.h"
 
 namespace pyokoran {
-
-// Watches key events application-wide, so that a query sees a key that is down now or was
-// pressed since the previous query, whichever window had the focus.
-class KeyTracker : public QObject {
- public:
-  bool Active(int virtual_key) {
-    State& s = keys_[virtual_key];
-    bool active = s.down || s.pressed;
-    s.pressed = false;
-    return active;
-  }
-
- protected:
-  bool eventFilter(QObject* watched, QEvent* event) override {
-    if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
-      auto* key = static_cast<QKeyEvent*>(event);
-      int vk = ToVirtualKey(key->key());
-      if (vk != 0 && !key->isAutoRepeat()) {
-        State& s = keys_[vk];
-        if (event->type() == QEvent::KeyPress) {
-          s.down = true;
-          s.pressed = true;
-        } else {
-          s.down = false;
-        }
-      }
-    }
-    return QObject::eventFilter(watched, event);
-  }
-
- private:
-  struct State {
-    bool down = false;
-    bool pressed = false;
-  };
-  static int ToVirtualKey(int qt_key) {
-    switch (qt_key) {
-      case Qt::Key_Escape: return VK_ESCAPE;
-      case Qt::Key_Return:
-      case Qt::Key_Enter: return VK_RETURN;
-      default: return 0;
-    }
-  }
-  std::map<int, State> keys_;
-};
 
 namespace {
 
@@ -124,9 +77,7 @@ void QtPlatform::RestoreMainWindow() {
 }
 
 void QtPlatform::CloseMainWindow() {
-  if (!main_window_) return;
-  main_window_->close();
-  QCoreApplication::quit();
+  if (main_window_) main_window_->close();
 }
 
 void QtPlatform::DestroyMainWindow() {
@@ -147,11 +98,20 @@ bool QtPlatform::CreateExperimentWindow(PointerHandler& handler) {
   QtDisplay* display = display_.get();
   QtExperimentWindow* window = experiment_window_.get();
   experiment_window_->set_on_expose([display, window] { display->RepaintIfBound(window); });
+  // A press is stamped with the event's own time where that maps onto the tick clock, else
+  // with the tick clock as it is delivered.
+  experiment_window_->set_event_time([this](const QInputEvent* event, int64_t& tick_us) {
+    int64_t arrival_us;
+    if (!tick_thread_.TickClockUs(TickThread::MonotonicNs(), arrival_us)) return false;
+    tick_us = event_clock_.Stamp(uint32_t(event->timestamp()), arrival_us);
+    return true;
+  });
   QScreen* screen = QGuiApplication::primaryScreen();
   if (screen) experiment_window_->setGeometry(screen->geometry());
   experiment_window_->show();
   experiment_window_->raise();
   experiment_window_->requestActivate();
+  if (main_window_) main_window_->set_run_under_way(true);
   sound_->Prepare();  // opening the audio device here keeps it out of the first strike
   return true;
 }
@@ -159,10 +119,12 @@ bool QtPlatform::CreateExperimentWindow(PointerHandler& handler) {
 void QtPlatform::DestroyExperimentWindow() {
   if (experiment_window_) display_->Forget(experiment_window_.get());
   experiment_window_.reset();
+  if (main_window_) main_window_->set_run_under_way(false);
 }
 
 void QtPlatform::ShowMessage(const std::string& text, const std::string& caption,
                              MessageIcon icon) {
+  keys_->DialogOpening();
   QMessageBox box(main_window_.get());
   box.setWindowTitle(QString::fromStdString(caption));
   box.setText(QString::fromStdString(text));
@@ -173,39 +135,31 @@ void QtPlatform::ShowMessage(const std::string& text, const std::string& caption
   box.exec();
 }
 
-void QtPlatform::ShowAboutBox() { RunAboutBox(main_window_.get()); }
+void QtPlatform::ShowAboutBox(const AboutBoxContent& content) {
+  keys_->DialogOpening();
+  RunAboutBox(main_window_.get(), content);
+}
 
 int QtPlatform::ShowConditionDialog(CSubject& dialog) {
+  keys_->DialogOpening();
   return RunConditionDialog(main_window_.get(), dialog);
 }
 
 void QtPlatform::ShowResultDialog(const ResultDialogContent& content) {
+  keys_->DialogOpening();
   RunResultDialog(main_window_.get(), content);
 }
 
 void QtPlatform::PumpEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
 
-// Sleeps until the next event or about a millisecond, whichever comes first: input that
-// arrives meanwhile is delivered at once, and an idle run does not spin a core.
+// Sleeps about a millisecond. Events that arrive meanwhile wait for the next PumpEvents:
+// the experiment window's handlers run only there.
 void QtPlatform::YieldSlice() {
   display_->NoteLoopPass();
-  if (!yield_timer_) {
-    yield_timer_ = std::make_unique<QTimer>();
-    yield_timer_->setSingleShot(true);
-    yield_timer_->setTimerType(Qt::PreciseTimer);
-    yield_timer_->setInterval(1);
-  }
-  yield_timer_->start();
-  QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-  yield_timer_->stop();
+  std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
-bool QtPlatform::KeyActive(int virtual_key) {
-  // Key events reach the tracker only through the event queue: let those that have
-  // arrived be seen.
-  QCoreApplication::processEvents(QEventLoop::AllEvents);
-  return keys_->Active(virtual_key);
-}
+bool QtPlatform::KeyActive(int virtual_key) { return keys_->Active(virtual_key); }
 
 bool QtPlatform::InitDisplay() { return display_->Init(); }
 
@@ -261,6 +215,7 @@ bool QtPlatform::TickClockAvailable() { return TickThread::ClockAvailable(); }
 bool QtPlatform::TickClockHasMsResolution() { return TickThread::ClockHasMsResolution(); }
 
 bool QtPlatform::StartTickThread(std::atomic<int32_t>& tick, void (*hook)(int32_t)) {
+  event_clock_.Reset();
   return tick_thread_.Start(tick, hook);
 }
 

@@ -5,10 +5,10 @@
 
 #include "platform/platform.h"
 #include "platform/tick_thread.h"
+#include "timing/event_clock.h"
 
 class QApplication;
 class QObject;
-class QTimer;
 
 namespace pyokoran {
 
@@ -35,7 +35,7 @@ class QtPlatform : public Platform {
   void DestroyExperimentWindow() override;
   void ShowMessage(const std::string& text, const std::string& caption,
                    MessageIcon icon) override;
-  void ShowAboutBox() override;
+  void ShowAboutBox(const AboutBoxContent& content) override;
   int ShowConditionDialog(CSubject& dialog) override;
   void ShowResultDialog(const ResultDialogContent& content) override;
   void PumpEvents() override;
@@ -62,6 +62,7 @@ class QtPlatform : public Platform {
   // For widget tests.
   QtMainWindow* main_window() { return main_window_.get(); }
   QtExperimentWindow* experiment_window() { return experiment_window_.get(); }
+  KeyTracker& keys() { return *keys_; }
 
  private:
   std::unique_ptr<QApplication> app_;
@@ -71,11 +72,11 @@ class QtPlatform : public Platform {
   std::unique_ptr<QtDisplay> display_;
   std::unique_ptr<SdlSound> sound_;
   TickThread tick_thread_;
-  std::unique_ptr<QTimer> yield_timer_;  // bounds YieldSlice's wait
   // The last present's time on the tick clock, taken when it was made.
   bool have_present_time_ = false;
   int64_t present_tick_us_ = 0;
   bool presented_run_ = false;  // a run has bound the experiment window
+  EventClock event_clock_;      // input events' own times onto the tick clock
   void NotePresentTime();
 };
 

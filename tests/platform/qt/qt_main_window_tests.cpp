@@ -1,6 +1,8 @@
 // The real main window, headless: title, menu, geometry, input routing, and a whole start
 // and exit through Qt's event loop.
 #include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
 #include <QMenuBar>
 #include <QScreen>
 #include <QTest>
@@ -12,6 +14,7 @@
 #include "app/my_app.h"
 #include "platform/qt/qt_main_window.h"
 #include "platform/qt/qt_platform.h"
+#include "run/touch_wnd.h"
 
 namespace pyokoran {
 
@@ -23,6 +26,13 @@ class SpyHandler : public MainWindowHandler {
   void OnKeyDown(int key) override { seen.push_back("key " + std::to_string(key)); }
   void OnDestroy() override { seen.push_back("destroy"); }
 };
+
+// A close request as the window system sends it (WM_DELETE_WINDOW); true when accepted.
+bool RequestClose(QtMainWindow& window) {
+  QCloseEvent event;
+  QCoreApplication::sendEvent(window.windowHandle(), &event);
+  return event.isAccepted();
+}
 
 class QtMainWindowTest : public QObject {
   Q_OBJECT
@@ -64,8 +74,15 @@ class QtMainWindowTest : public QObject {
     QCOMPARE(spy.seen, (std::vector<std::string>{"left", "key 27", "destroy"}));
   }
 
-  // Start-up, the message loop and Exit from the menu, writing the settings file.
-  void exitFromTheMenuWritesTheSettingsFile() {
+  // Start-up, the message loop and its end by Exit from the menu or by a close request from
+  // the window system (close box, Alt+F4), both writing the settings file.
+  void closingEndsTheProgramAndWritesTheSettingsFile_data() {
+    QTest::addColumn<bool>("from_menu");
+    QTest::newRow("File > Exit") << true;
+    QTest::newRow("close request") << false;
+  }
+  void closingEndsTheProgramAndWritesTheSettingsFile() {
+    QFETCH(bool, from_menu);
     char pattern[] = "/tmp/pyokoran-qt-XXXXXX";
     QVERIFY(mkdtemp(pattern));
     char old_cwd[4096];
@@ -75,9 +92,19 @@ class QtMainWindowTest : public QObject {
     CMyApp app(*platform_);
     QTimer::singleShot(0, [&] {
       QtMainWindow* window = platform_->main_window();
-      if (window) window->action(ID_APP_EXIT)->trigger();
+      if (!window) return;
+      if (from_menu) {
+        window->action(ID_APP_EXIT)->trigger();
+      } else {
+        RequestClose(*window);
+      }
     });
+    QTimer watchdog;  // a loop that goes on after the window has gone ends here
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, [] { QCoreApplication::exit(3); });
+    watchdog.start(5000);
     int code = app.Run();
+    watchdog.stop();
 
     std::ifstream in("ピョコラン.ini", std::ios::binary);
     std::stringstream bytes;
@@ -90,6 +117,28 @@ class QtMainWindowTest : public QObject {
              QStringLiteral("subject = SBJ0000\r\nn_tgtpokko = 6\r\nn_dstpokko = 3\r\n"
                             "n_holes = 12\r\nduration = 2000\r\nisi1 = 1000\r\nisi2 = 3000\r\n"
                             "time_limit = 60\r\nrandom_seed = 0\r\nflag_ordered = 1\r\n"));
+  }
+
+  // While a modal dialog or a run is up the main window stays; afterwards it closes.
+  void closeRequestIsRefusedWhileADialogOrARunIsUp() {
+    SpyHandler spy;
+    QVERIFY(platform_->CreateMainWindow("ピョコラン", "caption", spy));
+    QtMainWindow& window = *platform_->main_window();
+    bool refused_in_dialog = false;
+    QTimer::singleShot(0, [&] {
+      refused_in_dialog = !RequestClose(window) && !window.destroyed();
+      if (QWidget* dialog = QApplication::activeModalWidget()) dialog->close();
+    });
+    platform_->ShowAboutBox();
+    QVERIFY(refused_in_dialog);
+
+    CTouchWnd touch;
+    QVERIFY(platform_->CreateExperimentWindow(touch));
+    QVERIFY(!RequestClose(window));
+    platform_->DestroyExperimentWindow();
+    QVERIFY(spy.seen.empty());
+    QVERIFY(RequestClose(window));
+    QCOMPARE(spy.seen, std::vector<std::string>{"destroy"});
   }
 
  public:

@@ -1,0 +1,14 @@
+// The command-line modes. A new mode: its description in a file of its own, one line here.
+#include "cli/command_line.h"
+
+namespace pyokoran {
+
+CommandMode CheckTimingMode();
+
+std::vector<CommandMode> CommandModes() {
+  return {
+      CheckTimingMode(),
+  };
+}
+
+}  // namespace pyokoran

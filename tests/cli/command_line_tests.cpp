@@ -1,0 +1,119 @@
+#include "cli/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "cli/build_version.h"
+
+namespace pyokoran {
+namespace {
+
+// A mode as a real one registers itself: its own option, one that only goes with it, and
+// an optional positional argument.
+std::vector<CommandMode> ExampleModes() {
+  CommandMode tool;
+  tool.options = {QCommandLineOption("tool", "Do the example job."),
+                  QCommandLineOption("out", "Write to FILE.", "FILE")};
+  tool.max_arguments = 1;
+  tool.argument_name = "FOLDER";
+  tool.argument_description = "The folder for --tool.";
+  tool.argument_syntax = "[FOLDER]";
+  tool.check = [](const QCommandLineParser& parser) -> std::string {
+    return parser.value("out") == "bad" ? "--out cannot be 'bad'." : "";
+  };
+  tool.run = [](const ModeRun&) { return 7; };
+  CommandMode other;
+  other.options = {QCommandLineOption("other", "Another job.")};
+  other.run = [](const ModeRun&) { return 8; };
+  return {tool, other};
+}
+
+struct Row {
+  const char* name;
+  std::vector<const char*> arguments;  // after the program's name
+  CommandAction action;
+  int exit_status;
+  std::string text_has;  // a piece the printed text must hold
+  std::string folder;
+  const char* mode;  // the mode's first option, or null
+};
+
+std::ostream& operator<<(std::ostream& out, const Row& row) {
+  out << "pyokoran";
+  for (const char* a : row.arguments) out << ' ' << a;
+  return out;
+}
+
+class CommandLineTest : public ::testing::TestWithParam<Row> {};
+
+TEST_P(CommandLineTest, Parses) {
+  const Row& row = GetParam();
+  QStringList arguments{"pyokoran"};
+  for (const char* a : row.arguments) arguments << QString::fromUtf8(a);
+  const std::vector<CommandMode> modes = ExampleModes();
+  const CommandLine result = ParseCommandLine(arguments, modes);
+  EXPECT_EQ(result.action, row.action) << result.text;
+  EXPECT_EQ(result.exit_status, row.exit_status);
+  EXPECT_NE(result.text.find(row.text_has), std::string::npos) << result.text;
+  if (row.action == CommandAction::Fail) {
+    EXPECT_EQ(result.text.rfind("pyokoran: ", 0), 0u) << result.text;
+    EXPECT_NE(result.text.find("--help"), std::string::npos) << result.text;
+  } else {
+    EXPECT_EQ(result.folder, row.folder);
+  }
+  if (row.mode) {
+    ASSERT_NE(result.mode, nullptr);
+    EXPECT_EQ(result.mode->options.front().names().front(), row.mode);
+  } else if (row.action != CommandAction::Fail) {
+    EXPECT_EQ(result.mode, nullptr);
+  }
+}
+
+const std::string kVersionLine = std::string("pyokoran ") + kProgramVersion;
+const auto kOpen = CommandAction::OpenProgram;
+const auto kFail = CommandAction::Fail;
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, CommandLineTest,
+    ::testing::Values(
+        Row{"Nothing", {}, kOpen, 0, "", "", nullptr},
+        Row{"Help", {"--help"}, CommandAction::PrintHelp, 0, "Usage: pyokoran [options]", "",
+            nullptr},
+        Row{"HelpListsTheOptions", {"--help"}, CommandAction::PrintHelp, 0, "--folder <DIR>", "",
+            nullptr},
+        Row{"HelpListsTheModes", {"-h"}, CommandAction::PrintHelp, 0, "--out <FILE>", "", nullptr},
+        Row{"HelpWinsOverAnError", {"--help", "--out", "x"}, CommandAction::PrintHelp, 0, "", "",
+            nullptr},
+        Row{"Version", {"--version"}, CommandAction::PrintVersion, 0, kVersionLine, "", nullptr},
+        Row{"Folder", {"--folder", "/tmp"}, kOpen, 0, "", "/tmp", nullptr},
+        Row{"FolderWithEquals", {"--folder=/tmp"}, kOpen, 0, "", "/tmp", nullptr},
+        Row{"MissingFolder", {"--folder", "/nonexistent-pyokoran/ピョコラン"}, kFail, 2,
+            "'/nonexistent-pyokoran/ピョコラン' does not exist", "", nullptr},
+        // /proc refuses new files even to root, for whom permission bits mean nothing.
+        Row{"UnwritableFolder", {"--folder", "/proc"}, kFail, 2, "'/proc' cannot be written", "",
+            nullptr},
+        Row{"FolderThatIsAFile", {"--folder", "/etc/hostname"}, kFail, 2, "is not a folder", "",
+            nullptr},
+        Row{"FolderWithoutValue", {"--folder"}, kFail, 2, "Missing value after '--folder'", "",
+            nullptr},
+        Row{"UnknownOption", {"--frobnicate"}, kFail, 2, "Unknown option 'frobnicate'", "",
+            nullptr},
+        Row{"UnknownShortOption", {"-x"}, kFail, 2, "Unknown option 'x'", "", nullptr},
+        Row{"StrayArgument", {"data"}, kFail, 2, "unexpected argument 'data'", "", nullptr},
+        Row{"Mode", {"--tool"}, CommandAction::RunMode, 0, "", "", "tool"},
+        Row{"ModeWithItsOptionAndArgument", {"--tool", "--out", "f", "dir", "--folder", "/tmp"},
+            CommandAction::RunMode, 0, "", "/tmp", "tool"},
+        Row{"ModeWithTooManyArguments", {"--tool", "a", "b"}, kFail, 2, "unexpected argument 'b'",
+            "", nullptr},
+        Row{"ModeOptionWithoutItsMode", {"--out", "f"}, kFail, 2, "--out only goes with --tool",
+            "", nullptr},
+        Row{"TwoModes", {"--tool", "--other"}, kFail, 2, "cannot be used together", "", nullptr},
+        Row{"ModeCheckFails", {"--tool", "--out", "bad"}, kFail, 2, "--out cannot be 'bad'", "",
+            nullptr}),
+    [](const ::testing::TestParamInfo<Row>& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace pyokoran
