@@ -129,7 +129,7 @@ class QtMainWindowTest : public QObject {
       refused_in_dialog = !RequestClose(window) && !window.destroyed();
       if (QWidget* dialog = QApplication::activeModalWidget()) dialog->close();
     });
-    platform_->ShowAboutBox();
+    platform_->ShowAboutBox({});
     QVERIFY(refused_in_dialog);
 
     CTouchWnd touch;
