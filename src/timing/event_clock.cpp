@@ -6,6 +6,7 @@ namespace pyokoran {
 
 int64_t EventClock::Stamp(uint32_t event_ms, int64_t arrival_us) {
   last_mapped_ = false;
+  if (event_ms == 0) return arrival_us;  // an event the system did not time
   if (have_) {
     unwrapped_ms_ += int64_t(int32_t(event_ms - last_ms_));
   } else {

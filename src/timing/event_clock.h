@@ -22,7 +22,8 @@ constexpr int64_t kEventWindowUs = 2000000;
 class EventClock {
  public:
   // The time of an event the system timed at event_ms (its millisecond clock, wrapping at
-  // 2^32) that reached the program at arrival_us (tick clock), in tick-clock microseconds.
+  // 2^32; 0 = not timed) that reached the program at arrival_us (tick clock), in tick-clock
+  // microseconds.
   int64_t Stamp(uint32_t event_ms, int64_t arrival_us);
   // The last stamp came from the event's own time (not the arrival).
   bool last_mapped() const { return last_mapped_; }

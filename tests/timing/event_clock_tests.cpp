@@ -45,6 +45,8 @@ INSTANTIATE_TEST_SUITE_P(
         ClockCase{"PressWaitingOutAFrame",  // delivered 12 ms late, after a present
                   {At(1, 1300, 1300), At(2, 2300, 2300), At(5, 17300, 5300)}},
         ClockCase{"PressBetweenFrames", {At(1, 1300, 1300), At(3, 3300, 3300)}},
+        ClockCase{"UntimedEventTakesItsArrival",
+                  {At(1, 1300, 1300), At(2, 2300, 2300), {0u, 17300, 17300}}},
         ClockCase{"EarlierEventsTightenTheOffset",  // the first arrived 5 ms late
                   {At(1, 6300, 6300), At(2, 2300, 2300), At(3, 3300, 3300), At(9, 14300, 9300)}},
         ClockCase{"ClockJumpFallsBackToArrival",
