@@ -37,7 +37,7 @@ int64_t TickThread::MonotonicNs() {
 }
 
 bool TickThread::TickClockUs(int64_t monotonic_ns, int64_t& tick_us) const {
-  if (!thread_.joinable() || !tick_) return false;
+  if (!thread_.joinable() || !tick_ || !started_.load(std::memory_order_acquire)) return false;
   // The tick is counted - offset for as long as nobody resets it; read both together.
   int64_t counted;
   int32_t tick;
@@ -70,7 +70,7 @@ bool TickThread::Start(std::atomic<int32_t>& tick, void (*hook)(int32_t)) {
   tick_ = &tick;
   counted_.store(0);
   largest_lag_ns_.store(0);
-  start_ns_ = MonotonicNs();
+  started_.store(false);
   try {
     thread_ = std::thread(&TickThread::Run, this, &tick, hook);
   } catch (const std::system_error&) {
@@ -87,6 +87,9 @@ void TickThread::Stop() {
 
 void TickThread::Run(std::atomic<int32_t>* tick, void (*hook)(int32_t)) {
   realtime_.store(RaisePriority(), std::memory_order_relaxed);
+  // Time zero is when the thread runs, however long the system took to start it.
+  start_ns_ = MonotonicNs();
+  started_.store(true, std::memory_order_release);
   const int64_t start = start_ns_;
   int64_t counted = 0;  // milliseconds added since start
   while (!stop_.load(std::memory_order_relaxed)) {

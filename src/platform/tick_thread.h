@@ -31,7 +31,7 @@ class TickThread {
 
   // The tick clock at a monotonic time (CLOCK_MONOTONIC, ns), in microseconds: the tick is
   // that figure / 1000, rounded down, while the thread keeps up, also after the tick was
-  // reset. False while no thread runs. Called on the UI thread.
+  // reset. False while no thread runs or it has not begun. Called on the UI thread.
   bool TickClockUs(int64_t monotonic_ns, int64_t& tick_us) const;
   // The largest lag of an increment behind its millisecond on the monotonic clock since
   // the thread started, in ns.
@@ -57,6 +57,7 @@ class TickThread {
   std::atomic<int64_t> counted_{0};
   std::atomic<int64_t> largest_lag_ns_{0};
   std::atomic<bool> realtime_{false};
+  std::atomic<bool> started_{false};  // start_ns_ is set
 };
 
 }  // namespace pyokoran
