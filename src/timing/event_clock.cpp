@@ -25,11 +25,16 @@ int64_t EventClock::Stamp(uint32_t event_ms, int64_t arrival_us) {
     return arrival_us;
   }
   kept_[next_] = Sample{arrival_us, candidate};
-  next_ = (next_ + 1) % kKept;
+  // The smallest difference among the events of the window, and among the last few
+  // whenever they are: presses can be seconds apart.
   offset_us_ = candidate;
-  for (const Sample& s : kept_) {
-    if (arrival_us - s.arrival_us <= kEventWindowUs) offset_us_ = std::min(offset_us_, s.difference_us);
+  for (int age = 0; age < kKept; ++age) {
+    const Sample& s = kept_[(next_ + kKept - age) % kKept];
+    if (age < kRecentEvents || arrival_us - s.arrival_us <= kEventWindowUs) {
+      offset_us_ = std::min(offset_us_, s.difference_us);
+    }
   }
+  next_ = (next_ + 1) % kKept;
   ++samples_;
   // One event alone says nothing about the delay; from the second on, its own time counts.
   if (samples_ < 2) return arrival_us;

@@ -15,9 +15,10 @@ namespace pyokoran {
 // Largest believable delay between an event and its arrival; beyond it the mapping is
 // taken to be broken.
 constexpr int64_t kMaxEventDelayUs = 100000;
-// The offset is the smallest difference among the events of this last stretch of time, so
-// that a clock running at a slightly different rate is followed.
+// The offset is the smallest difference among the events of this last stretch of time (and
+// the last few events), so that a clock running at a slightly different rate is followed.
 constexpr int64_t kEventWindowUs = 2000000;
+constexpr int kRecentEvents = 8;  // and among the last events, however old
 
 class EventClock {
  public:

@@ -59,6 +59,12 @@ class QtPlatform : public Platform {
   bool GetPresentationReport(PresentationReport& report) override;
   bool RunPresentationCheck(PresentationReport& report) override;
 
+  // For benchmarks: a CLOCK_MONOTONIC time (ns) on the tick clock (us), while the tick
+  // thread runs.
+  bool TickClockUsAt(int64_t monotonic_ns, int64_t& tick_us) const {
+    return tick_thread_.TickClockUs(monotonic_ns, tick_us);
+  }
+
   // For widget tests.
   QtMainWindow* main_window() { return main_window_.get(); }
   QtExperimentWindow* experiment_window() { return experiment_window_.get(); }
