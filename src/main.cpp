@@ -7,6 +7,7 @@
 #include "app/working_folder.h"
 #include "cli/build_version.h"
 #include "cli/command_line.h"
+#include "gui/report_window.h"
 #include "platform/qt/qt_platform.h"
 #include "timing/present_mode.h"
 
@@ -38,6 +39,7 @@ int main(int argc, char** argv) {
     }
   }
   QtPlatform platform(argc, argv);
+  platform.SetReportOpener(&OpenReportWindow);
   CMyApp app(platform, VersionText());
   return app.Run();
 }

@@ -53,6 +53,7 @@ void CMainFrame::OnCommand(int command) {
     case ID_APP_ABOUT: OnAbout(); break;
     case ID_START: OnStart(); break;
     case ID_SHOW_RESULT: ShowResults(app_.program()); break;
+    case ID_REPORT: app_.program().platform.ShowReport(); break;
     default: break;
   }
 }

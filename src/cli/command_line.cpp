@@ -1,5 +1,7 @@
 #include "cli/command_line.h"
 
+#include <algorithm>
+
 #include "app/working_folder.h"
 #include "cli/build_version.h"
 #include "timing/present_mode.h"
@@ -49,8 +51,14 @@ CommandLine ParseCommandLine(const QStringList& arguments, const std::vector<Com
       "PYOKORAN_PRESENT variable does the same.",
       "MODE");
   parser->addOption(present);
+  // Modes may share an option (the same name): it is added once and goes with each of them.
+  QStringList added;
   for (const CommandMode& mode : modes) {
-    parser->addOptions(mode.options);
+    for (const QCommandLineOption& option : mode.options) {
+      if (added.contains(option.names().front())) continue;
+      added << option.names();
+      parser->addOption(option);
+    }
     if (mode.max_arguments > 0) {
       parser->addPositionalArgument(mode.argument_name, mode.argument_description,
                                     mode.argument_syntax);
@@ -87,7 +95,11 @@ CommandLine ParseCommandLine(const QStringList& arguments, const std::vector<Com
   for (const CommandMode& mode : modes) {
     if (&mode == result.mode) continue;
     for (qsizetype i = 1; i < mode.options.size(); ++i) {
-      if (parser->isSet(mode.options[i])) {
+      const bool shared = result.mode && std::any_of(result.mode->options.begin(), result.mode->options.end(),
+                                                     [&](const QCommandLineOption& o) {
+                                                       return o.names() == mode.options[i].names();
+                                                     });
+      if (!shared && parser->isSet(mode.options[i])) {
         return Failure("--" + mode.options[i].names().back().toStdString() + " only goes with --" +
                        mode.options.front().names().back().toStdString() + ".");
       }

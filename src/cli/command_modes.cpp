@@ -1,4 +1,5 @@
 // The command-line modes. A new mode: its description in a file of its own, one line here.
+#include "cli/analysis_modes.h"
 #include "cli/command_line.h"
 
 namespace pyokoran {
@@ -7,6 +8,8 @@ CommandMode CheckTimingMode();
 
 std::vector<CommandMode> CommandModes() {
   return {
+      ReportMode(),
+      SimulateMode(),
       CheckTimingMode(),
   };
 }

@@ -27,6 +27,7 @@ constexpr int ID_APP_EXIT = 40001;
 constexpr int ID_APP_ABOUT = 40002;
 constexpr int ID_START = 40005;
 constexpr int ID_SHOW_RESULT = 40007;
+constexpr int ID_REPORT = 40008;  // "&Report", after Show&Result
 
 // Virtual keys the program looks at.
 constexpr int VK_RETURN = 0x0D;
@@ -158,6 +159,9 @@ class Platform {
   virtual int ShowConditionDialog(CSubject& dialog) = 0;
   // The result dialog (template 111), modal.
   virtual void ShowResultDialog(const ResultDialogContent& content) = 0;
+  // The report window over the result files in the working folder, modal; nothing where
+  // no report window exists.
+  virtual void ShowReport() {}
 
   // --- Event delivery and keys -----------------------------------------------------------
   // Delivers every pending event of the UI thread to its handler, then returns.

@@ -1,47 +1,66 @@
 #include "settings/settings_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <new>
+#include <string_view>
+
+#include "platform/regular_file.h"
 
 namespace pyokoran {
 
 namespace {
 
 constexpr size_t kPieceBytes = 1023;  // what one read of the 1024-byte line buffer takes
-constexpr const char* kTrimSet = " \t\n";
+constexpr std::string_view kTrimSet = " \t\n";
+constexpr size_t kLineOverhead = 3 + 2;  // " = " and CR LF
+constexpr int kMaxLinkHops = 40;
 
-std::string Trim(const std::string& s) {
+std::string_view Trim(std::string_view s) {
   size_t first = s.find_first_not_of(kTrimSet);
-  if (first == std::string::npos) return {};
+  if (first == std::string_view::npos) return {};
   size_t last = s.find_last_not_of(kTrimSet);
   return s.substr(first, last - first + 1);
 }
 
-// The file as text mode reads it: a CR directly before an LF is dropped.
-std::string TextModeRead(const std::string& bytes) {
-  std::string text;
-  text.reserve(bytes.size());
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
-    text.push_back(bytes[i]);
-  }
-  return text;
+// The part of value that Save writes after key: a line "key = value" longer than one piece
+// would be read back as several entries, so the value is cut where the first piece ends.
+std::string_view WrittenValue(std::string_view key, std::string_view value) {
+  std::string_view v = value;
+  if (v.empty() || key.size() + 3 + v.size() <= kPieceBytes) return v;
+  v = v.substr(0, key.size() + 3 < kPieceBytes ? kPieceBytes - 3 - key.size() : 0);
+  size_t last = v.find_last_not_of(kTrimSet);
+  return last == std::string_view::npos ? std::string_view() : v.substr(0, last + 1);
 }
 
-bool ReadWholeFile(const std::string& name, std::string& bytes) {
-  FILE* f = std::fopen(name.c_str(), "rb");
-  if (!f) return false;
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.append(buffer, n);
-  bool ok = !std::ferror(f);
-  std::fclose(f);
+size_t WrittenLineBytes(std::string_view key, std::string_view value) {
+  return key.size() + WrittenValue(key, value).size() + kLineOverhead;
+}
+
+// Up to max_bytes of a regular file; false when it cannot be opened or read.
+bool ReadRegularFile(const std::string& name, size_t max_bytes, std::string& bytes) {
+  int fd = OpenRegularFile(name.c_str(), O_RDONLY);
+  if (fd < 0) return false;
+  bool ok = true;
+  char buffer[65536];
+  while (bytes.size() < max_bytes) {
+    size_t want = std::min(sizeof buffer, max_bytes - bytes.size());
+    ssize_t n = ::read(fd, buffer, want);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = (n == 0);
+      break;
+    }
+    bytes.append(buffer, size_t(n));
+  }
+  ::close(fd);
   return ok;
 }
 
@@ -58,55 +77,174 @@ bool WriteAll(int fd, const std::string& bytes) {
   return true;
 }
 
+// The file a name finally stands for once symbolic links are followed; false on a loop.
+bool FollowLinks(std::string path, std::string& target) {
+  for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+      target = path;
+      return true;
+    }
+    std::string link(size_t(PATH_MAX), '\0');
+    ssize_t n = ::readlink(path.c_str(), link.data(), link.size());
+    if (n <= 0 || size_t(n) >= link.size()) return false;
+    link.resize(size_t(n));
+    size_t slash = path.rfind('/');
+    path = (link[0] == '/' || slash == std::string::npos) ? link : path.substr(0, slash + 1) + link;
+  }
+  return false;
+}
+
+void SyncFolderOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+// Writes bytes into the file that name stands for, as described at SettingsFile::Save.
+void WriteSettingsFile(const std::string& name, const std::string& bytes) {
+  std::string target;
+  if (!FollowLinks(name, target)) return;
+
+  // Opening the old file for writing (without truncating it) proves it is a regular file
+  // that may be written. A file with no write permission at all is locked by its owner,
+  // also against the superuser.
+  struct stat old_file {};
+  int fd = OpenRegularFile(target.c_str(), O_WRONLY);
+  if (fd < 0 && errno != ENOENT) return;
+  const bool exists = fd >= 0;
+  if (exists && (::fstat(fd, &old_file) != 0 || (old_file.st_mode & 0222) == 0)) {
+    ::close(fd);
+    return;
+  }
+
+  // Crash-safe replacement: a complete new file renamed over the old one. One fixed name,
+  // so a save cut short leaves at most one temporary file, which the next save replaces.
+  if (!exists || old_file.st_nlink == 1) {
+    const std::string temp = target + ".tmp";
+    ::unlink(temp.c_str());
+    int temp_fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                         exists ? 0600 : 0666);
+    if (temp_fd >= 0) {
+      bool same_owner = true;
+      if (exists) {
+        if (old_file.st_uid != ::geteuid() || old_file.st_gid != ::getegid()) {
+          same_owner = ::fchown(temp_fd, old_file.st_uid, old_file.st_gid) == 0;
+        }
+        ::fchmod(temp_fd, old_file.st_mode & 07777);
+      }
+      bool written = same_owner && WriteAll(temp_fd, bytes) && ::fsync(temp_fd) == 0;
+      written = (::close(temp_fd) == 0) && written;
+      if (written && ::rename(temp.c_str(), target.c_str()) == 0) {
+        SyncFolderOf(target);
+        if (exists) ::close(fd);
+        return;
+      }
+      ::unlink(temp.c_str());
+      // The new text could not be written out whole (a full disk): the old file stays.
+      if (same_owner && !written) {
+        if (exists) ::close(fd);
+        return;
+      }
+    }
+  }
+
+  // In place, as a plain rewrite does it.
+  if (!exists) {
+    fd = OpenRegularFile(target.c_str(), O_WRONLY | O_CREAT | O_EXCL);
+    if (fd < 0) return;
+  }
+  if (::ftruncate(fd, 0) == 0 && WriteAll(fd, bytes)) ::fsync(fd);
+  ::close(fd);
+}
+
 }  // namespace
 
-void SettingsFile::Load(const std::string& base_name) {
-  file_name_ = base_name + ".ini";
+void SettingsFile::Clear() {
   keys_.clear();
   values_.clear();
-  std::string bytes;
-  if (!ReadWholeFile(file_name_, bytes)) return;
-  Parse(bytes);
+  index_.clear();
+}
+
+void SettingsFile::Load(const std::string& base_name) {
+  try {
+    Clear();
+    file_name_ = base_name + ".ini";
+    std::string bytes;
+    if (!ReadRegularFile(file_name_, kMaxFileBytes, bytes)) return;
+    Parse(bytes);
+  } catch (const std::bad_alloc&) {
+    // Out of memory while reading: the store is empty and the file is not rewritten at
+    // exit, so nothing in it is lost.
+    Clear();
+    file_name_.clear();
+  }
 }
 
 void SettingsFile::Parse(const std::string& bytes) {
-  const std::string text = TextModeRead(bytes);
+  size_t stored = 0;
+  for (size_t i = 0; i < keys_.size(); ++i) stored += WrittenLineBytes(keys_[i], values_[i]);
+
+  const std::string_view text = bytes;
   size_t pos = 0;
   while (pos < text.size()) {
-    // One read of the line reader: up to 1023 bytes, ending after a line feed.
-    size_t end = text.find('\n', pos);
-    size_t len = (end == std::string::npos) ? text.size() - pos : end - pos + 1;
-    if (len > kPieceBytes) len = kPieceBytes;
-    std::string piece = text.substr(pos, len);
-    pos += len;
-    piece.resize(std::strlen(piece.c_str()));  // the reader's string ends at a NUL byte
-
-    std::string line = Trim(piece);
+    // One read of the line reader: up to 1023 bytes of text, ending after a line feed. Text
+    // mode drops the CR of every CR LF, so an LF right after 1023 bytes still ends the piece
+    // when a CR goes before it. The LF itself is trimmed below, the CR is left out here.
+    const std::string_view ahead = text.substr(pos, kPieceBytes + 1);
+    size_t lf = ahead.find('\n');
+    std::string_view piece;
+    if (lf != std::string_view::npos && lf > 0 && ahead[lf - 1] == '\r') {
+      piece = ahead.substr(0, lf - 1);
+      pos += lf + 1;
+    } else if (lf != std::string_view::npos && lf < kPieceBytes) {
+      piece = ahead.substr(0, lf + 1);
+      pos += lf + 1;
+    } else {
+      piece = ahead.substr(0, kPieceBytes);
+      pos += piece.size();
+    }
+    std::string_view line = piece.substr(0, piece.find('\0'));  // the reader's string ends at a NUL
+    line = Trim(line);
     if (line.empty()) continue;
 
     // key: first run without "=" after leading "="; value: the next such run.
     size_t k0 = line.find_first_not_of('=');
-    if (k0 == std::string::npos) continue;  // nothing but "=": no key
+    if (k0 == std::string_view::npos) continue;  // nothing but "=": no key
     size_t k1 = line.find('=', k0);
-    std::string key = line.substr(k0, k1 == std::string::npos ? std::string::npos : k1 - k0);
-    std::string value;
-    if (k1 != std::string::npos) {
+    std::string_view key = Trim(line.substr(k0, k1 == std::string_view::npos ? line.npos : k1 - k0));
+    if (key.empty()) continue;  // blanks and "=" only before the value: no key either
+    std::string_view value;
+    if (k1 != std::string_view::npos) {
       size_t v0 = line.find_first_not_of('=', k1);
-      if (v0 != std::string::npos) {
+      if (v0 != std::string_view::npos) {
         size_t v1 = line.find('=', v0);
-        value = line.substr(v0, v1 == std::string::npos ? std::string::npos : v1 - v0);
+        value = Trim(line.substr(v0, v1 == std::string_view::npos ? line.npos : v1 - v0));
       }
     }
-    SetString(Trim(key), Trim(value));
+
+    // Keep what fits, as written, in the share of the file the next start reads.
+    int existing = Find(key);
+    size_t grown = stored + WrittenLineBytes(key, value);
+    if (existing >= 0) grown -= WrittenLineBytes(key, values_[size_t(existing)]);
+    if (grown > kMaxReadEntryBytes) continue;
+    stored = grown;
+    Set(key, value);
   }
 }
 
 std::string SettingsFile::Serialise() const {
+  size_t size = 0;
+  for (size_t i = 0; i < keys_.size(); ++i) size += WrittenLineBytes(keys_[i], values_[i]);
   std::string out;
+  out.reserve(size);
   for (size_t i = 0; i < keys_.size(); ++i) {
     out += keys_[i];
     out += " = ";
-    out += values_[i];
+    out += WrittenValue(keys_[i], values_[i]);
     out += "\r\n";
   }
   return out;
@@ -114,25 +252,16 @@ std::string SettingsFile::Serialise() const {
 
 void SettingsFile::Save() const {
   if (file_name_.empty()) return;
-  // Write a new file beside the old one and rename it into place, so that a failure at any
-  // point leaves the old file whole.
-  std::string temp = file_name_ + ".XXXXXX";
-  int fd = ::mkstemp(temp.data());
-  if (fd < 0) return;
-  struct stat old_file;
-  ::fchmod(fd, ::stat(file_name_.c_str(), &old_file) == 0 ? (old_file.st_mode & 07777) : 0644);
-  bool ok = WriteAll(fd, Serialise()) && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  if (!ok || std::rename(temp.c_str(), file_name_.c_str()) != 0) {
-    ::unlink(temp.c_str());
+  try {
+    WriteSettingsFile(file_name_, Serialise());
+  } catch (const std::bad_alloc&) {
+    // Out of memory: nothing is written and the old file stays.
   }
 }
 
-int SettingsFile::Find(const std::string& key) const {
-  for (size_t i = 0; i < keys_.size(); ++i) {
-    if (keys_[i] == key) return int(i);
-  }
-  return -1;
+int SettingsFile::Find(std::string_view key) const {
+  auto it = index_.find(key);
+  return it == index_.end() ? -1 : int(it->second);
 }
 
 int SettingsFile::GetString(const std::string& key, std::string& value) const {
@@ -152,14 +281,17 @@ int SettingsFile::GetInt(const std::string& key, int32_t& value) const {
   return 1;
 }
 
-void SettingsFile::SetString(const std::string& key, const std::string& value) {
+void SettingsFile::SetString(const std::string& key, const std::string& value) { Set(key, value); }
+
+void SettingsFile::Set(std::string_view key, std::string_view value) {
   int i = Find(key);
   if (i >= 0) {
     values_[size_t(i)] = value;
     return;
   }
-  keys_.push_back(key);
-  values_.push_back(value);
+  keys_.emplace_back(key);
+  values_.emplace_back(value);
+  index_.emplace(key, keys_.size() - 1);
 }
 
 void SettingsFile::SetInt(const std::string& key, int32_t value) {

@@ -26,7 +26,8 @@ std::vector<CommandMode> ExampleModes() {
   };
   tool.run = [](const ModeRun&) { return 7; };
   CommandMode other;
-  other.options = {QCommandLineOption("other", "Another job.")};
+  other.options = {QCommandLineOption("other", "Another job."),
+                   QCommandLineOption("out", "Write to FILE.", "FILE")};  // shared with --tool
   other.run = [](const ModeRun&) { return 8; };
   return {tool, other};
 }
@@ -110,6 +111,8 @@ INSTANTIATE_TEST_SUITE_P(
             "", nullptr},
         Row{"ModeOptionWithoutItsMode", {"--out", "f"}, kFail, 2, "--out only goes with --tool",
             "", nullptr},
+        Row{"SharedOptionWithTheOtherMode", {"--other", "--out", "f"}, CommandAction::RunMode, 0,
+            "", "", "other"},
         Row{"TwoModes", {"--tool", "--other"}, kFail, 2, "cannot be used together", "", nullptr},
         Row{"ModeCheckFails", {"--tool", "--out", "bad"}, kFail, 2, "--out cannot be 'bad'", "",
             nullptr}),

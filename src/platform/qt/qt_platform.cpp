@@ -150,6 +150,10 @@ void QtPlatform::ShowResultDialog(const ResultDialogContent& content) {
   RunResultDialog(main_window_.get(), content);
 }
 
+void QtPlatform::ShowReport() {
+  if (report_opener_) report_opener_(main_window_.get());
+}
+
 void QtPlatform::PumpEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
 
 // Sleeps about a millisecond. Events that arrive meanwhile wait for the next PumpEvents:

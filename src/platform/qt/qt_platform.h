@@ -1,6 +1,7 @@
 // The platform over Qt 6 Widgets and SDL2 audio: the one the real program runs on.
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include "platform/platform.h"
@@ -9,6 +10,7 @@
 
 class QApplication;
 class QObject;
+class QWidget;
 
 namespace pyokoran {
 
@@ -38,6 +40,7 @@ class QtPlatform : public Platform {
   void ShowAboutBox(const AboutBoxContent& content) override;
   int ShowConditionDialog(CSubject& dialog) override;
   void ShowResultDialog(const ResultDialogContent& content) override;
+  void ShowReport() override;
   void PumpEvents() override;
   void YieldSlice() override;
   bool KeyActive(int virtual_key) override;
@@ -65,6 +68,10 @@ class QtPlatform : public Platform {
     return tick_thread_.TickClockUs(monotonic_ns, tick_us);
   }
 
+  // What ShowReport opens, given the main window as parent; set by the program (the report
+  // window lives outside the platform layer).
+  void SetReportOpener(std::function<void(QWidget* parent)> opener) { report_opener_ = std::move(opener); }
+
   // For widget tests.
   QtMainWindow* main_window() { return main_window_.get(); }
   QtExperimentWindow* experiment_window() { return experiment_window_.get(); }
@@ -84,6 +91,7 @@ class QtPlatform : public Platform {
   bool presented_run_ = false;  // a run has bound the experiment window
   EventClock event_clock_;      // input events' own times onto the tick clock
   void NotePresentTime();
+  std::function<void(QWidget*)> report_opener_;
 };
 
 }  // namespace pyokoran

@@ -49,13 +49,14 @@ class QtMainWindowTest : public QObject {
       for (QAction* item : top->menu()->actions()) items << item->text();
     }
     QCOMPARE(menus, (QStringList{"&File", QString::fromUtf8("ピョコラン(&E)"), "&Help"}));
-    QCOMPARE(items, (QStringList{"E&xit", "&Start", "Show&Result", "&About"}));
+    QCOMPARE(items, (QStringList{"E&xit", "&Start", "Show&Result", "&Report", "&About"}));
 
     window.action(ID_START)->trigger();
     window.action(ID_SHOW_RESULT)->trigger();
+    window.action(ID_REPORT)->trigger();
     window.action(ID_APP_ABOUT)->trigger();
     window.action(ID_APP_EXIT)->trigger();
-    QCOMPARE(spy.seen, (std::vector<std::string>{"command 40005", "command 40007",
+    QCOMPARE(spy.seen, (std::vector<std::string>{"command 40005", "command 40007", "command 40008",
                                                   "command 40002", "command 40001"}));
   }
 

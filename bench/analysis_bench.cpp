@@ -1,0 +1,136 @@
+// Time of the simulated participant and of the report.
+//  - Simulation: complete 60-s runs of the default settings at 60 Hz through preparation
+//    (stimuli loaded from the folder's stim/), trial loop and result writing. Goal: < 10 ms
+//    per run. CPU time is the figure; the wall time also waits for the result files' fsync.
+//  - Report: reading, measuring and writing the CSV of 10 000 runs (the simulated runs
+//    repeated under distinct times). Goal: < 1 s.
+//
+//   analysis_bench [folder holding stim/] [simulated runs, default 100]
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include "analysis/report.h"
+#include "simulation/simulator.h"
+
+namespace {
+
+double CpuMs() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+}
+
+double WallMs() {
+  return std::chrono::duration<double, std::milli>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+std::string Read(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// The body of a result file (header dropped) with each run's date and time replaced by one of
+// its own: run k of copy c becomes run c * batch + k, 70 s after the one before.
+std::string Retimed(const std::string& body, int copy, char sep, std::map<std::string, int>& order) {
+  std::string out;
+  out.reserve(body.size());
+  size_t start = 0;
+  while (start < body.size()) {
+    size_t end = body.find('\n', start);
+    if (end == std::string::npos) end = body.size() - 1;
+    std::string line = body.substr(start, end + 1 - start);
+    start = end + 1;
+    const size_t a = line.find(sep), b = line.find(sep, a + 1), c = line.find(sep, b + 1);
+    if (c == std::string::npos) continue;
+    std::string stamp = line.substr(a + 1, c - a - 1);
+    stamp[b - a - 1] = ' ';  // the same key in both files
+    const auto [it, added] = order.emplace(stamp, int(order.size()));
+    const time_t t = time_t(1798761600) + time_t(copy) * 86400 * 7 + time_t(it->second) * 70;
+    tm when{};
+    gmtime_r(&t, &when);
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d/%02d/%02d%c%02d:%02d:%02d", when.tm_year + 1900, when.tm_mon + 1,
+                  when.tm_mday, sep, when.tm_hour, when.tm_min, when.tm_sec);
+    out += line.substr(0, a + 1) + text + line.substr(c);
+  }
+  return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  namespace fs = std::filesystem;
+  using namespace pyokoran;
+  const fs::path stim_folder = fs::absolute(argc > 1 ? argv[1] : ".");
+  const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 100;
+
+  char pattern[] = "/tmp/pyokoran-analysis-bench-XXXXXX";
+  if (!mkdtemp(pattern)) return 1;
+  const fs::path work = pattern;
+  fs::copy(stim_folder / "stim", work / "stim", fs::copy_options::recursive);
+  if (chdir(work.c_str()) != 0) return 1;
+
+  SimulationOptions o;
+  o.runs = runs;
+  o.has_seed = true;
+  o.seed = 1;
+  SimulationResult result;
+  std::string error;
+  const double cpu0 = CpuMs(), wall0 = WallMs();
+  if (!RunSimulation(o, result, error)) {
+    std::fprintf(stderr, "analysis_bench: %s\n", error.c_str());
+    return 1;
+  }
+  const double cpu = CpuMs() - cpu0, wall = WallMs() - wall0;
+  std::printf("analysis_bench: %d simulated 60-s runs (default settings, 60 Hz, stimuli loaded)\n", runs);
+  std::printf("  simulation: %.2f ms CPU per run (goal < 10 ms), %.2f ms wall per run with fsync\n",
+              cpu / runs, wall / runs);
+
+  // 10 000 runs: the simulated ones repeated.
+  const std::string summary = Read("simulated/ピョコラン.txt");
+  const std::string rows = Read("simulated/SBJ0000.csv");
+  const std::string summary_header = summary.substr(0, summary.find('\n') + 1);
+  const std::string rows_header = rows.substr(0, rows.find('\n') + 1);
+  const std::string summary_body = summary.substr(summary_header.size());
+  const std::string rows_body = rows.substr(rows_header.size());
+  fs::create_directory("big");
+  {
+    std::ofstream s("big/ピョコラン.txt", std::ios::binary), r("big/SBJ0000.csv", std::ios::binary);
+    s << summary_header;
+    r << rows_header;
+    const int copies = (10000 + runs - 1) / runs;
+    std::map<std::string, int> order;  // original date and time of each run: its place in a copy
+    for (int k = 0; k < copies; ++k) {
+      s << Retimed(summary_body, k, '\t', order);
+      r << Retimed(rows_body, k, ',', order);
+    }
+  }
+  Report report;
+  const double rc0 = CpuMs(), rw0 = WallMs();
+  if (!BuildReport("big", {}, report, error)) {
+    std::fprintf(stderr, "analysis_bench: %s\n", error.c_str());
+    return 1;
+  }
+  const std::string csv = ReportCsv(report);
+  const double rcpu = CpuMs() - rc0, rwall = WallMs() - rw0;
+  size_t appearances = 0;
+  for (const RunRecord& r : report.results.runs) appearances += r.rows.size();
+  std::printf("  report: %zu runs, %zu appearances, %zu subjects: %.0f ms wall, %.0f ms CPU (goal < 1000 ms), CSV %zu bytes\n",
+              report.results.runs.size(), appearances, report.subjects.size(), rwall, rcpu, csv.size());
+  if (chdir("/") != 0) return 1;
+  fs::remove_all(work);
+  return 0;
+}

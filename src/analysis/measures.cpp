@@ -1,0 +1,150 @@
+#include "analysis/measures.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include <boost/math/distributions/normal.hpp>
+#include <boost/math/statistics/univariate_statistics.hpp>
+
+namespace pyokoran {
+
+double NormalQuantile(double p) {
+  if (!(p > 0.0 && p < 1.0)) return kNoValue;
+  return boost::math::quantile(boost::math::normal_distribution<double>(), p);
+}
+
+double DPrime(double hit_rate, double fa_rate) {
+  return NormalQuantile(hit_rate) - NormalQuantile(fa_rate);
+}
+
+double Criterion(double hit_rate, double fa_rate) {
+  return -(NormalQuantile(hit_rate) + NormalQuantile(fa_rate)) / 2.0;
+}
+
+RtStats Describe(std::vector<double>& values) {
+  RtStats s;
+  s.n = int32_t(values.size());
+  if (values.empty()) return s;
+  s.mean = boost::math::statistics::mean(values);
+  if (values.size() >= 2) s.sd = std::sqrt(boost::math::statistics::sample_variance(values));
+  s.median = boost::math::statistics::median(values);
+  return s;
+}
+
+Measures Measure(const std::vector<const RunRecord*>& runs, const MeasureOptions& options) {
+  Measures m;
+  std::vector<double> hit_rts, fa_rts, onset_rts;
+  for (const RunRecord* run : runs) {
+    m.Hit += run->Hit;
+    m.Miss += run->Miss;
+    m.FA += run->FA;
+    m.CR += run->CR;
+    for (const AppearanceRow& r : run->rows) {
+      if (!r.Resp) continue;
+      if (r.RT < options.anticipation_ms) {
+        ++m.anticipations;
+        continue;
+      }
+      (r.Tgt ? hit_rts : fa_rts).push_back(r.RT);
+      if (r.Tgt && r.has_onset_rt) onset_rts.push_back(r.onset_rt);
+    }
+  }
+  m.targets = m.Hit + m.Miss;
+  m.distractors = m.FA + m.CR;
+  if (m.targets > 0) {
+    m.hit_rate = double(m.Hit) / double(m.targets);
+    m.hit_rate_ll = (double(m.Hit) + 0.5) / (double(m.targets) + 1.0);
+  }
+  if (m.distractors > 0) {
+    m.fa_rate = double(m.FA) / double(m.distractors);
+    m.fa_rate_ll = (double(m.FA) + 0.5) / (double(m.distractors) + 1.0);
+  }
+  m.d_prime = DPrime(m.hit_rate_ll, m.fa_rate_ll);
+  m.criterion = Criterion(m.hit_rate_ll, m.fa_rate_ll);
+  m.hit_rt = Describe(hit_rts);
+  m.fa_rt = Describe(fa_rts);
+  m.onset_rt = Describe(onset_rts);
+  return m;
+}
+
+std::vector<RtPoint> HitRtAcrossRun(const RunRecord& run, const MeasureOptions& options) {
+  std::vector<RtPoint> points;
+  for (const AppearanceRow& r : run.rows) {
+    if (r.Tgt && r.Resp && r.RT >= options.anticipation_ms) points.push_back({double(r.TotalRT), double(r.RT)});
+  }
+  return points;
+}
+
+std::vector<double> HitRts(const std::vector<const RunRecord*>& runs, const MeasureOptions& options) {
+  std::vector<double> rts;
+  for (const RunRecord* run : runs) {
+    for (const AppearanceRow& r : run->rows) {
+      if (r.Tgt && r.Resp && r.RT >= options.anticipation_ms) rts.push_back(r.RT);
+    }
+  }
+  return rts;
+}
+
+Histogram MakeHistogram(const std::vector<double>& values, double width) {
+  Histogram h;
+  h.width = width;
+  if (values.empty() || !(width > 0)) return h;
+  const auto [lo, hi] = std::minmax_element(values.begin(), values.end());
+  h.start = std::floor(*lo / width) * width;
+  const double bins = std::floor((*hi - h.start) / width) + 1;
+  h.counts.assign(size_t(std::min(bins, 10000.0)), 0);
+  for (double v : values) {
+    const size_t k = std::min(size_t((v - h.start) / width), h.counts.size() - 1);
+    ++h.counts[k];
+  }
+  return h;
+}
+
+std::vector<RateBin> RatesAcrossRun(const RunRecord& run, int32_t bin_ms) {
+  std::vector<RateBin> bins;
+  if (bin_ms <= 0 || run.rows.empty()) return bins;
+  // Decision times: a response's own, else between its neighbours with a response.
+  const size_t n = run.rows.size();
+  std::vector<double> t(n, -1);
+  for (size_t i = 0; i < n; ++i) {
+    if (run.rows[i].Resp) t[i] = run.rows[i].TotalRT;
+  }
+  double before = 0;
+  for (size_t i = 0; i < n; ++i) {
+    if (t[i] >= 0) {
+      before = t[i];
+      continue;
+    }
+    size_t j = i;
+    while (j < n && t[j] < 0) ++j;
+    const double after = j < n ? t[j] : std::max(before, double(run.TmLimit) * 1000.0);
+    for (size_t k = i; k < j; ++k) t[k] = before + (after - before) * double(k - i + 1) / double(j - i + 1);
+    i = j - 1;
+  }
+  std::vector<int32_t> hit, miss, fa, cr;
+  for (size_t i = 0; i < n; ++i) {
+    const double clamped = std::clamp(t[i], 0.0, 1e7);
+    const size_t k = size_t(clamped / bin_ms);
+    if (k >= hit.size()) {
+      hit.resize(k + 1);
+      miss.resize(k + 1);
+      fa.resize(k + 1);
+      cr.resize(k + 1);
+    }
+    const AppearanceRow& r = run.rows[i];
+    if (r.Tgt) ++(r.Resp ? hit : miss)[k];
+    else ++(r.Resp ? fa : cr)[k];
+  }
+  for (size_t k = 0; k < hit.size(); ++k) {
+    RateBin b;
+    b.start_s = double(k) * bin_ms / 1000.0;
+    b.targets = hit[k] + miss[k];
+    b.distractors = fa[k] + cr[k];
+    if (b.targets) b.hit_rate = double(hit[k]) / b.targets;
+    if (b.distractors) b.fa_rate = double(fa[k]) / b.distractors;
+    bins.push_back(b);
+  }
+  return bins;
+}
+
+}  // namespace pyokoran

@@ -1,0 +1,197 @@
+#include "analysis/report.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+#include <unordered_map>
+
+namespace pyokoran {
+namespace {
+
+// Fixed-point text without the locale; empty for a missing value.
+std::string Fixed(double v, int digits) {
+  if (!std::isfinite(v)) return {};
+  char buffer[64];
+  auto [p, ec] = std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::fixed, digits);
+  if (ec != std::errc()) return {};
+  std::string s(buffer, p);
+  if (s == "-0" || s.find_first_not_of("-0.") == std::string::npos) s = std::string(s[0] == '-' ? s.substr(1) : s);
+  return s;
+}
+
+std::string Count(int64_t v) { return std::to_string(v); }
+
+void MeasureCells(std::vector<std::string>& c, const Measures& m) {
+  c.push_back(Count(m.targets));
+  c.push_back(Count(m.distractors));
+  c.push_back(Count(m.Hit));
+  c.push_back(Count(m.Miss));
+  c.push_back(Count(m.FA));
+  c.push_back(Count(m.CR));
+  c.push_back(Fixed(m.hit_rate, 4));
+  c.push_back(Fixed(m.fa_rate, 4));
+  c.push_back(Fixed(m.hit_rate_ll, 4));
+  c.push_back(Fixed(m.fa_rate_ll, 4));
+  c.push_back(Fixed(m.d_prime, 3));
+  c.push_back(Fixed(m.criterion, 3));
+  c.push_back(Fixed(m.hit_rt.mean, 1));
+  c.push_back(Fixed(m.hit_rt.median, 1));
+  c.push_back(Fixed(m.hit_rt.sd, 1));
+  c.push_back(Count(m.hit_rt.n));
+  c.push_back(Fixed(m.fa_rt.mean, 1));
+  c.push_back(Count(m.fa_rt.n));
+  c.push_back(Count(m.anticipations));
+  c.push_back(Fixed(m.onset_rt.mean, 1));
+  c.push_back(Fixed(m.onset_rt.median, 1));
+  c.push_back(Count(m.onset_rt.n));
+}
+
+// RFC 4180 quoting where a cell needs it.
+std::string Quoted(const std::string& cell) {
+  if (cell.find_first_of(",\"\r\n") == std::string::npos) return cell;
+  std::string q = "\"";
+  for (char ch : cell) {
+    if (ch == '"') q += '"';
+    q += ch;
+  }
+  return q + '"';
+}
+
+void AppendRow(std::string& out, const std::vector<std::string>& cells) {
+  for (size_t i = 0; i < cells.size(); ++i) {
+    if (i) out += ',';
+    out += Quoted(cells[i]);
+  }
+  out += "\r\n";
+}
+
+}  // namespace
+
+const std::vector<std::string>& ReportColumns() {
+  static const std::vector<std::string> columns = {
+      "Level", "Subject", "Date", "Time", "Runs", "Simulated", "TgtPokko", "DstPokko",
+      "Holes", "Ordered", "Dur", "ISI_1", "ISI_2", "TmLimit", "RndSeed", "Targets",
+      "Distractors", "Hit", "Miss", "FA", "CR", "HitRate", "FARate", "HitRateLL",
+      "FARateLL", "dPrime", "Criterion", "HitRT_Mean", "HitRT_Median", "HitRT_SD", "HitRT_N",
+      "FART_Mean", "FART_N", "Anticipations", "OnsetRT_Mean", "OnsetRT_Median", "OnsetRT_N"};
+  return columns;
+}
+
+std::vector<std::string> RunCells(const Report& report, size_t index) {
+  const RunRecord& r = report.results.runs[index];
+  std::vector<std::string> c = {"run", r.subject_utf8, r.date, r.time, "1",
+                                report.results.simulated ? "1" : "0"};
+  for (int32_t v : {r.TgtPokko, r.DstPokko, r.Holes, r.Ordered, r.Dur, r.ISI_1, r.ISI_2,
+                    r.TmLimit, r.RndSeed}) {
+    c.push_back(std::to_string(v));
+  }
+  MeasureCells(c, report.run_measures[index]);
+  return c;
+}
+
+std::vector<std::string> SubjectCells(const Report& report, size_t index) {
+  const SubjectReport& s = report.subjects[index];
+  std::vector<std::string> c = {"subject", s.subject_utf8, "", "", std::to_string(s.runs.size()),
+                                report.results.simulated ? "1" : "0"};
+  c.resize(c.size() + 9);
+  MeasureCells(c, s.measures);
+  return c;
+}
+
+bool BuildReport(const std::string& folder, const MeasureOptions& options, Report& report,
+                 std::string& error) {
+  report = Report{};
+  report.folder = folder;
+  report.options = options;
+  if (!ReadResultFolder(folder, report.results, error)) return false;
+
+  // Newest first; among equal times the later line first.
+  auto& runs = report.results.runs;
+  std::sort(runs.begin(), runs.end(), [](const RunRecord& a, const RunRecord& b) {
+    if (a.date != b.date) return a.date > b.date;
+    if (a.time != b.time) return a.time > b.time;
+    return a.file_order > b.file_order;
+  });
+  report.run_measures.reserve(runs.size());
+  std::unordered_map<std::string, size_t> subject_index;
+  for (size_t i = 0; i < runs.size(); ++i) {
+    report.run_measures.push_back(Measure({&runs[i]}, options));
+    auto [it, added] = subject_index.emplace(runs[i].subject, report.subjects.size());
+    if (added) report.subjects.push_back({runs[i].subject, runs[i].subject_utf8, {}, {}});
+    report.subjects[it->second].runs.push_back(i);
+  }
+  for (SubjectReport& s : report.subjects) {
+    std::reverse(s.runs.begin(), s.runs.end());
+    s.measures = Measure(SubjectRuns(report, s), options);
+  }
+  return true;
+}
+
+std::vector<const RunRecord*> SubjectRuns(const Report& report, const SubjectReport& subject) {
+  std::vector<const RunRecord*> runs;
+  runs.reserve(subject.runs.size());
+  for (size_t i : subject.runs) runs.push_back(&report.results.runs[i]);
+  return runs;
+}
+
+std::string ReportCsv(const Report& report) {
+  std::string out = "\xEF\xBB\xBF";
+  out.reserve(size_t(report.results.runs.size() + report.subjects.size() + 1) * 200);
+  AppendRow(out, ReportColumns());
+  for (size_t i = 0; i < report.results.runs.size(); ++i) AppendRow(out, RunCells(report, i));
+  for (size_t i = 0; i < report.subjects.size(); ++i) AppendRow(out, SubjectCells(report, i));
+  return out;
+}
+
+bool WriteReportCsv(const Report& report, const std::string& path, std::string& error) {
+  // Only an earlier report may be replaced: under its name could be a subject's file.
+  {
+    char head[9] = {};
+    const int old = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (old >= 0) {
+      const ssize_t n = read(old, head, 9);
+      close(old);
+      if (n != 9 || std::memcmp(head, "\xEF\xBB\xBFLevel,", 9) != 0) {
+        error = path + " exists and is not a report; not replaced";
+        return false;
+      }
+    }
+  }
+  const std::string bytes = ReportCsv(report);
+  // Into a new file beside the target, renamed over it once complete.
+  const std::string temp = path + ".part";
+  int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
+  if (fd < 0) {
+    error = "cannot write " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  const char* p = bytes.data();
+  size_t left = bytes.size();
+  bool ok = true;
+  while (left > 0) {
+    const ssize_t n = write(fd, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = false;
+      break;
+    }
+    p += n;
+    left -= size_t(n);
+  }
+  const int saved = errno;
+  ok = close(fd) == 0 && ok;
+  if (ok && std::rename(temp.c_str(), path.c_str()) != 0) ok = false;
+  if (!ok) {
+    error = "cannot write " + path + ": " + std::strerror(errno ? errno : saved);
+    unlink(temp.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace pyokoran

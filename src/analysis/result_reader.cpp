@@ -1,0 +1,393 @@
+#include "analysis/result_reader.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <unordered_map>
+
+#include "platform/cp932.h"
+#include "platform/regular_file.h"
+#include <fcntl.h>
+#include "results/result_files.h"
+
+namespace pyokoran {
+namespace {
+
+constexpr size_t kSummaryColumns = 17;
+constexpr size_t kAppearanceColumns = 24;
+constexpr const char* kAppearanceHeader =
+    "Subject,Date,Time,Trial,TgtPokko,DstPokko,Holes,Ordered,Dur,ISI_1,ISI_2,TmLimit,"
+    "RndSeed,Pokko,Tgt,Hole,Hole_X,Hole_Y,Resp,Resp_X,Resp_Y,RT,TotalRT,Error";
+
+// The whole file, or false when it cannot be opened or read as a regular file.
+bool ReadWholeFile(const std::string& path, std::string& bytes) {
+  std::FILE* f = FopenRegular(path.c_str(), "rb");
+  if (!f) return false;
+  bytes.clear();
+  if (std::fseek(f, 0, SEEK_END) == 0) {
+    const long size = std::ftell(f);
+    if (size > 0) bytes.reserve(size_t(size));
+    std::rewind(f);
+  }
+  char buffer[1 << 16];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.append(buffer, n);
+  const bool ok = !std::ferror(f);
+  std::fclose(f);
+  return ok;
+}
+
+// A regular file mapped for reading; empty when it cannot be opened or is empty.
+class MappedFile {
+ public:
+  explicit MappedFile(const std::string& path) {
+    const int fd = OpenRegularFile(path.c_str(), O_RDONLY);
+    if (fd < 0) return;
+    struct stat info {};
+    if (fstat(fd, &info) == 0 && info.st_size > 0) {
+      void* p = mmap(nullptr, size_t(info.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+      if (p != MAP_FAILED) {
+        data_ = static_cast<const char*>(p);
+        size_ = size_t(info.st_size);
+        madvise(p, size_, MADV_SEQUENTIAL);
+      }
+    }
+    opened_ = true;
+    close(fd);
+  }
+  ~MappedFile() {
+    if (data_) munmap(const_cast<char*>(data_), size_);
+  }
+  MappedFile(const MappedFile&) = delete;
+  MappedFile& operator=(const MappedFile&) = delete;
+  bool opened() const { return opened_; }
+  std::string_view bytes() const { return {data_, size_}; }
+
+ private:
+  const char* data_ = nullptr;
+  size_t size_ = 0;
+  bool opened_ = false;
+};
+
+// Lines without their CR LF (or LF); a last line without a line end is kept.
+std::vector<std::string_view> SplitLines(std::string_view bytes) {
+  std::vector<std::string_view> lines;
+  size_t start = 0;
+  while (start < bytes.size()) {
+    size_t end = bytes.find('\n', start);
+    if (end == std::string::npos) end = bytes.size();
+    size_t stop = end;
+    if (stop > start && bytes[stop - 1] == '\r') --stop;
+    lines.emplace_back(bytes.data() + start, stop - start);
+    start = end + 1;
+  }
+  return lines;
+}
+
+std::vector<std::string_view> SplitFields(std::string_view line, char sep) {
+  std::vector<std::string_view> fields;
+  size_t start = 0;
+  for (;;) {
+    size_t end = line.find(sep, start);
+    if (end == std::string_view::npos) {
+      fields.push_back(line.substr(start));
+      return fields;
+    }
+    fields.push_back(line.substr(start, end - start));
+    start = end + 1;
+  }
+}
+
+// A subject may hold the separator: the surplus fields at the front are joined back into it.
+bool FoldSubject(std::vector<std::string_view>& fields, size_t columns, char sep,
+                 std::string& subject) {
+  if (fields.size() < columns) return false;
+  const size_t extra = fields.size() - columns;
+  subject.assign(fields[0]);
+  for (size_t i = 1; i <= extra; ++i) {
+    subject += sep;
+    subject.append(fields[i]);
+  }
+  fields.erase(fields.begin() + 1, fields.begin() + 1 + ptrdiff_t(extra));
+  return true;
+}
+
+// Splits line at sep into exactly n fields, taking them from the right so that a subject
+// (the first field) may hold sep itself. False when there are fewer.
+bool SplitExactly(std::string_view line, char sep, size_t n, std::string_view* fields) {
+  size_t end = line.size();
+  for (size_t k = n - 1; k >= 1; --k) {
+    if (end == 0) return false;
+    const size_t p = line.rfind(sep, end - 1);
+    if (p == std::string_view::npos) return false;
+    fields[k] = line.substr(p + 1, end - p - 1);
+    end = p;
+  }
+  fields[0] = line.substr(0, end);
+  return true;
+}
+
+bool ToInt(std::string_view text, int32_t& value) {
+  const char* first = text.data();
+  const char* last = first + text.size();
+  if (first != last && *first == '+') ++first;
+  auto [p, ec] = std::from_chars(first, last, value);
+  return ec == std::errc() && p == last && first != last;
+}
+
+bool ToDouble(std::string_view text, double& value) {
+  const char* first = text.data();
+  const char* last = first + text.size();
+  auto [p, ec] = std::from_chars(first, last, value);
+  return ec == std::errc() && p == last && first != last;
+}
+
+std::string Key(const std::string& subject, std::string_view date, std::string_view time) {
+  std::string key = subject;
+  key += '\x1f';
+  key.append(date);
+  key += '\x1f';
+  key.append(time);
+  return key;
+}
+
+std::string ToUtf8(const std::string& cp932) {
+  std::string out;
+  Cp932ToUtf8(cp932, out);
+  return out;
+}
+
+// Lower-case letters and digits only: "RT_onset" and "RT from onset" both give "rtonset".
+std::string Normalised(std::string_view name) {
+  std::string out;
+  for (unsigned char c : name) {
+    if (std::isalnum(c)) out += char(std::tolower(c));
+  }
+  return out;
+}
+
+struct Index {
+  std::unordered_map<std::string, size_t> runs;
+};
+
+RunRecord& FindOrAdd(ResultFolder& out, Index& index, RunRecord&& key) {
+  const std::string k = Key(key.subject, key.date, key.time);
+  auto it = index.runs.find(k);
+  if (it != index.runs.end()) return out.runs[it->second];
+  key.file_order = int32_t(out.runs.size());
+  key.subject_utf8 = ToUtf8(key.subject);
+  index.runs.emplace(k, out.runs.size());
+  out.runs.push_back(std::move(key));
+  return out.runs.back();
+}
+
+void ReadSummary(const std::string& path, ResultFolder& out, Index& index) {
+  std::string bytes;
+  if (!ReadWholeFile(path, bytes)) return;
+  const auto lines = SplitLines(bytes);
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (i == 0 && lines[0].substr(0, 8) == "Subject\t") continue;
+    if (lines[i].empty()) continue;
+    RunRecord run;
+    if (!ParseSummaryLine(lines[i], run)) {
+      out.problems.push_back(std::string(kSummaryFileName) + ": line " + std::to_string(i + 1) +
+                             " is not a summary line; skipped");
+      continue;
+    }
+    run.in_summary = true;
+    const std::string k = Key(run.subject, run.date, run.time);
+    if (index.runs.count(k)) {
+      out.problems.push_back(std::string(kSummaryFileName) + ": line " + std::to_string(i + 1) +
+                             " repeats the run of " + ToUtf8(run.subject) + " at " + run.date +
+                             " " + run.time + "; skipped");
+      continue;
+    }
+    FindOrAdd(out, index, std::move(run));
+  }
+}
+
+void ReadAppearances(const std::string& name, std::string_view bytes, ResultFolder& out,
+                     Index& index) {
+  const auto lines = SplitLines(bytes);
+  RunRecord* current = nullptr;
+  for (size_t i = 1; i < lines.size(); ++i) {
+    if (lines[i].empty()) continue;
+    AppearanceRow row;
+    std::string_view f[kAppearanceColumns];
+    int32_t v[kAppearanceColumns] = {};
+    bool ok = SplitExactly(lines[i], ',', kAppearanceColumns, f) && f[1].size() == 10 && !f[2].empty();
+    // The columns the measures use; the run's settings only where a run begins.
+    for (size_t k : {3, 13, 14, 15, 18, 21, 22, 23}) ok = ok && ToInt(f[k], v[k]);
+    const bool new_run =
+        ok && (!current || f[0] != current->subject || f[1] != current->date || f[2] != current->time);
+    for (size_t k = 4; new_run && k <= 12; ++k) ok = ok && ToInt(f[k], v[k]);
+    if (!ok) {
+      out.problems.push_back(name + ": line " + std::to_string(i + 1) +
+                             " is not an appearance row; skipped");
+      continue;
+    }
+    if (new_run) {
+      RunRecord key;
+      key.subject.assign(f[0]);
+      key.date.assign(f[1]);
+      key.time.assign(f[2]);
+      key.TgtPokko = v[4];
+      key.DstPokko = v[5];
+      key.Holes = v[6];
+      key.Ordered = v[7];
+      key.Dur = v[8];
+      key.ISI_1 = v[9];
+      key.ISI_2 = v[10];
+      key.TmLimit = v[11];
+      key.RndSeed = v[12];
+      current = &FindOrAdd(out, index, std::move(key));
+    }
+    row.Trial = v[3];
+    row.Pokko = v[13];
+    row.Tgt = v[14];
+    row.Hole = v[15];
+    row.Resp = v[18];
+    row.RT = v[21];
+    row.TotalRT = v[22];
+    row.Error = v[23];
+    current->rows.push_back(row);
+  }
+}
+
+void ReadTiming(const std::string& name, const std::string& bytes, ResultFolder& out,
+                Index& index) {
+  const auto lines = SplitLines(bytes);
+  if (lines.empty()) return;
+  const auto header = SplitFields(lines[0], ',');
+  int subject = -1, date = -1, time = -1, trial = -1, onset_rt = -1;
+  for (size_t c = 0; c < header.size(); ++c) {
+    const std::string n = Normalised(header[c]);
+    if (n == "subject") subject = int(c);
+    else if (n == "date") date = int(c);
+    else if (n == "time") time = int(c);
+    else if (n == "trial") trial = int(c);
+    else if (onset_rt < 0 && n != "onset" && n.find("onset") != std::string::npos &&
+             n.find("rt") != std::string::npos)
+      onset_rt = int(c);
+  }
+  if (subject != 0 || date < 0 || time < 0 || trial < 0 || onset_rt < 0) {
+    out.problems.push_back(name + ": no reaction time from the onset found; not used");
+    return;
+  }
+  for (size_t i = 1; i < lines.size(); ++i) {
+    if (lines[i].empty()) continue;
+    auto fields = SplitFields(lines[i], ',');
+    std::string who;
+    if (!FoldSubject(fields, header.size(), ',', who)) continue;
+    int32_t trial_number = 0;
+    double rt = 0;
+    if (!ToInt(fields[size_t(trial)], trial_number)) continue;
+    if (!ToDouble(fields[size_t(onset_rt)], rt)) continue;  // empty without a press
+    auto it = index.runs.find(Key(who, fields[size_t(date)], fields[size_t(time)]));
+    if (it == index.runs.end()) continue;
+    RunRecord& run = out.runs[it->second];
+    // Rows are numbered 1.. in log order; look there first.
+    AppearanceRow* row = nullptr;
+    if (trial_number >= 1 && size_t(trial_number) <= run.rows.size() &&
+        run.rows[size_t(trial_number) - 1].Trial == trial_number) {
+      row = &run.rows[size_t(trial_number) - 1];
+    } else {
+      for (AppearanceRow& r : run.rows) {
+        if (r.Trial == trial_number) row = &r;
+      }
+    }
+    if (!row) continue;
+    row->has_onset_rt = true;
+    row->onset_rt = rt;
+  }
+}
+
+}  // namespace
+
+bool ParseSummaryLine(std::string_view line, RunRecord& run) {
+  std::string_view f[kSummaryColumns];
+  if (!SplitExactly(line, '\t', kSummaryColumns, f) || f[1].size() != 10 || f[2].empty()) return false;
+  int32_t* fields[] = {&run.TgtPokko, &run.DstPokko, &run.Holes, &run.Ordered, &run.Dur,
+                       &run.ISI_1,    &run.ISI_2,    &run.TmLimit, &run.RndSeed, &run.Hit,
+                       &run.Miss,     &run.CR,       &run.FA};
+  for (size_t i = 0; i < std::size(fields); ++i) {
+    if (!ToInt(f[3 + i], *fields[i])) return false;
+  }
+  int32_t score = 0;
+  if (!ToInt(f[16], score)) return false;
+  run.subject.assign(f[0]);
+  run.date.assign(f[1]);
+  run.time.assign(f[2]);
+  return true;
+}
+
+bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string& error) {
+  namespace fs = std::filesystem;
+  out = ResultFolder{};
+  std::error_code ec;
+  const fs::path dir = folder.empty() ? fs::path(".") : fs::path(folder);
+  if (!fs::is_directory(dir, ec)) {
+    error = "not a folder: " + dir.string();
+    return false;
+  }
+  Index index;
+  bool found = false;
+  const fs::path summary = dir / kSummaryFileName;
+  if (fs::is_regular_file(summary, ec)) {
+    found = true;
+    ReadSummary(summary.string(), out, index);
+  }
+  out.simulated = fs::is_regular_file(dir / kSimulatedMarkFile, ec);
+
+  // Appearance files first (they name the runs), then the timing records that refer to them.
+  std::vector<fs::path> csv;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    if (it->path().extension() == ".csv" && it->is_regular_file(ec)) csv.push_back(it->path());
+  }
+  if (ec) {
+    error = "cannot list " + dir.string() + ": " + ec.message();
+    return false;
+  }
+  std::sort(csv.begin(), csv.end());
+  std::vector<std::pair<std::string, std::string>> timing;
+  for (const fs::path& p : csv) {
+    const MappedFile file(p.string());
+    if (!file.opened()) {
+      out.problems.push_back(p.filename().string() + ": cannot be read; skipped");
+      continue;
+    }
+    const std::string_view bytes = file.bytes();
+    const size_t eol = bytes.find_first_of("\r\n");
+    const std::string_view header = bytes.substr(0, eol);
+    if (header == kAppearanceHeader) {
+      found = true;
+      ReadAppearances(p.filename().string(), bytes, out, index);
+    } else if (p.stem().string().size() > 7 &&
+               p.stem().string().compare(p.stem().string().size() - 7, 7, "_timing") == 0) {
+      timing.emplace_back(p.filename().string(), std::string(bytes));
+    }
+  }
+  for (auto& [name, bytes] : timing) ReadTiming(name, bytes, out, index);
+
+  // Runs known from their rows only get their counts from the rows.
+  for (RunRecord& run : out.runs) {
+    if (run.in_summary) continue;
+    for (const AppearanceRow& r : run.rows) {
+      if (r.Tgt) (r.Resp ? run.Hit : run.Miss) += 1;
+      else (r.Resp ? run.FA : run.CR) += 1;
+    }
+  }
+  if (!found) {
+    error = "no result files in " + dir.string();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace pyokoran

@@ -1,0 +1,59 @@
+// Reading the result files of a working folder back for analysis: the summary file, every
+// appearance file in the folder, and the timing records where they exist. Lines are taken
+// as written (code page 932, CR LF); a line that cannot be read is skipped and noted.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pyokoran {
+
+// One appearance row of a run, as far as the analysis needs it.
+struct AppearanceRow {
+  int32_t Trial = 0;
+  int32_t Pokko = 0;
+  int32_t Tgt = 0;
+  int32_t Hole = 0;
+  int32_t Resp = 0;
+  int32_t RT = 0;
+  int32_t TotalRT = 0;
+  int32_t Error = 0;
+  bool has_onset_rt = false;  // the timing record gave a reaction time from the onset
+  double onset_rt = 0;        // ms from the first frame that showed the creature
+};
+
+// One run: its summary line and its appearance rows, keyed by subject, date and time.
+struct RunRecord {
+  std::string subject;       // code page 932 bytes, as written
+  std::string subject_utf8;  // for display and export
+  std::string date;          // "YYYY/MM/DD"
+  std::string time;          // "HH:MM:SS"
+  int32_t TgtPokko = 0, DstPokko = 0, Holes = 0, Ordered = 0, Dur = 0, ISI_1 = 0, ISI_2 = 0,
+          TmLimit = 0, RndSeed = 0;
+  int32_t Hit = 0, Miss = 0, CR = 0, FA = 0;  // from the summary line, else counted from rows
+  bool in_summary = false;  // false: known from its appearance rows only
+  int32_t file_order = 0;   // position of first sight (summary lines first), for stable order
+  std::vector<AppearanceRow> rows;
+};
+
+struct ResultFolder {
+  std::vector<RunRecord> runs;        // in the order first seen
+  bool simulated = false;             // the folder carries the simulator's mark
+  std::vector<std::string> problems;  // lines or files skipped, one sentence each (UTF-8)
+};
+
+// Name of the mark file the simulator leaves in every folder it writes.
+inline constexpr const char* kSimulatedMarkFile = "SIMULATED.txt";
+
+// Reads folder's summary file, every file *.csv in it that carries the appearance header,
+// and every timing record. False (with a reason in error) only when the folder cannot be
+// read at all or holds no result file; true for an empty but valid result set.
+bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string& error);
+
+// One data line of the summary file (no line end); false when it is not one. Tabs beyond
+// the sixteen separators are taken to belong to the subject.
+bool ParseSummaryLine(std::string_view line, RunRecord& run);
+
+}  // namespace pyokoran

@@ -1,0 +1,94 @@
+// --report [FOLDER] [--out FILE] [--anticipation MS]: the report window's table and PDF,
+// written without opening a window.
+#include <QApplication>
+#include <QDir>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "cli/analysis_modes.h"
+#include "gui/report_window.h"
+
+namespace pyokoran {
+namespace {
+
+const QCommandLineOption kAnticipation(
+    "anticipation", "--report: responses faster than MS count as anticipations (default 150).", "MS");
+
+std::string CheckReport(const QCommandLineParser& parser) {
+  if (!parser.isSet(kAnticipation)) return {};
+  bool ok = false;
+  const int ms = parser.value(kAnticipation).toInt(&ok);
+  return ok && ms >= -1000 && ms <= 5000 ? ""
+                                         : "--anticipation needs whole ms from -1000 to 5000.";
+}
+
+int RunReport(const ModeRun& run) {
+  const QString folder = !run.arguments.isEmpty() ? run.arguments.front()
+                         : !run.folder.empty()    ? QString::fromStdString(run.folder)
+                                                  : QStringLiteral(".");
+  QString base = run.parser.isSet(AnalysisOutOption())
+                     ? run.parser.value(AnalysisOutOption())
+                     : QDir(folder).filePath(QStringLiteral("ピョコラン_report"));
+  if (base.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive) ||
+      base.endsWith(QStringLiteral(".pdf"), Qt::CaseInsensitive))
+    base.chop(4);
+  if (base.isEmpty()) {
+    std::fprintf(stderr, "pyokoran: --out needs a file name\n");
+    return kUsageExitStatus;
+  }
+
+  // The charts need widgets, not a screen: without a display Qt draws offscreen.
+  if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM"))
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  QApplication app(run.argc, run.argv);
+
+  ReportWindow window(folder);
+  if (run.parser.isSet(kAnticipation)) window.SetAnticipationLimit(run.parser.value(kAnticipation).toInt());
+  if (!window.loaded()) {
+    Report probe;
+    std::string error;
+    BuildReport(folder.toStdString(), {}, probe, error);
+    std::fprintf(stderr, "pyokoran: %s\n", error.c_str());
+    return 1;
+  }
+  for (const std::string& problem : window.report().results.problems)
+    std::fprintf(stderr, "pyokoran: %s\n", problem.c_str());
+  const QString csv = base + QStringLiteral(".csv"), pdf = base + QStringLiteral(".pdf");
+  QString error;
+  if (!window.ExportCsv(csv, &error) || !window.ExportPdf(pdf, true, &error)) {
+    std::fprintf(stderr, "pyokoran: %s\n", error.toLocal8Bit().constData());
+    return 1;
+  }
+  std::printf("%zu runs, %zu subjects%s: %s and %s written\n", window.report().results.runs.size(),
+              window.report().subjects.size(), window.report().results.simulated ? " (simulated)" : "",
+              csv.toLocal8Bit().constData(), pdf.toLocal8Bit().constData());
+  return 0;
+}
+
+}  // namespace
+
+QCommandLineOption AnalysisOutOption() {
+  return QCommandLineOption(
+      "out",
+      "--report: write FILE.csv and FILE.pdf (default FOLDER/ピョコラン_report). "
+      "--simulate: write the runs into the folder FILE (default simulated).",
+      "FILE");
+}
+
+CommandMode ReportMode() {
+  CommandMode mode;
+  mode.options = {QCommandLineOption("report",
+                                     "Write the go/no-go report of the result files in FOLDER "
+                                     "(default: the working folder) as CSV and PDF, without a window."),
+                  AnalysisOutOption(), kAnticipation};
+  mode.max_arguments = 1;
+  mode.argument_name = "FOLDER";
+  mode.argument_description = "--report: the folder of result files.";
+  mode.argument_syntax = "[FOLDER]";
+  mode.check = CheckReport;
+  mode.run = RunReport;
+  return mode;
+}
+
+}  // namespace pyokoran

@@ -1,0 +1,645 @@
+#include "gui/report_window.h"
+
+#include <QApplication>
+#include <QAreaSeries>
+#include <QChart>
+#include <QChartView>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateTime>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGraphicsLayout>
+#include <QGraphicsScene>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineSeries>
+#include <QMessageBox>
+#include <QPageSize>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QPushButton>
+#include <QScatterSeries>
+#include <QScreen>
+#include <QSpinBox>
+#include <QSplitter>
+#include <QTableWidget>
+#include <QValueAxis>
+#include <QVBoxLayout>
+#include <cmath>
+
+namespace pyokoran {
+namespace {
+
+// The report's Japanese text in the IPA font, as in the rest of the program.
+QFont ReportFont(qreal points, bool bold = false) {
+  QFont f;
+  f.setFamilies({QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic")});
+  f.setPointSizeF(points);
+  f.setBold(bold);
+  return f;
+}
+
+QString U(const std::string& s) { return QString::fromStdString(s); }
+
+constexpr int kRunRole = Qt::UserRole;       // run index, on the first cell of a row
+constexpr int kSortRole = Qt::UserRole + 1;  // number or text to sort by
+
+// Sorts numbers as numbers; empty cells (no value) sort below every number.
+class SortItem : public QTableWidgetItem {
+ public:
+  using QTableWidgetItem::QTableWidgetItem;
+  bool operator<(const QTableWidgetItem& other) const override {
+    const QVariant a = data(kSortRole), b = other.data(kSortRole);
+    if (a.typeId() == QMetaType::Double && b.typeId() == QMetaType::Double)
+      return a.toDouble() < b.toDouble();
+    return a.toString() < b.toString();
+  }
+};
+
+// Columns of the window's table: those of the CSV but the level and run count.
+std::vector<size_t> TableColumns() {
+  std::vector<size_t> columns;
+  const auto& names = ReportColumns();
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (names[i] != "Level" && names[i] != "Runs") columns.push_back(i);
+  }
+  return columns;
+}
+
+size_t ColumnOf(const char* name) {
+  const auto& names = ReportColumns();
+  return size_t(std::find(names.begin(), names.end(), name) - names.begin());
+}
+
+QChart* NewChart(const QString& title) {
+  auto* chart = new QChart;
+  chart->setTitle(title);
+  chart->setTitleFont(ReportFont(10, true));
+  chart->setAnimationOptions(QChart::NoAnimation);
+  chart->legend()->setFont(ReportFont(8));
+  chart->setMargins(QMargins(4, 4, 4, 4));
+  return chart;
+}
+
+QValueAxis* NewValueAxis(const QString& title, double lo, double hi) {
+  auto* axis = new QValueAxis;
+  axis->setTitleText(title);
+  axis->setTitleFont(ReportFont(8));
+  axis->setLabelsFont(ReportFont(7));
+  if (hi > lo) axis->setRange(lo, hi);
+  return axis;
+}
+
+void Attach(QChart* chart, QAbstractSeries* series, QAbstractAxis* x, QAbstractAxis* y) {
+  chart->addSeries(series);
+  if (!chart->axes(Qt::Horizontal).contains(x)) chart->addAxis(x, Qt::AlignBottom);
+  if (!chart->axes(Qt::Vertical).contains(y)) chart->addAxis(y, Qt::AlignLeft);
+  series->attachAxis(x);
+  series->attachAxis(y);
+}
+
+// The cells the PDF table shows, from the CSV cells.
+const char* const kPdfColumns[] = {"Subject",   "Date",        "Time",       "Hit",
+                                   "Miss",      "FA",          "CR",         "HitRate",
+                                   "FARate",    "dPrime",      "Criterion",  "HitRT_Mean",
+                                   "HitRT_Median", "HitRT_SD", "HitRT_N",    "FART_Mean",
+                                   "FART_N",    "Anticipations", "OnsetRT_Mean"};
+
+const char* const kPdfHeaders[] = {"Subject", "Date",   "Time",    "Hit",    "Miss",
+                                   "FA",      "CR",     "H",       "F",      "d′",
+                                   "c",       "RT mean", "RT med", "RT SD",  "RT n",
+                                   "FA RT",   "FA n",   "Antic.",  "Onset RT"};
+static_assert(std::size(kPdfHeaders) == std::size(kPdfColumns));
+
+}  // namespace
+
+ReportWindow::ReportWindow(const QString& folder, QWidget* parent)
+    : QDialog(parent), folder_(folder) {
+  setWindowTitle(QString::fromUtf8("Report — ピョコラン"));
+  setFont(ReportFont(9));
+
+  status_ = new QLabel(this);
+  subject_ = new QComboBox(this);
+  subject_->setMinimumContentsLength(12);
+  anticipation_ = new QSpinBox(this);
+  anticipation_->setRange(-1000, 5000);
+  anticipation_->setValue(150);
+  anticipation_->setSuffix(QStringLiteral(" ms"));
+  pool_ = new QCheckBox(QStringLiteral("RT distribution of the subject's runs"), this);
+  auto* folder_button = new QPushButton(QStringLiteral("&Folder..."), this);
+  auto* export_button = new QPushButton(QStringLiteral("&Export..."), this);
+  auto* close_button = new QPushButton(QStringLiteral("Close"), this);
+
+  auto* bar = new QHBoxLayout;
+  bar->addWidget(new QLabel(QStringLiteral("Subject:"), this));
+  bar->addWidget(subject_);
+  bar->addWidget(new QLabel(QStringLiteral("Anticipation limit:"), this));
+  bar->addWidget(anticipation_);
+  bar->addWidget(pool_);
+  bar->addStretch(1);
+  bar->addWidget(folder_button);
+  bar->addWidget(export_button);
+  bar->addWidget(close_button);
+
+  table_ = new QTableWidget(this);
+  table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  table_->setSelectionMode(QAbstractItemView::SingleSelection);
+  table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  table_->verticalHeader()->setVisible(false);
+  table_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+
+  auto* charts = new QWidget(this);
+  auto* grid = new QGridLayout(charts);
+  grid->setContentsMargins(0, 0, 0, 0);
+  for (int i = 0; i < 4; ++i) {
+    views_[i] = new QChartView(NewChart(QString()), charts);
+    views_[i]->setRenderHint(QPainter::Antialiasing);
+    views_[i]->setMinimumSize(360, 240);
+    grid->addWidget(views_[i], i / 2, i % 2);
+  }
+
+  auto* splitter = new QSplitter(Qt::Vertical, this);
+  splitter->addWidget(table_);
+  splitter->addWidget(charts);
+  splitter->setStretchFactor(0, 2);
+  splitter->setStretchFactor(1, 3);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(status_);
+  layout->addLayout(bar);
+  layout->addWidget(splitter, 1);
+
+  connect(close_button, &QPushButton::clicked, this, &QDialog::accept);
+  connect(export_button, &QPushButton::clicked, this, [this] { ExportWithDialog(); });
+  connect(folder_button, &QPushButton::clicked, this, [this] {
+    // Another folder of results, such as the simulated runs.
+    const QString folder = QFileDialog::getExistingDirectory(this, QStringLiteral("Folder of result files"), folder_);
+    if (folder.isEmpty()) return;
+    folder_ = folder;
+    Reload();
+  });
+  connect(subject_, &QComboBox::currentIndexChanged, this, [this] { ApplyFilter(); });
+  connect(anticipation_, &QSpinBox::valueChanged, this, [this] { Reload(); });
+  connect(pool_, &QCheckBox::toggled, this, [this] { SelectionChanged(); });
+  connect(table_, &QTableWidget::itemSelectionChanged, this, [this] { SelectionChanged(); });
+
+  resize(1200, 900);
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect area = screen->availableGeometry();
+    resize(std::min(1200, area.width()), std::min(900, area.height()));
+  }
+  Reload();
+}
+
+void ReportWindow::SetAnticipationLimit(int ms) {
+  if (anticipation_->value() == ms) return;
+  anticipation_->setValue(ms);  // reloads
+}
+
+QChart* ReportWindow::chart(int i) const { return i >= 0 && i < 4 ? views_[i]->chart() : nullptr; }
+
+void ReportWindow::Reload() {
+  MeasureOptions options;
+  options.anticipation_ms = anticipation_->value();
+  std::string error;
+  loaded_ = BuildReport(folder_.toStdString(), options, report_, error);
+  const QString where = QFileInfo(folder_).absoluteFilePath();
+  if (!loaded_) {
+    status_->setText(QStringLiteral("%1: %2").arg(where, U(error)));
+  } else {
+    QString text = QStringLiteral("%1: %2 runs, %3 subjects")
+                       .arg(where)
+                       .arg(report_.results.runs.size())
+                       .arg(report_.subjects.size());
+    if (report_.results.simulated) text += QStringLiteral(" — SIMULATED DATA");
+    if (!report_.results.problems.empty())
+      text += QStringLiteral(" — %1 lines skipped (first: %2)")
+                  .arg(report_.results.problems.size())
+                  .arg(U(report_.results.problems.front()));
+    status_->setText(text);
+  }
+
+  const QString keep = subject_->currentText();
+  const QSignalBlocker block(subject_);
+  subject_->clear();
+  subject_->addItem(QStringLiteral("(all)"));
+  for (const SubjectReport& s : report_.subjects) subject_->addItem(U(s.subject_utf8));
+  subject_->setCurrentIndex(std::max(0, subject_->findText(keep)));
+  FillTable();
+  ApplyFilter();
+}
+
+void ReportWindow::FillTable() {
+  const QSignalBlocker block(table_);
+  table_->setSortingEnabled(false);
+  table_->clear();
+  const auto columns = TableColumns();
+  const auto& names = ReportColumns();
+  table_->setColumnCount(int(columns.size()));
+  table_->setRowCount(int(report_.results.runs.size()));
+  QStringList headers;
+  for (size_t c : columns) headers << U(names[c]);
+  table_->setHorizontalHeaderLabels(headers);
+  const size_t date = ColumnOf("Date");
+  for (size_t r = 0; r < report_.results.runs.size(); ++r) {
+    const auto cells = RunCells(report_, r);
+    const RunRecord& run = report_.results.runs[r];
+    for (size_t k = 0; k < columns.size(); ++k) {
+      const std::string& cell = cells[columns[k]];
+      auto* item = new SortItem(U(cell));
+      bool number = false;
+      const double v = QString::fromStdString(cell).toDouble(&number);
+      if (columns[k] == date) {
+        // Newest first by date, time and line.
+        item->setData(kSortRole, QStringLiteral("%1 %2 %3")
+                                     .arg(U(run.date), U(run.time))
+                                     .arg(run.file_order, 9, 10, QLatin1Char('0')));
+      } else if (number) {
+        item->setData(kSortRole, v);
+        item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+      } else if (cell.empty() && columns[k] > date) {
+        item->setData(kSortRole, -1e300);
+      } else {
+        item->setData(kSortRole, U(cell));
+      }
+      if (k == 0) item->setData(kRunRole, qulonglong(r));
+      table_->setItem(int(r), int(k), item);
+    }
+  }
+  table_->setSortingEnabled(true);
+  const int date_column = int(std::find(columns.begin(), columns.end(), date) - columns.begin());
+  table_->sortByColumn(date_column, Qt::DescendingOrder);
+}
+
+void ReportWindow::ApplyFilter() {
+  const int index = subject_->currentIndex();
+  const std::string* only = index > 0 && size_t(index) <= report_.subjects.size()
+                                ? &report_.subjects[size_t(index - 1)].subject
+                                : nullptr;
+  int first_visible = -1;
+  for (int row = 0; row < table_->rowCount(); ++row) {
+    const size_t run = size_t(table_->item(row, 0)->data(kRunRole).toULongLong());
+    const bool show = !only || report_.results.runs[run].subject == *only;
+    table_->setRowHidden(row, !show);
+    if (show && first_visible < 0) first_visible = row;
+  }
+  if (first_visible >= 0) {
+    table_->selectRow(first_visible);
+    SelectionChanged();
+  } else {
+    table_->clearSelection();
+    for (QChartView* v : views_) v->setChart(NewChart(QStringLiteral("no runs")));
+  }
+}
+
+void ReportWindow::SelectRun(size_t run) {
+  for (int row = 0; row < table_->rowCount(); ++row) {
+    if (size_t(table_->item(row, 0)->data(kRunRole).toULongLong()) == run) {
+      table_->selectRow(row);
+      break;
+    }
+  }
+  selected_ = run;
+  DrawCharts(run, pool_->isChecked());
+}
+
+void ReportWindow::SelectionChanged() {
+  const auto rows = table_->selectionModel() ? table_->selectionModel()->selectedRows() : QModelIndexList();
+  if (rows.isEmpty()) return;
+  const QTableWidgetItem* item = table_->item(rows.front().row(), 0);
+  if (!item) return;
+  selected_ = size_t(item->data(kRunRole).toULongLong());
+  DrawCharts(selected_, pool_->isChecked());
+}
+
+void ReportWindow::DrawCharts(size_t index, bool pool_subject) {
+  if (index >= report_.results.runs.size()) return;
+  const RunRecord& run = report_.results.runs[index];
+  const MeasureOptions& options = report_.options;
+  const SubjectReport* subject = nullptr;
+  for (const SubjectReport& s : report_.subjects) {
+    if (s.subject == run.subject) subject = &s;
+  }
+  const QString who = U(run.subject_utf8);
+  const QString when = U(run.date) + QLatin1Char(' ') + U(run.time);
+
+  // Hit RT distribution, 50-ms bins.
+  {
+    const auto runs = pool_subject && subject ? SubjectRuns(report_, *subject)
+                                              : std::vector<const RunRecord*>{&run};
+    const Histogram h = MakeHistogram(HitRts(runs, options), 50);
+    QChart* chart = NewChart(pool_subject && subject
+                                 ? QStringLiteral("Hit RT distribution: %1, %2 runs").arg(who).arg(runs.size())
+                                 : QStringLiteral("Hit RT distribution: %1, %2").arg(who, when));
+    // Bars as one filled step outline on value axes, so the RT axis keeps readable labels.
+    auto* outline = new QLineSeries;
+    int most = 0;
+    for (size_t k = 0; k < h.counts.size(); ++k) {
+      const double left = h.start + double(k) * h.width;
+      outline->append(left, 0);
+      outline->append(left, h.counts[k]);
+      outline->append(left + h.width, h.counts[k]);
+      outline->append(left + h.width, 0);
+      most = std::max(most, h.counts[k]);
+    }
+    auto* series = new QAreaSeries(outline);
+    series->setName(QStringLiteral("hits per 50 ms"));
+    series->setPen(QPen(QColor(0x20, 0x60, 0xa0), 1));
+    series->setBrush(QColor(0x20, 0x9f, 0xdf));
+    const double lo = h.counts.empty() ? 0 : h.start;
+    const double hi = h.counts.empty() ? 1000 : h.start + double(h.counts.size()) * h.width;
+    auto* x = NewValueAxis(QStringLiteral("RT (ms)"), lo, hi);
+    x->applyNiceNumbers();
+    x->setLabelFormat(QStringLiteral("%d"));
+    // Whole counts on the y axis: at most five steps of a whole size.
+    const int step = std::max(1, (most + 4) / 5);
+    const int top = std::max(1, (most + step - 1) / step) * step;
+    auto* y = NewValueAxis(QStringLiteral("hits"), 0, top);
+    y->setTickCount(top / step + 1);
+    y->setLabelFormat(QStringLiteral("%d"));
+    Attach(chart, series, x, y);
+    chart->legend()->setVisible(false);
+    QChart* old = views_[0]->chart();
+    views_[0]->setChart(chart);
+    delete old;
+  }
+
+  // Each hit's RT against its time in the run.
+  {
+    QChart* chart = NewChart(QStringLiteral("Hit RT across the run: %1, %2").arg(who, when));
+    auto* series = new QScatterSeries;
+    series->setName(QStringLiteral("hit"));
+    series->setMarkerSize(6);
+    double top = 0;
+    for (const RtPoint& p : HitRtAcrossRun(run, options)) {
+      series->append(p.total_rt / 1000.0, p.rt);
+      top = std::max(top, p.rt);
+    }
+    auto* x = NewValueAxis(QStringLiteral("time in run (s)"), 0, std::max(1, run.TmLimit) + 5);
+    auto* y = NewValueAxis(QStringLiteral("RT (ms)"), 0, std::max(100.0, std::ceil(top / 100) * 100));
+    x->applyNiceNumbers();
+    y->applyNiceNumbers();
+    x->setLabelFormat(QStringLiteral("%d"));
+    y->setLabelFormat(QStringLiteral("%d"));
+    Attach(chart, series, x, y);
+    chart->legend()->setVisible(false);
+    QChart* old = views_[1]->chart();
+    views_[1]->setChart(chart);
+    delete old;
+  }
+
+  // Hit and false-alarm rates per 10 s.
+  {
+    QChart* chart = NewChart(QStringLiteral("Hit and false-alarm rates per 10 s: %1, %2").arg(who, when));
+    auto* hits = new QLineSeries;
+    hits->setName(QStringLiteral("hit rate"));
+    hits->setPointsVisible(true);
+    auto* fas = new QLineSeries;
+    fas->setName(QStringLiteral("false-alarm rate"));
+    fas->setPointsVisible(true);
+    double end = std::max(1, run.TmLimit);
+    for (const RateBin& b : RatesAcrossRun(run, 10000)) {
+      if (!std::isnan(b.hit_rate)) hits->append(b.start_s + 5, b.hit_rate);
+      if (!std::isnan(b.fa_rate)) fas->append(b.start_s + 5, b.fa_rate);
+      end = std::max(end, b.start_s + 10);
+    }
+    auto* x = NewValueAxis(QStringLiteral("time in run (s)"), 0, end);
+    x->setTickType(QValueAxis::TicksDynamic);
+    x->setTickAnchor(0);
+    x->setTickInterval(end > 100 ? 20 : 10);
+    x->setLabelFormat(QStringLiteral("%d"));
+    auto* y = NewValueAxis(QStringLiteral("rate"), 0, 1);
+    Attach(chart, hits, x, y);
+    Attach(chart, fas, x, y);
+    QChart* old = views_[2]->chart();
+    views_[2]->setChart(chart);
+    delete old;
+  }
+
+  // d' across the subject's runs, oldest first.
+  {
+    QChart* chart = NewChart(QString::fromUtf8("d′ across the runs of %1").arg(who));
+    auto* series = new QLineSeries;
+    series->setName(QString::fromUtf8("d′"));
+    series->setPointsVisible(true);
+    double lo = 0, hi = 1;
+    size_t n = 0;
+    if (subject) {
+      for (size_t i : subject->runs) {
+        ++n;
+        const double d = report_.run_measures[i].d_prime;
+        if (std::isnan(d)) continue;
+        series->append(double(n), d);
+        lo = std::min(lo, std::floor(d));
+        hi = std::max(hi, std::ceil(d));
+      }
+    }
+    auto* x = NewValueAxis(QStringLiteral("run (oldest first)"), 0.5, double(std::max<size_t>(n, 1)) + 0.5);
+    x->setLabelFormat(QStringLiteral("%d"));
+    x->setTickType(QValueAxis::TicksDynamic);
+    x->setTickAnchor(1);
+    x->setTickInterval(std::max<double>(1, std::ceil(double(n) / 10)));
+    auto* y = NewValueAxis(QString::fromUtf8("d′"), lo, hi);
+    y->applyNiceNumbers();
+    Attach(chart, series, x, y);
+    chart->legend()->setVisible(false);
+    QChart* old = views_[3]->chart();
+    views_[3]->setChart(chart);
+    delete old;
+  }
+}
+
+bool ReportWindow::ExportCsv(const QString& path, QString* error) {
+  std::string why;
+  if (!loaded_) {
+    if (error) *error = status_->text();
+    return false;
+  }
+  if (!WriteReportCsv(report_, path.toStdString(), why)) {
+    if (error) *error = U(why);
+    return false;
+  }
+  return true;
+}
+
+namespace {
+
+// A PDF file may be replaced; any other file under that name is left alone.
+bool MayReplacePdf(const QString& path) {
+  QFile f(path);
+  if (!f.exists()) return true;
+  if (!f.open(QIODevice::ReadOnly)) return false;
+  return f.read(5) == "%PDF-";
+}
+
+}  // namespace
+
+bool ReportWindow::ExportPdf(const QString& path, bool each_subject, QString* error) {
+  if (!loaded_) {
+    if (error) *error = status_->text();
+    return false;
+  }
+  if (!MayReplacePdf(path)) {
+    if (error) *error = QStringLiteral("%1 exists and is not a PDF; not replaced").arg(path);
+    return false;
+  }
+  const QString temp = path + QStringLiteral(".part");
+  {
+    QPdfWriter writer(temp);
+    writer.setPageSize(QPageSize(QPageSize::A4));
+    writer.setPageOrientation(QPageLayout::Landscape);
+    writer.setPageMargins(QMarginsF(12, 12, 12, 12), QPageLayout::Millimeter);
+    writer.setResolution(96);
+    writer.setTitle(QStringLiteral("ピョコラン report"));
+    writer.setCreator(QStringLiteral("pyokoran"));
+    QPainter painter;
+    if (!painter.begin(&writer)) {
+      if (error) *error = QStringLiteral("cannot write %1").arg(path);
+      return false;
+    }
+    const QRect page = painter.viewport();
+    const int width = page.width();
+    const int height = page.height();
+    int page_number = 1;
+    auto heading = [&](const QString& title) {
+      painter.setPen(Qt::black);
+      painter.setFont(ReportFont(12, true));
+      painter.drawText(QRect(0, 0, width, 24), Qt::AlignLeft | Qt::AlignVCenter, title);
+      painter.setFont(ReportFont(8));
+      QString right = QFileInfo(folder_).absoluteFilePath() + QStringLiteral("   page ") +
+                      QString::number(page_number);
+      if (report_.results.simulated) right = QStringLiteral("SIMULATED DATA   ") + right;
+      painter.drawText(QRect(0, 0, width, 24), Qt::AlignRight | Qt::AlignVCenter, right);
+      painter.drawLine(0, 26, width, 26);
+    };
+    auto new_page = [&] {
+      writer.newPage();
+      ++page_number;
+    };
+
+    // The table: rows as the window shows them (all rows when exporting every subject).
+    std::vector<size_t> cols;
+    for (const char* name : kPdfColumns) cols.push_back(ColumnOf(name));
+    std::vector<std::vector<std::string>> rows;
+    for (int row = 0; row < table_->rowCount(); ++row) {
+      if (!each_subject && table_->isRowHidden(row)) continue;
+      rows.push_back(RunCells(report_, size_t(table_->item(row, 0)->data(kRunRole).toULongLong())));
+    }
+    for (size_t s = 0; s < report_.subjects.size(); ++s) rows.push_back(SubjectCells(report_, s));
+    const int row_height = 16;
+    const int first_column = 150;
+    const int other = (width - first_column - 140) / int(cols.size() - 2);
+    auto x_of = [&](size_t k) {
+      return k == 0 ? 0 : k == 1 ? first_column : first_column + 80 + 60 + int(k - 3) * other;
+    };
+    auto w_of = [&](size_t k) { return k == 0 ? first_column - 4 : k == 1 ? 76 : k == 2 ? 56 : other - 4; };
+    size_t next = 0;
+    do {
+      heading(QString::fromUtf8("ピョコラン — go/no-go report (%1 runs, %2 subjects)")
+                  .arg(report_.results.runs.size())
+                  .arg(report_.subjects.size()));
+      int y = 34;
+      painter.setFont(ReportFont(7, true));
+      for (size_t k = 0; k < cols.size(); ++k) {
+        painter.drawText(QRect(x_of(k), y, w_of(k), row_height),
+                         (k < 3 ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter,
+                         QString::fromUtf8(kPdfHeaders[k]));
+      }
+      y += row_height;
+      painter.drawLine(0, y, width, y);
+      painter.setFont(ReportFont(7));
+      while (next < rows.size() && y + row_height <= height - 40) {
+        const auto& cells = rows[next];
+        const bool pooled = cells[0] == "subject";
+        painter.setFont(ReportFont(7, pooled));
+        for (size_t k = 0; k < cols.size(); ++k) {
+          QString text = U(cells[cols[k]]);
+          if (pooled && k == 1) text = QStringLiteral("all %1 runs").arg(U(cells[ColumnOf("Runs")]));
+          painter.drawText(QRect(x_of(k), y, w_of(k), row_height),
+                           (k < 3 ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter, text);
+        }
+        y += row_height;
+        ++next;
+      }
+      painter.setFont(ReportFont(7));
+      painter.drawText(QRect(0, height - 36, width, 36), Qt::AlignLeft | Qt::TextWordWrap,
+                       QString::fromUtf8("Rates uncorrected; d′ and c from log-linear rates ((Hit + 0.5) / (targets + 1), "
+                                         "(FA + 0.5) / (distractors + 1)). RT figures leave out responses below %1 ms "
+                                         "(counted as anticipations). Bold rows pool a subject's runs. Generated %2.")
+                           .arg(report_.options.anticipation_ms)
+                           .arg(QDateTime::currentDateTime().toString(Qt::ISODate)));
+      if (next < rows.size()) new_page();
+    } while (next < rows.size());
+
+    // The plots, four to a page.
+    auto plots_page = [&](const QString& title) {
+      new_page();
+      heading(title);
+      const int top = 34;
+      const int w = width / 2 - 6, h = (height - top) / 2 - 6;
+      for (int i = 0; i < 4; ++i) {
+        QChart* chart = views_[i]->chart();
+        const QSizeF old = chart->size();
+        chart->resize(QSizeF(w, h));
+        chart->setPos(0, 0);
+        if (QGraphicsLayout* l = chart->layout()) l->activate();
+        const QRectF target((i % 2) * (w + 12), top + (i / 2) * (h + 12), w, h);
+        chart->scene()->render(&painter, target, QRectF(0, 0, w, h));
+        chart->resize(old);
+      }
+    };
+    if (each_subject) {
+      const size_t keep = selected_;
+      const bool pool = pool_->isChecked();
+      for (const SubjectReport& s : report_.subjects) {
+        if (s.runs.empty()) continue;
+        DrawCharts(s.runs.back(), true);
+        plots_page(QString::fromUtf8("%1: newest run, and the RT distribution of all %2 runs")
+                       .arg(U(s.subject_utf8))
+                       .arg(s.runs.size()));
+      }
+      if (!report_.results.runs.empty()) DrawCharts(keep, pool);
+    } else if (!report_.results.runs.empty()) {
+      plots_page(QStringLiteral("Plots: %1").arg(U(report_.results.runs[selected_].subject_utf8)));
+    }
+    if (!painter.end()) {
+      if (error) *error = QStringLiteral("cannot write %1").arg(path);
+      QFile::remove(temp);
+      return false;
+    }
+  }
+  QFile::remove(path);
+  if (!QFile::rename(temp, path)) {
+    if (error) *error = QStringLiteral("cannot write %1").arg(path);
+    QFile::remove(temp);
+    return false;
+  }
+  return true;
+}
+
+void ReportWindow::ExportWithDialog() {
+  const QString suggestion = QDir(folder_).filePath(QStringLiteral("ピョコラン_report.csv"));
+  QString csv = QFileDialog::getSaveFileName(this, QStringLiteral("Export the report"), suggestion,
+                                             QStringLiteral("CSV and PDF (*.csv)"));
+  if (csv.isEmpty()) return;
+  if (!csv.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive)) csv += QStringLiteral(".csv");
+  const QString pdf = csv.left(csv.size() - 4) + QStringLiteral(".pdf");
+  QString error;
+  if (!ExportCsv(csv, &error) || !ExportPdf(pdf, false, &error)) {
+    QMessageBox::warning(this, QStringLiteral("Report"), error);
+    return;
+  }
+  QMessageBox::information(this, QStringLiteral("Report"),
+                           QStringLiteral("Written:\n%1\n%2").arg(csv, pdf));
+}
+
+void OpenReportWindow(QWidget* parent) {
+  ReportWindow window(QStringLiteral("."), parent);
+  window.exec();
+}
+
+}  // namespace pyokoran

@@ -1,0 +1,64 @@
+// The report window: the go/no-go measures of every run in a folder of result files, a
+// subject filter, four plots, and export of the table as CSV and of the report as PDF.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+#include "analysis/report.h"
+
+class QCheckBox;
+class QChart;
+class QChartView;
+class QComboBox;
+class QLabel;
+class QSpinBox;
+class QTableWidget;
+
+namespace pyokoran {
+
+class ReportWindow : public QDialog {
+ public:
+  // Reads folder at once; a folder without results shows an empty table and the reason.
+  explicit ReportWindow(const QString& folder, QWidget* parent = nullptr);
+
+  // The table (every run and subject, whatever the filter) as CSV; false with a reason.
+  bool ExportCsv(const QString& path, QString* error);
+  // The table as shown, then the plots: of the current selection, or (each_subject) one
+  // page per subject with its newest run. False with a reason.
+  bool ExportPdf(const QString& path, bool each_subject, QString* error);
+
+  const Report& report() const { return report_; }
+  bool loaded() const { return loaded_; }
+  QTableWidget* table() const { return table_; }
+  QComboBox* subject_filter() const { return subject_; }
+  QChart* chart(int i) const;  // 0 RT distribution, 1 RT across the run, 2 rates, 3 d'
+  // Responses faster than ms are anticipations; the measures are computed again.
+  void SetAnticipationLimit(int ms);
+  // Selects the run at index (into report().results.runs) and redraws the plots.
+  void SelectRun(size_t run);
+
+ private:
+  void Reload();
+  void FillTable();
+  void ApplyFilter();
+  void SelectionChanged();
+  void DrawCharts(size_t run, bool pool_subject);
+  void ExportWithDialog();
+
+  QString folder_;
+  Report report_;
+  bool loaded_ = false;
+  size_t selected_ = 0;
+  QLabel* status_ = nullptr;
+  QComboBox* subject_ = nullptr;
+  QSpinBox* anticipation_ = nullptr;
+  QCheckBox* pool_ = nullptr;
+  QTableWidget* table_ = nullptr;
+  QChartView* views_[4] = {};
+};
+
+// Opens the report over the working folder, modal over parent.
+void OpenReportWindow(QWidget* parent);
+
+}  // namespace pyokoran

@@ -1,0 +1,116 @@
+#include "analysis/report.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "support/temp_working_dir.h"
+
+namespace pyokoran {
+namespace {
+
+void Write(const std::string& name, const std::string& bytes) {
+  std::ofstream(name, std::ios::binary) << bytes;
+}
+
+constexpr const char* kSummaryHeader =
+    "Subject\tDate\tTime\tTgtPokko\tDstPokko\tHoles\tOrdered\tDur\tISI_1\tISI_2\tTmLimit\t"
+    "RndSeed\tHit\tMiss\tCR\tFA\tScore\r\n";
+constexpr const char* kAppearanceHeader =
+    "Subject,Date,Time,Trial,TgtPokko,DstPokko,Holes,Ordered,Dur,ISI_1,ISI_2,TmLimit,"
+    "RndSeed,Pokko,Tgt,Hole,Hole_X,Hole_Y,Resp,Resp_X,Resp_Y,RT,TotalRT,Error\r\n";
+// "被験者01" in code page 932.
+const std::string kJapaneseSubject = "\x94\xed\x8c\xb1\x8e\xd2\x30\x31";
+
+// A folder as two subjects leave it: a Japanese subject with two runs (the second with a
+// timing record), a subject with a comma, a broken summary line and a broken row.
+class ResultFolderTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    Write("ピョコラン.txt",
+          std::string(kSummaryHeader) + kJapaneseSubject +
+              "\t2026/12/01\t10:00:00\t6\t3\t12\t1\t2000\t1000\t3000\t60\t7\t2\t1\t1\t0\t2\r\n" +
+              "A,B\t2026/12/01\t11:00:00\t6\t3\t12\t1\t2000\t1000\t3000\t60\t8\t0\t0\t0\t1\t-1\r\n" +
+              "garbage line\r\n" + kJapaneseSubject +
+              "\t2026/12/02\t09:00:00\t6\t3\t12\t1\t2000\t1000\t3000\t60\t9\t1\t0\t0\t0\t1\r\n");
+    const std::string settings = ",6,3,12,1,2000,1000,3000,60,";
+    Write("被験者01.csv",
+          std::string(kAppearanceHeader) + kJapaneseSubject + ",2026/12/01,10:00:00,1" + settings +
+              "7,1,1,1,100,100,1,100,100,420,3420,0\r\n" + kJapaneseSubject +
+              ",2026/12/01,10:00:00,2" + settings + "7,2,1,2,200,100,1,200,100,380,5380,0\r\n" +
+              kJapaneseSubject + ",2026/12/01,10:00:00,3" + settings +
+              "7,3,1,3,300,100,0,0,0,0,0,1\r\n" + kJapaneseSubject + ",2026/12/01,10:00:00,4" +
+              settings + "7,7,0,4,400,100,0,0,0,0,0,0\r\n" + kJapaneseSubject +
+              ",2026/12/02,09:00:00,1" + settings + "9,1,1,1,100,100,1,100,100,500,2500,0\r\n" +
+              kJapaneseSubject + ",2026/12/02,09:00:00,x" + settings + "9,1,1,1,1,1,1,1,1,1,1,0\r\n");
+    Write("A,B.csv", std::string(kAppearanceHeader) + "A,B,2026/12/01,11:00:00,1" + settings +
+                         "8,7,0,4,400,100,1,400,100,90,4090,1\r\n");
+    // Column names and order as a timing record may give them; empty where nothing was pressed.
+    Write("被験者01_timing.csv",
+          "Subject,Date,Time,Trial,ShowTick,Onset,FullyUp,Press,RT,RT_Onset\r\n" + kJapaneseSubject +
+              ",2026/12/02,09:00:00,1,2000,2012,2530,2500,500,488\r\n" + kJapaneseSubject +
+              ",2026/12/02,09:00:00,2,2000,2012,2530,,0,\r\n");
+    Write("notes.csv", "something else\r\n1,2\r\n");
+  }
+  TempWorkingDir dir_;
+};
+
+TEST_F(ResultFolderTest, ReadsEveryRunWithItsRowsNewestFirst) {
+  Report report;
+  std::string error;
+  ASSERT_TRUE(BuildReport(".", {}, report, error)) << error;
+  const auto& runs = report.results.runs;
+  ASSERT_EQ(runs.size(), 3u);
+  EXPECT_EQ(runs[0].date, "2026/12/02");
+  EXPECT_EQ(runs[0].subject_utf8, "被験者01");
+  EXPECT_EQ(runs[1].subject, "A,B");
+  EXPECT_EQ(runs[2].rows.size(), 4u);
+  EXPECT_EQ(runs[2].RndSeed, 7);
+  EXPECT_EQ(report.results.problems.size(), 2u);  // the garbage line, the row with trial x
+
+  // The timing record adds the RT from the onset where a press was made.
+  ASSERT_EQ(runs[0].rows.size(), 1u);
+  EXPECT_TRUE(runs[0].rows[0].has_onset_rt);
+  EXPECT_DOUBLE_EQ(runs[0].rows[0].onset_rt, 488);
+  EXPECT_DOUBLE_EQ(report.run_measures[0].onset_rt.mean, 488);
+
+  // The false alarm at 90 ms is an anticipation.
+  EXPECT_EQ(report.run_measures[1].anticipations, 1);
+  EXPECT_EQ(report.run_measures[1].fa_rt.n, 0);
+
+  // Pooled: two runs of the Japanese subject, hits at 420, 380, 500 ms.
+  ASSERT_EQ(report.subjects.size(), 2u);
+  const SubjectReport& s = report.subjects[0];
+  EXPECT_EQ(s.runs.size(), 2u);
+  EXPECT_EQ(s.measures.Hit, 3);
+  EXPECT_EQ(s.measures.targets, 4);
+  EXPECT_DOUBLE_EQ(s.measures.hit_rt.median, 420);
+  EXPECT_EQ(report.results.runs[s.runs.front()].date, "2026/12/01");  // oldest first
+}
+
+TEST_F(ResultFolderTest, CsvHasBomOneRowPerRunAndSubjectAndQuotes) {
+  Report report;
+  std::string error;
+  ASSERT_TRUE(BuildReport(".", {}, report, error)) << error;
+  const std::string csv = ReportCsv(report);
+  ASSERT_EQ(csv.substr(0, 3), "\xEF\xBB\xBF");
+  size_t lines = 0;
+  for (size_t p = 0; (p = csv.find("\r\n", p)) != std::string::npos; p += 2) ++lines;
+  EXPECT_EQ(lines, 1u + 3u + 2u);
+  EXPECT_NE(csv.find("run,\"A,B\",2026/12/01,11:00:00,1,0,"), std::string::npos);
+  EXPECT_NE(csv.find("subject,被験者01,,,2,0,"), std::string::npos);
+  ASSERT_TRUE(WriteReportCsv(report, "report.csv", error)) << error;
+}
+
+TEST(ResultFolder, MissingOrEmptyFolderIsAClearError) {
+  TempWorkingDir dir;
+  Report report;
+  std::string error;
+  EXPECT_FALSE(BuildReport("no-such-folder", {}, report, error));
+  EXPECT_NE(error.find("not a folder"), std::string::npos);
+  EXPECT_FALSE(BuildReport(".", {}, report, error));
+  EXPECT_NE(error.find("no result files"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace pyokoran
