@@ -164,12 +164,13 @@ class Platform {
   virtual void ShowReport() {}
 
   // --- Event delivery and keys -----------------------------------------------------------
-  // Delivers every pending event of the UI thread to its handler, then returns.
+  // Delivers every pending event of the UI thread to its handler, then returns. During a
+  // run the experiment window's handlers run only here.
   virtual void PumpEvents() = 0;
-  // Gives up the rest of the time slice (may wait briefly, waking at once on input).
+  // Gives up the rest of the time slice (may wait briefly). Delivers no events.
   virtual void YieldSlice() = 0;
   // VK_ESCAPE or VK_RETURN: true when the key is down now or was pressed since the
-  // previous query for that key.
+  // previous query for that key. Delivers no events.
   virtual bool KeyActive(int virtual_key) = 0;
 
   // --- Display --------------------------------------------------------------------------

@@ -6,6 +6,8 @@
 
 #include <sys/stat.h>
 
+#include "platform/regular_file.h"
+
 namespace pyokoran {
 
 namespace {
@@ -50,7 +52,7 @@ uint32_t Widen(uint32_t v, int32_t width) {
 
 // Reads the whole file; false when it cannot be opened or read, or is too large.
 bool ReadFile(const std::string& path, std::vector<uint8_t>& header, std::vector<uint8_t>& rest) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
+  std::FILE* f = FopenRegular(path.c_str(), "rb");
   if (!f) return false;
   bool ok = false;
   struct stat info;

@@ -8,6 +8,7 @@
 
 #include "app/program.h"
 #include "display/surfaces.h"
+#include "platform/regular_file.h"
 #include "preparation/dib_image.h"
 
 namespace pyokoran {
@@ -39,15 +40,17 @@ void DrawPicture(FullScreenDisplay& display, DibImage& image, int32_t surface, i
 }
 
 // Sound: a file that cannot be opened leaves the buffer as it is; an opened one replaces
-// it with its whole content, or with null when it cannot be read or memory runs out.
+// it with its whole content, or with null when it is larger than kMaxSoundFileBytes, cannot
+// be read or memory runs out.
 void LoadSound(const char* path, std::unique_ptr<std::vector<uint8_t>>& buffer) {
-  std::FILE* f = std::fopen(path, "rb");
+  std::FILE* f = FopenRegular(path, "rb");
   if (!f) return;
   buffer.reset();
   struct stat info;
-  if (fstat(fileno(f), &info) == 0 && S_ISREG(info.st_mode)) {
+  if (fstat(fileno(f), &info) == 0 && info.st_size <= kMaxSoundFileBytes) {
     try {
       auto data = std::make_unique<std::vector<uint8_t>>(size_t(info.st_size));
+      // A file that grows while it is read gets no more than its length at the open.
       if (data->empty() || std::fread(data->data(), 1, data->size(), f) == data->size()) {
         buffer = std::move(data);
       }

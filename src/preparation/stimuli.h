@@ -19,6 +19,9 @@ inline constexpr const char* kTargetPictureFile = "stim/tgtpokko%d.bmp";
 inline constexpr const char* kDistractorPictureFile = "stim/dstpokko%d.bmp";
 inline constexpr const char* kTargetSoundFile = "stim/tgtpokko.wav";
 inline constexpr const char* kDistractorSoundFile = "stim/dstpokko.wav";
+// A feedback sound is a short WAV file; a larger one counts as one that could not be read
+// and the run is silent for it. 16 MiB holds 90 s of CD-quality stereo.
+constexpr int64_t kMaxSoundFileBytes = int64_t(16) << 20;
 // Background colour when bg.bmp is missing or cannot be drawn (COLORREF: green 200).
 constexpr uint32_t kDefaultBackground = 0x00C800;
 

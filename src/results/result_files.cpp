@@ -10,10 +10,12 @@
 #include <initializer_list>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 #include "app/program.h"
 #include "display/surfaces.h"
 #include "platform/cp932.h"
+#include "platform/regular_file.h"
 
 namespace pyokoran {
 namespace {
@@ -93,37 +95,103 @@ bool WriteAll(int fd, const std::string& bytes) {
 // Data on disk; files that cannot be synchronised (devices) count as written.
 bool SyncFile(int fd) { return fsync(fd) == 0 || errno == EINVAL || errno == EROFS; }
 
+void SyncWorkingFolder() {
+  int dir = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    fsync(dir);
+    close(dir);
+  }
+}
+
+// The length of the file up to and including its last line feed (0 without one).
+bool CompleteLength(int fd, off_t size, off_t& complete) {
+  char block[65536];
+  off_t end = size;
+  while (end > 0) {
+    const off_t start = std::max<off_t>(0, end - off_t(sizeof block));
+    const ssize_t n = pread(fd, block, size_t(end - start), start);
+    if (n != end - start) return false;
+    for (ssize_t i = n; i > 0; --i) {
+      if (block[i - 1] == '\n') {
+        complete = start + i;
+        return true;
+      }
+    }
+    end = start;
+  }
+  complete = 0;
+  return true;
+}
+
+// Appends bytes [from, to) of fd to the side file `name`, created if needed, and syncs it.
+bool CopyToSideFile(int fd, off_t from, off_t to, const std::string& name) {
+  const int side = OpenRegularFile(name.c_str(), O_WRONLY | O_APPEND | O_CREAT);
+  if (side < 0) return false;
+  bool ok = true;
+  char block[65536];
+  for (off_t at = from; ok && at < to;) {
+    const ssize_t n = pread(fd, block, size_t(std::min<off_t>(to - at, sizeof block)), at);
+    ok = n > 0 && WriteAll(side, std::string(block, size_t(n)));
+    at += n > 0 ? n : 0;
+  }
+  ok = ok && SyncFile(side);
+  return close(side) == 0 && ok;
+}
+
 }  // namespace
 
-bool AppendToResultFile(const std::string& name, const char* header, const std::string& text) {
+AppendOutcome AppendToResultFile(const std::string& name, const char* header,
+                                 const std::string& text) {
   bool created = true;
-  int fd = open(name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  int fd = OpenRegularFile(name.c_str(), O_RDWR | O_APPEND | O_CREAT | O_EXCL);
   if (fd < 0 && errno == EEXIST) {
     created = false;
-    fd = open(name.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    fd = OpenRegularFile(name.c_str(), O_RDWR | O_APPEND);
   }
-  if (fd < 0) return false;
+  if (fd < 0) return {};
 
-  struct stat before {};
-  const bool regular = fstat(fd, &before) == 0 && S_ISREG(before.st_mode);
-  const bool ok = WriteAll(fd, ToDiskText(created ? header + text : text)) && SyncFile(fd);
-  if (!ok) {
-    if (created) {
-      unlink(name.c_str());
-    } else if (regular && ftruncate(fd, before.st_size) == 0) {
-      SyncFile(fd);
+  struct stat info {};
+  bool ok = fstat(fd, &info) == 0;
+  off_t size = info.st_size;
+  bool with_header = created;
+  AppendOutcome outcome;
+  // A last line without its line feed is what a kill during an earlier append leaves: cut
+  // back to the last complete line, the cut bytes kept in <name>.partial first.
+  char last = '\n';
+  if (ok && size > 0 && (ok = pread(fd, &last, 1, size - 1) == 1) && last != '\n') {
+    off_t complete = 0;
+    ok = CompleteLength(fd, size, complete) &&
+         CopyToSideFile(fd, complete, size, name + kPartialSuffix) &&
+         ftruncate(fd, complete) == 0 && SyncFile(fd);
+    if (ok) {
+      size = complete;
+      outcome.repaired = true;
+      // Nothing complete was left, not even the header: write the file as if new.
+      with_header = size == 0;
+    }
+  }
+
+  if (ok) {
+    ok = WriteAll(fd, ToDiskText(with_header ? header + text : text)) && SyncFile(fd);
+    if (!ok) {
+      // No half line stays behind: an existing file is put back, a new one removed.
+      if (created) {
+        unlink(name.c_str());
+      } else if (ftruncate(fd, size) == 0) {
+        SyncFile(fd);
+      }
     }
   }
   const bool closed = close(fd) == 0;
-  if (ok && created) {
-    // The new directory entry, too.
-    int dir = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-      fsync(dir);
-      close(dir);
-    }
-  }
-  return ok && closed;
+  if (ok && (created || outcome.repaired)) SyncWorkingFolder();  // new directory entries
+  outcome.written = ok && closed;
+  return outcome;
+}
+
+std::string RepairedMessage(const std::string& name) {
+  return "データファイル[" + name +
+         "]の最後の行が途中で切れていました（書き込み中に終了したためと思われます）。\n"
+         "切れていた部分を[" + name + kPartialSuffix + "]に移してから、今回の結果を追加しました。";
 }
 
 std::string AppearanceFileName(const std::string& subject) {
@@ -143,11 +211,6 @@ int WriteResultFiles(Program& program, int completed) {
   const Stamp stamp = LocalStamp(program.result_time);
   if (completed == 0) return 1;
 
-  auto fail = [&program] {
-    program.platform.ShowMessage(kCannotOpenMessage, kApplicationTitle,
-                                 MessageIcon::Exclamation);
-    return 0;
-  };
   const ExperimentSettings& s = program.settings;
   const ScoreCounters& c = program.scheduler.counters;
   const int32_t seed = program.effective_seed;
@@ -159,7 +222,27 @@ int WriteResultFiles(Program& program, int completed) {
                 s.isi2, s.time_limit, seed, c.Hit, c.Miss, c.CR, c.FA},
                '\t');
   AppendF(summary, "%d\n", score);
-  if (!AppendToResultFile(kSummaryFileName, kSummaryHeader, summary)) return fail();
+  // A file repaired before its append is reported once both files are written.
+  std::vector<std::string> repaired;
+  auto append = [&repaired](const std::string& name, const char* header,
+                            const std::string& text) {
+    const AppendOutcome outcome = AppendToResultFile(name, header, text);
+    if (outcome.repaired) repaired.push_back(name);
+    return outcome.written;
+  };
+  auto report_repairs = [&] {
+    for (const std::string& name : repaired) {
+      program.platform.ShowMessage(RepairedMessage(name), kApplicationTitle,
+                                   MessageIcon::Exclamation);
+    }
+  };
+  auto fail = [&] {
+    report_repairs();
+    program.platform.ShowMessage(kCannotOpenMessage, kApplicationTitle,
+                                 MessageIcon::Exclamation);
+    return 0;
+  };
+  if (!append(kSummaryFileName, kSummaryHeader, summary)) return fail();
 
   const std::string name = AppearanceFileName(s.subject);
   if (name.empty()) return fail();
@@ -178,7 +261,8 @@ int WriteResultFiles(Program& program, int completed) {
                  ',');
     AppendF(rows, "%d\n", r.Error);
   }
-  if (!AppendToResultFile(name, kAppearanceHeader, rows)) return fail();
+  if (!append(name, kAppearanceHeader, rows)) return fail();
+  report_repairs();
   return 1;
 }
 

@@ -15,7 +15,7 @@ struct Program;
 inline constexpr const char* kSummaryFileName = "ピョコラン.txt";
 
 // The appearance file of a subject (code page 932 bytes): the subject in UTF-8 plus ".csv",
-// or its bytes unchanged when they are not code page 932. Empty when the subject cannot
+// or its bytes unchanged when they do not convert losslessly. Empty when the subject cannot
 // name a file in the working folder (it holds "/" or a NUL byte).
 std::string AppearanceFileName(const std::string& subject);
 
@@ -33,18 +33,35 @@ __attribute__((format(printf, 2, 3))) void AppendF(std::string& out, const char*
 std::string LineStart(const std::string& subject, const Stamp& stamp, char sep);
 // Each value followed by sep.
 void AppendFields(std::string& line, std::initializer_list<int32_t> values, char sep);
-// Appends text (LF line ends, written as CR LF) to the file `name` in the working folder; a
-// file that does not exist yet is created and gets header first, one that exists (even
-// empty) gets no header. Every write, the sync and the close are checked. After a failed
-// write the file is put back as it was (a new one removed), so no half line stays behind.
-// False on any failure.
-bool AppendToResultFile(const std::string& name, const char* header, const std::string& text);
 // The message shown when a result file cannot be opened or written.
 inline constexpr const char* kCannotOpenMessage = "データファイルを開くことができません";
+
+// The side file beside a result file that keeps the bytes cut off its torn last line.
+inline constexpr const char* kPartialSuffix = ".partial";
+
+// How an append went: written, and whether a torn last line was cut off first (which stays
+// done even when the append then fails).
+struct AppendOutcome {
+  bool written = false;
+  bool repaired = false;
+};
+
+// Appends text (lines ending in LF, written as CR LF) to the result file `name` in the
+// working folder, refusing anything that is not a regular file. A new file gets header
+// first; an existing one (even empty) gets none. A file whose last line lacks its line feed
+// (a kill during an earlier append) is first cut back to its last complete line, the cut
+// bytes appended to <name>.partial (cut back to nothing, it gets the header again). Data and
+// folder are synced; a write that fails puts the file back as it was before the append (a
+// new one removed).
+AppendOutcome AppendToResultFile(const std::string& name, const char* header,
+                                 const std::string& text);
+// The message telling the user that the result file `name` was repaired.
+std::string RepairedMessage(const std::string& name);
 
 // Releases the run's surfaces and sounds; for a completed run appends the summary line and
 // the per-appearance rows, each file on disk before the next is touched. 1 = nothing to
 // write or both written; 0 after the message, when a file cannot be opened or written.
+// A repaired file is reported after the writing, in a message of its own.
 int WriteResultFiles(Program& program, int completed);
 
 }  // namespace pyokoran

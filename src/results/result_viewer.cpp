@@ -5,10 +5,12 @@
 #include <cstdarg>
 #include <cstdio>
 #include <new>
+#include <string_view>
 #include <utility>
 
 #include "app/program.h"
 #include "platform/cp932.h"
+#include "platform/regular_file.h"
 #include "results/result_files.h"
 
 namespace pyokoran {
@@ -19,10 +21,10 @@ namespace {
 bool ReadChunk(std::FILE* file, std::string& chunk) {
   chunk.clear();
   while (chunk.size() < 999) {
-    int c = std::getc(file);
+    int c = getc_unlocked(file);
     if (c == EOF) break;
     if (c == '\r') {
-      int next = std::getc(file);
+      int next = getc_unlocked(file);
       if (next == '\n') {
         c = '\n';
       } else if (next != EOF) {
@@ -51,7 +53,7 @@ std::string TrimmedLine(const std::string& chunk) {
 
 // Leading blanks, an optional sign and the digits that follow; 0 without digits; saturated
 // at the 32-bit range. Independent of the locale.
-int32_t ToInt(const std::string& text) {
+int32_t ToInt(std::string_view text) {
   size_t i = 0;
   while (i < text.size() && IsBlank(text[i])) ++i;
   bool negative = false;
@@ -66,15 +68,16 @@ int32_t ToInt(const std::string& text) {
 
 // A data line split at tabs, runs of tabs counting as one.
 SummaryEntry ParseLine(const std::string& line) {
-  std::vector<std::string> tokens;
+  std::string_view tokens[17];
+  size_t n = 0;
+  const std::string_view text(line);
   size_t pos = 0;
-  while (pos < line.size()) {
-    size_t tab = line.find('\t', pos);
-    if (tab == std::string::npos) tab = line.size();
-    if (tab > pos) tokens.push_back(line.substr(pos, tab - pos));
+  while (pos < text.size() && n < std::size(tokens)) {
+    size_t tab = text.find('\t', pos);
+    if (tab == std::string_view::npos) tab = text.size();
+    if (tab > pos) tokens[n++] = text.substr(pos, tab - pos);
     pos = tab + 1;
   }
-  tokens.resize(17);
   SummaryEntry e;
   e.Subject = tokens[0];
   e.Date = tokens[1];
@@ -87,14 +90,17 @@ SummaryEntry ParseLine(const std::string& line) {
 }
 
 __attribute__((format(printf, 1, 2))) std::string Format(const char* format, ...) {
+  char small[256];
   va_list args;
   va_start(args, format);
   va_list again;
   va_copy(again, args);
-  int n = std::vsnprintf(nullptr, 0, format, args);
+  int n = std::vsnprintf(small, sizeof small, format, args);
   va_end(args);
   std::string out;
-  if (n > 0) {
+  if (n > 0 && size_t(n) < sizeof small) {
+    out.assign(small, size_t(n));
+  } else if (n > 0) {
     out.resize(size_t(n) + 1);
     std::vsnprintf(out.data(), out.size(), format, again);
     out.resize(size_t(n));
@@ -114,7 +120,7 @@ std::string ForScreen(const std::string& cp932) {
 
 int ReadSummaryFile(std::vector<SummaryEntry>& entries) {
   entries.clear();
-  std::FILE* file = std::fopen(kSummaryFileName, "rb");
+  std::FILE* file = FopenRegular(kSummaryFileName, "rb");
   if (!file) return 0;
   try {
     // The header first, then data lines up to end of file or the first blank line.
@@ -136,11 +142,27 @@ int ReadSummaryFile(std::vector<SummaryEntry>& entries) {
 }
 
 void RankEntries(std::vector<SummaryEntry>& entries) {
+  // The order of an exchange sort that swaps on "<=": highest score first, and among equal
+  // scores the later line first. Sorting the lines from last to first stably gives the same
+  // order in O(n log n); the entries move once, at the end.
   const size_t count = entries.size();
-  for (size_t i = 0; i + 1 < count; ++i) {
-    for (size_t j = i + 1; j < count; ++j) {
-      if (entries[i].Score <= entries[j].Score) std::swap(entries[i], entries[j]);
+  std::vector<std::pair<int32_t, size_t>> order(count);
+  for (size_t i = 0; i < count; ++i) order[i] = {entries[count - 1 - i].Score, count - 1 - i};
+  std::stable_sort(order.begin(), order.end(),
+                   [](const auto& a, const auto& b) { return a.first > b.first; });
+  // Entry order[k].second goes to place k: follow each cycle of the permutation.
+  std::vector<bool> placed(count);
+  for (size_t k = 0; k < count; ++k) {
+    if (placed[k]) continue;
+    SummaryEntry held = std::move(entries[k]);
+    size_t at = k;
+    while (order[at].second != k) {
+      entries[at] = std::move(entries[order[at].second]);
+      placed[at] = true;
+      at = order[at].second;
     }
+    entries[at] = std::move(held);
+    placed[at] = true;
   }
 }
 
@@ -148,6 +170,7 @@ ResultDialogContent MakeResultDialogContent(const std::vector<SummaryEntry>& ran
                                             const SummaryEntry& newest) {
   ResultDialogContent content;
   const int count = int(ranked.size());
+  content.lines.reserve(ranked.size());
   for (int k = 1; k <= count; ++k) {
     const SummaryEntry& e = ranked[size_t(k - 1)];
     content.lines.push_back(Format("%04d:  %s (%s)   [%4d]   %s", k, ForScreen(e.Date).c_str(),
@@ -156,7 +179,9 @@ ResultDialogContent MakeResultDialogContent(const std::vector<SummaryEntry>& ran
   }
   // The list box keeps its lines sorted as text (here by bytes); the zero-padded place
   // number keeps that the ranking order.
-  std::stable_sort(content.lines.begin(), content.lines.end());
+  if (!std::is_sorted(content.lines.begin(), content.lines.end())) {
+    std::stable_sort(content.lines.begin(), content.lines.end());
+  }
 
   auto first_newest = std::find_if(ranked.begin(), ranked.end(),
                                    [](const SummaryEntry& e) { return e.newest == 1; });

@@ -31,6 +31,7 @@ void Schedule(CreatureSlot& slot, int64_t show_tick, int32_t duration) {
   slot.shown_at = slot.show_at = Saturate(show_tick);
   slot.hide_at = Saturate(int64_t(slot.show_at) + duration);
   slot.pending = 1;
+  slot.sinking = 0;
 }
 
 // The record's place in the log.
@@ -164,12 +165,13 @@ void UpdateFrame(Program& program, int force) {
         BeginAppearanceTiming(program.timing, i, slot.shown_at);
         draw(i);
       }
-    } else if (!slot.pending && slot.hide_at != 0) {
+    } else if (!slot.pending && !slot.sinking) {
       if (slot.depth > 0) {
         slot.depth = std::max(slot.depth - STEP_PX, 0);  // rising
         draw(i);
       } else if (tick.load(std::memory_order_relaxed) >= slot.hide_at) {
         slot.hide_at = 0;  // fully up until now: sinking begins
+        slot.sinking = 1;
         slot.depth = STEP_PX;
         draw(i);
       } else if (slot.redraw == 1) {
@@ -232,6 +234,7 @@ void RegisterResponse(Program& program, int slot_index, int32_t x, int32_t y, in
   slot.depth = 0;
   slot.show_at = 0;
   slot.pending = 0;
+  slot.sinking = 0;
   slot.hide_at = Saturate(int64_t(now) + HIT_SHOW_MS);
 }
 

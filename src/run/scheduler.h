@@ -29,6 +29,7 @@ struct CreatureSlot {
   int32_t hit = 0;       // 1 once the current appearance was struck
   int32_t redraw = 0;    // 1 when a response changed the picture
   int32_t pending = 0;   // 1 while an appearance is scheduled (show_at may then be 0)
+  int32_t sinking = 0;   // 1 from the frame sinking begins (hide_at may have been 0 before)
 };
 
 struct ScoreCounters {

@@ -22,6 +22,7 @@
 #include "display/surfaces.h"
 #include "platform/cp932.h"
 #include "platform/fake/fake_platform.h"
+#include "platform/regular_file.h"
 #include "preparation/run_preparation.h"
 #include "results/result_files.h"
 #include "run/run_sequence.h"
@@ -205,7 +206,7 @@ std::string DescribeSimulation(const SimulationOptions& o, const ExperimentSetti
 // second of the last run so that a later simulation continues after it.
 bool AppendMark(const std::string& out, const std::string& line) {
   const std::string path = (std::filesystem::path(out) / kSimulatedMarkFile).string();
-  std::FILE* f = std::fopen(path.c_str(), "ab");
+  std::FILE* f = FopenRegular(path.c_str(), "ab");
   if (!f) return false;
   const bool ok = std::fputs(line.c_str(), f) >= 0;
   return std::fclose(f) == 0 && ok;
@@ -213,7 +214,7 @@ bool AppendMark(const std::string& out, const std::string& line) {
 
 int64_t LastMarkedTime(const std::string& out) {
   const std::string path = (std::filesystem::path(out) / kSimulatedMarkFile).string();
-  std::FILE* f = std::fopen(path.c_str(), "rb");
+  std::FILE* f = FopenRegular(path.c_str(), "rb");
   if (!f) return 0;
   char line[1024];
   int64_t last = 0;

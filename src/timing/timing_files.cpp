@@ -23,6 +23,17 @@ void AppendMs(std::string& out, int64_t us) {
           static_cast<unsigned long long>(magnitude % 1000));
 }
 
+// As the result files are appended to: a torn last line is repaired first, and told.
+bool Append(Program& program, const std::string& name, const char* header,
+            const std::string& text) {
+  const AppendOutcome outcome = AppendToResultFile(name, header, text);
+  if (outcome.repaired) {
+    program.platform.ShowMessage(RepairedMessage(name), kApplicationTitle,
+                                 MessageIcon::Exclamation);
+  }
+  return outcome.written;
+}
+
 }  // namespace
 
 std::string TimingFileName(const std::string& subject) {
@@ -67,7 +78,7 @@ int WriteTimingFiles(Program& program, int completed, int results_written) {
     rows += '\n';
   }
   const std::string name = TimingFileName(s.subject);
-  if (name.empty() || !AppendToResultFile(name, kTimingHeader, rows)) return fail();
+  if (name.empty() || !Append(program, name, kTimingHeader, rows)) return fail();
 
   // The run's line: how its frames reached the screen.
   PresentationReport report;
@@ -77,7 +88,7 @@ int WriteTimingFiles(Program& program, int completed, int results_written) {
   if (report.swap_samples > 0) AppendF(line, "%.3f", report.swap_sd_ms);
   AppendF(line, "\t%d\t%d\t%.3f\t%.3f\n", report.frames, report.dropped,
           report.longest_interval_ms, report.tick_lag_ms);
-  if (!AppendToResultFile(kTimingSummaryFileName, kTimingSummaryHeader, line)) return fail();
+  if (!Append(program, kTimingSummaryFileName, kTimingSummaryHeader, line)) return fail();
   return 1;
 }
 

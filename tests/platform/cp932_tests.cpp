@@ -75,11 +75,74 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"Utf8StrayContinuations", false, "\x80\x80x", "?x"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// Both characters the screen may show for 0x81 0x60 go back to it.
-TEST(Cp932, WaveDashAndFullWidthTildeEncodeAlike) {
+// Characters code page 932 would swap for others or drop fail instead of changing the ID;
+// "?" marks each of them and the rest converts.
+struct LossyCase {
+  const char* name;
+  std::string utf8;
+  std::string expected;
+  friend std::ostream& operator<<(std::ostream& os, const LossyCase& c) { return os << c.name; }
+};
+
+class Cp932LossyTest : public ::testing::TestWithParam<LossyCase> {};
+
+TEST_P(Cp932LossyTest, FailsAndMarksTheCharacter) {
+  const LossyCase& c = GetParam();
   std::string out;
-  EXPECT_TRUE(Utf8ToCp932("〜", out));
-  EXPECT_EQ(out, "\x81\x60");
+  EXPECT_FALSE(Utf8ToCp932(c.utf8, out));
+  EXPECT_EQ(out, c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Cp932LossyTest,
+    ::testing::Values(LossyCase{"YenSignWouldBeBackslash", "A¥1", "A?1"},
+                      LossyCase{"WaveDashWouldBeFullWidthTilde", "〜", "?"},
+                      LossyCase{"CentPoundNot", "¢£¬", "???"},
+                      LossyCase{"DashesAndLines", "—‖‾−", "????"},
+                      LossyCase{"TagCharacterWouldVanish", "S\U000E0041", "S?"},
+                      LossyCase{"MixedWithGoodJapanese", "被〜験", "\x94\xED?\x8C\xB1"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Whatever converts, converts back unchanged: every Unicode scalar value to code page 932,
+// and every one- and two-byte sequence of code page 932 to UTF-8.
+TEST(Cp932, EveryConversionThatSucceedsIsLossless) {
+  int held = 0;
+  std::string utf8, cp932, back;
+  for (char32_t cp = 1; cp <= 0x10FFFF; ++cp) {
+    if (cp >= 0xD800 && cp <= 0xDFFF) continue;
+    utf8.clear();
+    if (cp < 0x80) {
+      utf8 += char(cp);
+    } else if (cp < 0x800) {
+      utf8 += char(0xC0 | cp >> 6);
+      utf8 += char(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+      utf8 += char(0xE0 | cp >> 12);
+      utf8 += char(0x80 | (cp >> 6 & 0x3F));
+      utf8 += char(0x80 | (cp & 0x3F));
+    } else {
+      utf8 += char(0xF0 | cp >> 18);
+      utf8 += char(0x80 | (cp >> 12 & 0x3F));
+      utf8 += char(0x80 | (cp >> 6 & 0x3F));
+      utf8 += char(0x80 | (cp & 0x3F));
+    }
+    if (!Utf8ToCp932(utf8, cp932)) continue;
+    ++held;
+    ASSERT_TRUE(Cp932ToUtf8(cp932, back)) << "U+" << std::hex << uint32_t(cp);
+    ASSERT_EQ(back, utf8) << "U+" << std::hex << uint32_t(cp);
+  }
+  // ASCII, half-width katakana, JIS X 0208 and the vendor extensions, less the duplicates.
+  EXPECT_GT(held, 7700);
+
+  for (int first = 1; first < 256; ++first) {
+    for (int second = -1; second < 256; ++second) {
+      cp932.assign(1, char(first));
+      if (second >= 0) cp932 += char(second);
+      if (!Cp932ToUtf8(cp932, utf8)) continue;
+      ASSERT_TRUE(Utf8ToCp932(utf8, back)) << std::hex << first << " " << second;
+      ASSERT_EQ(back, cp932) << std::hex << first << " " << second;
+    }
+  }
 }
 
 }  // namespace

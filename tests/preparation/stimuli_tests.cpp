@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <unistd.h>
 #include <memory>
 #include <ostream>
 
@@ -96,6 +97,19 @@ TEST_F(StimuliTest, EmptySoundFileIsReadAsAnEmptySound) {
   ASSERT_EQ(LoadStimuli(*program), 1);
   ASSERT_TRUE(program->stimuli.distractor_sound);
   EXPECT_TRUE(program->stimuli.distractor_sound->empty());
+}
+
+// A sound up to the cap is read whole; one byte more and the run is silent for it, with no
+// message.
+TEST_F(StimuliTest, SoundOverTheCapIsNotLoaded) {
+  test::WriteStimFolder(dir.path(), {});
+  ASSERT_EQ(truncate("stim/tgtpokko.wav", kMaxSoundFileBytes), 0);
+  ASSERT_EQ(truncate("stim/dstpokko.wav", kMaxSoundFileBytes + 1), 0);
+  ASSERT_EQ(LoadStimuli(*program), 1);
+  ASSERT_TRUE(program->stimuli.target_sound);
+  EXPECT_EQ(int64_t(program->stimuli.target_sound->size()), kMaxSoundFileBytes);
+  EXPECT_FALSE(program->stimuli.distractor_sound);
+  EXPECT_TRUE(platform.messages.empty());
 }
 
 TEST_F(StimuliTest, BrokenBackgroundIsReplacedByGreen) {

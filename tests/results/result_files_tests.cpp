@@ -11,6 +11,7 @@
 #include <ostream>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "app/program.h"
@@ -254,6 +255,121 @@ TEST_F(ResultFilesTest, FailedWriteLeavesNoHalfLine) {
     EXPECT_EQ(TempWorkingDir::Read(kSummaryFileName), before);
     EXPECT_FALSE(Exists("SBJ0000.csv"));
   }
+}
+
+// A run killed while it appends: a child process writes the first run's files and dies at a
+// fixed byte (the file size limit stops it with SIGXFSZ there, as a kill or a power cut
+// would). The next run repairs the torn file, keeps the cut bytes in <name>.partial, says so,
+// and appends; no row is ever joined to a torn one.
+struct KillCase {
+  const char* name;
+  size_t kill_at;  // file size at which the child dies (the summary is written first)
+  friend std::ostream& operator<<(std::ostream& os, const KillCase& c) { return os << c.name; }
+};
+
+class ResultFilesKillTest : public ResultFilesTest,
+                            public ::testing::WithParamInterface<KillCase> {};
+
+// What the second run leaves in a file that the killed first run left as `torn` (or did not
+// make); first and second are the file after one and after two complete runs.
+struct AfterRepair {
+  std::string file, partial;
+  bool repaired = false;
+};
+AfterRepair ExpectedAfterSecondRun(const std::string& torn, const std::string& header,
+                                   const std::string& first, const std::string& second) {
+  const std::string added = second.substr(first.size());
+  if (torn == "<missing>") return {header + added, "<missing>", false};
+  if (torn.empty() || torn.back() == '\n') return {torn + added, "<missing>", false};
+  const size_t complete = torn.rfind('\n') == std::string::npos ? 0 : torn.rfind('\n') + 1;
+  const std::string kept = torn.substr(0, complete);
+  return {(kept.empty() ? header : kept) + added, torn.substr(complete), true};
+}
+
+TEST_P(ResultFilesKillTest, NextRunRepairsTheTornFile) {
+  const size_t kill_at = GetParam().kill_at;
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    rlimit none{0, 0}, size{kill_at, kill_at};
+    setrlimit(RLIMIT_CORE, &none);
+    std::signal(SIGXFSZ, SIG_DFL);
+    setrlimit(RLIMIT_FSIZE, &size);
+    WriteResultFiles(p, 1);
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << "the child was not killed";
+
+  const std::string files[2] = {kSummaryFileName, "SBJ0000.csv"};
+  const std::string headers[2] = {kSummaryHeader, kAppearanceHeader};
+  const std::string firsts[2] = {Golden("summary_first.txt"), Golden("SBJ0000_first.csv")};
+  const std::string seconds[2] = {Golden("summary_second.txt"), Golden("SBJ0000_second.csv")};
+  AfterRepair expected[2];
+  int repairs = 0;
+  for (int i = 0; i < 2; ++i) {
+    expected[i] =
+        ExpectedAfterSecondRun(TempWorkingDir::Read(files[i]), headers[i], firsts[i], seconds[i]);
+    repairs += expected[i].repaired;
+  }
+  ASSERT_GT(repairs, 0) << "the kill left no torn line";
+
+  PrepareSecondRun();
+  EXPECT_EQ(WriteResultFiles(p, 1), 1);
+  for (int i = 0; i < 2; ++i) {
+    SCOPED_TRACE(files[i]);
+    EXPECT_EQ(TempWorkingDir::Read(files[i]), expected[i].file);
+    EXPECT_EQ(TempWorkingDir::Read(files[i] + ".partial"), expected[i].partial);
+  }
+  ASSERT_EQ(platform.messages.size(), size_t(repairs));
+  for (int i = 0, m = 0; i < 2; ++i) {
+    if (expected[i].repaired) {
+      EXPECT_EQ(platform.messages[size_t(m++)].text, RepairedMessage(files[i]));
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ResultFilesKillTest,
+    ::testing::Values(KillCase{"InSummaryHeader", 10},
+                      KillCase{"SummaryBeforeLastLineFeed", 177},
+                      // The summary is whole; the appearance file dies in its header.
+                      KillCase{"AppearanceHeaderAfterWholeSummary", 178},
+                      KillCase{"InFirstAppearanceRow", 250},
+                      KillCase{"AppearanceBeforeLastLineFeed", 528}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A torn tail already kept in <name>.partial stays; the next cut goes after it.
+TEST_F(ResultFilesTest, RepairAppendsToAnExistingPartialFile) {
+  TempWorkingDir::Write(kSummaryFileName, kSummaryHeader + std::string("torn\t2014"));
+  TempWorkingDir::Write(kSummaryFileName + std::string(".partial"), "older");
+  EXPECT_EQ(WriteResultFiles(p, 1), 1);
+  EXPECT_EQ(TempWorkingDir::Read(kSummaryFileName), Golden("summary_first.txt"));
+  EXPECT_EQ(TempWorkingDir::Read(kSummaryFileName + std::string(".partial")), "oldertorn\t2014");
+  ASSERT_EQ(platform.messages.size(), 1u);
+  EXPECT_EQ(platform.messages[0].text, RepairedMessage(kSummaryFileName));
+}
+
+// A repair stays done, and is reported, when the append after it fails.
+TEST_F(ResultFilesTest, RepairIsReportedWhenTheAppendThenFails) {
+  TempWorkingDir::Write(kSummaryFileName, kSummaryHeader + std::string("torn\t2014"));
+  rlimit old_limit{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+  rlimit limit = old_limit;
+  limit.rlim_cur = std::string(kSummaryHeader).size() + 20;
+  auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+  const int result = WriteResultFiles(p, 1);
+  setrlimit(RLIMIT_FSIZE, &old_limit);
+  std::signal(SIGXFSZ, old_handler);
+
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(TempWorkingDir::Read(kSummaryFileName), kSummaryHeader);
+  EXPECT_EQ(TempWorkingDir::Read(kSummaryFileName + std::string(".partial")), "torn\t2014");
+  ASSERT_EQ(platform.messages.size(), 2u);
+  EXPECT_EQ(platform.messages[0].text, RepairedMessage(kSummaryFileName));
+  EXPECT_EQ(platform.messages[1].text, kCannotOpen);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <memory>
 #include <ostream>
 
@@ -174,6 +175,68 @@ TEST_F(ResultViewerTest, ReadsLongLinesInPieces) {
   EXPECT_EQ(entries[2].Subject, "c");
   EXPECT_EQ(entries[2].Date, "1");
   EXPECT_EQ(entries[3].Subject, "D");
+}
+
+// The ranking is the order of an exchange sort that swaps on "<=", which puts the later of
+// equal scores first; each row is the scores of the lines in file order.
+std::vector<int> ExchangeSortOrder(const std::vector<int>& scores) {
+  std::vector<int> lines(scores.size());
+  for (size_t i = 0; i < lines.size(); ++i) lines[i] = int(i);
+  for (size_t i = 0; i + 1 < lines.size(); ++i) {
+    for (size_t j = i + 1; j < lines.size(); ++j) {
+      if (scores[size_t(lines[i])] <= scores[size_t(lines[j])]) std::swap(lines[i], lines[j]);
+    }
+  }
+  return lines;
+}
+
+std::vector<int> RankedOrder(const std::vector<int>& scores) {
+  std::vector<SummaryEntry> entries(scores.size());
+  for (size_t i = 0; i < scores.size(); ++i) {
+    entries[i].Score = scores[i];
+    entries[i].RndSeed = int32_t(i);
+  }
+  RankEntries(entries);
+  std::vector<int> lines;
+  for (const SummaryEntry& e : entries) lines.push_back(e.RndSeed);
+  return lines;
+}
+
+struct TieCase {
+  const char* name;
+  std::vector<int> scores;
+  friend std::ostream& operator<<(std::ostream& os, const TieCase& c) { return os << c.name; }
+};
+
+class RankingTieTest : public ::testing::TestWithParam<TieCase> {};
+
+TEST_P(RankingTieTest, SameOrderAsExchangeSort) {
+  const std::vector<int>& scores = GetParam().scores;
+  EXPECT_EQ(RankedOrder(scores), ExchangeSortOrder(scores));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RankingTieTest,
+    ::testing::Values(TieCase{"Empty", {}}, TieCase{"One", {7}},
+                      TieCase{"AllEqual", {5, 5, 5, 5, 5}},
+                      TieCase{"NewestTiesWithOlder", {10, 25, 17, 25}},
+                      TieCase{"TiesSeparatedByOthers", {3, 9, 3, 1, 9, 3, 9}},
+                      TieCase{"Ascending", {1, 2, 2, 3, 3, 3}},
+                      TieCase{"Descending", {3, 3, 3, 2, 2, 1}},
+                      TieCase{"NegativeAndExtremes", {-3, INT32_MIN, 0, -3, INT32_MAX, 0, INT32_MIN}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Every sequence of up to 7 lines over three scores: ties in every arrangement.
+TEST(RankingTies, EveryShortSequenceOfThreeScores) {
+  for (size_t n = 1; n <= 7; ++n) {
+    std::vector<int> scores(n, 0);
+    for (;;) {
+      ASSERT_EQ(RankedOrder(scores), ExchangeSortOrder(scores)) << ::testing::PrintToString(scores);
+      size_t d = 0;
+      while (d < n && ++scores[d] == 3) scores[d++] = 0;
+      if (d == n) break;
+    }
+  }
 }
 
 }  // namespace

@@ -172,6 +172,46 @@ TEST_F(SchedulerTest, ZeroPauseComesUpAtTickZeroAndAgainAtOnce) {
   EXPECT_EQ(slot0.up, 1);
 }
 
+// Appearances whose hide tick comes out as 0 rise and sink like every other: fully up after
+// 31 frames, sunk 31 frames after sinking began, booked once as a Miss.
+struct ZeroHideCase {
+  const char* name;
+  int32_t isi;  // isi1 = isi2
+  int32_t duration;
+};
+std::ostream& operator<<(std::ostream& os, const ZeroHideCase& c) { return os << c.name; }
+
+TEST_F(SchedulerTest, HideTickOfZeroStillRisesAndSinks) {
+  const ZeroHideCase cases[] = {
+      {"duration 0 from tick 0", 0, 0},
+      {"duration 0", 1000, 0},
+      {"hide tick 0 after a negative pause", -500, 1000},
+  };
+  for (const ZeroHideCase& c : cases) {
+    SCOPED_TRACE(testing::Message() << c);
+    program.settings.isi1 = program.settings.isi2 = c.isi;
+    program.settings.duration = c.duration;
+    ResetTrialLog(scheduler.log);
+    Place(1, 0);
+    const int32_t show = slot0.show_at, hide = show + c.duration;
+    ASSERT_EQ(slot0.hide_at, hide);
+    Frame(show);
+    ASSERT_EQ(slot0.up, 1);
+    EXPECT_EQ(slot0.depth, 124);
+    Frames(31, hide);
+    EXPECT_EQ(slot0.depth, 0);  // fully up
+    EXPECT_EQ(scheduler.log.count, 0);
+    Frame(hide);
+    EXPECT_EQ(slot0.depth, 4);  // sinking
+    Frames(30, hide);
+    EXPECT_EQ(slot0.up, 1);
+    Frame(hide);
+    EXPECT_EQ(slot0.up, 0);
+    EXPECT_EQ(scheduler.counters.Miss, 1);
+    EXPECT_EQ(scheduler.log.count, 1);
+  }
+}
+
 struct RadiusCase {
   int32_t dx, dy;
   bool strikes;

@@ -3,13 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/program.h"
 #include "platform/fake/fake_platform.h"
+#include "platform/tick_thread.h"
 #include "preparation/random.h"
 
 namespace pyokoran {
@@ -22,8 +26,8 @@ class TrialLoopTest : public ::testing::Test {
     platform.refresh_hz = 0;
   }
 
-  // A creature that stays up until the test lets it sink: up with nothing scheduled and
-  // nothing left to move, a state the frame step leaves alone.
+  // A creature that stays up until the test lets it sink: up and sinking with nothing left
+  // to move, a state the frame step leaves alone.
   void HoldCreatureUp(int slot) {
     Scheduler& s = program.scheduler;
     s.creature_count = std::max(s.creature_count, slot + 1);
@@ -32,6 +36,7 @@ class TrialLoopTest : public ::testing::Test {
     c.show_at = 0;
     c.hide_at = 0;
     c.depth = 0;
+    c.sinking = 1;
     c.hit = 1;
   }
 
@@ -184,6 +189,54 @@ TEST_F(TrialLoopTest, HeldPressStrikesTheCreatureAsItComesUp) {
   EXPECT_EQ(r.RT, 0);
   EXPECT_EQ(platform.sounds_played, 1);
   EXPECT_EQ(platform.last_sound, program.stimuli.target_sound.get());
+}
+
+// The fake platform with the real tick thread and real 1 ms yields: the loop reads the tick
+// and books a strike while the thread counts (built with ThreadSanitizer by scripts/test).
+class RealClockPlatform : public FakePlatform {
+ public:
+  bool StartTickThread(std::atomic<int32_t>& tick, void (*hook)(int32_t)) override {
+    return thread_.Start(tick, hook);
+  }
+  void StopTickThread() override { thread_.Stop(); }
+  void YieldSlice() override { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }
+  bool running() const { return thread_.running(); }
+
+ private:
+  TickThread thread_;
+};
+
+TEST(TrialLoopOnTheTickThread, HeldPressStrikesAndTheRunEndsPastTheLimit) {
+  RealClockPlatform platform;
+  platform.screen = {1024, 768};
+  platform.refresh_hz = 0;
+  auto program = std::make_unique<Program>(platform);
+  ExperimentSettings& s = program->settings;
+  s.n_holes = 4;
+  s.n_tgtpokko = 1;
+  s.n_dstpokko = 0;
+  s.time_limit = 1;
+  s.isi1 = s.isi2 = 300;
+  s.duration = 200;
+  for (int h = 0; h < 4; ++h) program->layout.holes[h] = {200 + 200 * h, 400};
+  InitDisplay(platform, program->display);
+  SeedRandom(program->random, 7);
+  InitCreatureSlots(*program);
+  ResetTrialLog(program->scheduler.log);
+  const HoleCentre hole = program->layout.holes[program->scheduler.slots[0].hole];
+  program->touch_wnd.OnButtonDown(MouseButton::Left, hole.x, hole.y);
+
+  EXPECT_EQ(RunTrialLoop(*program), 1);
+  EXPECT_FALSE(platform.running());
+  EXPECT_GT(program->timer.tick.load(), 1000);
+  const ScoreCounters& c = program->scheduler.counters;
+  EXPECT_GE(c.Hit, 1);
+  EXPECT_EQ(c.FA, 0);
+  ASSERT_GE(program->scheduler.log.count, 1);
+  const TrialRecord& r = program->scheduler.log.records[0];
+  EXPECT_EQ(r.Resp, 1);
+  EXPECT_GE(r.TotalRT, 600);
+  EXPECT_GE(r.RT, 0);
 }
 
 // Clicks pressed and released between two tests of the loop: one over the risen creature

@@ -207,11 +207,11 @@ void QtDisplay::WaitForRefresh() {
 }
 
 QRectF QtDisplay::StageArea() const {
-  // stage_rect is in physical pixels relative to the screen; the window works in logical
-  // ones relative to itself.
+  // stage_rect is in physical pixels of the primary screen, counted from its top left
+  // corner as clicks are; the window works in logical pixels.
   const qreal ratio = window_->devicePixelRatio();
   QPoint origin = window_->mapToGlobal(QPoint(0, 0));
-  if (QScreen* screen = window_->screen()) origin -= screen->geometry().topLeft();
+  if (QScreen* screen = QGuiApplication::primaryScreen()) origin -= screen->geometry().topLeft();
   const Rect& r = stage_rect_;
   return QRectF(r.left / ratio - origin.x(), r.top / ratio - origin.y(),
                 (r.right - r.left) / ratio, (r.bottom - r.top) / ratio);

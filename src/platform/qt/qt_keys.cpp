@@ -34,6 +34,8 @@ KeyTracker::KeyTracker() {
     FindKeycodes();
     if (escape_codes_.empty() || return_codes_.empty()) connection_ = nullptr;
   }
+  stale_timer_.setInterval(20);
+  connect(&stale_timer_, &QTimer::timeout, this, [this] { CheckStaleKeys(); });
   if (qGuiApp) {
     // A release can go to no window of the program (the window that had the focus has
     // gone): a key is not taken for down past a move of the focus.
@@ -87,7 +89,10 @@ bool KeyTracker::Active(int virtual_key) {
   if (connection_) {
     down = DownOnServer(virtual_key);
     // Down, but its press not yet delivered: this answer uses that press up.
-    if (down && !s.down) s.owed = true;
+    if (down && (!s.down || s.owed)) {
+      s.owed = true;
+      s.owed_until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    }
   }
   const bool active = down || s.pressed;
   s.pressed = false;
@@ -95,10 +100,18 @@ bool KeyTracker::Active(int virtual_key) {
 }
 
 void KeyTracker::DialogOpening() {
+  if (!connection_) return;
+  escape_.stale = DownOnServer(VK_ESCAPE);
+  return_.stale = DownOnServer(VK_RETURN);
+  if (escape_.stale || return_.stale) stale_timer_.start();
+}
+
+void KeyTracker::CheckStaleKeys() {
   for (int vk : {VK_ESCAPE, VK_RETURN}) {
     State& s = StateOf(vk);
-    s.stale = connection_ ? DownOnServer(vk) : s.down;
+    if (s.stale && !DownOnServer(vk)) s.stale = false;
   }
+  if (!escape_.stale && !return_.stale) stale_timer_.stop();
 }
 
 bool KeyTracker::eventFilter(QObject* watched, QEvent* event) {
@@ -116,7 +129,7 @@ bool KeyTracker::eventFilter(QObject* watched, QEvent* event) {
     // The X server repeats a held key as a release and a press with the same timestamp,
     // which Qt does not always recognise.
     const bool repeat = key->isAutoRepeat() || (time != 0 && time == s.release_time);
-    const bool used = s.owed || s.stale;
+    const bool used = (s.owed && std::chrono::steady_clock::now() < s.owed_until) || s.stale;
     s.down = true;
     s.owed = false;
     if (repeat || used) return true;

@@ -154,7 +154,9 @@ void QtPlatform::ShowReport() {
   if (report_opener_) report_opener_(main_window_.get());
 }
 
-void QtPlatform::PumpEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+// Goes round until nothing is left (or 2 ms have passed): input read from the window
+// system in one round is delivered to the windows only in the next.
+void QtPlatform::PumpEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents, 2); }
 
 // Sleeps about a millisecond. Events that arrive meanwhile wait for the next PumpEvents:
 // the experiment window's handlers run only there.

@@ -75,6 +75,7 @@ class QtPlatform : public Platform {
   // For widget tests.
   QtMainWindow* main_window() { return main_window_.get(); }
   QtExperimentWindow* experiment_window() { return experiment_window_.get(); }
+  QtDisplay* display() { return display_.get(); }
   KeyTracker& keys() { return *keys_; }
 
  private:

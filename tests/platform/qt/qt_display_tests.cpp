@@ -7,6 +7,7 @@
 #include "run/frame.h"
 #include "timing/present_mode.h"
 #include "timing/timing_check.h"
+#include "run/touch_wnd.h"
 
 #include "platform/qt/qt_display.h"
 #include "platform/qt/qt_experiment_window.h"
@@ -21,6 +22,7 @@
 #include <QScreen>
 #include <QTest>
 #include <QWindow>
+#include <QtMath>
 #include <filesystem>
 #include <memory>
 #include <thread>
@@ -186,6 +188,39 @@ class QtDisplayTest : public QObject {
     QImage whole = Grab(window);
     QCOMPARE(partial, whole);
     QCOMPARE(At(whole, rect.left, rect.top), 0xFFFFFFu);
+  }
+
+  // A click on a pixel of the stage as drawn in the experiment window maps back to that
+  // stage pixel, wherever the primary screen lies among the screens.
+  void clickMapsToTheStagePixelDrawnUnderIt() {
+    FullScreenDisplay display;
+    QCOMPARE(InitDisplay(platform_, display), 1);
+    CTouchWnd touch;
+    QVERIFY(platform_.CreateExperimentWindow(touch));
+    QWindow& window = *platform_.experiment_window();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    BindClipper(platform_, display, WindowId::Experiment);
+    Surface& stage = display.stage.surface;
+    std::fill(stage.pixels.begin(), stage.pixels.end(), 0u);
+    for (int y = 500; y < 508; ++y)
+      for (int x = 700; x < 708; ++x) stage.row(y)[x] = 0xFFFFFF;
+    PresentFrame(platform_, display);
+
+    const QImage shown = Repaint(*platform_.display());
+    QPoint found(-1, -1);
+    for (int y = 0; y < shown.height() && found.x() < 0; ++y)
+      for (int x = 0; x < shown.width() && found.x() < 0; ++x)
+        if (At(shown, x, y) == 0xFFFFFFu) found = QPoint(x, y);
+    QVERIFY2(found.x() >= 0, "the stage is not in the window");
+    const qreal ratio = window.devicePixelRatio();
+    QTest::mouseClick(&window, Qt::LeftButton, {}, QPoint(qCeil(found.x() / ratio), qCeil(found.y() / ratio)));
+    QCOMPARE(touch.point_count, 1);
+    const StagePoint p = ScreenToStage(display.geometry, touch.points[0].x, touch.points[0].y);
+    QVERIFY2(p.x >= 700 && p.x < 708 && p.y >= 500 && p.y < 508,
+             qPrintable(QString("drawn at %1,%2, clicked as %3,%4").arg(found.x()).arg(found.y()).arg(p.x).arg(p.y)));
+    BindClipper(platform_, display, WindowId::Main);
+    platform_.DestroyExperimentWindow();
+    ShutdownDisplay(platform_, display);
   }
 
   void latePresentsCountAsDroppedOnlyWhileFramesFollowEachOther() {

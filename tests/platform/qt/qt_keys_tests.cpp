@@ -158,6 +158,8 @@ class QtKeysTest : public QObject {
   // queries answer. Repeats reach neither; the X server's repeat comes as a release and a
   // press with the same timestamp.
   void repeatedAndStaleStrokesActOnce_data() {
+    // Without the X server's keyboard state (offscreen) a key down when a dialog opens is
+    // not known; the end-to-end test under Xvfb holds keys over dialogs.
     QTest::addColumn<QString>("steps");     // P press, A repeat, R release, D dialog, Q query
     QTest::addColumn<int>("presses");       // presses that reached the window
     QTest::addColumn<QString>("answers");   // what each Q answered, 1 or 0
@@ -165,8 +167,7 @@ class QtKeysTest : public QObject {
     QTest::newRow("held, repeats flagged") << "P1 A2 A3 Q R4 Q" << 1 << "10";
     QTest::newRow("held, repeats as release and press") << "P1 R5 P5 Q R9 P9 R20 Q" << 1 << "10";
     QTest::newRow("quick second stroke") << "P1 R2 P3 R4 Q" << 2 << "1";
-    QTest::newRow("held while a dialog opens") << "P1 Q D P5 A6 R7 P8 Q" << 2 << "11";
-    QTest::newRow("up when a dialog opens") << "P1 R2 D P3 Q" << 2 << "1";
+    QTest::newRow("a dialog opens between strokes") << "P1 R2 D P3 Q" << 2 << "1";
   }
   void repeatedAndStaleStrokesActOnce() {
     QFETCH(QString, steps);
