@@ -1,5 +1,6 @@
 // ピョコラン: a reaction-time experiment in which creatures rise out of holes.
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -9,6 +10,7 @@
 #include "cli/command_line.h"
 #include "gui/report_window.h"
 #include "platform/qt/qt_platform.h"
+#include "timing/present_mode.h"
 
 namespace {
 
@@ -29,6 +31,7 @@ int main(int argc, char** argv) {
   using namespace pyokoran;
   const std::vector<CommandMode> modes = CommandModes();
   const CommandLine command_line = ParseCommandLine(ArgumentList(argc, argv), modes);
+  if (!command_line.present.empty()) setenv(kPresentModeVariable, command_line.present.c_str(), 1);
   switch (command_line.action) {
     case CommandAction::PrintHelp:
     case CommandAction::PrintVersion:

@@ -9,6 +9,7 @@
 #include "results/result_viewer.h"
 #include "run/ms_timer.h"
 #include "run/run_sequence.h"
+#include "timing/timing_files.h"
 
 namespace pyokoran {
 
@@ -74,7 +75,8 @@ void CMainFrame::OnStart() {
   p.platform.CreateExperimentWindow(p.touch_wnd);
   BindClipper(p.platform, p.display, WindowId::Experiment);
   int completed = RunSequence(p);
-  WriteResultFiles(p, completed);
+  const int written = WriteResultFiles(p, completed);
+  WriteTimingFiles(p, completed, written);
   BindClipper(p.platform, p.display, WindowId::Main);
   p.platform.DestroyExperimentWindow();
   RestoreMainWindow();

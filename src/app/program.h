@@ -14,6 +14,7 @@
 #include "run/touch_wnd.h"
 #include "settings/experiment_settings.h"
 #include "settings/settings_file.h"
+#include "timing/appearance_timing.h"
 
 namespace pyokoran {
 
@@ -32,10 +33,12 @@ struct Program {
   MsTimer timer;
   RandomGenerator random;
   int32_t effective_seed = 0;  // the seed the current run actually used
+  int64_t result_time = 0;     // calendar time the last run's result files carry
   HoleLayout layout;
   Scheduler scheduler;
   StimulusSet stimuli;
   CTouchWnd touch_wnd;
+  TimingLog timing;  // when each appearance reached the screen and was struck
 };
 
 }  // namespace pyokoran

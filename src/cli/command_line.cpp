@@ -4,6 +4,7 @@
 
 #include "app/working_folder.h"
 #include "cli/build_version.h"
+#include "timing/present_mode.h"
 
 namespace pyokoran {
 namespace {
@@ -49,7 +50,13 @@ CommandLine ParseCommandLine(const QStringList& arguments, const std::vector<Com
       "folder", "Use DIR as the working folder (it must exist and be writable).", "DIR");
   const QCommandLineOption documents(
       "documents", "Use the desktop menu's working folder (above), making it first if need be.");
-  parser->addOptions({help, version, folder, documents});
+  const QCommandLineOption present(
+      "present",
+      "Present frames in MODE: locked (OpenGL, locked to the display's refresh) or fallback "
+      "(the window's backing store, paced by the clock), whatever the measurement says. The "
+      "PYOKORAN_PRESENT variable does the same.",
+      "MODE");
+  parser->addOptions({help, version, folder, documents, present});
   // Modes may share an option (the same name): it is added once and goes with each of them.
   QStringList added;
   for (const CommandMode& mode : modes) {
@@ -120,6 +127,12 @@ CommandLine ParseCommandLine(const QStringList& arguments, const std::vector<Com
     result.folder = parser->value(folder).toStdString();
     const std::string problem = WorkingFolderProblem(result.folder);
     if (!problem.empty()) return Failure("the folder '" + result.folder + "' " + problem + ".");
+  }
+  if (parser->isSet(present)) {
+    result.present = parser->value(present).toStdString();
+    if (ParseForcedMode(result.present.c_str()) == ForcedMode::None) {
+      return Failure("--present takes locked or fallback, not '" + result.present + "'.");
+    }
   }
   if (result.mode && result.mode->check) {
     const std::string problem = result.mode->check(*parser);

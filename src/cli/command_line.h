@@ -1,7 +1,8 @@
 // The program's command line. Without options the program opens its main window in the
 // current folder. --help and --version answer on stdout and end (no display needed);
 // --folder DIR chooses the working folder, --documents the desktop menu's one (ピョコラン in
-// the user's documents, made on first use). A mode (registered in command_modes.cpp) does
+// the user's documents, made on first use); --present MODE forces how frames reach the
+// screen (as the PYOKORAN_PRESENT variable does). A mode (registered in command_modes.cpp) does
 // one job instead of opening the main window and ends with its own exit status.
 //
 // Parsing prints nothing and touches only the folder it checks, so tests call it directly.
@@ -64,6 +65,7 @@ struct CommandLine {
   int exit_status = 0;
   std::string folder;                  // --folder (checked) or --documents; empty when neither
   bool documents = false;              // --documents: folder may need making first
+  std::string present;                 // --present: "locked" or "fallback"; empty when not given
   const CommandMode* mode = nullptr;   // RunMode: points into the modes parsed with
   QStringList arguments;               // positional arguments
   std::shared_ptr<QCommandLineParser> parser;

@@ -4,10 +4,13 @@
 
 namespace pyokoran {
 
+CommandMode CheckTimingMode();
+
 std::vector<CommandMode> CommandModes() {
   return {
       ReportMode(),
       SimulateMode(),
+      CheckTimingMode(),
   };
 }
 

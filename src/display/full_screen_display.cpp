@@ -83,11 +83,17 @@ void BindClipper(Platform& platform, FullScreenDisplay&, WindowId window) {
   platform.BindPresentWindow(window);
 }
 
-void PresentFrame(Platform& platform, FullScreenDisplay& display) {
+int PresentFrame(Platform& platform, FullScreenDisplay& display,
+                 const std::vector<Rect>* changed) {
   const SurfaceSlot& stage = display.stage;
   // A busy stage cannot be copied from; the screen keeps the previous frame.
-  if (!display.initialised || !stage.created || stage.locked || stage.dc_out) return;
-  platform.Present(stage.surface, display.geometry.stage_rect);
+  if (!display.initialised || !stage.created || stage.locked || stage.dc_out) return 0;
+  if (changed) {
+    platform.PresentChanged(stage.surface, display.geometry.stage_rect, *changed);
+  } else {
+    platform.Present(stage.surface, display.geometry.stage_rect);
+  }
+  return 1;
 }
 
 void ShutdownDisplay(Platform& platform, FullScreenDisplay& display) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <vector>
 
 #include "display/surface.h"
 #include "platform/platform.h"
@@ -62,8 +63,11 @@ struct StagePoint {
 int InitDisplay(Platform& platform, FullScreenDisplay& display);
 // Frames are shown through the given window from now on.
 void BindClipper(Platform& platform, FullScreenDisplay& display, WindowId window);
-// Shows the stage surface in stage_rect, paced by the display's refresh.
-void PresentFrame(Platform& platform, FullScreenDisplay& display);
+// Shows the stage surface in stage_rect, paced by the display's refresh. changed, when
+// given, names the only areas of the stage that differ from the frame presented before.
+// 1 when the stage went to the platform, 0 when it was busy (the screen keeps its frame).
+int PresentFrame(Platform& platform, FullScreenDisplay& display,
+                 const std::vector<Rect>* changed = nullptr);
 // Releases every surface and the display; harmless when repeated.
 void ShutdownDisplay(Platform& platform, FullScreenDisplay& display);
 // The largest centred 4:3 rectangle of the screen (physical pixels).

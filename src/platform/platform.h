@@ -86,6 +86,10 @@ class PointerHandler {
   virtual void OnTouch(const std::vector<TouchContact>& contacts) = 0;
   virtual void OnActivate(bool active) = 0;
   virtual void OnCloseOrDestroy() = 0;
+  // When the next event delivered happened, in microseconds on the tick clock: as close to
+  // the input as the platform can tell, never later than the event reached the program.
+  // Called just before each button and touch event by platforms that can tell.
+  virtual void OnEventTime(int64_t tick_us) { (void)tick_us; }
 };
 
 // What the About box shows beside its fixed texts.
@@ -99,6 +103,23 @@ struct ResultDialogContent {
   std::vector<std::string> lines;  // in display order, already sorted as text: show unsorted
   std::string summary;             // the static text above the list
   int selected = 0;                // index into lines of the line to select
+};
+
+// How frames were presented during a run or a timing check. "locked": through OpenGL, the
+// swap waiting for the display's refresh; "fallback": through the window's backing store,
+// paced on the monotonic clock.
+struct PresentationReport {
+  std::string mode;               // "locked" or "fallback"
+  std::string reason;             // why this mode, in a few words
+  double reported_hz = 0;         // the refresh rate the screen reports
+  double refresh_hz = 0;          // the rate frames were locked or paced to
+  int swap_samples = 0;           // swap intervals measured when the window opened
+  double swap_mean_ms = 0;        // their mean
+  double swap_sd_ms = 0;          // and standard deviation
+  int frames = 0;                 // frames presented
+  int dropped = 0;                // more than 1.5 intervals after the previous frame
+  double longest_interval_ms = 0;  // between frames that followed each other
+  double tick_lag_ms = 0;         // the tick's largest lag behind the monotonic clock
 };
 
 class Platform {
@@ -160,12 +181,40 @@ class Platform {
   // Shows the stage surface stretched into stage_rect of the covering window, paced by the
   // display's refresh.
   virtual void Present(const Surface& stage, const Rect& stage_rect) = 0;
+  // The same, told which areas of the stage (stage pixels) changed since the previous
+  // present; the platform may then send only those. By default the whole stage is presented.
+  virtual void PresentChanged(const Surface& stage, const Rect& stage_rect,
+                              const std::vector<Rect>& changed) {
+    (void)changed;
+    Present(stage, stage_rect);
+  }
   // One line of text in the proportional Japanese font, height pixels high, in colour
   // (COLORREF 0x00BBGGRR), centred both ways in rect of the surface; transparent background.
   virtual void DrawText(Surface& surface, const Rect& rect, const std::string& text,
                         int32_t height, uint32_t colour) = 0;
   // Releases what InitDisplay made; harmless when repeated.
   virtual void ShutdownDisplay() = 0;
+  // When the last Present reached the screen (locked: the swap completed; fallback: the
+  // flush was handed to the window system), in microseconds on the tick clock (the tick is
+  // that figure / 1000, rounded down, while the tick thread keeps up). False when no tick
+  // thread runs or the platform cannot tell.
+  virtual bool LastPresentTickUs(int64_t& tick_us) {
+    (void)tick_us;
+    return false;
+  }
+  // The figures of the run that presented last (valid until the next run binds the
+  // experiment window). False when the platform keeps none.
+  virtual bool GetPresentationReport(PresentationReport& report) {
+    (void)report;
+    return false;
+  }
+  // Opens the full-screen window alone for at most five seconds, measures the swaps as a
+  // run would, presents a changing pattern in the mode a run would use, and closes it.
+  // False when no window could be shown.
+  virtual bool RunPresentationCheck(PresentationReport& report) {
+    (void)report;
+    return false;
+  }
 
   // --- Time -----------------------------------------------------------------------------
   // True when the clock that drives the tick can be queried at all.

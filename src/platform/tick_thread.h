@@ -49,11 +49,35 @@ class TickThread {
   void Stop();
   bool running() const { return thread_.joinable(); }
 
+  // The tick clock at a monotonic time (CLOCK_MONOTONIC, ns), in microseconds: the tick is
+  // that figure / 1000, rounded down, while the thread keeps up, also after the tick was
+  // reset. False while no thread runs or it has not begun. Called on the UI thread.
+  bool TickClockUs(int64_t monotonic_ns, int64_t& tick_us) const;
+  // The largest lag of an increment behind its millisecond on the monotonic clock since
+  // the thread started, in ns.
+  int64_t largest_lag_ns() const { return largest_lag_ns_.load(std::memory_order_relaxed); }
+  // CLOCK_MONOTONIC now, in ns.
+  static int64_t MonotonicNs();
+  // The thread got real-time scheduling (known once it runs).
+  bool realtime() const { return realtime_.load(std::memory_order_relaxed); }
+  // Raises the calling thread as the tick thread raises itself; true when real-time
+  // scheduling was granted.
+  static bool RaisePriority();
+
  private:
   void Run(std::atomic<int32_t>* tick, void (*hook)(int32_t));
 
   std::thread thread_;
   std::atomic<bool> stop_{false};
+  std::atomic<int32_t>* tick_ = nullptr;
+  int64_t start_ns_ = 0;
+  // counted_ (increments made) and the tick move together; sequence_ is odd while they
+  // are being changed, so that a reader sees a consistent pair.
+  std::atomic<uint32_t> sequence_{0};
+  std::atomic<int64_t> counted_{0};
+  std::atomic<int64_t> largest_lag_ns_{0};
+  std::atomic<bool> realtime_{false};
+  std::atomic<bool> started_{false};  // start_ns_ is set
   std::atomic<bool> scheduled_{false};  // the thread has written scheduling_
   TickScheduling scheduling_;
 };

@@ -59,6 +59,7 @@ int PrepareRun(Program& program) {
     return 0;
   }
   ResetTrialLog(program.scheduler.log);
+  ResetTimingLog(program.timing);
   if (!LoadStimuli(program)) return 0;  // it has shown its own message
   return 1;
 }

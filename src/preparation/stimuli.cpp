@@ -60,6 +60,20 @@ void LoadSound(const char* path, std::unique_ptr<std::vector<uint8_t>>& buffer) 
   std::fclose(f);
 }
 
+// The first row of a surface that holds a pixel other than the key colour; its height when
+// none does.
+int32_t GroundTop(FullScreenDisplay& display, int32_t index) {
+  if (index < 0 || index >= display.surfaces.count()) return 0;
+  const Surface& s = display.surfaces.slots[size_t(index)].surface;
+  for (int32_t y = 0; y < s.height; ++y) {
+    const uint32_t* row = s.row(y);
+    for (int32_t x = 0; x < s.width; ++x) {
+      if (row[x] != KEY_GREEN) return y;
+    }
+  }
+  return s.height;
+}
+
 }  // namespace
 
 int LoadStimuli(Program& program) {
@@ -68,6 +82,7 @@ int LoadStimuli(Program& program) {
   const int n_holes = std::clamp<int32_t>(program.settings.n_holes, 0, kMaxHoles);
   DibImage image;
   stim.stage_composed = false;
+  stim.status_text.clear();
 
   // Background: the picture, or plain green when it is missing or cannot be drawn.
   stim.background = CreateSurface(display, kStageWidth, kStageHeight);
@@ -120,6 +135,7 @@ int LoadStimuli(Program& program) {
     BltAt(display, stim.lip_surface[h], 0, 0, stim.base_surface[h], NO_KEY);
     FillBox(display, stim.lip_surface[h], 0, 0, kCell, kHoleY, KEY_GREEN);
     FillEllipse(display, stim.lip_surface[h], kHoleX, kHoleY, kHoleRx, kHoleRy, KEY_GREEN);
+    stim.lip_ground_top[h] = GroundTop(display, stim.lip_surface[h]);
   }
 
   LoadSound(kTargetSoundFile, stim.target_sound);

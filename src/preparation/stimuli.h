@@ -3,8 +3,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "preparation/hole_layout.h"
 
 namespace pyokoran {
@@ -38,6 +40,10 @@ struct StimulusSet {
   // and which holes' pictures have been redrawn since.
   bool stage_composed = false;
   bool hole_changed[kMaxHoles] = {};
+  std::string status_text;
+  std::vector<Rect> changed_areas;  // of the stage in the frame being composed  // the text in status_surface, drawn again only when it changes
+  // First row of each lip that holds ground (rows above it are all key colour).
+  int32_t lip_ground_top[kMaxHoles] = {};
 };
 
 // Run preparation: reads the stim folder into surfaces and sounds. 1 success; 0 after the

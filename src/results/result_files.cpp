@@ -20,8 +20,6 @@
 namespace pyokoran {
 namespace {
 
-constexpr const char* kCannotOpenMessage = "データファイルを開くことができません";
-
 constexpr const char* kSummaryHeader =
     "Subject\tDate\tTime\tTgtPokko\tDstPokko\tHoles\tOrdered\tDur\tISI_1\tISI_2\tTmLimit\t"
     "RndSeed\tHit\tMiss\tCR\tFA\tScore\n";
@@ -29,11 +27,7 @@ constexpr const char* kAppearanceHeader =
     "Subject,Date,Time,Trial,TgtPokko,DstPokko,Holes,Ordered,Dur,ISI_1,ISI_2,TmLimit,"
     "RndSeed,Pokko,Tgt,Hole,Hole_X,Hole_Y,Resp,Resp_X,Resp_Y,RT,TotalRT,Error\n";
 
-// Local date and time of the run's end; 0000/00/00 -1:-1:-1 when the conversion fails.
-struct Stamp {
-  int year = 0, month = 0, day = 0;
-  int hour = -1, minute = -1, second = -1;
-};
+}  // namespace
 
 Stamp LocalStamp(int64_t seconds) {
   Stamp stamp;
@@ -51,8 +45,7 @@ Stamp LocalStamp(int64_t seconds) {
   return stamp;
 }
 
-__attribute__((format(printf, 2, 3))) void AppendF(std::string& out, const char* format,
-                                                   ...) {
+void AppendF(std::string& out, const char* format, ...) {
   char buffer[128];
   va_list args;
   va_start(args, format);
@@ -61,7 +54,6 @@ __attribute__((format(printf, 2, 3))) void AppendF(std::string& out, const char*
   if (n > 0) out.append(buffer, std::min(size_t(n), sizeof buffer - 1));
 }
 
-// "subject<sep>date<sep>time<sep>", the start of every line of both files.
 std::string LineStart(const std::string& subject, const Stamp& s, char sep) {
   std::string line = subject;
   line += sep;
@@ -70,10 +62,11 @@ std::string LineStart(const std::string& subject, const Stamp& s, char sep) {
   return line;
 }
 
-// Each value followed by sep.
 void AppendFields(std::string& line, std::initializer_list<int32_t> values, char sep) {
   for (int32_t v : values) AppendF(line, "%d%c", v, sep);
 }
+
+namespace {
 
 // The bytes a text-mode write puts on disk: every line feed as CR LF.
 std::string ToDiskText(const std::string& text) {
@@ -214,7 +207,8 @@ int WriteResultFiles(Program& program, int completed) {
   program.stimuli.target_sound.reset();
   program.stimuli.distractor_sound.reset();
 
-  const Stamp stamp = LocalStamp(program.platform.CurrentTime());
+  program.result_time = program.platform.CurrentTime();
+  const Stamp stamp = LocalStamp(program.result_time);
   if (completed == 0) return 1;
 
   const ExperimentSettings& s = program.settings;

@@ -3,6 +3,8 @@
 // appearance. Both only ever grow; lines end in CR LF.
 #pragma once
 
+#include <cstdint>
+#include <initializer_list>
 #include <string>
 
 namespace pyokoran {
@@ -16,6 +18,23 @@ inline constexpr const char* kSummaryFileName = "ピョコラン.txt";
 // or its bytes unchanged when they do not convert losslessly. Empty when the subject cannot
 // name a file in the working folder (it holds "/" or a NUL byte).
 std::string AppearanceFileName(const std::string& subject);
+
+// Local date and time of a run's end; 0000/00/00 -1:-1:-1 when the conversion fails.
+struct Stamp {
+  int year = 0, month = 0, day = 0;
+  int hour = -1, minute = -1, second = -1;
+};
+Stamp LocalStamp(int64_t seconds);
+
+// Shared with the files written beside the result files.
+// printf into the end of out (at most 127 bytes).
+__attribute__((format(printf, 2, 3))) void AppendF(std::string& out, const char* format, ...);
+// "subject<sep>date<sep>time<sep>", the start of every line of both files.
+std::string LineStart(const std::string& subject, const Stamp& stamp, char sep);
+// Each value followed by sep.
+void AppendFields(std::string& line, std::initializer_list<int32_t> values, char sep);
+// The message shown when a result file cannot be opened or written.
+inline constexpr const char* kCannotOpenMessage = "データファイルを開くことができません";
 
 // The side file beside a result file that keeps the bytes cut off its torn last line.
 inline constexpr const char* kPartialSuffix = ".partial";

@@ -1,6 +1,9 @@
 #include "run/frame.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <vector>
 
 #include "app/program.h"
 #include "display/surfaces.h"
@@ -8,7 +11,37 @@
 namespace pyokoran {
 
 namespace {
+
 constexpr int32_t kCell = 128;
+
+bool Overlap(const Rect& a, const Rect& b) {
+  return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
+}
+
+// Where the status band lands on the stage.
+Rect StatusBandRect(const FullScreenDisplay& display, int32_t index) {
+  if (index < 0 || index >= display.surfaces.count()) return {};
+  const SurfaceSlot& slot = display.surfaces.slots[size_t(index)];
+  return Rect{kStatusX, kStatusY, kStatusX + slot.width, kStatusY + slot.height};
+}
+
+// Whether the hole's picture shows any of the creature: some row from depth down differs
+// from the bare ground.
+bool CreatureShows(const FullScreenDisplay& display, const StimulusSet& stim, int h,
+                   int32_t depth) {
+  const int32_t composite = stim.composite_surface[h], base = stim.base_surface[h];
+  if (composite < 0 || base < 0 || composite >= display.surfaces.count() ||
+      base >= display.surfaces.count()) {
+    return false;
+  }
+  const Surface& c = display.surfaces.slots[size_t(composite)].surface;
+  const Surface& b = display.surfaces.slots[size_t(base)].surface;
+  if (c.width != b.width || c.height != b.height) return false;
+  const int32_t first = std::clamp(depth, 0, c.height);
+  return std::memcmp(c.row(first), b.row(first),
+                     size_t(c.height - first) * size_t(c.width) * sizeof(uint32_t)) != 0;
+}
+
 }  // namespace
 
 std::string FormatStatusText(int32_t tick, int32_t hit, int32_t fa, int32_t miss, int32_t cr) {
@@ -38,8 +71,21 @@ void DrawHole(Program& program, int slot_index) {
     Rect dst{0, slot.depth, kCell, kCell};
     BltStretch(display, stim.composite_surface[h], &dst, picture, &src, KEY_GREEN);
   }
-  BltAt(display, stim.composite_surface[h], 0, 0, stim.lip_surface[h], KEY_GREEN);
+  // The lip: only its rows that hold ground, the rows above being all key colour.
+  const int32_t top = std::clamp(stim.lip_ground_top[h], 0, kCell);
+  if (top < kCell) {
+    Rect src{0, top, kCell, kCell};
+    BltStretch(display, stim.composite_surface[h], &src, stim.lip_surface[h], &src, KEY_GREEN);
+  }
   program.stimuli.hole_changed[h] = true;
+
+  if (slot.up) {
+    // Some of the creature shows when the hole differs from its bare ground below depth.
+    const SlotTiming& timing = program.timing.slots[slot_index];
+    bool visible = timing.appearance.onset_us != kNoTime || timing.onset_due;
+    if (!visible && slot.depth < kCell) visible = CreatureShows(display, stim, h, slot.depth);
+    NoteHoleDrawn(program.timing, slot_index, visible, slot.depth == 0);
+  }
 }
 
 void ComposeFrame(Program& program) {
@@ -48,24 +94,54 @@ void ComposeFrame(Program& program) {
   // The background is the same all run and every hole picture and the status band cover
   // their cells whole (cells never overlap), so once the stage holds a composed frame only
   // the holes redrawn since and the band need copying again: the stage comes out the same.
+  // What was copied is handed to the present, which then sends only that.
+  std::vector<Rect>& changed = stim.changed_areas;
+  changed.clear();
   const bool whole = !stim.stage_composed;
-  if (whole) BltAt(display, SURFACE_STAGE, 0, 0, stim.background, NO_KEY);
+  if (whole) {
+    BltAt(display, SURFACE_STAGE, 0, 0, stim.background, NO_KEY);
+    changed.push_back(Rect{0, 0, kStageWidth, kStageHeight});
+  }
   const int n_holes = program.settings.n_holes < kMaxHoles ? program.settings.n_holes : kMaxHoles;
+  const Rect band = StatusBandRect(display, stim.status_surface);
+  bool band_covered = false;  // a hole copied over part of the band
   for (int h = 0; h < n_holes; ++h) {
     if (!whole && !stim.hole_changed[h]) continue;
     stim.hole_changed[h] = false;
     const HoleCentre& c = program.layout.holes[h];
-    BltAt(display, SURFACE_STAGE, c.x - kCell / 2, c.y - kCell / 2, stim.composite_surface[h],
-          NO_KEY);
+    if (BltAt(display, SURFACE_STAGE, c.x - kCell / 2, c.y - kCell / 2,
+              stim.composite_surface[h], NO_KEY)) {
+      const Rect cell{c.x - kCell / 2, c.y - kCell / 2, c.x + kCell / 2, c.y + kCell / 2};
+      if (!whole) changed.push_back(cell);
+      band_covered = band_covered || Overlap(cell, band);
+    }
   }
   stim.stage_composed = true;
+
+  // The band's text is drawn again only when it changes, and the band copied again only
+  // then or when a hole was copied over it.
   const ScoreCounters& n = program.scheduler.counters;
   int32_t tick = program.timer.tick.load(std::memory_order_relaxed);
   std::string text = FormatStatusText(tick, n.Hit, n.FA, n.Miss, n.CR);
-  FillSurface(display, stim.status_surface, 0x000000);
-  DrawStatusText(program, text, kStatusTextHeight, kStatusTextColour);
-  BltAt(display, SURFACE_STAGE, kStatusX, kStatusY, stim.status_surface, KEY_GREEN);
-  PresentFrame(program.platform, display);
+  const bool new_text = whole || text != stim.status_text;
+  if (new_text) {
+    FillSurface(display, stim.status_surface, 0x000000);
+    DrawStatusText(program, text, kStatusTextHeight, kStatusTextColour);
+    stim.status_text = std::move(text);
+  }
+  if (new_text || band_covered) {
+    if (BltAt(display, SURFACE_STAGE, kStatusX, kStatusY, stim.status_surface, KEY_GREEN) &&
+        !whole) {
+      changed.push_back(band);
+    }
+  }
+  if (PresentFrame(program.platform, display, &changed)) {
+    int64_t tick_us;
+    if (!program.platform.LastPresentTickUs(tick_us)) {
+      tick_us = int64_t(program.timer.tick.load(std::memory_order_relaxed)) * 1000;
+    }
+    NoteFramePresented(program.timing, tick_us);
+  }
 }
 
 void DrawStatusText(Program& program, const std::string& text, int32_t height, uint32_t colour) {

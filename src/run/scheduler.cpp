@@ -34,10 +34,13 @@ void Schedule(CreatureSlot& slot, int64_t show_tick, int32_t duration) {
   slot.sinking = 0;
 }
 
-void Append(TrialLog& log, const TrialRecord& record) {
+// The record's place in the log.
+int32_t Append(TrialLog& log, const TrialRecord& record) {
+  const int32_t row = log.count;
   log.records[log.count] = record;
   log.records[log.count].Trial = log.count + 1;
   if (log.count < kLogCountLimit) ++log.count;
+  return row;
 }
 
 // A record of the slot's current appearance, without a response.
@@ -57,7 +60,8 @@ TrialRecord RecordOf(const Program& program, int slot_index) {
 void AppendUnstruck(Program& program, int slot_index) {
   TrialRecord r = RecordOf(program, slot_index);
   r.Error = r.Tgt;
-  Append(program.scheduler.log, r);
+  const int32_t row = Append(program.scheduler.log, r);
+  NoteAppearanceBooked(program.timing, slot_index, row, kNoTime);
 }
 
 // A sinking slot has reached the bottom: book it, reserve another hole, draw a new pause.
@@ -158,6 +162,7 @@ void UpdateFrame(Program& program, int force) {
         slot.pending = 0;
         slot.hit = 0;
         slot.depth = kRiseStartDepth;
+        BeginAppearanceTiming(program.timing, i, slot.shown_at);
         draw(i);
       }
     } else if (!slot.pending && !slot.sinking) {
@@ -220,7 +225,8 @@ void RegisterResponse(Program& program, int slot_index, int32_t x, int32_t y, in
   r.RT = Saturate(int64_t(now) - slot.shown_at);
   r.TotalRT = now;
   r.Error = slot.target ? 0 : 1;
-  Append(scheduler.log, r);
+  const int32_t row = Append(scheduler.log, r);
+  NoteAppearanceBooked(program.timing, slot_index, row, program.timing.press_us);
 
   // Fully up at once, whatever it was doing, for HIT_SHOW_MS from the response.
   slot.hit = 1;

@@ -7,8 +7,14 @@ void CTouchWnd::OnButtonDown(MouseButton, int32_t x, int32_t y) {
   pressed = 1;
   points.assign(1, ScreenPoint{x, y});
   point_count = 1;
+  BeginPress();
+}
+
+void CTouchWnd::BeginPress() {
   seen_by_test_ = false;
   pending_ = false;
+  press_time_us = event_time_us_;
+  event_time_us_ = kNoPressTime;
 }
 
 void CTouchWnd::OnButtonUp(MouseButton) {
@@ -22,10 +28,7 @@ void CTouchWnd::OnMouseMove(int32_t x, int32_t y, bool left_held) {
 }
 
 void CTouchWnd::OnTouch(const std::vector<TouchContact>& contacts) {
-  if (!pressed) {
-    seen_by_test_ = false;
-    pending_ = false;
-  }
+  if (!pressed) BeginPress();
   pressed = 1;
   // An event without contacts leaves the positions as they were.
   if (contacts.empty()) return;

@@ -25,6 +25,10 @@ class CTouchWnd : public PointerHandler {
   int32_t pressed = 0;
   int32_t point_count = 0;
   std::vector<ScreenPoint> points;  // screen pixels
+  // When the current (or last) press began, in microseconds on the tick clock; kNoPressTime
+  // when the platform did not tell.
+  int64_t press_time_us = kNoPressTime;
+  static constexpr int64_t kNoPressTime = INT64_MIN;
 
   // Button down (left or right) starts a press at (x, y) unless one is under way.
   void OnButtonDown(MouseButton button, int32_t x, int32_t y) override;
@@ -36,6 +40,7 @@ class CTouchWnd : public PointerHandler {
   void OnTouch(const std::vector<TouchContact>& contacts) override;
   void OnActivate(bool active) override;
   void OnCloseOrDestroy() override;
+  void OnEventTime(int64_t tick_us) override { event_time_us_ = tick_us; }
 
   // Called by the trial loop after every response test. A press that ended before any test
   // saw it (a quick click or tap released within one event delivery) was kept until now at
@@ -47,6 +52,10 @@ class CTouchWnd : public PointerHandler {
   // A press ends: cleared, or kept pending if no test has seen it yet.
   void EndPress();
 
+  // A press begins: its time is that of the event being delivered.
+  void BeginPress();
+
+  int64_t event_time_us_ = kNoPressTime;  // of the event being delivered
   bool seen_by_test_ = false;  // the current press has been tested at least once
   bool pending_ = false;       // an ended press waiting for its one test
 };

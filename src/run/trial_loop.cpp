@@ -58,6 +58,8 @@ int RunTrialLoop(Program& program) {
       const StagePoint p = ScreenToStage(program.display.geometry, touch.points[0].x,
                                          touch.points[0].y);
       const int slot = FindStruckSlot(program, p.x, p.y);
+      program.timing.press_us =
+          touch.press_time_us == CTouchWnd::kNoPressTime ? kNoTime : touch.press_time_us;
       if (slot >= 0) RegisterResponse(program, slot, p.x, p.y, now);
     }
     touch.ResponseTested();

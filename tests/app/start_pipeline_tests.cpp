@@ -107,6 +107,13 @@ TEST_F(StartPipeline, DefaultRunWritesBothResultFilesAndOpensTheRanking) {
             TempWorkingDir::Read(std::string(PYOKORAN_SOURCE_DIR) +
                                  "/tests/app/golden/default_run_SBJ0000.csv"));
 
+  // The timing record beside them, fixed by the same virtual clock.
+  const std::string golden = std::string(PYOKORAN_SOURCE_DIR) + "/tests/app/golden/";
+  EXPECT_EQ(TempWorkingDir::Read("SBJ0000_timing.csv"),
+            TempWorkingDir::Read(golden + "default_run_SBJ0000_timing.csv"));
+  EXPECT_EQ(TempWorkingDir::Read("ピョコラン_timing.txt"),
+            TempWorkingDir::Read(golden + "default_run_timing.txt"));
+
   ASSERT_EQ(platform.result_dialogs.size(), 1u);
   const ResultDialogContent& ranking = platform.result_dialogs[0];
   ASSERT_EQ(ranking.lines.size(), 1u);
@@ -131,6 +138,8 @@ TEST_F(StartPipeline, EscapeAbortsWithoutRecordingButStillRanks) {
 
   EXPECT_EQ(TempWorkingDir::Read("ピョコラン.txt"), summary_before);
   EXPECT_EQ(TempWorkingDir::Read("SBJ0000.csv"), "<missing>");
+  EXPECT_EQ(TempWorkingDir::Read("SBJ0000_timing.csv"), "<missing>");
+  EXPECT_EQ(TempWorkingDir::Read("ピョコラン_timing.txt"), "<missing>");
   ASSERT_EQ(platform.messages.size(), 2u);
   EXPECT_EQ(platform.messages[1].caption, "終了");
   ASSERT_EQ(platform.result_dialogs.size(), 1u);

@@ -21,9 +21,13 @@ void FakePlatform::ArriveAt(int32_t tick, std::function<void()> event) {
 }
 
 void FakePlatform::DeliverArrived() {
-  std::vector<std::function<void()>> events;
+  std::vector<std::pair<int32_t, std::function<void()>>> events;
   events.swap(arrived_);
-  for (auto& event : events) event();
+  for (auto& [tick, event] : events) {
+    // The event's own time: the tick at which it arrived, exactly.
+    if (pointer_) pointer_->OnEventTime(int64_t(tick) * 1000);
+    event();
+  }
 }
 
 void FakePlatform::AdvanceMs(int32_t ms) {
@@ -33,7 +37,7 @@ void FakePlatform::AdvanceMs(int32_t ms) {
     virtual_us_ += 1000;
     if (hook_) hook_(next);
     while (!scheduled_.empty() && scheduled_.front().first <= next) {
-      arrived_.push_back(std::move(scheduled_.front().second));
+      arrived_.push_back(std::move(scheduled_.front()));
       scheduled_.pop_front();
     }
   }
@@ -155,6 +159,10 @@ void FakePlatform::BindPresentWindow(WindowId window) {
   calls.push_back(window == WindowId::Main ? "BindPresentWindow(Main)"
                                            : "BindPresentWindow(Experiment)");
   present_window = window;
+  if (window == WindowId::Experiment) {
+    run_frames_ = 0;
+    last_present_tick_us_ = -1;
+  }
 }
 
 void FakePlatform::Present(const Surface& stage, const Rect& stage_rect) {
@@ -168,6 +176,24 @@ void FakePlatform::Present(const Surface& stage, const Rect& stage_rect) {
     while (tick_ && virtual_us_ + 1000 <= next_us) AdvanceMs(1);
     virtual_us_ = next_us;
   }
+  ++run_frames_;
+  // The tick clock: whole milliseconds from the tick, the fraction from virtual time.
+  if (tick_) last_present_tick_us_ = int64_t(tick_->load()) * 1000 + virtual_us_ % 1000;
+}
+
+bool FakePlatform::LastPresentTickUs(int64_t& tick_us) {
+  if (!tick_ || last_present_tick_us_ < 0) return false;
+  tick_us = last_present_tick_us_;
+  return true;
+}
+
+bool FakePlatform::GetPresentationReport(PresentationReport& report) {
+  report = PresentationReport{};
+  report.mode = "fallback";
+  report.reason = "scripted display";
+  report.reported_hz = report.refresh_hz = refresh_hz;
+  report.frames = run_frames_;
+  return true;
 }
 
 void FakePlatform::DrawText(Surface&, const Rect&, const std::string& text, int32_t,

@@ -47,7 +47,8 @@ class FakePlatform : public Platform {
   std::function<void(int virtual_key)> on_key_query;
 
   // Input that arrives at a virtual tick, while a yield or a present lets time pass, and
-  // waits in the queue for the next PumpEvents, which delivers it before on_pump.
+  // waits in the queue for the next PumpEvents, which delivers it before on_pump, telling
+  // the experiment window's handler that tick as the event's time.
   void ArriveAt(int32_t tick, std::function<void()> event);
   // Delivers arrived input at every KeyActive as well, as a platform whose key query pumps
   // events would (a fault: a press arriving in a present is booked with an earlier tick).
@@ -120,6 +121,8 @@ class FakePlatform : public Platform {
   void StopTickThread() override;
   int64_t CurrentTime() override;
   void PlayWav(const std::vector<uint8_t>* wav) override;
+  bool LastPresentTickUs(int64_t& tick_us) override;
+  bool GetPresentationReport(PresentationReport& report) override;
 
   std::string title;
   std::string caption_line;
@@ -132,10 +135,12 @@ class FakePlatform : public Platform {
   std::map<int, KeyState> keys_;
   void DeliverArrived();
   std::deque<std::pair<int32_t, std::function<void()>>> scheduled_;  // by tick
-  std::vector<std::function<void()>> arrived_;
+  std::vector<std::pair<int32_t, std::function<void()>>> arrived_;  // with their tick
   std::atomic<int32_t>* tick_ = nullptr;
   void (*hook_)(int32_t) = nullptr;
   int64_t virtual_us_ = 0;  // time since the tick thread started, for refresh pacing
+  int64_t last_present_tick_us_ = -1;  // on the tick clock; -1 before the first
+  int run_frames_ = 0;                 // presented since the experiment window was bound
   MainWindowHandler* main_handler_ = nullptr;
   PointerHandler* pointer_ = nullptr;
 };

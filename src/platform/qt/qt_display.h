@@ -1,29 +1,36 @@
-// Presenting the stage on screen and drawing text into surfaces, over Qt.
+// Presenting the stage on the experiment window and drawing text into surfaces, over Qt.
 //
-// Frames go into the bound window's backing store, stretched into stage_rect with the rest
-// of the window black, and are flushed at once; only the parts of the stage that changed
-// since the frame on screen are scaled and sent. OpenGL is not used:
-// the windows are plain widgets owned by the shell, a GL child window would take their
-// mouse and touch input, QOpenGLWidget costs 27-47 ms a frame, and software GL (llvmpipe
-// under Xvfb) takes 8-10 ms a frame without waiting for the refresh either. A backing-store
-// flush never waits for the
-// refresh, so Present paces itself: it waits for the next refresh on the monotonic clock,
-// at the screen's refresh rate, before copying. This stands in for waiting for the end of
-// the vertical blank; its phase is not locked to the real beam.
+// Two ways to the screen, decided when a run binds the window (see timing/present_mode.h):
+// - locked: OpenGL on the window itself, swap interval 1. The stage is kept as a texture
+//   updated with the changed tiles only, drawn unfiltered into stage_rect with black around
+//   it, and every swap waits for the display's refresh (glFinish after the swap); a frame's
+//   time is when the swap completed.
+// - fallback: the window's backing store, only the changed tiles scaled (nearest pixel) and
+//   flushed. A flush never waits for the refresh, so Present paces itself on the monotonic
+//   clock at the measured or reported refresh rate; a frame's time is when the flush was
+//   handed to the window system. Its phase is not locked to the real beam.
+// Software OpenGL (llvmpipe under Xvfb) and drivers that ignore the swap interval do not
+// block in the swap, and end up in the fallback. QOpenGLWidget (27-47 ms a frame) is not
+// used, nor a child window, which would take the window's input.
 #pragma once
 
 #include <QImage>
 #include <QObject>
 #include <QPointer>
+#include <QWindow>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "display/surface.h"
 #include "platform/platform.h"
+#include "timing/present_mode.h"
 
-class QWidget;
+class QBackingStore;
+class QOpenGLContext;
+class QOpenGLShaderProgram;
 class QPainter;
 
 namespace pyokoran {
@@ -34,7 +41,7 @@ class QtDisplay : public QObject {
   struct Stats {
     int presented = 0;
     int dropped = 0;         // presents more than 1.5 refresh intervals after the previous one
-    double refresh_hz = 0;   // the rate presents are paced at
+    double refresh_hz = 0;   // the rate presents are locked or paced at
     double longest_gap_ms = 0;  // longest interval between consecutive presents (dropped or not)
   };
 
@@ -43,14 +50,28 @@ class QtDisplay : public QObject {
 
   // Start-up. False when there is no screen to present on.
   bool Init();
-  // Frames go to this window (the one covering the screen) from now on. Binding the
-  // experiment window (run = true) starts a run: one line on standard error tells how
-  // presents are paced. Binding back (run = false) ends it: one line with the dropped frames.
-  void Bind(QWidget* window, bool run);
+  // Whether OpenGL contexts can be made here at all (asked once).
+  static bool OpenGLAvailable();
+  // A run binds its window (run = true): waits until it is shown, measures its swaps when
+  // its surface takes OpenGL, decides the mode (forced by PYOKORAN_PRESENT if set) and
+  // tells it in one line on standard error. Binding null (run = false) ends the run: one
+  // line with the frames presented and dropped.
+  void Bind(QWindow* window, bool run);
   // The stage stretched into stage_rect (physical screen pixels) of the bound window, after
-  // waiting for the next refresh. Does nothing while no visible window is bound. Only the
-  // 64 x 64 tiles of the stage that differ from the frame on screen are scaled and sent.
-  void Present(const Surface& stage, const Rect& stage_rect);
+  // waiting for the next refresh. Does nothing while no visible window is bound. changed,
+  // when given, names the only areas of the stage that differ from the previous present;
+  // otherwise the stage is compared with it in 64 x 64 tiles. Only changed tiles are sent.
+  void Present(const Surface& stage, const Rect& stage_rect,
+               const std::vector<Rect>* changed = nullptr);
+  // The window system needs the picture again: the frame on screen, with black bars.
+  void Repaint();
+  void RepaintIfBound(QWindow* window) {
+    if (window_ == window) Repaint();
+  }
+  // The window is about to go: let go of it without a word.
+  void Forget(QWindow* window) {
+    if (window_ == window) Shutdown();
+  }
   void Shutdown();
   // The trial loop went round once (called from YieldSlice): a present that follows more
   // than one pass after the previous one comes after a pause in which nothing moved, and is
@@ -64,17 +85,25 @@ class QtDisplay : public QObject {
 
   // For tests and benchmarks: presents without waiting for the refresh.
   void set_self_pacing(bool on) { self_pacing_ = on; }
+  // For tests: every OpenGL frame is read back before its swap (read_back()).
+  void set_read_back(bool on) { read_back_ = on; }
+  const QImage& read_back() const { return read_back_image_; }
+  // For tests: what the backing store holds (physical pixels); null in locked mode.
+  QImage BackingStoreImage();
   const Stats& stats() const { return stats_; }
-
- protected:
-  bool eventFilter(QObject* watched, QEvent* event) override;
+  const ModeDecision& decision() const { return decision_; }
+  bool locked() const { return gl_ready_ && decision_.mode == PresentMode::Locked; }
+  // CLOCK_MONOTONIC ns of the last present's time (see the header comment); 0 before one.
+  int64_t last_present_ns() const { return last_present_ns_; }
+  // The run's figures so far (tick lag left 0: the tick thread knows it).
+  PresentationReport Report() const;
 
  private:
   using Clock = std::chrono::steady_clock;
   // The frame on screen and the black bars around it, onto a painter over the bound window.
   void Paint(QPainter& painter, bool bars);
   // Takes the stage's changed tiles into shown_; true when any changed.
-  bool TakeChangedTiles(const Surface& stage, bool all);
+  bool TakeChangedTiles(const Surface& stage, bool all, const std::vector<Rect>* changed);
   // Where the stage lands in the window, in its logical pixels.
   QRectF StageArea() const;
   // The changed tiles scaled to the nearest pixel into area of target (a 32-bit image, one
@@ -82,9 +111,17 @@ class QtDisplay : public QObject {
   // that changed. Much cheaper than QPainter's scaled drawImage.
   QRegion ScaleInto(QImage& target, const QRect& area, bool bars);
   void WaitForRefresh();
-  void NoteRefreshRate();
+  double ReportedRefreshHz() const;
+  // OpenGL: a context on the window, the swaps measured; false when none can be made.
+  bool StartOpenGL(std::vector<double>& intervals_ms);
+  void StopOpenGL();
+  // Draws the texture into stage_rect with black around it and swaps; true when drawn.
+  bool DrawAndSwap(bool upload_all);
+  // Through the backing store; true when flushed.
+  bool FlushBackingStore(bool changed);
+  void CountPresent(int64_t now_ns);
 
-  QPointer<QWidget> window_;
+  QPointer<QWindow> window_;
   QImage shown_;                 // the stage as on screen now, for repaints and comparison
   std::vector<uint8_t> changed_;  // per 64 x 64 tile of the stage, row by row
   int tiles_x_ = 0, tiles_y_ = 0;
@@ -95,10 +132,26 @@ class QtDisplay : public QObject {
   Rect stage_rect_;
   bool bars_drawn_ = false;  // the black outside stage_rect is in the backing store
   bool self_pacing_ = true;
+  bool compare_next_ = false;  // a present was skipped: compare the next one whole
   bool in_run_ = false;
+  std::unique_ptr<QBackingStore> store_;
+
+  // OpenGL.
+  std::unique_ptr<QOpenGLContext> context_;
+  std::unique_ptr<QOpenGLShaderProgram> program_;
+  unsigned texture_ = 0;
+  bool gl_ready_ = false;
+  bool texture_full_ = false;  // the texture holds all of shown_
+  bool read_back_ = false;
+  QImage read_back_image_;
+  std::vector<uint32_t> upload_;  // one tile, packed
+
+  ModeDecision decision_;
+  bool pace_locked_ = false;  // locked but the swap was not seen to wait: pace as well
   Clock::time_point anchor_;
   Clock::duration period_ = std::chrono::microseconds(16667);
-  Clock::time_point last_present_;
+  int64_t last_present_ns_ = 0;
+  int64_t previous_present_ns_ = 0;
   bool have_last_present_ = false;
   int passes_since_present_ = 0;
   Stats stats_;

@@ -29,15 +29,12 @@ bool ToButton(Qt::MouseButton qt_button, MouseButton& button) {
 
 }  // namespace
 
-QtExperimentWindow::QtExperimentWindow(QWidget* owner, PointerHandler& handler)
-    : QWidget(owner, Qt::Window | Qt::FramelessWindowHint), handler_(handler) {
-  setWindowTitle(QStringLiteral("Experiment Window"));
-  setAttribute(Qt::WA_AcceptTouchEvents);
-  setFocusPolicy(Qt::StrongFocus);
-  setAutoFillBackground(true);
-  QPalette p = palette();
-  p.setColor(QPalette::Window, Qt::black);
-  setPalette(p);
+QtExperimentWindow::QtExperimentWindow(QWindow* owner, PointerHandler& handler, bool opengl)
+    : handler_(handler) {
+  setTitle(QStringLiteral("Experiment Window"));
+  setFlags(Qt::Window | Qt::FramelessWindowHint);
+  setSurfaceType(opengl ? QSurface::OpenGLSurface : QSurface::RasterSurface);
+  if (owner) setTransientParent(owner);
 }
 
 QtExperimentWindow::~QtExperimentWindow() { handler_.OnCloseOrDestroy(); }
@@ -48,41 +45,56 @@ int32_t QtExperimentWindow::Physical(qreal logical) const {
   return int32_t(std::trunc(pixels + (pixels >= 0 ? 1e-6 : -1e-6)));
 }
 
+void QtExperimentWindow::TellTime(const QInputEvent* event) {
+  int64_t tick_us;
+  if (event_time_ && event_time_(event, tick_us)) handler_.OnEventTime(tick_us);
+}
+
 bool QtExperimentWindow::event(QEvent* event) {
-  switch (event->type()) {
-    case QEvent::TouchBegin:
-    case QEvent::TouchUpdate:
-    case QEvent::TouchEnd:
-    case QEvent::TouchCancel: {
-      auto* touch = static_cast<QTouchEvent*>(event);
-      std::vector<TouchContact> contacts;
-      contacts.reserve(touch->points().size());
-      for (const QEventPoint& point : touch->points()) {
-        contacts.push_back({Physical(point.position().x()), Physical(point.position().y()),
-                            point.state() == QEventPoint::Released});
-      }
-      if (event->type() == QEvent::TouchCancel) {
-        // The system took the contacts away: all of them end.
-        for (TouchContact& c : contacts) c.up = true;
-        if (contacts.empty()) contacts.push_back({0, 0, true});
-      }
-      handler_.OnTouch(contacts);
-      event->accept();
-      return true;
-    }
-    default:
-      return QWidget::event(event);
+  if (event->type() == QEvent::Close) {
+    handler_.OnCloseOrDestroy();
+  } else if (event->type() == QEvent::UpdateRequest) {
+    if (on_expose_) on_expose_();
+    return true;
   }
+  return QWindow::event(event);
+}
+
+void QtExperimentWindow::exposeEvent(QExposeEvent*) {
+  if (isExposed() && on_expose_) on_expose_();
+}
+
+void QtExperimentWindow::resizeEvent(QResizeEvent*) {
+  if (isExposed()) requestUpdate();
+}
+
+void QtExperimentWindow::touchEvent(QTouchEvent* touch) {
+  std::vector<TouchContact> contacts;
+  contacts.reserve(touch->points().size());
+  for (const QEventPoint& point : touch->points()) {
+    contacts.push_back({Physical(point.position().x()), Physical(point.position().y()),
+                        point.state() == QEventPoint::Released});
+  }
+  if (touch->type() == QEvent::TouchCancel) {
+    // The system took the contacts away: all of them end.
+    for (TouchContact& c : contacts) c.up = true;
+    if (contacts.empty()) contacts.push_back({0, 0, true});
+  }
+  TellTime(touch);
+  handler_.OnTouch(contacts);
+  touch->accept();
 }
 
 void QtExperimentWindow::mousePressEvent(QMouseEvent* event) {
   MouseButton button;
   if (FromTouch(event) || !ToButton(event->button(), button)) return;
+  TellTime(event);
   handler_.OnButtonDown(button, Physical(event->position().x()), Physical(event->position().y()));
 }
 
 void QtExperimentWindow::mouseMoveEvent(QMouseEvent* event) {
   if (FromTouch(event)) return;
+  TellTime(event);  // moves teach the event clock too
   handler_.OnMouseMove(Physical(event->position().x()), Physical(event->position().y()),
                        event->buttons().testFlag(Qt::LeftButton));
 }
@@ -90,17 +102,12 @@ void QtExperimentWindow::mouseMoveEvent(QMouseEvent* event) {
 void QtExperimentWindow::mouseReleaseEvent(QMouseEvent* event) {
   MouseButton button;
   if (FromTouch(event) || !ToButton(event->button(), button)) return;
+  TellTime(event);
   handler_.OnButtonUp(button);
 }
 
-void QtExperimentWindow::changeEvent(QEvent* event) {
-  if (event->type() == QEvent::ActivationChange) handler_.OnActivate(isActiveWindow());
-  QWidget::changeEvent(event);
-}
+void QtExperimentWindow::focusInEvent(QFocusEvent*) { handler_.OnActivate(true); }
 
-void QtExperimentWindow::closeEvent(QCloseEvent* event) {
-  handler_.OnCloseOrDestroy();
-  event->accept();
-}
+void QtExperimentWindow::focusOutEvent(QFocusEvent*) { handler_.OnActivate(false); }
 
 }  // namespace pyokoran

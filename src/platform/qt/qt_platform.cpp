@@ -7,6 +7,8 @@
 #include <QScreen>
 #include <chrono>
 #include <cstdio>
+#include <cmath>
+#include <cstdlib>
 #include <ctime>
 #include <thread>
 
@@ -16,6 +18,7 @@
 #include "platform/qt/qt_keys.h"
 #include "platform/qt/qt_main_window.h"
 #include "platform/qt/sdl_sound.h"
+#include "timing/present_mode.h"
 
 namespace pyokoran {
 
@@ -90,18 +93,34 @@ int QtPlatform::RunMessageLoop() {
 }
 
 bool QtPlatform::CreateExperimentWindow(PointerHandler& handler) {
-  experiment_window_ = std::make_unique<QtExperimentWindow>(main_window_.get(), handler);
+  // An OpenGL surface where OpenGL can be had and the backing store is not forced.
+  const bool opengl = QtDisplay::OpenGLAvailable() &&
+                      ParseForcedMode(std::getenv(kPresentModeVariable)) != ForcedMode::Fallback;
+  QWindow* owner = main_window_ ? main_window_->windowHandle() : nullptr;
+  experiment_window_ = std::make_unique<QtExperimentWindow>(owner, handler, opengl);
+  QtDisplay* display = display_.get();
+  QtExperimentWindow* window = experiment_window_.get();
+  experiment_window_->set_on_expose([display, window] { display->RepaintIfBound(window); });
+  // A press is stamped with the event's own time where that maps onto the tick clock, else
+  // with the tick clock as it is delivered.
+  experiment_window_->set_event_time([this](const QInputEvent* event, int64_t& tick_us) {
+    int64_t arrival_us;
+    if (!tick_thread_.TickClockUs(TickThread::MonotonicNs(), arrival_us)) return false;
+    tick_us = event_clock_.Stamp(uint32_t(event->timestamp()), arrival_us);
+    return true;
+  });
   QScreen* screen = QGuiApplication::primaryScreen();
   if (screen) experiment_window_->setGeometry(screen->geometry());
   experiment_window_->show();
   experiment_window_->raise();
-  experiment_window_->activateWindow();
+  experiment_window_->requestActivate();
   if (main_window_) main_window_->set_run_under_way(true);
   sound_->Prepare();  // opening the audio device here keeps it out of the first strike
   return true;
 }
 
 void QtPlatform::DestroyExperimentWindow() {
+  if (experiment_window_) display_->Forget(experiment_window_.get());
   experiment_window_.reset();
   if (main_window_) main_window_->set_run_under_way(false);
 }
@@ -153,15 +172,45 @@ bool QtPlatform::KeyActive(int virtual_key) { return keys_->Active(virtual_key);
 
 bool QtPlatform::InitDisplay() { return display_->Init(); }
 
+// Frames go only to the experiment window: between runs nothing is presented, and the main
+// window paints itself.
 void QtPlatform::BindPresentWindow(WindowId window) {
-  QWidget* target = window == WindowId::Experiment && experiment_window_
-                        ? static_cast<QWidget*>(experiment_window_.get())
-                        : static_cast<QWidget*>(main_window_.get());
-  display_->Bind(target, window == WindowId::Experiment);
+  if (window == WindowId::Experiment && experiment_window_) {
+    display_->Bind(experiment_window_.get(), true);
+    presented_run_ = true;
+    have_present_time_ = false;
+  } else {
+    display_->Bind(nullptr, false);
+  }
+}
+
+void QtPlatform::NotePresentTime() {
+  const int64_t ns = display_->last_present_ns();
+  have_present_time_ = ns != 0 && tick_thread_.TickClockUs(ns, present_tick_us_);
 }
 
 void QtPlatform::Present(const Surface& stage, const Rect& stage_rect) {
   display_->Present(stage, stage_rect);
+  NotePresentTime();
+}
+
+void QtPlatform::PresentChanged(const Surface& stage, const Rect& stage_rect,
+                                const std::vector<Rect>& changed) {
+  display_->Present(stage, stage_rect, &changed);
+  NotePresentTime();
+}
+
+bool QtPlatform::LastPresentTickUs(int64_t& tick_us) {
+  if (!have_present_time_) return false;
+  tick_us = present_tick_us_;
+  return true;
+}
+
+bool QtPlatform::GetPresentationReport(PresentationReport& report) {
+  if (!presented_run_) return false;
+  report = display_->Report();
+  report.tick_lag_ms = double(tick_thread_.largest_lag_ns()) / 1e6;
+  return true;
 }
 
 void QtPlatform::DrawText(Surface& surface, const Rect& rect, const std::string& text,
@@ -175,6 +224,7 @@ bool QtPlatform::TickClockAvailable() { return TickThread::ClockAvailable(); }
 bool QtPlatform::TickClockHasMsResolution() { return TickThread::ClockHasMsResolution(); }
 
 bool QtPlatform::StartTickThread(std::atomic<int32_t>& tick, void (*hook)(int32_t)) {
+  event_clock_.Reset();
   if (!tick_thread_.Start(tick, hook)) return false;
   // At every run, so a log of the session shows how steady its clock could be.
   std::fprintf(stderr, "pyokoran: %s\n", DescribeTickScheduling(tick_thread_.scheduling()).c_str());
@@ -186,5 +236,90 @@ void QtPlatform::StopTickThread() { tick_thread_.Stop(); }
 int64_t QtPlatform::CurrentTime() { return int64_t(std::time(nullptr)); }
 
 void QtPlatform::PlayWav(const std::vector<uint8_t>* wav) { sound_->Play(wav); }
+
+}  // namespace pyokoran
+
+namespace pyokoran {
+
+namespace {
+
+// The check's window takes no input.
+class NoPointer : public PointerHandler {
+ public:
+  void OnButtonDown(MouseButton, int32_t, int32_t) override {}
+  void OnButtonUp(MouseButton) override {}
+  void OnMouseMove(int32_t, int32_t, bool) override {}
+  void OnTouch(const std::vector<TouchContact>&) override {}
+  void OnActivate(bool) override {}
+  void OnCloseOrDestroy() override {}
+};
+
+// A changing pattern: grey ground, a white bar sweeping across, a block per frame count.
+void DrawCheckPattern(Surface& stage, int frame) {
+  std::fill(stage.pixels.begin(), stage.pixels.end(), 0x404040u);
+  const int bar = (frame * 16) % stage.width;
+  for (int y = 0; y < stage.height; ++y) {
+    uint32_t* row = stage.row(y);
+    for (int x = bar; x < std::min(bar + 32, stage.width); ++x) row[x] = 0xFFFFFF;
+  }
+  const int block = (frame % 60) * 16;
+  for (int y = 700; y < 732; ++y) {
+    for (int x = block; x < std::min(block + 16, stage.width); ++x) stage.row(y)[x] = 0xFF8000;
+  }
+}
+
+}  // namespace
+
+bool QtPlatform::RunPresentationCheck(PresentationReport& report) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point start = Clock::now();
+  const ScreenSize screen = GetScreenSize();
+  if (screen.width <= 0 || screen.height <= 0 || !display_->Init()) return false;
+
+  NoPointer no_pointer;
+  const bool opengl = QtDisplay::OpenGLAvailable() &&
+                      ParseForcedMode(std::getenv(kPresentModeVariable)) != ForcedMode::Fallback;
+  QtExperimentWindow window(nullptr, no_pointer, opengl);
+  QtDisplay* display = display_.get();
+  window.set_on_expose([display, &window] { display->RepaintIfBound(&window); });
+  window.setGeometry(QGuiApplication::primaryScreen()->geometry());
+  window.show();
+  window.raise();
+  window.requestActivate();
+  display_->Bind(&window, true);
+  if (!window.isExposed()) {
+    display_->Forget(&window);
+    return false;
+  }
+
+  // The tick runs beside the frames, as in a run.
+  std::atomic<int32_t> tick{0};
+  TickThread ticks;
+  const bool ticking = ticks.Start(tick, nullptr);
+  tick = 0;
+  Surface stage(1024, 768);
+  const int32_t w = screen.width, h = screen.height;
+  // The largest centred 4:3 rectangle, as a run fits its stage.
+  Rect rect{0, 0, w, h};
+  if (int64_t(w) * 3 > int64_t(h) * 4) {
+    const int32_t scaled = int32_t(std::lround(1024.0 * h / 768.0));
+    rect = {(w - scaled) / 2, 0, (w - scaled) / 2 + scaled, h};
+  } else if (int64_t(w) * 3 < int64_t(h) * 4) {
+    const int32_t scaled = int32_t(std::lround(768.0 * w / 1024.0));
+    rect = {0, (h - scaled) / 2, w, (h - scaled) / 2 + scaled};
+  }
+  for (int frame = 0; Clock::now() - start < std::chrono::milliseconds(4500); ++frame) {
+    DrawCheckPattern(stage, frame);
+    display_->Present(stage, rect);
+    display_->NoteLoopPass();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  }
+  report = display_->Report();
+  ticks.Stop();
+  report.tick_lag_ms = ticking ? double(ticks.largest_lag_ns()) / 1e6 : 1e9;
+  display_->Bind(nullptr, false);
+  display_->Forget(&window);
+  return true;
+}
 
 }  // namespace pyokoran

@@ -6,6 +6,7 @@
 
 #include "platform/platform.h"
 #include "platform/tick_thread.h"
+#include "timing/event_clock.h"
 
 class QApplication;
 class QObject;
@@ -55,6 +56,17 @@ class QtPlatform : public Platform {
   void StopTickThread() override;
   int64_t CurrentTime() override;
   void PlayWav(const std::vector<uint8_t>* wav) override;
+  void PresentChanged(const Surface& stage, const Rect& stage_rect,
+                      const std::vector<Rect>& changed) override;
+  bool LastPresentTickUs(int64_t& tick_us) override;
+  bool GetPresentationReport(PresentationReport& report) override;
+  bool RunPresentationCheck(PresentationReport& report) override;
+
+  // For benchmarks: a CLOCK_MONOTONIC time (ns) on the tick clock (us), while the tick
+  // thread runs.
+  bool TickClockUsAt(int64_t monotonic_ns, int64_t& tick_us) const {
+    return tick_thread_.TickClockUs(monotonic_ns, tick_us);
+  }
 
   // What ShowReport opens, given the main window as parent; set by the program (the report
   // window lives outside the platform layer).
@@ -63,6 +75,7 @@ class QtPlatform : public Platform {
   // For widget tests.
   QtMainWindow* main_window() { return main_window_.get(); }
   QtExperimentWindow* experiment_window() { return experiment_window_.get(); }
+  QtDisplay* display() { return display_.get(); }
   KeyTracker& keys() { return *keys_; }
 
  private:
@@ -73,6 +86,12 @@ class QtPlatform : public Platform {
   std::unique_ptr<QtDisplay> display_;
   std::unique_ptr<SdlSound> sound_;
   TickThread tick_thread_;
+  // The last present's time on the tick clock, taken when it was made.
+  bool have_present_time_ = false;
+  int64_t present_tick_us_ = 0;
+  bool presented_run_ = false;  // a run has bound the experiment window
+  EventClock event_clock_;      // input events' own times onto the tick clock
+  void NotePresentTime();
   std::function<void(QWidget*)> report_opener_;
 };
 

@@ -5,6 +5,8 @@
 #include "app/program.h"
 #include "display/surfaces.h"
 #include "run/frame.h"
+#include "timing/present_mode.h"
+#include "timing/timing_check.h"
 #include "run/touch_wnd.h"
 
 #include "platform/qt/qt_display.h"
@@ -19,7 +21,7 @@
 #include <QImage>
 #include <QScreen>
 #include <QTest>
-#include <QWidget>
+#include <QWindow>
 #include <QtMath>
 #include <filesystem>
 #include <memory>
@@ -53,19 +55,30 @@ Ink FindInk(const Surface& s) {
   return ink;
 }
 
-// What the window's backing store holds (the offscreen platform crops this on scaled
-// screens, so it is only looked at unscaled).
-QImage Grab(QWidget& window) {
+// What the window shows (the offscreen platform crops this on scaled screens, so it is only
+// looked at unscaled).
+QImage Grab(QWindow& window) {
   return QGuiApplication::primaryScreen()->grabWindow(window.winId()).toImage().convertToFormat(
       QImage::Format_RGB32);
 }
 
 // The window painted afresh, as after an expose, in physical pixels.
-QImage Repaint(QWidget& window) {
-  return window.grab().toImage().convertToFormat(QImage::Format_RGB32);
+QImage Repaint(QtDisplay& display) {
+  display.Repaint();
+  return display.BackingStoreImage();
 }
 
 uint32_t At(const QImage& image, int x, int y) { return image.pixel(x, y) & 0xFFFFFF; }
+
+class SpyPointer : public PointerHandler {
+ public:
+  void OnButtonDown(MouseButton, int32_t, int32_t) override {}
+  void OnButtonUp(MouseButton) override {}
+  void OnMouseMove(int32_t, int32_t, bool) override {}
+  void OnTouch(const std::vector<TouchContact>&) override {}
+  void OnActivate(bool) override {}
+  void OnCloseOrDestroy() override {}
+};
 
 }  // namespace
 
@@ -101,7 +114,8 @@ class QtDisplayTest : public QObject {
   }
 
   void presentStretchesTheStageBetweenBlackBars() {
-    QWidget window(nullptr, Qt::Window | Qt::FramelessWindowHint);
+    QWindow window;
+    window.setFlags(Qt::Window | Qt::FramelessWindowHint);
     QScreen* screen = QGuiApplication::primaryScreen();
     window.setGeometry(screen->geometry());
     window.show();
@@ -109,7 +123,7 @@ class QtDisplayTest : public QObject {
     // Physical pixels, also when the screen is scaled (QT_SCALE_FACTOR=2 in a second run).
     const ScreenSize physical = platform_.GetScreenSize();
     const int sw = physical.width, sh = physical.height;
-    qInfo("screen %d x %d physical, device pixel ratio %.2f", sw, sh, window.devicePixelRatioF());
+    qInfo("screen %d x %d physical, device pixel ratio %.2f", sw, sh, window.devicePixelRatio());
 
     QtDisplay display;
     QVERIFY(display.Init());
@@ -124,8 +138,8 @@ class QtDisplayTest : public QObject {
     QCOMPARE(display.stats().presented, 1);
 
     for (int pass = 0; pass < 2; ++pass) {
-      if (pass == 0 && window.devicePixelRatioF() != 1.0) continue;
-      QImage shown = pass == 0 ? Grab(window) : Repaint(window);
+      if (pass == 0 && window.devicePixelRatio() != 1.0) continue;
+      QImage shown = pass == 0 ? Grab(window) : Repaint(display);
       QCOMPARE(shown.width(), sw);
       QCOMPARE(shown.height(), sh);
       auto centre_y = (rect.top + rect.bottom) / 2;
@@ -144,11 +158,12 @@ class QtDisplayTest : public QObject {
 
   // Only the tiles that changed are sent; the result must equal sending the whole frame.
   void partialUpdatesMatchAWholeFrame() {
-    QWidget window(nullptr, Qt::Window | Qt::FramelessWindowHint);
+    QWindow window;
+    window.setFlags(Qt::Window | Qt::FramelessWindowHint);
     window.setGeometry(QGuiApplication::primaryScreen()->geometry());
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    if (window.devicePixelRatioF() != 1.0) QSKIP("the backing store is only read unscaled");
+    if (window.devicePixelRatio() != 1.0) QSKIP("the backing store is only read unscaled");
     QtDisplay display;
     QVERIFY(display.Init());
     display.set_self_pacing(false);
@@ -182,7 +197,7 @@ class QtDisplayTest : public QObject {
     QCOMPARE(InitDisplay(platform_, display), 1);
     CTouchWnd touch;
     QVERIFY(platform_.CreateExperimentWindow(touch));
-    QWidget& window = *platform_.experiment_window();
+    QWindow& window = *platform_.experiment_window();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     BindClipper(platform_, display, WindowId::Experiment);
     Surface& stage = display.stage.surface;
@@ -191,13 +206,13 @@ class QtDisplayTest : public QObject {
       for (int x = 700; x < 708; ++x) stage.row(y)[x] = 0xFFFFFF;
     PresentFrame(platform_, display);
 
-    const QImage shown = Repaint(window);
+    const QImage shown = Repaint(*platform_.display());
     QPoint found(-1, -1);
     for (int y = 0; y < shown.height() && found.x() < 0; ++y)
       for (int x = 0; x < shown.width() && found.x() < 0; ++x)
         if (At(shown, x, y) == 0xFFFFFFu) found = QPoint(x, y);
     QVERIFY2(found.x() >= 0, "the stage is not in the window");
-    const qreal ratio = window.devicePixelRatioF();
+    const qreal ratio = window.devicePixelRatio();
     QTest::mouseClick(&window, Qt::LeftButton, {}, QPoint(qCeil(found.x() / ratio), qCeil(found.y() / ratio)));
     QCOMPARE(touch.point_count, 1);
     const StagePoint p = ScreenToStage(display.geometry, touch.points[0].x, touch.points[0].y);
@@ -209,7 +224,8 @@ class QtDisplayTest : public QObject {
   }
 
   void latePresentsCountAsDroppedOnlyWhileFramesFollowEachOther() {
-    QWidget window(nullptr, Qt::Window | Qt::FramelessWindowHint);
+    QWindow window;
+    window.setFlags(Qt::Window | Qt::FramelessWindowHint);
     window.setGeometry(QGuiApplication::primaryScreen()->geometry());
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -236,7 +252,8 @@ class QtDisplayTest : public QObject {
   }
 
   void pacedPresentsKeepToTheRefresh() {
-    QWidget window(nullptr, Qt::Window | Qt::FramelessWindowHint);
+    QWindow window;
+    window.setFlags(Qt::Window | Qt::FramelessWindowHint);
     window.setGeometry(QGuiApplication::primaryScreen()->geometry());
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -251,6 +268,88 @@ class QtDisplayTest : public QObject {
     // Six presents wait for six refreshes: at least five whole intervals.
     QVERIFY2(elapsed >= 5 * period_ms, qPrintable(QString::number(elapsed)));
     display.Bind(nullptr, false);
+  }
+
+  // OpenGL needs an X server (run again under Xvfb by CTest): the frame drawn through the
+  // texture, read back, is the stage scaled to the nearest pixel with black around it, also
+  // after an update of a few tiles.
+  void openGLFrameIsTheStageScaled() {
+    if (!QtDisplay::OpenGLAvailable()) QSKIP("no OpenGL on this platform");
+    SpyPointer spy;
+    QtExperimentWindow window(nullptr, spy, true);
+    window.setGeometry(QGuiApplication::primaryScreen()->geometry());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    qputenv(kPresentModeVariable, "locked");
+    QtDisplay display;
+    QVERIFY(display.Init());
+    display.set_self_pacing(false);
+    display.set_read_back(true);
+    display.Bind(&window, true);
+    qunsetenv(kPresentModeVariable);
+    QVERIFY(display.locked());
+
+    const ScreenSize physical = platform_.GetScreenSize();
+    const Rect rect = FitStage(physical.width, physical.height);
+    Surface stage(kStageWidth, kStageHeight);
+    for (int y = 0; y < stage.height; ++y)
+      for (int x = 0; x < stage.width; ++x) stage.row(y)[x] = uint32_t((x * 0x10307) ^ (y * 0x3011)) & 0xFFFFFF;
+    auto check = [&](const char* when) {
+      const QImage& shown = display.read_back();
+      QCOMPARE(shown.width(), physical.width);
+      QCOMPARE(shown.height(), physical.height);
+      const int w = rect.right - rect.left, h = rect.bottom - rect.top;
+      int wrong = 0;
+      for (int y = 0; y < shown.height(); ++y) {
+        for (int x = 0; x < shown.width(); ++x) {
+          const uint32_t got = shown.pixel(x, y) & 0xFFFFFF;
+          if (x < rect.left || x >= rect.right || y < rect.top || y >= rect.bottom) {
+            wrong += got != 0;
+            continue;
+          }
+          // The pixel under the centre; where the centre falls on a texel edge (both ways,
+          // at times), rounding may take a neighbour.
+          const int sx = int((int64_t(2 * (x - rect.left) + 1) * kStageWidth) / (2 * w));
+          const int sy = int((int64_t(2 * (y - rect.top) + 1) * kStageHeight) / (2 * h));
+          bool ok = false;
+          for (int dy = -1; dy <= 1 && !ok; ++dy)
+            for (int dx = -1; dx <= 1 && !ok; ++dx) {
+              const int tx = std::clamp(sx + dx, 0, kStageWidth - 1), ty = std::clamp(sy + dy, 0, kStageHeight - 1);
+              ok = got == stage.at(tx, ty);
+            }
+          wrong += !ok;
+        }
+      }
+      QVERIFY2(wrong == 0, qPrintable(QString("%1: %2 pixels differ").arg(when).arg(wrong)));
+    };
+    display.Present(stage, rect);
+    check("whole frame");
+    std::vector<Rect> changed = {{60, 60, 200, 130}, {1000, 700, 1024, 768}};
+    for (const Rect& r : changed)
+      for (int y = r.top; y < r.bottom; ++y)
+        for (int x = r.left; x < r.right; ++x) stage.row(y)[x] = 0xFF8000;
+    display.Present(stage, rect, &changed);
+    check("after a partial update");
+    QCOMPARE(display.read_back().pixel(rect.left + (100 * (rect.right - rect.left)) / 1024,
+                                       rect.top + (100 * (rect.bottom - rect.top)) / 768) & 0xFFFFFF,
+             0xFF8000u);
+    display.Bind(nullptr, false);
+  }
+
+  // Under Xvfb the swaps do not wait for a refresh: the check must say so and fail.
+  void timingCheckReportsTheFallbackHonestly() {
+    if (!QtDisplay::OpenGLAvailable()) QSKIP("no OpenGL on this platform");
+    PresentationReport report;
+    QVERIFY(platform_.RunPresentationCheck(report));
+    const TimingVerdict verdict = JudgeTimingCheck(report);
+    qInfo("%s", verdict.text.c_str());
+    QCOMPARE(QString::fromStdString(report.mode), QStringLiteral("fallback"));
+    QVERIFY(!verdict.pass);
+    QVERIFY(report.swap_samples >= kMinSwapIntervals);
+    QVERIFY(report.frames > 100);
+    QVERIFY(verdict.text.find("refresh lock: FAIL") != std::string::npos);
+    QVERIFY(verdict.text.find("reason: swaps do not wait for the refresh") != std::string::npos);
+    QVERIFY(verdict.text.size() > 5 && verdict.text.compare(verdict.text.size() - 5, 5, "FAIL\n") == 0);
   }
 
   void composedFrameOfTheSampleStimuli() {

@@ -30,7 +30,7 @@ namespace {
 
 // A press and release of the left button at window pixel (x, y), queued as the window
 // system queues input: it reaches the window at the next delivery of events.
-void QueueClick(QWidget* window, int x, int y) {
+void QueueClick(QWindow* window, int x, int y) {
   const QPointF p(x, y);
   for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
     QCoreApplication::postEvent(
@@ -52,10 +52,12 @@ class ArrivalPlatform : public QtPlatform {
 
   void Present(const Surface& stage, const Rect& stage_rect) override {
     QtPlatform::Present(stage, stage_rect);
-    if (!program || ++frames_ % 3 != 0 || arrivals.size() >= 40) return;
-    std::this_thread::sleep_for(std::chrono::milliseconds(4));
-    arrivals.push_back(program->timer.tick.load());
-    QueueClick(experiment_window(), 512, 384);
+    ClickNow();
+  }
+  void PresentChanged(const Surface& stage, const Rect& stage_rect,
+                      const std::vector<Rect>& changed) override {
+    QtPlatform::PresentChanged(stage, stage_rect, changed);
+    ClickNow();
   }
   // The booking of a response starts its sound first.
   void PlayWav(const std::vector<uint8_t>* wav) override {
@@ -64,6 +66,12 @@ class ArrivalPlatform : public QtPlatform {
   }
 
  private:
+  void ClickNow() {
+    if (!program || ++frames_ % 3 != 0 || arrivals.size() >= 40) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(4));
+    arrivals.push_back(program->timer.tick.load());
+    QueueClick(experiment_window(), 512, 384);
+  }
   int frames_ = 0;
 };
 
@@ -117,6 +125,7 @@ class QtKeysTest : public QObject {
     SeedRandom(p.random, 3);
     InitCreatureSlots(p);
     ResetTrialLog(p.scheduler.log);
+    ResetTimingLog(p.timing);
 
     QVERIFY(platform_.CreateExperimentWindow(p.touch_wnd));
     QVERIFY(QTest::qWaitForWindowExposed(platform_.experiment_window()));
@@ -137,6 +146,10 @@ class QtKeysTest : public QObject {
       const int32_t arrived = platform_.arrivals[clicks - 1];
       QVERIFY2(r.TotalRT >= arrived,
                qPrintable(QString("booked at %1, the click arrived at %2").arg(r.TotalRT).arg(arrived)));
+      // Its press time lies between its arrival and its booking.
+      const int64_t press = p.timing.rows[i].press_us;
+      QVERIFY2(press >= int64_t(arrived) * 1000 && press < (int64_t(r.TotalRT) + 1) * 1000,
+               qPrintable(QString("pressed at %1 us, arrived %2, booked %3").arg(press).arg(arrived).arg(r.TotalRT)));
     }
     QVERIFY2(booked >= 2, qPrintable(QString::number(booked)));
   }

@@ -1,0 +1,58 @@
+#include "timing/appearance_timing.h"
+
+namespace pyokoran {
+
+namespace {
+
+bool ValidSlot(int slot) { return slot >= 0 && slot < kMaxCreatures; }
+
+}  // namespace
+
+void ResetTimingLog(TimingLog& timing) {
+  for (SlotTiming& s : timing.slots) s = SlotTiming{};
+  for (AppearanceTiming& r : timing.rows) r = AppearanceTiming{};
+  timing.press_us = kNoTime;
+  timing.frames = 0;
+}
+
+void BeginAppearanceTiming(TimingLog& timing, int slot, int32_t shown_at) {
+  if (!ValidSlot(slot)) return;
+  SlotTiming& s = timing.slots[slot];
+  s = SlotTiming{};
+  s.appearance.shown_at = shown_at;
+  s.first_frame_due = true;
+}
+
+void NoteHoleDrawn(TimingLog& timing, int slot, bool visible, bool fully_up) {
+  if (!ValidSlot(slot)) return;
+  SlotTiming& s = timing.slots[slot];
+  if (visible && s.appearance.onset_us == kNoTime) s.onset_due = true;
+  if (fully_up && s.appearance.fully_up_us == kNoTime) s.fully_up_due = true;
+}
+
+void NoteFramePresented(TimingLog& timing, int64_t tick_us) {
+  ++timing.frames;
+  for (SlotTiming& s : timing.slots) {
+    if (!s.first_frame_due && !s.onset_due && !s.fully_up_due) continue;
+    if (s.first_frame_due) s.appearance.first_frame_us = tick_us;
+    if (s.onset_due) s.appearance.onset_us = tick_us;
+    if (s.fully_up_due) s.appearance.fully_up_us = tick_us;
+    s.first_frame_due = s.onset_due = s.fully_up_due = false;
+    if (s.row >= 0 && s.row < kLogCapacity) {
+      AppearanceTiming& r = timing.rows[s.row];
+      r.first_frame_us = s.appearance.first_frame_us;
+      r.onset_us = s.appearance.onset_us;
+      r.fully_up_us = s.appearance.fully_up_us;
+    }
+  }
+}
+
+void NoteAppearanceBooked(TimingLog& timing, int slot, int32_t row, int64_t press_us) {
+  if (!ValidSlot(slot) || row < 0 || row >= kLogCapacity) return;
+  SlotTiming& s = timing.slots[slot];
+  s.appearance.press_us = press_us;
+  s.row = row;
+  timing.rows[row] = s.appearance;
+}
+
+}  // namespace pyokoran

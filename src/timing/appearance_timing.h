@@ -1,0 +1,55 @@
+// When each appearance reached the participant's screen and when it was struck, on the tick
+// clock in microseconds: the first presented frame of the appearance, the first that showed
+// any of the creature (onset: a picture whose top rows are key colour shows only a few
+// frames later), the first in which it was fully up, and the time of the press that struck
+// it. Kept beside
+// the trial log, row for row.
+#pragma once
+
+#include <cstdint>
+#include <limits>
+
+#include "run/scheduler.h"
+
+namespace pyokoran {
+
+constexpr int64_t kNoTime = std::numeric_limits<int64_t>::min();
+
+struct AppearanceTiming {
+  int32_t shown_at = 0;          // scheduled show tick
+  int64_t first_frame_us = kNoTime;  // first frame of the appearance (depth 124)
+  int64_t onset_us = kNoTime;    // first frame showing any of the creature
+  int64_t fully_up_us = kNoTime;  // first frame showing it fully up
+  int64_t press_us = kNoTime;    // the press that struck it
+};
+
+struct SlotTiming {
+  AppearanceTiming appearance;  // the slot's current appearance
+  int32_t row = -1;             // its row in the log once booked, while frames still follow
+  bool first_frame_due = false;  // begun: the next presented frame is its first
+  bool onset_due = false;       // drawn visible: the next presented frame is the onset
+  bool fully_up_due = false;    // drawn fully up: the next presented frame shows it so
+};
+
+struct TimingLog {
+  SlotTiming slots[kMaxCreatures];
+  AppearanceTiming rows[kLogCapacity];  // row i belongs to the trial log's record i
+  int64_t press_us = kNoTime;  // the trial loop's press being tested (RegisterResponse books it)
+  int32_t frames = 0;          // frames presented in the run
+};
+
+// Run preparation: every slot and row cleared.
+void ResetTimingLog(TimingLog& timing);
+// Scheduler: an appearance of slot begins, scheduled for shown_at.
+void BeginAppearanceTiming(TimingLog& timing, int slot, int32_t shown_at);
+// Frame composition: the slot's hole was drawn; visible = some of the creature shows,
+// fully_up = all of it has risen.
+void NoteHoleDrawn(TimingLog& timing, int slot, bool visible, bool fully_up);
+// After a present, with its time: it is the onset or fully-up frame of every slot drawn so
+// since the previous one.
+void NoteFramePresented(TimingLog& timing, int64_t tick_us);
+// Scheduler: the slot's appearance was booked in row of the log, struck at press_us
+// (kNoTime for a Miss or CR). Frames that follow still fill the row in.
+void NoteAppearanceBooked(TimingLog& timing, int slot, int32_t row, int64_t press_us);
+
+}  // namespace pyokoran

@@ -1,0 +1,51 @@
+// Press times as close to the input as the system allows: an input event's own timestamp
+// (on X11 the server's millisecond clock) mapped onto the tick clock. The mapping is learnt
+// from the events themselves: an event reaches the program some time after it happened, so
+// the smallest difference between arrival and event time seen so far is the best offset.
+// It holds only while the differences stay within a frame or two of each other; when they
+// do not (the system's clock jumped, or runs at another rate), the arrival time is used
+// until the mapping has settled again. A stamp is never later than the arrival.
+#pragma once
+
+#include <cstdint>
+#include <limits>
+
+namespace pyokoran {
+
+// Largest believable delay between an event and its arrival; beyond it the mapping is
+// taken to be broken.
+constexpr int64_t kMaxEventDelayUs = 100000;
+// The offset is the smallest difference among the events of this last stretch of time (and
+// the last few events), so that a clock running at a slightly different rate is followed.
+constexpr int64_t kEventWindowUs = 2000000;
+constexpr int kRecentEvents = 8;  // and among the last events, however old
+
+class EventClock {
+ public:
+  // The time of an event the system timed at event_ms (its millisecond clock, wrapping at
+  // 2^32; 0 = not timed) that reached the program at arrival_us (tick clock), in tick-clock
+  // microseconds.
+  int64_t Stamp(uint32_t event_ms, int64_t arrival_us);
+  // The last stamp came from the event's own time (not the arrival).
+  bool last_mapped() const { return last_mapped_; }
+  // The tick clock started again (a new run): learn the mapping anew.
+  void Reset() { *this = EventClock{}; }
+
+ private:
+  bool have_ = false;
+  uint32_t last_ms_ = 0;
+  int64_t unwrapped_ms_ = 0;  // event_ms without its wrap-arounds
+  int64_t offset_us_ = 0;     // smallest arrival - event time in the window
+  int samples_ = 0;           // events since the mapping was (re)started
+  // The latest differences with their arrival, oldest overwritten first.
+  static constexpr int kKept = 64;
+  struct Sample {
+    int64_t arrival_us = 0;
+    int64_t difference_us = 0;
+  };
+  Sample kept_[kKept];
+  int next_ = 0;
+  bool last_mapped_ = false;
+};
+
+}  // namespace pyokoran

@@ -1,0 +1,82 @@
+#include "timing/timing_check.h"
+
+#include <cmath>
+#include <cstdarg>
+
+#include "timing/present_mode.h"
+
+namespace pyokoran {
+
+namespace {
+
+__attribute__((format(printf, 2, 3))) void Line(std::string& out, const char* format, ...) {
+  char buffer[512];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(buffer, sizeof buffer, format, args);
+  va_end(args);
+  out += buffer;
+  out += '\n';
+}
+
+const char* Verdict(bool ok) { return ok ? "ok" : "FAIL"; }
+
+}  // namespace
+
+TimingVerdict JudgeTimingCheck(const PresentationReport& r) {
+  TimingVerdict v;
+  std::string& out = v.text;
+  const bool locked = r.mode == "locked";
+  const double reported_hz = r.reported_hz >= 20.0 && r.reported_hz <= 500.0 ? r.reported_hz : 60.0;
+  const double refresh_ms = 1000.0 / reported_hz;
+
+  const bool samples_ok = r.swap_samples >= kMinSwapIntervals;
+  const bool sd_ok = samples_ok && r.swap_sd_ms <= kMaxSwapSdMs;
+  const bool mean_ok = samples_ok && std::fabs(r.swap_mean_ms - refresh_ms) <= kRefreshTolerance * refresh_ms;
+  const bool lock_ok = samples_ok && sd_ok && mean_ok;
+  const bool dropped_ok = !locked || r.dropped == 0;
+  const bool lag_ok = r.tick_lag_ms <= kMaxTickLagMs;
+  v.pass = lock_ok && locked && dropped_ok && lag_ok;
+
+  Line(out, "ピョコラン timing check");
+  Line(out, "  mode a run would use: %s (%s)", r.mode.c_str(), r.reason.c_str());
+  Line(out, "  refresh lock: %s", lock_ok && locked ? "PASS" : "FAIL");
+  Line(out, "    swap intervals measured: %d (threshold >= %d): %s", r.swap_samples,
+       kMinSwapIntervals, Verdict(samples_ok));
+  Line(out, "    standard deviation: %.3f ms (threshold <= %.1f ms): %s", r.swap_sd_ms, kMaxSwapSdMs,
+       Verdict(sd_ok));
+  Line(out, "    mean: %.3f ms = %.2f Hz against the screen's %.2f Hz (threshold within %.0f%%): %s",
+       r.swap_mean_ms, r.swap_mean_ms > 0 ? 1000.0 / r.swap_mean_ms : 0.0, reported_hz,
+       kRefreshTolerance * 100, Verdict(mean_ok));
+  if (!(lock_ok && locked)) {
+    Line(out, "    reason: %s",
+         lock_ok ? "the locked mode was not used (forced off)" : r.reason.c_str());
+  }
+  Line(out, "  frames presented: %d at %.3f Hz, longest interval %.1f ms", r.frames, r.refresh_hz,
+       r.longest_interval_ms);
+  if (locked) {
+    Line(out, "  dropped frames: %d (threshold 0 in locked mode): %s", r.dropped,
+         Verdict(dropped_ok));
+  } else {
+    Line(out, "  dropped frames: %d (threshold 0 in locked mode; not judged when paced by the "
+              "clock)", r.dropped);
+  }
+  Line(out, "  tick lag behind the monotonic clock: %.3f ms (threshold <= %.1f ms): %s",
+       r.tick_lag_ms, kMaxTickLagMs, Verdict(lag_ok));
+  Line(out, "%s", v.pass ? "PASS" : "FAIL");
+  return v;
+}
+
+int CheckTiming(Platform& platform, std::FILE* out) {
+  PresentationReport report;
+  if (!platform.RunPresentationCheck(report)) {
+    std::fprintf(out, "ピョコラン timing check\n  no full-screen window could be shown\nFAIL\n");
+    return 1;
+  }
+  const TimingVerdict v = JudgeTimingCheck(report);
+  std::fputs(v.text.c_str(), out);
+  std::fflush(out);
+  return v.pass ? 0 : 1;
+}
+
+}  // namespace pyokoran

@@ -1,0 +1,28 @@
+// The timing self-check (pyokoran --check-timing): the platform opens the full-screen window
+// alone, presents a changing pattern the way a run would, and its figures are judged
+// against the thresholds of the established synchronisation tests.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace pyokoran {
+
+constexpr double kMaxTickLagMs = 1.0;
+
+struct TimingVerdict {
+  bool pass = false;
+  std::string text;  // the report, ending with the line "PASS" or "FAIL"
+};
+
+// Judges a check's figures: at least 50 swap intervals, SD <= 1 ms, mean within 10% of the
+// screen's refresh (the refresh lock), no dropped frame in locked mode, the tick's lag
+// within 1 ms.
+TimingVerdict JudgeTimingCheck(const PresentationReport& report);
+
+// Runs the platform's check and prints the report to out; 0 for PASS, 1 for FAIL.
+int CheckTiming(Platform& platform, std::FILE* out);
+
+}  // namespace pyokoran

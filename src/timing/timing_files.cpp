@@ -1,0 +1,95 @@
+#include "timing/timing_files.h"
+
+#include <algorithm>
+
+#include "app/program.h"
+#include "results/result_files.h"
+
+namespace pyokoran {
+
+namespace {
+
+constexpr const char* kTimingHeader =
+    "Subject,Date,Time,Trial,ShowTick,FirstFrame,Onset,FullyUp,Press,RT,OnsetRT\n";
+constexpr const char* kTimingSummaryHeader =
+    "Subject\tDate\tTime\tMode\tRefreshHz\tRefreshSD\tFrames\tDropped\tLongestMs\tTickLagMs\n";
+
+// Microseconds on the tick clock as milliseconds with three decimals; nothing when unknown.
+void AppendMs(std::string& out, int64_t us) {
+  if (us == kNoTime) return;
+  const char* sign = us < 0 ? "-" : "";
+  const uint64_t magnitude = us < 0 ? uint64_t(0) - uint64_t(us) : uint64_t(us);
+  AppendF(out, "%s%llu.%03llu", sign, static_cast<unsigned long long>(magnitude / 1000),
+          static_cast<unsigned long long>(magnitude % 1000));
+}
+
+// As the result files are appended to: a torn last line is repaired first, and told.
+bool Append(Program& program, const std::string& name, const char* header,
+            const std::string& text) {
+  const AppendOutcome outcome = AppendToResultFile(name, header, text);
+  if (outcome.repaired) {
+    program.platform.ShowMessage(RepairedMessage(name), kApplicationTitle,
+                                 MessageIcon::Exclamation);
+  }
+  return outcome.written;
+}
+
+}  // namespace
+
+std::string TimingFileName(const std::string& subject) {
+  std::string name = AppearanceFileName(subject);
+  if (name.size() < 4) return {};
+  return name.substr(0, name.size() - 4) + "_timing.csv";
+}
+
+int WriteTimingFiles(Program& program, int completed, int results_written) {
+  if (completed == 0 || results_written == 0) return 1;
+  auto fail = [&program] {
+    program.platform.ShowMessage(kCannotOpenMessage, kApplicationTitle,
+                                 MessageIcon::Exclamation);
+    return 0;
+  };
+  const ExperimentSettings& s = program.settings;
+  const Stamp stamp = LocalStamp(program.result_time);
+
+  // One row per logged appearance, in log order.
+  const TrialLog& log = program.scheduler.log;
+  const int32_t count = std::clamp(log.count, 0, kLogCapacity);
+  const std::string start = LineStart(s.subject, stamp, ',');
+  std::string rows;
+  rows.reserve(size_t(count) * (start.size() + 64));
+  for (int32_t i = 0; i < count; ++i) {
+    const TrialRecord& r = log.records[i];
+    const AppearanceTiming& t = program.timing.rows[i];
+    rows += start;
+    AppendFields(rows, {i + 1, t.shown_at}, ',');
+    AppendMs(rows, t.first_frame_us);
+    rows += ',';
+    AppendMs(rows, t.onset_us);
+    rows += ',';
+    AppendMs(rows, t.fully_up_us);
+    rows += ',';
+    const bool pressed = r.Resp != 0 && t.press_us != kNoTime;
+    if (pressed) AppendMs(rows, t.press_us);
+    rows += ',';
+    if (r.Resp != 0) AppendF(rows, "%d", r.RT);
+    rows += ',';
+    if (pressed && t.onset_us != kNoTime) AppendMs(rows, t.press_us - t.onset_us);
+    rows += '\n';
+  }
+  const std::string name = TimingFileName(s.subject);
+  if (name.empty() || !Append(program, name, kTimingHeader, rows)) return fail();
+
+  // The run's line: how its frames reached the screen.
+  PresentationReport report;
+  if (!program.platform.GetPresentationReport(report)) report.mode = "unknown";
+  std::string line = LineStart(s.subject, stamp, '\t');
+  AppendF(line, "%s\t%.3f\t", report.mode.c_str(), report.refresh_hz);
+  if (report.swap_samples > 0) AppendF(line, "%.3f", report.swap_sd_ms);
+  AppendF(line, "\t%d\t%d\t%.3f\t%.3f\n", report.frames, report.dropped,
+          report.longest_interval_ms, report.tick_lag_ms);
+  if (!Append(program, kTimingSummaryFileName, kTimingSummaryHeader, line)) return fail();
+  return 1;
+}
+
+}  // namespace pyokoran
