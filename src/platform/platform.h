@@ -120,6 +120,7 @@ struct PresentationReport {
   int dropped = 0;                // more than 1.5 intervals after the previous frame
   double longest_interval_ms = 0;  // between frames that followed each other
   double tick_lag_ms = 0;         // the tick's largest lag behind the monotonic clock
+  std::string tick_scheduling;    // how the tick thread was scheduled, in one line
 };
 
 class Platform {

@@ -63,6 +63,7 @@ TimingVerdict JudgeTimingCheck(const PresentationReport& r) {
   }
   Line(out, "  tick lag behind the monotonic clock: %.3f ms (threshold <= %.1f ms): %s",
        r.tick_lag_ms, kMaxTickLagMs, Verdict(lag_ok));
+  if (!r.tick_scheduling.empty()) Line(out, "  %s", r.tick_scheduling.c_str());
   Line(out, "%s", v.pass ? "PASS" : "FAIL");
   return v;
 }

@@ -317,6 +317,8 @@ bool QtPlatform::RunPresentationCheck(PresentationReport& report) {
   report = display_->Report();
   ticks.Stop();
   report.tick_lag_ms = ticking ? double(ticks.largest_lag_ns()) / 1e6 : 1e9;
+  report.tick_scheduling =
+      ticking ? DescribeTickScheduling(ticks.scheduling()) : "tick thread: not started";
   display_->Bind(nullptr, false);
   display_->Forget(&window);
   return true;
