@@ -21,29 +21,7 @@ fail() {
   exit 1
 }
 
-work=$(mktemp -d /tmp/pyokoran-e2e-XXXXXX)
-xvfb_pid=""
-app_pid=""
-cleanup() {
-  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-for n in $(seq 71 99); do
-  if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then display=":$n"; break; fi
-done
-[ -n "${display:-}" ] || fail "no free X display number"
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-export DISPLAY=$display
-# Our server, not one still shutting down under the same number.
-for _ in $(seq 50); do
-  [ "$(tr -d ' ' 2>/dev/null <"/tmp/.X${display#:}-lock")" = "$xvfb_pid" ] &&
-    xdotool getmouselocation >/dev/null 2>&1 && break
-  sleep 0.1
-done
+source "$(dirname "${BASH_SOURCE[0]}")/own_xvfb.sh"
 
 cp -r "$source/stim" "$work/stim"
 printf 'time_limit = 4\r\nrandom_seed = 1\r\n' >"$work/ピョコラン.ini"
