@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <new>
 
 #include <sys/stat.h>
@@ -82,6 +83,7 @@ int LoadStimuli(Program& program) {
   const int n_holes = std::clamp<int32_t>(program.settings.n_holes, 0, kMaxHoles);
   DibImage image;
   stim.stage_composed = false;
+  std::fill(std::begin(stim.ground_rows), std::end(stim.ground_rows), 0);
   stim.status_text.clear();
 
   // Background: the picture, or plain green when it is missing or cannot be drawn.

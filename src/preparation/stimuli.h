@@ -40,8 +40,12 @@ struct StimulusSet {
   // and which holes' pictures have been redrawn since.
   bool stage_composed = false;
   bool hole_changed[kMaxHoles] = {};
-  std::string status_text;
-  std::vector<Rect> changed_areas;  // of the stage in the frame being composed  // the text in status_surface, drawn again only when it changes
+  // For a changed hole, the first row of its picture redrawn since the stage last took it.
+  int32_t redrawn_top[kMaxHoles] = {};
+  // The rows at the top of each hole's picture known to hold its bare ground (0: none known).
+  int32_t ground_rows[kMaxHoles] = {};
+  std::string status_text;  // the text in status_surface, drawn again only when it changes
+  std::vector<Rect> changed_areas;  // of the stage in the frame being composed
   // First row of each lip that holds ground (rows above it are all key colour).
   int32_t lip_ground_top[kMaxHoles] = {};
 };

@@ -60,24 +60,35 @@ void DrawHole(Program& program, int slot_index) {
   const int h = slot.hole;
   if (h < 0 || h >= kMaxHoles || h >= program.settings.n_holes) return;
   FullScreenDisplay& display = program.display;
-  const StimulusSet& stim = program.stimuli;
+  StimulusSet& stim = program.stimuli;
+  const int32_t composite = stim.composite_surface[h];
 
-  BltAt(display, stim.composite_surface[h], 0, 0, stim.base_surface[h], NO_KEY);
-  if (slot.depth < kCell) {
+  // Rows above the creature and the lip stay bare ground, so only the rows from the first
+  // that may differ from the ground, now or as last drawn, are drawn again.
+  const bool creature = slot.depth >= 0 && slot.depth < kCell;
+  const int32_t lip_top = std::clamp(stim.lip_ground_top[h], 0, kCell);
+  const int32_t first = std::min(creature ? slot.depth : kCell, lip_top);
+  const int32_t top = std::min(std::clamp(stim.ground_rows[h], 0, kCell), first);
+  if (top < kCell) {
+    Rect rows{0, top, kCell, kCell};
+    const bool ground = BltStretch(display, composite, &rows, stim.base_surface[h], &rows, NO_KEY);
+    stim.ground_rows[h] = ground ? first : 0;
+  }
+  if (creature) {
     const int32_t* pictures = slot.target ? stim.target_pictures : stim.distractor_pictures;
     int32_t picture = pictures[slot.hit ? 1 : 0];
     // The creature's top rows, unscaled, with their top at row depth.
     Rect src{0, 0, kCell, kCell - slot.depth};
     Rect dst{0, slot.depth, kCell, kCell};
-    BltStretch(display, stim.composite_surface[h], &dst, picture, &src, KEY_GREEN);
+    BltStretch(display, composite, &dst, picture, &src, KEY_GREEN);
   }
   // The lip: only its rows that hold ground, the rows above being all key colour.
-  const int32_t top = std::clamp(stim.lip_ground_top[h], 0, kCell);
-  if (top < kCell) {
-    Rect src{0, top, kCell, kCell};
-    BltStretch(display, stim.composite_surface[h], &src, stim.lip_surface[h], &src, KEY_GREEN);
+  if (lip_top < kCell) {
+    Rect src{0, lip_top, kCell, kCell};
+    BltStretch(display, composite, &src, stim.lip_surface[h], &src, KEY_GREEN);
   }
-  program.stimuli.hole_changed[h] = true;
+  stim.redrawn_top[h] = stim.hole_changed[h] ? std::min(stim.redrawn_top[h], top) : top;
+  stim.hole_changed[h] = true;
 
   if (slot.up) {
     // Some of the creature shows when the hole differs from its bare ground below depth.
@@ -93,7 +104,8 @@ void ComposeFrame(Program& program) {
   StimulusSet& stim = program.stimuli;
   // The background is the same all run and every hole picture and the status band cover
   // their cells whole (cells never overlap), so once the stage holds a composed frame only
-  // the holes redrawn since and the band need copying again: the stage comes out the same.
+  // the rows of holes redrawn since and the band need copying again: the stage comes out the
+  // same.
   // What was copied is handed to the present, which then sends only that.
   std::vector<Rect>& changed = stim.changed_areas;
   changed.clear();
@@ -108,12 +120,19 @@ void ComposeFrame(Program& program) {
   for (int h = 0; h < n_holes; ++h) {
     if (!whole && !stim.hole_changed[h]) continue;
     stim.hole_changed[h] = false;
+    // Only the picture's rows from the first redrawn since the last frame.
+    const int32_t top = whole ? 0 : std::clamp(stim.redrawn_top[h], 0, kCell);
+    if (top == kCell) continue;
     const HoleCentre& c = program.layout.holes[h];
-    if (BltAt(display, SURFACE_STAGE, c.x - kCell / 2, c.y - kCell / 2,
-              stim.composite_surface[h], NO_KEY)) {
-      const Rect cell{c.x - kCell / 2, c.y - kCell / 2, c.x + kCell / 2, c.y + kCell / 2};
-      if (!whole) changed.push_back(cell);
-      band_covered = band_covered || Overlap(cell, band);
+    if (int64_t(c.x) - kCell / 2 < 0 || int64_t(c.y) - kCell / 2 < 0 ||
+        int64_t(c.x) + kCell / 2 > kStageWidth || int64_t(c.y) + kCell / 2 > kStageHeight) {
+      continue;  // a cell off the stage is not drawn
+    }
+    const Rect area{c.x - kCell / 2, c.y - kCell / 2 + top, c.x + kCell / 2, c.y + kCell / 2};
+    const Rect rows{0, top, kCell, kCell};
+    if (BltStretch(display, SURFACE_STAGE, &area, stim.composite_surface[h], &rows, NO_KEY)) {
+      if (!whole) changed.push_back(area);
+      band_covered = band_covered || Overlap(area, band);
     }
   }
   stim.stage_composed = true;
