@@ -17,8 +17,25 @@ constexpr int32_t SURFACE_PRIMARY = -1;
 constexpr int32_t SURFACE_STAGE = -2;
 constexpr uint32_t KEY_GREEN = 0x00FF00;
 
+// A run of pixels on one row, columns begin ... end - 1.
+struct PixelRun {
+  int32_t begin = 0;
+  int32_t end = 0;
+};
+
+// The pixels of a surface that a copy keyed on `key` takes: row y's runs of other pixels are
+// runs[row_first[y]] ... runs[row_first[y + 1] - 1], left to right.
+struct OpaqueRuns {
+  uint32_t key = 0;
+  std::vector<int32_t> row_first;  // empty: no runs made
+  std::vector<PixelRun> runs;
+};
+
 struct SurfaceSlot {
   Surface surface;
+  // Made on request for a picture that is copied keyed again and again; dropped by every
+  // change to the surface made through the primitives.
+  OpaqueRuns opaque_runs;
   bool created = false;
   int32_t width = 0;
   int32_t height = 0;

@@ -22,6 +22,12 @@ SurfaceSlot* Choose(FullScreenDisplay& display, int32_t index) {
 
 bool Busy(const SurfaceSlot& slot) { return slot.locked || slot.dc_out; }
 
+// The surface is about to change: its runs no longer hold.
+void DropRuns(SurfaceSlot& slot) {
+  slot.opaque_runs.row_first.clear();
+  slot.opaque_runs.runs.clear();
+}
+
 // Right and bottom exclusive; non-empty and inside a width x height surface.
 bool Inside(const Rect& r, int32_t width, int32_t height) {
   return r.left >= 0 && r.top >= 0 && r.left < r.right && r.top < r.bottom &&
@@ -75,8 +81,19 @@ __attribute__((noinline)) void KeyedRow(uint32_t* __restrict out, const uint32_t
   }
 }
 
-// Copies src_rect of src into dst_rect of dst; both rectangles already checked.
-void Copy(Surface& dst, const Rect& d, const Surface& src_in, const Rect& s, int32_t key) {
+// One row's runs, clipped to the columns left ... right - 1, into out (the column left).
+void RunsRow(uint32_t* out, const uint32_t* in, const PixelRun* run, const PixelRun* end,
+             int32_t left, int32_t right) {
+  for (; run != end; ++run) {
+    const int32_t begin = std::max(run->begin, left), stop = std::min(run->end, right);
+    if (begin < stop) std::memcpy(out + (begin - left), in + begin, size_t(stop - begin) * 4);
+  }
+}
+
+// Copies src_rect of src into dst_rect of dst; both rectangles already checked. runs, when
+// given, are the source's runs for key.
+void Copy(Surface& dst, const Rect& d, const Surface& src_in, const Rect& s, int32_t key,
+          const OpaqueRuns* runs) {
   // Copying a surface onto itself reads from a snapshot of the source rectangle.
   Surface snapshot;
   const Surface* src = &src_in;
@@ -104,8 +121,20 @@ void Copy(Surface& dst, const Rect& d, const Surface& src_in, const Rect& s, int
       columns[size_t(x)] = sr.left + int32_t((int64_t(2 * x + 1) * sw) / (int64_t(2) * dw));
     }
   }
+  // The runs serve a copy from another surface at its own size.
+  if (runs && src == &src_in && dw == sw && dh == sh && keyed && runs->key == key_pixel &&
+      runs->row_first.size() == size_t(src->height) + 1) {
+    for (int32_t y = 0; y < dh; ++y) {
+      const int32_t sy = sr.top + y;
+      const PixelRun* first = runs->runs.data() + runs->row_first[size_t(sy)];
+      const PixelRun* end = runs->runs.data() + runs->row_first[size_t(sy) + 1];
+      RunsRow(dst.row(d.top + y) + d.left, src->row(sy), first, end, sr.left, sr.right);
+    }
+    return;
+  }
   for (int32_t y = 0; y < dh; ++y) {
-    int32_t sy = sr.top + int32_t((int64_t(2 * y + 1) * sh) / (int64_t(2) * dh));
+    int32_t sy = dh == sh ? sr.top + y
+                          : sr.top + int32_t((int64_t(2 * y + 1) * sh) / (int64_t(2) * dh));
     const uint32_t* in = src->row(sy);
     uint32_t* out = dst.row(d.top + y) + d.left;
     if (dw == sw) {
@@ -158,6 +187,7 @@ int GetSurfaceDC(FullScreenDisplay& display, int32_t index, SurfaceDC& dc) {
   SurfaceSlot* slot = Choose(display, index);
   if (!slot || Busy(*slot)) return 0;
   slot->dc_out = true;
+  DropRuns(*slot);
   dc.surface = &slot->surface;
   return 1;
 }
@@ -188,13 +218,45 @@ int BltStretch(FullScreenDisplay& display, int32_t dst, const Rect* dst_rect, in
   Rect dr = dst_rect ? *dst_rect : Rect{0, 0, d->width, d->height};
   Rect sr = src_rect ? *src_rect : Rect{0, 0, s->width, s->height};
   if (!Inside(dr, d->width, d->height) || !Inside(sr, s->width, s->height)) return 0;
-  Copy(d->surface, dr, s->surface, sr, key);
+  Copy(d->surface, dr, s->surface, sr, key, s->opaque_runs.row_first.empty() ? nullptr : &s->opaque_runs);
+  DropRuns(*d);
+  return 1;
+}
+
+int NoteOpaqueRuns(FullScreenDisplay& display, int32_t index, int32_t key) {
+  SurfaceSlot* slot = Choose(display, index);
+  if (!slot || Busy(*slot)) return 0;
+  const Surface& surface = slot->surface;
+  OpaqueRuns runs;
+  runs.key = uint32_t(key);
+  try {
+    runs.row_first.reserve(size_t(surface.height) + 1);
+    for (int32_t y = 0; y < surface.height; ++y) {
+      runs.row_first.push_back(int32_t(runs.runs.size()));
+      const uint32_t* row = surface.row(y);
+      for (int32_t x = 0; x < surface.width;) {
+        if (row[x] == runs.key) {
+          ++x;
+          continue;
+        }
+        PixelRun run{x, x};
+        while (run.end < surface.width && row[run.end] != runs.key) ++run.end;
+        runs.runs.push_back(run);
+        x = run.end;
+      }
+    }
+    runs.row_first.push_back(int32_t(runs.runs.size()));
+  } catch (const std::bad_alloc&) {
+    return 0;
+  }
+  slot->opaque_runs = std::move(runs);
   return 1;
 }
 
 int FillSurface(FullScreenDisplay& display, int32_t index, uint32_t colour) {
   SurfaceSlot* slot = Choose(display, index);
   if (!slot || Busy(*slot)) return 0;
+  DropRuns(*slot);
   std::fill(slot->surface.pixels.begin(), slot->surface.pixels.end(), ColorRefToPixel(colour));
   return 1;
 }
@@ -203,6 +265,7 @@ int LockSurface(FullScreenDisplay& display, int32_t index) {
   SurfaceSlot* slot = Choose(display, index);
   if (!slot || slot->locked || slot->dc_out) return 0;
   slot->locked = 1;
+  DropRuns(*slot);
   slot->pixels = slot->surface.pixels.data();
   return 1;
 }

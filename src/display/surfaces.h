@@ -44,6 +44,12 @@ int BltAt(FullScreenDisplay& display, int32_t dst, int32_t x, int32_t y, int32_t
 // or leaves its surface.
 int BltStretch(FullScreenDisplay& display, int32_t dst, const Rect* dst_rect, int32_t src,
                const Rect* src_rect, int32_t key);
+// Notes, for a picture that is copied keyed on `key` again and again, where on each row its
+// pixels other than the key lie; unscaled keyed copies from it then copy those runs only.
+// The note lasts until the surface is next changed through these primitives (a copy into
+// it, a fill, a lock or a drawing context handed out); pixels written into it by any other
+// way must be followed by a new call. 0 when the index is unknown or the surface busy.
+int NoteOpaqueRuns(FullScreenDisplay& display, int32_t index, int32_t key);
 // colour is a COLORREF (0x00BBGGRR), written as the pixel 0x00RRGGBB.
 int FillSurface(FullScreenDisplay& display, int32_t index, uint32_t colour);
 // Marks the surface locked and exposes its pixels in the slot; 0 when already locked.

@@ -113,6 +113,7 @@ int LoadStimuli(Program& program) {
         return 0;
       }
       DrawPicture(display, image, *picture.surface, kCell, kCell);
+      NoteOpaqueRuns(display, *picture.surface, KEY_GREEN);  // copied keyed every frame
     }
   }
   image.Release();
@@ -138,6 +139,7 @@ int LoadStimuli(Program& program) {
     FillBox(display, stim.lip_surface[h], 0, 0, kCell, kHoleY, KEY_GREEN);
     FillEllipse(display, stim.lip_surface[h], kHoleX, kHoleY, kHoleRx, kHoleRy, KEY_GREEN);
     stim.lip_ground_top[h] = GroundTop(display, stim.lip_surface[h]);
+    NoteOpaqueRuns(display, stim.lip_surface[h], KEY_GREEN);
   }
 
   LoadSound(kTargetSoundFile, stim.target_sound);
