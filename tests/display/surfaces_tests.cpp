@@ -4,6 +4,9 @@
 
 #include <climits>
 #include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
 #include <ostream>
 
 namespace pyokoran {
@@ -259,6 +262,167 @@ TEST_F(SurfacesTest, StretchDoublesEachPixelAndPicksRowsUnscaled) {
   ASSERT_EQ(BltStretch(display, a, &to, a, &from, NO_KEY), 1);
   EXPECT_EQ(Pixels(a).at(1, 0), 0u);
   EXPECT_EQ(Pixels(a).at(100, 0), uint32_t(99 << 8));
+}
+
+// Keyed copies from a picture whose opaque runs were noted must equal a pixel-by-pixel
+// keyed copy, and so must those from one without them, wherever the copy is cut.
+enum class Picture { Mixed, AllKey, AllOpaque, OneColumn };
+
+struct KeyedCopyCase {
+  const char* name;
+  Picture picture;
+  int32_t width, height;
+  Rect source;          // of the picture
+  int32_t x, y;         // where its top-left corner lands on the stage
+  friend std::ostream& operator<<(std::ostream& os, const KeyedCopyCase& c) { return os << c.name; }
+};
+
+class KeyedCopyTest : public SurfacesTest, public ::testing::WithParamInterface<KeyedCopyCase> {
+ protected:
+  // Rows 3 mod 8 all key, rows 5 mod 8 all opaque, the others a mix that has runs touching
+  // both edges, runs of one pixel and runs of the key of one pixel.
+  static bool IsKey(Picture picture, int32_t x, int32_t y, int32_t width) {
+    switch (picture) {
+      case Picture::AllKey: return true;
+      case Picture::AllOpaque: return false;
+      case Picture::OneColumn: return y % 3 == 1;
+      case Picture::Mixed: break;
+    }
+    if (y % 8 == 3) return true;
+    if (y % 8 == 5) return false;
+    if (x == 0 || x == width - 1) return y % 2 == 0;
+    return (x * 7 + y * 3) % 5 == 0 || (x / 9 + y) % 4 == 1;
+  }
+  void Draw(int32_t picture) {
+    const KeyedCopyCase& c = GetParam();
+    Surface& src = display.surfaces.slots[size_t(picture)].surface;
+    for (int32_t y = 0; y < c.height; ++y)
+      for (int32_t x = 0; x < c.width; ++x)
+        src.row(y)[x] = IsKey(c.picture, x, y, c.width) ? KEY_GREEN : uint32_t(y << 12 | x) + 1;
+  }
+  void FillStage() {
+    Surface& stage = display.stage.surface;
+    for (size_t i = 0; i < stage.pixels.size(); ++i) stage.pixels[i] = 0xF00000u | uint32_t(i % 4093);
+  }
+  // The stage after a keyed copy done pixel by pixel.
+  std::vector<uint32_t> Expected(int32_t picture) {
+    const KeyedCopyCase& c = GetParam();
+    FillStage();
+    Surface& stage = display.stage.surface;
+    const Surface& src = Pixels(picture);
+    for (int32_t y = c.source.top; y < c.source.bottom; ++y) {
+      for (int32_t x = c.source.left; x < c.source.right; ++x) {
+        if (src.at(x, y) == KEY_GREEN) continue;
+        stage.row(c.y + y - c.source.top)[c.x + x - c.source.left] = src.at(x, y);
+      }
+    }
+    return stage.pixels;
+  }
+  int Copy(int32_t picture) {
+    const KeyedCopyCase& c = GetParam();
+    FillStage();
+    Rect d{c.x, c.y, c.x + c.source.right - c.source.left, c.y + c.source.bottom - c.source.top};
+    return BltStretch(display, SURFACE_STAGE, &d, picture, &c.source, KEY_GREEN);
+  }
+};
+
+TEST_P(KeyedCopyTest, NotedRunsCopyExactlyWhatThePixelTestCopies) {
+  const KeyedCopyCase& c = GetParam();
+  const int32_t picture = CreateSurface(display, c.width, c.height);
+  ASSERT_GE(picture, 0);
+  Draw(picture);
+  const std::vector<uint32_t> expected = Expected(picture);
+
+  ASSERT_EQ(Copy(picture), 1);
+  EXPECT_TRUE(Pixels(SURFACE_STAGE).pixels == expected) << "without runs";
+  ASSERT_EQ(NoteOpaqueRuns(display, picture, KEY_GREEN), 1);
+  ASSERT_FALSE(display.surfaces.slots[size_t(picture)].opaque_runs.row_first.empty());
+  ASSERT_EQ(Copy(picture), 1);
+  EXPECT_TRUE(Pixels(SURFACE_STAGE).pixels == expected) << "with runs";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pictures, KeyedCopyTest,
+    ::testing::Values(
+        KeyedCopyCase{"WholeMixedPicture", Picture::Mixed, 128, 128, {0, 0, 128, 128}, 300, 200},
+        KeyedCopyCase{"CutInsideRuns", Picture::Mixed, 128, 128, {1, 2, 127, 125}, 10, 20},
+        KeyedCopyCase{"OneColumnOfTheMiddle", Picture::Mixed, 128, 128, {64, 0, 65, 128}, 0, 0},
+        KeyedCopyCase{"OneRow", Picture::Mixed, 128, 128, {0, 6, 128, 7}, 5, 5},
+        KeyedCopyCase{"TopRowsAtTheStageCorner", Picture::Mixed, 128, 128, {0, 0, 128, 40},
+                      kStageWidth - 128, kStageHeight - 40},
+        KeyedCopyCase{"BottomRowsAtTheStageOrigin", Picture::Mixed, 128, 128, {0, 100, 128, 128},
+                      0, 0},
+        KeyedCopyCase{"WidePictureEdgeToEdge", Picture::Mixed, kStageWidth, 24,
+                      {0, 0, kStageWidth, 24}, 0, kStageHeight - 24},
+        KeyedCopyCase{"AllKey", Picture::AllKey, 128, 128, {0, 0, 128, 128}, 7, 9},
+        KeyedCopyCase{"AllOpaque", Picture::AllOpaque, 128, 128, {3, 3, 120, 120}, 7, 9},
+        KeyedCopyCase{"OnePixelWide", Picture::OneColumn, 1, 50, {0, 0, 1, 50}, kStageWidth - 1, 0},
+        KeyedCopyCase{"OnePixelWideRowsCut", Picture::OneColumn, 1, 50, {0, 4, 1, 49}, 500, 700}),
+    [](const ::testing::TestParamInfo<KeyedCopyCase>& info) { return std::string(info.param.name); });
+
+TEST_F(SurfacesTest, NotedRunsGiveWayToChangesAndOtherCopies) {
+  // Right half of each row opaque blue, left half key.
+  constexpr uint32_t kRed = ColorRefToPixel(0x0000FF);
+  auto draw = [&] {
+    FillSurface(display, a, 0xFF0000);
+    FillBox(display, a, 0, 0, 63, 127, KEY_GREEN);
+  };
+  auto runs_noted = [&] { return !display.surfaces.slots[size_t(a)].opaque_runs.row_first.empty(); };
+  struct Change {
+    const char* name;
+    std::function<void()> apply;  // leaves column 10 of row 0 red
+  } changes[] = {
+      {"a box drawn", [&] { FillBox(display, a, 0, 0, 127, 0, 0x0000FF); }},
+      {"a fill", [&] { FillSurface(display, a, 0x0000FF); }},
+      {"a copy into it",
+       [&] {
+         FillSurface(display, b, 0x0000FF);
+         BltAt(display, a, 0, 0, b, NO_KEY);
+       }},
+      {"a drawing context",
+       [&] {
+         SurfaceDC dc;
+         ASSERT_EQ(GetSurfaceDC(display, a, dc), 1);
+         dc.surface->row(0)[10] = kRed;
+         ReleaseSurfaceDC(display, a, dc);
+       }},
+      {"a lock",
+       [&] {
+         ASSERT_EQ(LockSurface(display, a), 1);
+         display.surfaces.slots[size_t(a)].pixels[10] = kRed;
+         UnlockSurface(display, a);
+       }},
+  };
+  for (const Change& change : changes) {
+    SCOPED_TRACE(change.name);
+    draw();
+    ASSERT_EQ(NoteOpaqueRuns(display, a, KEY_GREEN), 1);
+    change.apply();
+    EXPECT_FALSE(runs_noted());
+    FillSurface(display, b, 0x000000);
+    ASSERT_EQ(BltAt(display, b, 0, 0, a, KEY_GREEN), 1);
+    EXPECT_EQ(Pixels(b).at(10, 0), kRed);
+  }
+
+  // A copy keyed on another colour, a stretched copy and a copy onto itself ignore the runs.
+  draw();
+  ASSERT_EQ(NoteOpaqueRuns(display, a, KEY_GREEN), 1);
+  FillSurface(display, b, 0x000000);
+  ASSERT_EQ(BltAt(display, b, 0, 0, a, int32_t(ColorRefToPixel(0xFF0000))), 1);
+  EXPECT_EQ(Pixels(b).at(10, 0), KEY_GREEN);
+  Rect half{0, 0, 64, 128}, whole{0, 0, 128, 128};
+  ASSERT_EQ(BltStretch(display, b, &whole, a, &half, KEY_GREEN), 1);
+  EXPECT_EQ(Pixels(b).at(10, 0), KEY_GREEN) << "the left half stretched over b: all key";
+  Rect from{64, 0, 128, 128}, to{0, 0, 64, 128};
+  ASSERT_EQ(BltStretch(display, a, &to, a, &from, KEY_GREEN), 1);
+  EXPECT_EQ(Pixels(a).at(10, 0), ColorRefToPixel(0xFF0000));
+  EXPECT_FALSE(runs_noted());
+  // Nothing to note on an unknown or busy surface.
+  EXPECT_EQ(NoteOpaqueRuns(display, 99, KEY_GREEN), 0);
+  EXPECT_EQ(NoteOpaqueRuns(display, SURFACE_PRIMARY, KEY_GREEN), 0);
+  ASSERT_EQ(LockSurface(display, a), 1);
+  EXPECT_EQ(NoteOpaqueRuns(display, a, KEY_GREEN), 0);
+  UnlockSurface(display, a);
 }
 
 }  // namespace
