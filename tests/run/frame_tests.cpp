@@ -119,18 +119,36 @@ TEST_F(FrameTest, UnknownSlotsAndHolesDrawNothing) {
   EXPECT_EQ(Composite(0).pixels, before);
 }
 
-// After the first frame only redrawn holes are copied again; every frame must still equal
-// one composed from scratch.
+// After the first frame only the redrawn rows of holes are drawn and copied again; every
+// hole must still equal one drawn on bare ground, and every frame one composed from scratch.
 TEST_F(FrameTest, LaterFramesEqualFramesComposedWhole) {
   Program& p = *program;
   ComposeFrame(p);
   const struct {
     int slot;
     int32_t depth, hit;
-  } steps[] = {{0, 124, 0}, {1, 60, 0}, {0, 0, 0}, {0, 0, 1}, {1, 128, 0}, {0, 64, 1}};
+    bool compose;  // false: the next step draws in the same frame
+  } steps[] = {{0, 124, 0, true}, {1, 60, 0, true},  {0, 0, 0, true},   {0, 0, 1, true},
+               {1, 128, 0, true}, {0, 64, 1, true},  {0, 68, 1, false}, {0, 72, 1, true},
+               {0, 4, 0, false},  {0, 120, 0, true}, {0, 124, 0, true}, {0, 128, 0, true},
+               {1, 100, 0, true}, {1, 104, 0, true}, {1, 0, 1, false},  {1, 128, 0, true}};
   for (const auto& step : steps) {
     SCOPED_TRACE(testing::Message() << "slot " << step.slot << " depth " << step.depth);
     Show(step.slot, step.depth, step.hit);
+    const int h = p.scheduler.slots[step.slot].hole;
+    const std::vector<uint32_t> drawn = Composite(h).pixels;
+    const int32_t ground_rows = p.stimuli.ground_rows[h];
+    const bool changed = p.stimuli.hole_changed[h];
+    const int32_t redrawn_top = p.stimuli.redrawn_top[h];
+    p.stimuli.ground_rows[h] = 0;
+    BltAt(p.display, p.stimuli.composite_surface[h], 0, 0, p.stimuli.background, NO_KEY);
+    DrawHole(p, step.slot);
+    EXPECT_TRUE(Composite(h).pixels == drawn) << "hole " << h << " differs from a fresh one";
+    p.stimuli.ground_rows[h] = ground_rows;
+    p.stimuli.redrawn_top[h] = redrawn_top;
+    p.stimuli.hole_changed[h] = changed;
+    if (!step.compose) continue;
+
     p.timer.tick += 1000;
     ComposeFrame(p);
     const std::vector<uint32_t> incremental = p.display.stage.surface.pixels;
