@@ -1,6 +1,7 @@
 // The run's pictures (as surface indices) and feedback sounds.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -45,6 +46,7 @@ struct StimulusSet {
   // The rows at the top of each hole's picture known to hold its bare ground (0: none known).
   int32_t ground_rows[kMaxHoles] = {};
   std::string status_text;  // the text in status_surface, drawn again only when it changes
+  std::array<int32_t, 5> status_shown{};  // its whole seconds, Hit, FA, Miss and CR
   std::vector<Rect> changed_areas;  // of the stage in the frame being composed
   // First row of each lip that holds ground (rows above it are all key colour).
   int32_t lip_ground_top[kMaxHoles] = {};

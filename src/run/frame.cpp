@@ -1,6 +1,7 @@
 #include "run/frame.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -139,14 +140,20 @@ void ComposeFrame(Program& program) {
 
   // The band's text is drawn again only when it changes, and the band copied again only
   // then or when a hole was copied over it.
+  // The text is formatted again only when what it shows (whole seconds and counters) does.
   const ScoreCounters& n = program.scheduler.counters;
   int32_t tick = program.timer.tick.load(std::memory_order_relaxed);
-  std::string text = FormatStatusText(tick, n.Hit, n.FA, n.Miss, n.CR);
-  const bool new_text = whole || text != stim.status_text;
-  if (new_text) {
-    FillSurface(display, stim.status_surface, 0x000000);
-    DrawStatusText(program, text, kStatusTextHeight, kStatusTextColour);
-    stim.status_text = std::move(text);
+  const std::array<int32_t, 5> shown{tick / 1000, n.Hit, n.FA, n.Miss, n.CR};
+  bool new_text = false;
+  if (whole || shown != stim.status_shown) {
+    std::string text = FormatStatusText(tick, n.Hit, n.FA, n.Miss, n.CR);
+    new_text = whole || text != stim.status_text;
+    stim.status_shown = shown;
+    if (new_text) {
+      FillSurface(display, stim.status_surface, 0x000000);
+      DrawStatusText(program, text, kStatusTextHeight, kStatusTextColour);
+      stim.status_text = std::move(text);
+    }
   }
   if (new_text || band_covered) {
     if (BltAt(display, SURFACE_STAGE, kStatusX, kStatusY, stim.status_surface, KEY_GREEN) &&
