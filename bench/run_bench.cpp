@@ -1,10 +1,12 @@
 // Time of a run without a screen: complete 60-second runs with the default settings, driven
 // frame by frame at 60 Hz on a virtual tick (FakePlatform), a participant striking most
 // targets and some distractors. Two figures:
-// - logic alone: no stimuli, so no hole is drawn and no stage composed (goal < 5 ms a run);
+// - logic alone: no stimuli, so no hole is drawn and nothing copied onto the stage (the
+//   frame steps still run, format the status text and present) (goal < 5 ms a run);
 // - logic with drawing: the stimuli of the folder (the sample ones by default) are loaded
-//   before every run (not timed), so every changed frame draws its holes and composes the
-//   stage in memory (goal < 30 ms a run).
+//   before every run (not timed; the loading also notes the opaque runs of the keyed
+//   pictures), so every changed frame draws its holes and composes the stage in memory
+//   (goal < 30 ms a run).
 // Present and DrawText stay stand-ins that only count: the real ones are timed by
 // bench/qt/present_bench.
 //
