@@ -86,7 +86,9 @@ void RunsRow(uint32_t* out, const uint32_t* in, const PixelRun* run, const Pixel
              int32_t left, int32_t right) {
   for (; run != end; ++run) {
     const int32_t begin = std::max(run->begin, left), stop = std::min(run->end, right);
-    if (begin < stop) std::memcpy(out + (begin - left), in + begin, size_t(stop - begin) * 4);
+    if (begin < stop) {
+      std::memcpy(out + (begin - left), in + begin, size_t(stop - begin) * sizeof(uint32_t));
+    }
   }
 }
 
@@ -218,7 +220,8 @@ int BltStretch(FullScreenDisplay& display, int32_t dst, const Rect* dst_rect, in
   Rect dr = dst_rect ? *dst_rect : Rect{0, 0, d->width, d->height};
   Rect sr = src_rect ? *src_rect : Rect{0, 0, s->width, s->height};
   if (!Inside(dr, d->width, d->height) || !Inside(sr, s->width, s->height)) return 0;
-  Copy(d->surface, dr, s->surface, sr, key, s->opaque_runs.row_first.empty() ? nullptr : &s->opaque_runs);
+  const OpaqueRuns* runs = s->opaque_runs.row_first.empty() ? nullptr : &s->opaque_runs;
+  Copy(d->surface, dr, s->surface, sr, key, runs);
   DropRuns(*d);
   return 1;
 }

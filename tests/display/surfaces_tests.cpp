@@ -302,7 +302,9 @@ class KeyedCopyTest : public SurfacesTest, public ::testing::WithParamInterface<
   }
   void FillStage() {
     Surface& stage = display.stage.surface;
-    for (size_t i = 0; i < stage.pixels.size(); ++i) stage.pixels[i] = 0xF00000u | uint32_t(i % 4093);
+    for (size_t i = 0; i < stage.pixels.size(); ++i) {
+      stage.pixels[i] = 0xF00000u | uint32_t(i % 4093);
+    }
   }
   // The stage after a keyed copy done pixel by pixel.
   std::vector<uint32_t> Expected(int32_t picture) {
@@ -356,9 +358,12 @@ INSTANTIATE_TEST_SUITE_P(
                       {0, 0, kStageWidth, 24}, 0, kStageHeight - 24},
         KeyedCopyCase{"AllKey", Picture::AllKey, 128, 128, {0, 0, 128, 128}, 7, 9},
         KeyedCopyCase{"AllOpaque", Picture::AllOpaque, 128, 128, {3, 3, 120, 120}, 7, 9},
-        KeyedCopyCase{"OnePixelWide", Picture::OneColumn, 1, 50, {0, 0, 1, 50}, kStageWidth - 1, 0},
+        KeyedCopyCase{"OnePixelWide", Picture::OneColumn, 1, 50, {0, 0, 1, 50}, kStageWidth - 1,
+                      0},
         KeyedCopyCase{"OnePixelWideRowsCut", Picture::OneColumn, 1, 50, {0, 4, 1, 49}, 500, 700}),
-    [](const ::testing::TestParamInfo<KeyedCopyCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<KeyedCopyCase>& info) {
+      return std::string(info.param.name);
+    });
 
 TEST_F(SurfacesTest, NotedRunsGiveWayToChangesAndOtherCopies) {
   // Right half of each row opaque blue, left half key.
@@ -367,7 +372,9 @@ TEST_F(SurfacesTest, NotedRunsGiveWayToChangesAndOtherCopies) {
     FillSurface(display, a, 0xFF0000);
     FillBox(display, a, 0, 0, 63, 127, KEY_GREEN);
   };
-  auto runs_noted = [&] { return !display.surfaces.slots[size_t(a)].opaque_runs.row_first.empty(); };
+  auto runs_noted = [&] {
+    return !display.surfaces.slots[size_t(a)].opaque_runs.row_first.empty();
+  };
   struct Change {
     const char* name;
     std::function<void()> apply;  // leaves column 10 of row 0 red
