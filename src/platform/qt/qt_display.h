@@ -102,14 +102,19 @@ class QtDisplay : public QObject {
   using Clock = std::chrono::steady_clock;
   // The frame on screen and the black bars around it, onto a painter over the bound window.
   void Paint(QPainter& painter, bool bars);
-  // Takes the stage's changed tiles into shown_; true when any changed.
-  bool TakeChangedTiles(const Surface& stage, bool all, const std::vector<Rect>* changed);
+  // Takes what changed on the stage into shown_ and names it in changed_rects_; true when
+  // anything changed.
+  bool TakeChanged(const Surface& stage, bool all, const std::vector<Rect>* changed);
   // Where the stage lands in the window, in its logical pixels.
   QRectF StageArea() const;
-  // The changed tiles scaled to the nearest pixel into area of target (a 32-bit image, one
-  // pixel per logical pixel), black around area when bars is set; the part of the window
-  // that changed. Much cheaper than QPainter's scaled drawImage.
-  QRegion ScaleInto(QImage& target, const QRect& area, bool bars);
+  // The stage mapped onto area (logical pixels of the window, one physical pixel each).
+  void MapStage(const QRect& area);
+  // Where stage rectangle r lands in area (after MapStage).
+  QRect Scaled(const Rect& r, const QRect& area) const;
+  // changed_rects_ scaled to the nearest pixel into area of a 32-bit picture of the window
+  // (bits, bytes per line), within clip; black all over clip first when bars is set. Much
+  // cheaper than QPainter's scaled drawImage.
+  void ScaleInto(uchar* bits, qsizetype line, const QRect& clip, const QRect& area, bool bars);
   void WaitForRefresh();
   double ReportedRefreshHz() const;
   // OpenGL: a context on the window, the swaps measured; false when none can be made.
@@ -123,10 +128,9 @@ class QtDisplay : public QObject {
 
   QPointer<QWindow> window_;
   QImage shown_;                 // the stage as on screen now, for repaints and comparison
-  std::vector<uint8_t> changed_;  // per 64 x 64 tile of the stage, row by row
-  int tiles_x_ = 0, tiles_y_ = 0;
+  std::vector<Rect> changed_rects_;  // of the stage, since the previous present
   std::vector<int32_t> columns_, rows_;    // stage column and row of each target pixel
-  std::vector<int32_t> tile_x_, tile_y_;  // first target pixel of each tile column and row
+  std::vector<int32_t> first_x_, first_y_;  // first target pixel of each stage column and row
   QRect scaled_area_;
   QSize scaled_from_;
   Rect stage_rect_;
