@@ -131,18 +131,25 @@ int main(int argc, char** argv) {
     sched.counters = {.Hit = n / 10, .Miss = n / 30, .CR = n / 20, .FA = n / 40};
   };
 
-  // Unpaced, one frame per refresh interval as in a run, in each mode.
-  for (const char* mode : {"fallback", "locked"}) {
-    if (std::string(mode) == "locked" && window.surfaceType() != QSurface::OpenGLSurface) {
+  // Unpaced, one frame per refresh interval as in a run, in each mode; the fallback also
+  // through Qt's backing store, for comparison.
+  struct Way {
+    const char* mode;
+    bool backing_store_only;
+  };
+  for (const Way way : {Way{"fallback", false}, Way{"fallback", true}, Way{"locked", false}}) {
+    const std::string mode = way.mode;
+    if (mode == "locked" && window.surfaceType() != QSurface::OpenGLSurface) {
       std::printf("locked: no OpenGL here\n");
       continue;
     }
-    qputenv(kPresentModeVariable, mode);
+    qputenv(kPresentModeVariable, way.mode);
     display.set_self_pacing(false);
+    display.set_backing_store_only(way.backing_store_only);
     display.Bind(&window, true);
     qunsetenv(kPresentModeVariable);
     s.stage_composed = false;
-    std::vector<double> holes, compose, present, total;
+    std::vector<double> holes, compose, present, handed, total;
     auto next = Clock::now();
     for (int n = 0; n < 300; ++n) {
       next += std::chrono::microseconds(16667);
@@ -153,6 +160,7 @@ int main(int argc, char** argv) {
       ComposeFrame(*program);  // its own present goes nowhere: the platform's display is unbound
       auto t2 = Clock::now();
       display.Present(program->display.stage.surface, g.stage_rect, &s.changed_areas);
+      auto t2a = Clock::now();
       SyncWithServer();
       auto t3 = Clock::now();
       QCoreApplication::processEvents();
@@ -161,19 +169,25 @@ int main(int argc, char** argv) {
       holes.push_back(Ms(t1 - t0));
       compose.push_back(Ms(t2 - t1));
       present.push_back(Ms(t3 - t2));
+      handed.push_back(Ms(t2a - t2));
       total.push_back(Ms(t3 - t1));
     }
+    const char* path = display.locked()           ? "OpenGL"
+                       : display.shared_picture() ? "memory shared with the X server"
+                                                  : "Qt's backing store";
     display.Bind(nullptr, false);
-    std::printf("%s (%s), one frame per refresh interval, %zu frames:\n", mode,
-                display.decision().reason.c_str(), total.size());
+    std::printf("%s through %s (%s), one frame per refresh interval, %zu frames:\n", way.mode,
+                path, display.decision().reason.c_str(), total.size());
     Report("  DrawHole x 9 (moving creatures)", holes);
     Report("  ComposeFrame (holes, text)", compose);
+    Report("  Present, handed to the server", handed);
     Report("  Present, until the server has it", present);
     Report("  ComposeFrame + Present", total, true);
   }
 
   // Paced, as in a run, in the mode a run would choose.
   display.set_self_pacing(true);
+  display.set_backing_store_only(false);
   display.Bind(&window, true);
   auto start = Clock::now();
   const int paced = 180;

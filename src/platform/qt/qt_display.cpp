@@ -18,6 +18,7 @@
 #include <cstring>
 #include <thread>
 
+#include "platform/qt/x11_window_picture.h"
 #include "platform/tick_thread.h"
 
 namespace pyokoran {
@@ -80,6 +81,7 @@ double QtDisplay::ReportedRefreshHz() const {
 void QtDisplay::Bind(QWindow* window, bool run) {
   StopOpenGL();
   store_.reset();
+  picture_.reset();
   window_ = window;
   shown_ = QImage();
   bars_drawn_ = false;
@@ -102,7 +104,10 @@ void QtDisplay::Bind(QWindow* window, bool run) {
     pace_locked_ = locked() && !decision_.refresh_locked;
     period_ = std::chrono::duration_cast<Clock::duration>(
         std::chrono::duration<double>(1.0 / decision_.refresh_hz));
-    if (!locked()) store_ = std::make_unique<QBackingStore>(window_);
+    if (!locked()) {
+      if (!backing_store_only_) picture_ = X11WindowPicture::Create(window_);
+      if (!picture_) store_ = std::make_unique<QBackingStore>(window_);
+    }
 
     stats_ = Stats{.refresh_hz = decision_.refresh_hz};
     have_last_present_ = false;
@@ -145,6 +150,7 @@ PresentationReport QtDisplay::Report() const {
 void QtDisplay::Shutdown() {
   StopOpenGL();
   store_.reset();
+  picture_.reset();
   window_ = nullptr;
   shown_ = QImage();
   in_run_ = false;
@@ -342,10 +348,15 @@ void QtDisplay::ScaleInto(uchar* bits, qsizetype line, const QRect& clip, const 
 }
 
 bool QtDisplay::FlushBackingStore(bool changed) {
-  if (!store_ || !window_->isExposed()) return false;
+  if ((!store_ && !picture_) || !window_->isExposed()) return false;
   const QSize size = window_->size();
   bool bars = !bars_drawn_;
-  if (store_->size() != size) {
+  if (picture_ && picture_->size() != size) {
+    picture_ = X11WindowPicture::Create(window_);
+    if (!picture_) store_ = std::make_unique<QBackingStore>(window_);
+    bars = true;
+  }
+  if (store_ && store_->size() != size) {
     store_->resize(size);
     bars = true;
   }
@@ -353,8 +364,8 @@ bool QtDisplay::FlushBackingStore(bool changed) {
   if (bars && !shown_.isNull()) changed_rects_.assign(1, Rect{0, 0, shown_.width(), shown_.height()});
   const QRect window_rect(QPoint(0, 0), size);
   const QRect area = StageArea().toAlignedRect();
-  // One pixel per logical pixel: the changed parts scaled straight into the store's image.
-  const bool direct = window_->devicePixelRatio() == 1.0;
+  // One pixel per logical pixel: the changed parts scaled straight into the window's picture.
+  const bool direct = picture_ || window_->devicePixelRatio() == 1.0;
   QRegion region;
   if (bars) {
     region = window_rect;
@@ -363,6 +374,14 @@ bool QtDisplay::FlushBackingStore(bool changed) {
     for (const Rect& r : changed_rects_) region += Scaled(r, area) & window_rect;
   } else {
     region = area & window_rect;
+  }
+  if (picture_) {
+    if (!region.isEmpty()) {
+      ScaleInto(picture_->Begin(), picture_->bytes_per_line(), window_rect, area, bars);
+      picture_->Put(region);
+    }
+    bars_drawn_ = true;
+    return true;
   }
   if (region.isEmpty()) return true;
   store_->beginPaint(region);
@@ -456,6 +475,7 @@ bool QtDisplay::DrawAndSwap(bool upload_all) {
 }
 
 QImage QtDisplay::BackingStoreImage() {
+  if (picture_ && window_) return picture_->Copy();
   if (!store_ || !window_) return {};
   store_->beginPaint(QRegion());
   QPaintDevice* device = store_->paintDevice();
