@@ -33,6 +33,23 @@ double Milliseconds(std::chrono::steady_clock::duration d) {
   return std::chrono::duration<double, std::milli>(d).count();
 }
 
+// Milliseconds since the previous lap, when measuring.
+class Mark {
+ public:
+  explicit Mark(bool on) : on_(on), last_(on ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point()) {}
+  double Lap() {
+    if (!on_) return 0;
+    const auto now = std::chrono::steady_clock::now();
+    const double ms = Milliseconds(now - last_);
+    last_ = now;
+    return ms;
+  }
+
+ private:
+  bool on_;
+  std::chrono::steady_clock::time_point last_;
+};
+
 const char* const kVertexShader = R"(
 attribute vec2 position;
 attribute vec2 coordinate;
@@ -377,14 +394,21 @@ bool QtDisplay::FlushBackingStore(bool changed) {
   }
   if (picture_) {
     if (!region.isEmpty()) {
-      ScaleInto(picture_->Begin(), picture_->bytes_per_line(), window_rect, area, bars);
+      Mark mark(measure_parts_);
+      uchar* bits = picture_->Begin();
+      parts_.wait = mark.Lap();
+      ScaleInto(bits, picture_->bytes_per_line(), window_rect, area, bars);
+      parts_.draw = mark.Lap();
       picture_->Put(region);
+      parts_.send = mark.Lap();
     }
     bars_drawn_ = true;
     return true;
   }
   if (region.isEmpty()) return true;
+  Mark mark(measure_parts_);
   store_->beginPaint(region);
+  parts_.wait = mark.Lap();
   QPaintDevice* device = store_->paintDevice();
   QImage* image = device->devType() == QInternal::Image ? static_cast<QImage*>(device) : nullptr;
   if (direct && image && image->size() == size &&
@@ -396,8 +420,10 @@ bool QtDisplay::FlushBackingStore(bool changed) {
     Paint(painter, bars);
     region |= area & window_rect;
   }
+  parts_.draw = mark.Lap();
   store_->endPaint();
   store_->flush(region);
+  parts_.send = mark.Lap();
   bars_drawn_ = true;
   return true;
 }
@@ -405,6 +431,7 @@ bool QtDisplay::FlushBackingStore(bool changed) {
 bool QtDisplay::DrawAndSwap(bool upload_all) {
   if (!gl_ready_ || !window_->isExposed() || !context_->makeCurrent(window_)) return false;
   QOpenGLFunctions* f = context_->functions();
+  Mark mark(measure_parts_);
   f->glBindTexture(GL_TEXTURE_2D, texture_);
   if (!shown_.isNull()) {
     if (!texture_full_) {
@@ -434,6 +461,8 @@ bool QtDisplay::DrawAndSwap(bool upload_all) {
     }
   }
 
+  if (measure_parts_) f->glFinish();
+  parts_.take += mark.Lap();
   // Black all round, the stage unfiltered into its rectangle.
   const qreal ratio = window_->devicePixelRatio();
   const int width = int(std::lround(window_->width() * ratio));
@@ -469,8 +498,12 @@ bool QtDisplay::DrawAndSwap(bool upload_all) {
     f->glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, image.bits());
     read_back_image_ = image.mirrored().convertToFormat(QImage::Format_RGB32);
   }
+  if (measure_parts_) f->glFinish();
+  parts_.draw = mark.Lap();
   context_->swapBuffers(window_);
+  parts_.send = mark.Lap();
   f->glFinish();  // returns once the swap has happened
+  parts_.wait = mark.Lap();
   return true;
 }
 
@@ -528,7 +561,10 @@ void QtDisplay::Present(const Surface& stage, const Rect& stage_rect,
   }
   stage_rect_ = stage_rect;
   const bool whole = locked() ? !texture_full_ : !bars_drawn_;
+  parts_ = Parts{};
+  Mark mark(measure_parts_);
   const bool changed = TakeChanged(stage, whole, changed_areas);
+  parts_.take = mark.Lap();
 
   if (self_pacing_ && (!locked() || pace_locked_)) WaitForRefresh();
   if (locked()) {

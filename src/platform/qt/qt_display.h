@@ -90,6 +90,17 @@ class QtDisplay : public QObject {
 
   // For tests and benchmarks: presents without waiting for the refresh.
   void set_self_pacing(bool on) { self_pacing_ = on; }
+  // For benchmarks: how long the parts of the last present took, in milliseconds. take:
+  // finding and copying what changed (locked: and the texture update); wait: for the window
+  // system to have read the previous frame (backing store: Qt's round trip before painting)
+  // or, locked, the glFinish after the swap; draw: scaling into the window's picture, or
+  // clearing and drawing the quad; send: handing it over (the flush, or the swap).
+  struct Parts {
+    double take = 0, wait = 0, draw = 0, send = 0;
+  };
+  // Locked, measuring adds a glFinish before the swap, so that drawing and swap separate.
+  void set_measure_parts(bool on) { measure_parts_ = on; }
+  const Parts& parts() const { return parts_; }
   // For tests: every OpenGL frame is read back before its swap (read_back()).
   void set_read_back(bool on) { read_back_ = on; }
   const QImage& read_back() const { return read_back_image_; }
@@ -148,6 +159,8 @@ class QtDisplay : public QObject {
   bool compare_next_ = false;  // a present was skipped: compare the next one whole
   bool in_run_ = false;
   bool backing_store_only_ = false;
+  bool measure_parts_ = false;
+  Parts parts_;
   std::unique_ptr<X11WindowPicture> picture_;  // else store_
   std::unique_ptr<QBackingStore> store_;
 
