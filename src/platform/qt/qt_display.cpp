@@ -28,6 +28,8 @@ namespace {
 // The face the status line asks for; the platform maps it to IPA P Gothic.
 const char* const kStatusFace = "ＭＳ Ｐゴシック";
 constexpr int kTile = 64;
+// Rows fetched ahead (to be written) where whole rows are not read in order.
+constexpr int kAhead = 4;
 
 double Milliseconds(std::chrono::steady_clock::duration d) {
   return std::chrono::duration<double, std::milli>(d).count();
@@ -272,6 +274,10 @@ bool QtDisplay::TakeChanged(const Surface& stage, bool all, const std::vector<Re
       for (int y = a.top; y < a.bottom; ++y) {
         const uint32_t* in = stage.row(y);
         const uint32_t* on = shown_row(y);
+        if (y + kAhead < a.bottom) {  // the screen's copy is not in the cache by now
+          const uint32_t* ahead = shown_row(y + kAhead) + a.left;
+          for (int x = 0; x < a.right - a.left; x += 16) __builtin_prefetch(ahead + x, 1, 3);
+        }
         if (std::memcmp(in + a.left, on + a.left, size_t(a.right - a.left) * 4) == 0) continue;
         if (box.top < 0) box.top = y;
         box.bottom = y + 1;
@@ -352,6 +358,11 @@ void QtDisplay::ScaleInto(uchar* bits, qsizetype line, const QRect& clip, const 
     for (int y = part.top(); y <= part.bottom(); ++y) {
       const uchar* in_line = shown_.constScanLine(rows_[size_t(y - area.top())]);
       uint32_t* out = row(y) + part.left();
+      if (y + kAhead <= part.bottom()) {  // last read by the window system, elsewhere
+        const uint32_t* ahead = row(y + kAhead) + part.left();
+        for (int x = 0; x < width; x += 16) __builtin_prefetch(ahead + x, 1, 3);
+        __builtin_prefetch(ahead + width - 1, 1, 3);
+      }
       if (in_line == previous_in) {
         std::memcpy(out, previous_out, size_t(width) * 4);  // a stage row shown twice
       } else {
