@@ -92,10 +92,13 @@ std::unique_ptr<X11WindowPicture> X11WindowPicture::Create(QWindow* window) {
 }
 
 X11WindowPicture::~X11WindowPicture() {
-  if (read_pending_) xcb_discard_reply(connection_, read_sequence_);
-  if (gc_) xcb_free_gc(connection_, gc_);
-  if (segment_) xcb_shm_detach(connection_, segment_);
-  xcb_flush(connection_);
+  // Qt's connection goes with the application: after that, only the memory is ours to free.
+  if (qGuiApp) {
+    if (read_pending_) xcb_discard_reply(connection_, read_sequence_);
+    if (gc_) xcb_free_gc(connection_, gc_);
+    if (segment_) xcb_shm_detach(connection_, segment_);
+    xcb_flush(connection_);
+  }
   if (bits_) munmap(bits_, bytes_);
 }
 
