@@ -27,7 +27,7 @@ constexpr int ID_APP_EXIT = 40001;
 constexpr int ID_APP_ABOUT = 40002;
 constexpr int ID_START = 40005;
 constexpr int ID_SHOW_RESULT = 40007;
-constexpr int ID_REPORT = 40008;  // "&Report", after Show&Result
+constexpr int ID_REPORT = 40008;  // "Re&port", after Show&Result
 
 // Virtual keys the program looks at.
 constexpr int VK_RETURN = 0x0D;

@@ -4,9 +4,32 @@
 
 namespace pyokoran {
 
-int64_t EventClock::Stamp(uint32_t event_ms, int64_t arrival_us) {
+int64_t EventClock::Stamp(uint32_t event_ms, int64_t arrival_monotonic_ns, int64_t arrival_us) {
   last_mapped_ = false;
   if (event_ms == 0) return arrival_us;  // an event the system did not time
+  // The learnt mapping follows every event, so that it is ready should the monotonic one fail.
+  const int64_t learnt = LearntStamp(event_ms, arrival_us);
+  const bool learnt_mapped = last_mapped_;
+  if (monotonic_ && arrival_monotonic_ns >= 0) {
+    // How long before the arrival's millisecond the event's millisecond was, modulo 2^32.
+    const int64_t arrival_ms = arrival_monotonic_ns / 1000000;
+    const int32_t delay_ms = int32_t(uint32_t(arrival_ms) - event_ms);
+    if (delay_ms < 0) {
+      monotonic_ = false;  // an event after its arrival: another clock, for the rest of the run
+    } else if (int64_t(delay_ms) * 1000 <= kMaxEventDelayUs) {
+      const int64_t event_us = (arrival_ms - delay_ms) * 1000 + 500;
+      const int64_t stamp = arrival_us - (arrival_monotonic_ns / 1000 - event_us);
+      last_mapped_ = stamp < arrival_us;
+      return std::min(stamp, arrival_us);
+    }
+    // Too long before its arrival to be believed: this event takes the learnt mapping.
+  }
+  last_mapped_ = learnt_mapped;
+  return learnt;
+}
+
+int64_t EventClock::LearntStamp(uint32_t event_ms, int64_t arrival_us) {
+  last_mapped_ = false;
   if (have_) {
     unwrapped_ms_ += int64_t(int32_t(event_ms - last_ms_));
   } else {

@@ -1,10 +1,18 @@
 // Press times as close to the input as the system allows: an input event's own timestamp
-// (on X11 the server's millisecond clock) mapped onto the tick clock. The mapping is learnt
-// from the events themselves: an event reaches the program some time after it happened, so
-// the smallest difference between arrival and event time seen so far is the best offset.
-// It holds only while the differences stay within a frame or two of each other; when they
-// do not (the system's clock jumped, or runs at another rate), the arrival time is used
-// until the mapping has settled again. A stamp is never later than the arrival.
+// (on X11 the server's millisecond clock) mapped onto the tick clock.
+//
+// Two mappings are tried, each checked against the arrival of every event in the run:
+// - the system's clock is the monotonic clock in milliseconds, wrapping at 2^32, as an X
+//   server on Linux keeps it (and with libinput, the kernel's own time of the input). An
+//   event that arrived within kMaxEventDelayUs after its time is stamped at the middle of
+//   its millisecond; one that arrived before its time shows another clock, and this
+//   mapping is given up for the run; one far older takes the other mapping.
+// - otherwise the offset is learnt from the events themselves: an event reaches the program
+//   some time after it happened, so the smallest difference between arrival and event time
+//   seen lately is the best offset. It holds only while the differences stay within
+//   kMaxEventDelayUs of each other; when they do not (the system's clock jumped, or runs at
+//   another rate), the arrival time is used until the mapping has settled again.
+// A stamp is never later than the arrival.
 #pragma once
 
 #include <cstdint>
@@ -23,15 +31,20 @@ constexpr int kRecentEvents = 8;  // and among the last events, however old
 class EventClock {
  public:
   // The time of an event the system timed at event_ms (its millisecond clock, wrapping at
-  // 2^32; 0 = not timed) that reached the program at arrival_us (tick clock), in tick-clock
-  // microseconds.
-  int64_t Stamp(uint32_t event_ms, int64_t arrival_us);
+  // 2^32; 0 = not timed) that reached the program at arrival_us on the tick clock, which is
+  // arrival_monotonic_ns on the monotonic clock; in tick-clock microseconds.
+  int64_t Stamp(uint32_t event_ms, int64_t arrival_monotonic_ns, int64_t arrival_us);
   // The last stamp came from the event's own time (not the arrival).
   bool last_mapped() const { return last_mapped_; }
+  // No event of this run so far has shown the system's clock to be other than monotonic.
+  bool monotonic() const { return monotonic_; }
   // The tick clock started again (a new run): learn the mapping anew.
   void Reset() { *this = EventClock{}; }
 
  private:
+  int64_t LearntStamp(uint32_t event_ms, int64_t arrival_us);
+
+  bool monotonic_ = true;  // until an event says otherwise
   bool have_ = false;
   uint32_t last_ms_ = 0;
   int64_t unwrapped_ms_ = 0;  // event_ms without its wrap-arounds

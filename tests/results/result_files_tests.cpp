@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <ctime>
@@ -16,6 +17,7 @@
 
 #include "app/program.h"
 #include "platform/fake/fake_platform.h"
+#include "support/child_process.h"
 #include "support/temp_working_dir.h"
 
 namespace pyokoran {
@@ -191,7 +193,26 @@ class ResultFilesFailureTest : public ResultFilesTest,
 
 TEST_P(ResultFilesFailureTest, ShowsMessageAndStops) {
   const FailureCase& c = GetParam();
-  if (c.needs_permissions && geteuid() == 0) GTEST_SKIP() << "permissions do not bite as root";
+  if (c.needs_permissions && geteuid() == 0) {
+    // Root ignores folder permissions: the run is written by an unprivileged child that owns
+    // the folder, and says through its exit status whether it got the one message.
+    const ChildUser user = UnprivilegedUser();
+    ASSERT_EQ(chown(dir.path().c_str(), user.uid, user.gid), 0);
+    const int status = RunInChild(
+        [&] {
+          c.setup(p);
+          const bool stopped = WriteResultFiles(p, 1) == 0 && platform.messages.size() == 1 &&
+                               platform.messages[0].text == kCannotOpen;
+          return stopped ? 0 : 1;
+        },
+        std::chrono::seconds(20), true);
+    chmod(dir.path().c_str(), 0700);
+    ASSERT_EQ(chown(dir.path().c_str(), 0, 0), 0);
+    EXPECT_EQ(status, 0);
+    EXPECT_FALSE(Exists(kSummaryFileName));
+    EXPECT_FALSE(Exists("SBJ0000.csv"));
+    return;
+  }
   c.setup(p);
   EXPECT_EQ(WriteResultFiles(p, 1), 0);
   chmod(dir.path().c_str(), 0700);

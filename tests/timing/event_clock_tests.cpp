@@ -10,14 +10,24 @@ namespace pyokoran {
 namespace {
 
 struct Event {
-  uint32_t event_ms;   // the system's own time
-  int64_t arrival_us;  // when it reached the program, tick clock
-  int64_t stamp_us;    // expected
+  uint32_t event_ms;          // the system's own time
+  int64_t arrival_us;         // when it reached the program, tick clock
+  int64_t stamp_us;           // expected
+  int64_t arrival_mono_ns;  // the arrival on the monotonic clock
 };
 
-// An event at tick_ms on the tick clock, on a system clock running 1000000 ms ahead of it.
+// An event at tick_ms on the tick clock, on a system clock running 1000000 ms ahead of it
+// while the monotonic clock is the tick clock: the system's clock is another clock.
 Event At(uint32_t tick_ms, int64_t arrival_us, int64_t stamp_us) {
-  return {tick_ms + 1000000u, arrival_us, stamp_us};
+  return {tick_ms + 1000000u, arrival_us, stamp_us, arrival_us * 1000};
+}
+
+// The monotonic clock runs kAheadUs ahead of the tick clock, and the system's clock is the
+// monotonic clock in milliseconds (wrapping at 2^32), as an X server on Linux keeps it.
+constexpr int64_t kAheadUs = 4000000000000;
+Event Mono(int64_t event_tick_us, int64_t arrival_us, int64_t stamp_us) {
+  return {uint32_t((event_tick_us + kAheadUs) / 1000), arrival_us, stamp_us,
+          (arrival_us + kAheadUs) * 1000};
 }
 
 struct ClockCase {
@@ -32,7 +42,7 @@ TEST_P(EventClockTest, StampsEachEvent) {
   EventClock clock;
   int i = 0;
   for (const Event& e : GetParam().events) {
-    EXPECT_EQ(clock.Stamp(e.event_ms, e.arrival_us), e.stamp_us) << "event " << i;
+    EXPECT_EQ(clock.Stamp(e.event_ms, e.arrival_mono_ns, e.arrival_us), e.stamp_us) << "event " << i;
     ++i;
   }
 }
@@ -46,18 +56,41 @@ INSTANTIATE_TEST_SUITE_P(
                   {At(1, 1300, 1300), At(2, 2300, 2300), At(5, 17300, 5300)}},
         ClockCase{"PressBetweenFrames", {At(1, 1300, 1300), At(3, 3300, 3300)}},
         ClockCase{"UntimedEventTakesItsArrival",
-                  {At(1, 1300, 1300), At(2, 2300, 2300), {0u, 17300, 17300}}},
+                  {At(1, 1300, 1300), At(2, 2300, 2300), {0u, 17300, 17300, 17300000}}},
         ClockCase{"EarlierEventsTightenTheOffset",  // the first arrived 5 ms late
                   {At(1, 6300, 6300), At(2, 2300, 2300), At(3, 3300, 3300), At(9, 14300, 9300)}},
         ClockCase{"ClockJumpFallsBackToArrival",
-                  {At(1, 1300, 1300), At(2, 2300, 2300), {5000000u, 3300, 3300},
-                   {5000001u, 4300, 4300}, {5000002u, 10300, 5300}}},
+                  {At(1, 1300, 1300), At(2, 2300, 2300), {5000000u, 3300, 3300, 3300000},
+                   {5000001u, 4300, 4300, 4300000}, {5000002u, 10300, 5300, 10300000}}},
         ClockCase{"ClockWrapsAround",
-                  {{4294967000u, 1300, 1300}, {4294967290u, 291300, 291300},
-                   {10u, 321300, 307300}}},
+                  {{4294967000u, 1300, 1300, 1300000}, {4294967290u, 291300, 291300, 291300000},
+                   {10u, 321300, 307300, 321300000}}},
         // Presses seconds apart: the offset still comes from the last few events.
         ClockCase{"PressesSecondsApart",
-                  {At(0, 300, 300), At(3000, 3000300, 3000300), At(6000, 6012300, 6000300)}}),
+                  {At(0, 300, 300), At(3000, 3000300, 3000300), At(6000, 6012300, 6000300)}},
+        // The system's clock is the monotonic one: an event is stamped at the middle of its
+        // millisecond (tick 1000 us is monotonic ...4000000001123 us, in ms ...4000000001).
+        ClockCase{"MonotonicFromTheFirstEvent", {Mono(1200, 2000, 1500)}},
+        ClockCase{"MonotonicPressWaitingOutAFrame",  // delivered 12 ms late, after a present
+                  {Mono(1200, 2000, 1500), Mono(5200, 17300, 5500)}},
+        ClockCase{"MonotonicNeverAfterItsArrival",  // arrived within its own millisecond
+                  {Mono(1200, 2000, 1500), Mono(3200, 3400, 3400)}},
+        // Tick 0 is monotonic 4294967293 ms; the system's clock wraps 3 ms later (0 would be an
+        // untimed event).
+        ClockCase{"MonotonicAcrossTheWrap",
+                  {{4294967294u, 1800, 1500, 4294967294800000},
+                   {4294967295u, 3900, 2500, 4294967296900000},
+                   {1u, 4600, 4500, 4294967297600000},
+                   {2u, 6300, 5500, 4294967299300000}}},
+        // Far older than believable: that event takes the learnt mapping (here its first
+        // event, so its arrival); the next is monotonic again.
+        ClockCase{"MonotonicTooOldTakesTheLearntMapping",
+                  {Mono(1200, 2000, 1500), Mono(2200, 150000, 150000),
+                   Mono(160200, 161000, 160500)}},
+        // An event seconds after its arrival: the system's clock is another one for the
+        // rest of the run, however well later events fit.
+        ClockCase{"MonotonicGivenUpForTheRun",
+                  {Mono(1200, 2000, 1500), Mono(7002200, 2300, 2300), Mono(10200, 11000, 11000)}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

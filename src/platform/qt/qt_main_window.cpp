@@ -61,7 +61,7 @@ QtMainWindow::QtMainWindow(const QString& title, const QString& caption_line,
       {"&File", "E&xit", ID_APP_EXIT},
       {"ピョコラン(&E)", "&Start", ID_START},
       {"ピョコラン(&E)", "Show&Result", ID_SHOW_RESULT},
-      {"ピョコラン(&E)", "&Report", ID_REPORT},
+      {"ピョコラン(&E)", "Re&port", ID_REPORT},
       {"&Help", "&About", ID_APP_ABOUT},
   };
   QMenu* menu = nullptr;

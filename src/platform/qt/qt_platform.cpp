@@ -105,8 +105,9 @@ bool QtPlatform::CreateExperimentWindow(PointerHandler& handler) {
   // with the tick clock as it is delivered.
   experiment_window_->set_event_time([this](const QInputEvent* event, int64_t& tick_us) {
     int64_t arrival_us;
-    if (!tick_thread_.TickClockUs(TickThread::MonotonicNs(), arrival_us)) return false;
-    tick_us = event_clock_.Stamp(uint32_t(event->timestamp()), arrival_us);
+    const int64_t monotonic_ns = TickThread::MonotonicNs();
+    if (!tick_thread_.TickClockUs(monotonic_ns, arrival_us)) return false;
+    tick_us = event_clock_.Stamp(uint32_t(event->timestamp()), monotonic_ns, arrival_us);
     return true;
   });
   QScreen* screen = QGuiApplication::primaryScreen();
