@@ -214,29 +214,32 @@ class QtDisplayTest : public QObject {
         for (int x = 0; x < want.width(); ++x) wrong += At(shown, x, y) != At(want, x, y);
       return wrong;
     };
-    // Each change, and the area the composer would name for it (larger, as a hole's cell
-    // is): across tile edges, odd sizes, one pixel, the stage's edges, nothing at all.
+    // Each change, and the areas the composer would name for it (larger, as a hole's cell
+    // is, or overlapping, as the status band and a hole): across tile edges, odd sizes, one
+    // pixel, the stage's edges, nothing at all.
     struct Change {
       const char* what;
-      Rect pixels, area;
+      Rect pixels;
+      std::vector<Rect> areas;
     };
     const Change changes[] = {
-        {"across tile edges", {60, 60, 70, 70}, {0, 0, 128, 128}},
-        {"left column", {0, 0, 3, 767}, {0, 0, 3, 768}},
-        {"bottom right corner", {1020, 700, 1024, 768}, {960, 640, 1024, 768}},
-        {"top row", {500, 0, 530, 1}, {500, 0, 530, 1}},
-        {"one pixel", {333, 211, 334, 212}, {300, 200, 400, 300}},
-        {"right column", {1023, 0, 1024, 768}, {1000, 0, 1024, 768}},
-        {"bottom row", {0, 767, 1024, 768}, {0, 700, 1024, 768}},
-        {"an odd box", {101, 37, 358, 290}, {99, 35, 360, 292}},
-        {"nothing", {0, 0, 0, 0}, {400, 400, 500, 500}},
+        {"across tile edges", {60, 60, 70, 70}, {{0, 0, 128, 128}}},
+        {"left column", {0, 0, 3, 767}, {{0, 0, 3, 768}}},
+        {"bottom right corner", {1020, 700, 1024, 768}, {{960, 640, 1024, 768}}},
+        {"top row", {500, 0, 530, 1}, {{500, 0, 530, 1}}},
+        {"one pixel", {333, 211, 334, 212}, {{300, 200, 400, 300}}},
+        {"right column", {1023, 0, 1024, 768}, {{1000, 0, 1024, 768}}},
+        {"bottom row", {0, 767, 1024, 768}, {{0, 700, 1024, 768}}},
+        {"an odd box", {101, 37, 358, 290}, {{99, 35, 360, 292}}},
+        {"overlapping areas", {250, 500, 330, 560}, {{200, 480, 300, 580}, {240, 520, 420, 540}, {290, 490, 340, 561}}},
+        {"nothing", {0, 0, 0, 0}, {{400, 400, 500, 500}}},
     };
     uint32_t colour = 0x102030;
     for (const Change& c : changes) {
       colour = (colour * 0x9E3779B1u + 0x7F4A7C15u) & 0xFFFFFF;
       for (int y = c.pixels.top; y < c.pixels.bottom; ++y)
         for (int x = c.pixels.left; x < c.pixels.right; ++x) stage.row(y)[x] = colour;
-      const std::vector<Rect> areas = {c.area};
+      const std::vector<Rect>& areas = c.areas;
       display.Present(stage, rect, named ? &areas : nullptr);
       if (x11) {
         const int wrong = differing(Grab(window));
