@@ -1,11 +1,18 @@
-// Cost of a frame on the real platform at 1920 x 1080: ComposeFrame (the holes redrawn,
-// the status text when it changes) and QtDisplay::Present of the changed areas, unpaced,
-// each present followed by a round trip to the X server so that the server has the frame
-// (in the locked mode the swap and glFinish already wait for it). Both ways to the screen
-// are measured: the backing store and OpenGL (forced; under Xvfb software OpenGL). Goal per
-// frame, composed and presented: median <= 1 ms and 95th percentile <= 2 ms. Then a paced
-// run in the mode a run would choose, with its frame-interval standard deviation, and a
-// screenshot. Run it through bench/qt/run_present_bench.sh, which starts its own Xvfb.
+// Cost of a frame on the real platform at 1920 x 1080, in the frame loop's shape: every
+// 16.7 ms nine creatures move (DrawHole), ComposeFrame copies their holes (and the status
+// band when its text changes) onto the stage, and QtDisplay::Present sends what changed,
+// unpaced. After each present the bench makes a round trip to the X server, so that
+// "until the server has it" includes the server's copy of the frame (in the locked mode
+// the swap and glFinish already wait for it); "handed to the server" stops when Present
+// returns. Each way to the screen is measured: the fallback through memory shared with
+// the X server (what a run uses on X11 without a locked swap), the fallback through Qt's
+// backing store (used where shared memory cannot be had), and OpenGL (forced; under Xvfb
+// that is Mesa's software rasterizer). For each, the parts of Present (QtDisplay::Parts;
+// in the locked mode a glFinish is added before the swap to separate drawing from it).
+// Goal per frame, ComposeFrame + Present until the server has it: median <= 1 ms and 95th
+// percentile <= 2 ms. Then a paced run in the mode a run would choose, with its
+// frame-interval standard deviation, and a screenshot. Run it through
+// bench/qt/run_present_bench.sh, which starts its own Xvfb on a free display.
 // Usage: present_bench <folder holding stim/> [screenshot.png] [hold ms]
 #include "app/program.h"
 #include "display/surfaces.h"
@@ -44,7 +51,7 @@ double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(
 void Report(const char* what, std::vector<double> ms, bool goal = false) {
   std::sort(ms.begin(), ms.end());
   const double median = ms[ms.size() / 2], p95 = ms[ms.size() * 95 / 100];
-  std::printf("%-40s median %6.3f ms   p95 %6.3f ms   max %6.3f ms", what, median, p95, ms.back());
+  std::printf("%-46s median %6.3f ms   p95 %6.3f ms   max %6.3f ms", what, median, p95, ms.back());
   if (goal) {
     std::printf("   goal median <= 1, p95 <= 2: %s", median <= 1.0 && p95 <= 2.0 ? "met" : "NOT MET");
   }
@@ -131,18 +138,27 @@ int main(int argc, char** argv) {
     sched.counters = {.Hit = n / 10, .Miss = n / 30, .CR = n / 20, .FA = n / 40};
   };
 
-  // Unpaced, one frame per refresh interval as in a run, in each mode.
-  for (const char* mode : {"fallback", "locked"}) {
-    if (std::string(mode) == "locked" && window.surfaceType() != QSurface::OpenGLSurface) {
+  // Unpaced, one frame per refresh interval as in a run, in each mode; the fallback also
+  // through Qt's backing store, for comparison.
+  struct Way {
+    const char* mode;
+    bool backing_store_only;
+  };
+  for (const Way way : {Way{"fallback", false}, Way{"fallback", true}, Way{"locked", false}}) {
+    const std::string mode = way.mode;
+    if (mode == "locked" && window.surfaceType() != QSurface::OpenGLSurface) {
       std::printf("locked: no OpenGL here\n");
       continue;
     }
-    qputenv(kPresentModeVariable, mode);
+    qputenv(kPresentModeVariable, way.mode);
     display.set_self_pacing(false);
+    display.set_backing_store_only(way.backing_store_only);
     display.Bind(&window, true);
     qunsetenv(kPresentModeVariable);
     s.stage_composed = false;
-    std::vector<double> holes, compose, present, total;
+    std::vector<double> holes, compose, present, handed, total;
+    std::vector<double> take, wait, draw, send;
+    display.set_measure_parts(true);
     auto next = Clock::now();
     for (int n = 0; n < 300; ++n) {
       next += std::chrono::microseconds(16667);
@@ -153,6 +169,7 @@ int main(int argc, char** argv) {
       ComposeFrame(*program);  // its own present goes nowhere: the platform's display is unbound
       auto t2 = Clock::now();
       display.Present(program->display.stage.surface, g.stage_rect, &s.changed_areas);
+      auto t2a = Clock::now();
       SyncWithServer();
       auto t3 = Clock::now();
       QCoreApplication::processEvents();
@@ -161,19 +178,42 @@ int main(int argc, char** argv) {
       holes.push_back(Ms(t1 - t0));
       compose.push_back(Ms(t2 - t1));
       present.push_back(Ms(t3 - t2));
+      handed.push_back(Ms(t2a - t2));
+      take.push_back(display.parts().take);
+      wait.push_back(display.parts().wait);
+      draw.push_back(display.parts().draw);
+      send.push_back(display.parts().send);
       total.push_back(Ms(t3 - t1));
     }
+    const char* path = display.locked()           ? "OpenGL"
+                       : display.shared_picture() ? "memory shared with the X server"
+                                                  : "Qt's backing store";
+    display.set_measure_parts(false);
     display.Bind(nullptr, false);
-    std::printf("%s (%s), one frame per refresh interval, %zu frames:\n", mode,
-                display.decision().reason.c_str(), total.size());
+    std::printf("%s through %s (%s), one frame per refresh interval, %zu frames:\n", way.mode,
+                path, display.decision().reason.c_str(), total.size());
     Report("  DrawHole x 9 (moving creatures)", holes);
     Report("  ComposeFrame (holes, text)", compose);
+    const bool gl = mode == "locked";
+    if (gl) {
+      Report("    take: what changed, texture updated", take);
+      Report("    draw: clear, quad (glFinish)", draw);
+      Report("    send: swap", send);
+      Report("    wait: glFinish after the swap", wait);
+    } else {
+      Report("    take: what changed found and copied", take);
+      Report("    wait: server done with the previous frame", wait);
+      Report("    draw: scaled into the window's picture", draw);
+      Report("    send: handed over (put, flush)", send);
+    }
+    Report("  Present, handed to the server", handed);
     Report("  Present, until the server has it", present);
     Report("  ComposeFrame + Present", total, true);
   }
 
   // Paced, as in a run, in the mode a run would choose.
   display.set_self_pacing(true);
+  display.set_backing_store_only(false);
   display.Bind(&window, true);
   auto start = Clock::now();
   const int paced = 180;

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <thread>
 
+#include "platform/qt/x11_window_picture.h"
 #include "platform/tick_thread.h"
 
 namespace pyokoran {
@@ -27,10 +28,29 @@ namespace {
 // The face the status line asks for; the platform maps it to IPA P Gothic.
 const char* const kStatusFace = "ＭＳ Ｐゴシック";
 constexpr int kTile = 64;
+// Rows fetched ahead (to be written) where whole rows are not read in order.
+constexpr int kAhead = 4;
 
 double Milliseconds(std::chrono::steady_clock::duration d) {
   return std::chrono::duration<double, std::milli>(d).count();
 }
+
+// Milliseconds since the previous lap, when measuring.
+class Mark {
+ public:
+  explicit Mark(bool on) : on_(on), last_(on ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point()) {}
+  double Lap() {
+    if (!on_) return 0;
+    const auto now = std::chrono::steady_clock::now();
+    const double ms = Milliseconds(now - last_);
+    last_ = now;
+    return ms;
+  }
+
+ private:
+  bool on_;
+  std::chrono::steady_clock::time_point last_;
+};
 
 const char* const kVertexShader = R"(
 attribute vec2 position;
@@ -80,6 +100,7 @@ double QtDisplay::ReportedRefreshHz() const {
 void QtDisplay::Bind(QWindow* window, bool run) {
   StopOpenGL();
   store_.reset();
+  picture_.reset();
   window_ = window;
   shown_ = QImage();
   bars_drawn_ = false;
@@ -102,7 +123,10 @@ void QtDisplay::Bind(QWindow* window, bool run) {
     pace_locked_ = locked() && !decision_.refresh_locked;
     period_ = std::chrono::duration_cast<Clock::duration>(
         std::chrono::duration<double>(1.0 / decision_.refresh_hz));
-    if (!locked()) store_ = std::make_unique<QBackingStore>(window_);
+    if (!locked()) {
+      if (!backing_store_only_) picture_ = X11WindowPicture::Create(window_);
+      if (!picture_) store_ = std::make_unique<QBackingStore>(window_);
+    }
 
     stats_ = Stats{.refresh_hz = decision_.refresh_hz};
     have_last_present_ = false;
@@ -145,6 +169,7 @@ PresentationReport QtDisplay::Report() const {
 void QtDisplay::Shutdown() {
   StopOpenGL();
   store_.reset();
+  picture_.reset();
   window_ = nullptr;
   shown_ = QImage();
   in_run_ = false;
@@ -222,132 +247,194 @@ void QtDisplay::Paint(QPainter& painter, bool bars) {
   if (!shown_.isNull()) painter.drawImage(StageArea(), shown_);
 }
 
-bool QtDisplay::TakeChangedTiles(const Surface& stage, bool all,
-                                 const std::vector<Rect>* areas) {
+bool QtDisplay::TakeChanged(const Surface& stage, bool all, const std::vector<Rect>* areas) {
+  changed_rects_.clear();
   if (shown_.width() != stage.width || shown_.height() != stage.height) {
     shown_ = QImage(stage.width, stage.height, QImage::Format_RGB32);
     all = true;
     texture_full_ = false;
   }
-  tiles_x_ = (stage.width + kTile - 1) / kTile;
-  tiles_y_ = (stage.height + kTile - 1) / kTile;
-  changed_.assign(size_t(tiles_x_) * size_t(tiles_y_), 0);
-  // Tiles the composer names as changed are taken without comparing.
-  if (areas && !all) {
-    for (const Rect& a : *areas) {
-      const int x0 = std::max(a.left, 0) / kTile, x1 = (std::min(a.right, stage.width) - 1) / kTile;
-      const int y0 = std::max(a.top, 0) / kTile, y1 = (std::min(a.bottom, stage.height) - 1) / kTile;
-      for (int ty = y0; ty <= y1; ++ty)
-        for (int tx = x0; tx <= x1; ++tx) changed_[size_t(ty) * size_t(tiles_x_) + size_t(tx)] = 1;
-    }
+  auto shown_row = [&](int y) { return reinterpret_cast<uint32_t*>(shown_.scanLine(y)); };
+  auto take = [&](const Rect& r) {
+    const size_t bytes = size_t(r.right - r.left) * 4;
+    for (int y = r.top; y < r.bottom; ++y) std::memcpy(shown_row(y) + r.left, stage.row(y) + r.left, bytes);
+    changed_rects_.push_back(r);
+  };
+  if (all) {
+    take(Rect{0, 0, stage.width, stage.height});
+    return true;
   }
-  bool any = false;
-  for (int ty = 0; ty < tiles_y_; ++ty) {
-    const int y0 = ty * kTile, y1 = std::min(y0 + kTile, int(stage.height));
-    for (int tx = 0; tx < tiles_x_; ++tx) {
-      const int x0 = tx * kTile, x1 = std::min(x0 + kTile, int(stage.width));
-      const size_t bytes = size_t(x1 - x0) * 4;
-      uint8_t& mark = changed_[size_t(ty) * size_t(tiles_x_) + size_t(tx)];
-      bool differs = all || mark;
-      if (!areas) {
-        for (int y = y0; y < y1 && !differs; ++y) {
-          differs = std::memcmp(shown_.constScanLine(y) + 4 * x0, stage.row(y) + x0, bytes) != 0;
+  if (areas) {
+    // Each named area shrunk to the box around its pixels that differ from the screen's.
+    for (const Rect& named : *areas) {
+      const Rect a{std::max(named.left, 0), std::max(named.top, 0), std::min(named.right, stage.width),
+                   std::min(named.bottom, stage.height)};
+      if (a.left >= a.right || a.top >= a.bottom) continue;
+      Rect box{a.right, -1, a.left, -1};
+      for (int y = a.top; y < a.bottom; ++y) {
+        const uint32_t* in = stage.row(y);
+        const uint32_t* on = shown_row(y);
+        if (y + kAhead < a.bottom) {  // the screen's copy is not in the cache by now
+          const uint32_t* ahead = shown_row(y + kAhead) + a.left;
+          for (int x = 0; x < a.right - a.left; x += 16) __builtin_prefetch(ahead + x, 1, 3);
         }
+        if (std::memcmp(in + a.left, on + a.left, size_t(a.right - a.left) * 4) == 0) continue;
+        if (box.top < 0) box.top = y;
+        box.bottom = y + 1;
+        int l = a.left;
+        while (l < box.left && in[l] == on[l]) ++l;
+        box.left = std::min(box.left, l);
+        int r = a.right;
+        while (r > box.right && in[r - 1] == on[r - 1]) --r;
+        box.right = std::max(box.right, r);
       }
-      mark = differs ? 1 : 0;
-      if (!differs) continue;
-      for (int y = y0; y < y1; ++y) std::memcpy(shown_.scanLine(y) + 4 * x0, stage.row(y) + x0, bytes);
-      any = true;
+      if (box.top >= 0) take(box);
+    }
+    return !changed_rects_.empty();
+  }
+  // Nothing named: compared in 64 x 64 tiles, a row's neighbouring changed tiles as one.
+  for (int y0 = 0; y0 < stage.height; y0 += kTile) {
+    const int y1 = std::min(y0 + kTile, int(stage.height));
+    Rect run{0, y0, 0, y1};
+    for (int x0 = 0; x0 < stage.width; x0 += kTile) {
+      const int x1 = std::min(x0 + kTile, int(stage.width));
+      bool differs = false;
+      for (int y = y0; y < y1 && !differs; ++y) {
+        differs = std::memcmp(shown_row(y) + x0, stage.row(y) + x0, size_t(x1 - x0) * 4) != 0;
+      }
+      if (differs) {
+        if (run.right != x0) run.left = x0;
+        run.right = x1;
+      }
+      if (run.right > run.left && (!differs || x1 == stage.width)) {
+        take(run);
+        run = Rect{0, y0, 0, y1};
+      }
     }
   }
-  return any;
+  return !changed_rects_.empty();
 }
 
-QRegion QtDisplay::ScaleInto(QImage& target, const QRect& area, bool bars) {
-  uchar* bits = target.bits();
-  const qsizetype line = target.bytesPerLine();
-  auto row = [&](int y) { return reinterpret_cast<uint32_t*>(bits + y * line); };
-  QRegion changed;
-  if (bars) {
-    for (int y = 0; y < target.height(); ++y) std::fill_n(row(y), target.width(), 0xFF000000u);
-    changed = QRegion(target.rect());
-  }
-  if (area.isEmpty() || shown_.isNull()) return changed;
-
-  // Source of every target pixel (the one under its centre), and where each tile begins.
+void QtDisplay::MapStage(const QRect& area) {
+  // Source of every target pixel (the one under its centre), and the first target pixel
+  // of every source pixel.
   const int sw = shown_.width(), sh = shown_.height();
-  if (area != scaled_area_ || scaled_from_ != shown_.size()) {
-    auto build = [](int target_size, int source_size, std::vector<int32_t>& source,
-                    std::vector<int32_t>& first, int tiles) {
-      source.resize(size_t(target_size));
-      first.assign(size_t(tiles) + 1, target_size);
-      for (int t = target_size - 1; t >= 0; --t) {
-        source[size_t(t)] = int32_t((int64_t(2 * t + 1) * source_size) / (int64_t(2) * target_size));
-        first[size_t(source[size_t(t)] / kTile)] = t;
-      }
-      for (int i = tiles - 1; i >= 0; --i) first[size_t(i)] = std::min(first[size_t(i)], first[size_t(i) + 1]);
-    };
-    build(area.width(), sw, columns_, tile_x_, tiles_x_);
-    build(area.height(), sh, rows_, tile_y_, tiles_y_);
-    scaled_area_ = area;
-    scaled_from_ = shown_.size();
-  }
+  if (area == scaled_area_ && scaled_from_ == shown_.size()) return;
+  auto build = [](int target_size, int source_size, std::vector<int32_t>& source,
+                  std::vector<int32_t>& first) {
+    source.resize(size_t(std::max(target_size, 0)));
+    first.assign(size_t(source_size) + 1, std::max(target_size, 0));
+    for (int t = target_size - 1; t >= 0; --t) {
+      source[size_t(t)] = int32_t((int64_t(2 * t + 1) * source_size) / (int64_t(2) * target_size));
+      first[size_t(source[size_t(t)])] = t;
+    }
+    for (int i = source_size - 1; i >= 0; --i) first[size_t(i)] = std::min(first[size_t(i)], first[size_t(i) + 1]);
+  };
+  build(area.width(), sw, columns_, first_x_);
+  build(area.height(), sh, rows_, first_y_);
+  scaled_area_ = area;
+  scaled_from_ = shown_.size();
+}
 
-  const QRect clip = target.rect();
-  for (int ty = 0; ty < tiles_y_; ++ty) {
-    for (int tx = 0; tx < tiles_x_; ++tx) {
-      if (!changed_[size_t(ty) * size_t(tiles_x_) + size_t(tx)]) continue;
-      QRect part = QRect(QPoint(area.left() + tile_x_[size_t(tx)], area.top() + tile_y_[size_t(ty)]),
-                         QPoint(area.left() + tile_x_[size_t(tx) + 1] - 1,
-                                area.top() + tile_y_[size_t(ty) + 1] - 1)) &
-                   clip;
-      if (part.isEmpty()) continue;
-      const int32_t* columns = columns_.data() + (part.left() - area.left());
-      const int width = part.width();
-      const uchar* previous_in = nullptr;
-      const uint32_t* previous_out = nullptr;
-      for (int y = part.top(); y <= part.bottom(); ++y) {
-        const uchar* in_line = shown_.constScanLine(rows_[size_t(y - area.top())]);
-        uint32_t* out = row(y) + part.left();
-        if (in_line == previous_in) {
-          std::memcpy(out, previous_out, size_t(width) * 4);  // a stage row shown twice
-        } else {
-          const uint32_t* in = reinterpret_cast<const uint32_t*>(in_line);
-          for (int x = 0; x < width; ++x) out[x] = in[columns[x]] | 0xFF000000u;
-          previous_in = in_line;
-        }
-        previous_out = out;
+QRect QtDisplay::Scaled(const Rect& r, const QRect& area) const {
+  return QRect(QPoint(area.left() + first_x_[size_t(r.left)], area.top() + first_y_[size_t(r.top)]),
+               QPoint(area.left() + first_x_[size_t(r.right)] - 1, area.top() + first_y_[size_t(r.bottom)] - 1));
+}
+
+void QtDisplay::ScaleInto(uchar* bits, qsizetype line, const QRect& clip, const QRect& area, bool bars) {
+  auto row = [&](int y) { return reinterpret_cast<uint32_t*>(bits + y * line); };
+  if (bars) {
+    for (int y = clip.top(); y <= clip.bottom(); ++y) std::fill_n(row(y) + clip.left(), clip.width(), 0xFF000000u);
+  }
+  if (area.isEmpty() || shown_.isNull()) return;
+  MapStage(area);
+  for (const Rect& r : changed_rects_) {
+    const QRect part = Scaled(r, area) & clip;
+    if (part.isEmpty()) continue;
+    const int32_t* columns = columns_.data() + (part.left() - area.left());
+    const int width = part.width();
+    const uchar* previous_in = nullptr;
+    const uint32_t* previous_out = nullptr;
+    for (int y = part.top(); y <= part.bottom(); ++y) {
+      const uchar* in_line = shown_.constScanLine(rows_[size_t(y - area.top())]);
+      uint32_t* out = row(y) + part.left();
+      if (y + kAhead <= part.bottom()) {  // last read by the window system, elsewhere
+        const uint32_t* ahead = row(y + kAhead) + part.left();
+        for (int x = 0; x < width; x += 16) __builtin_prefetch(ahead + x, 1, 3);
+        __builtin_prefetch(ahead + width - 1, 1, 3);
       }
-      if (!bars) changed += part;
+      if (in_line == previous_in) {
+        std::memcpy(out, previous_out, size_t(width) * 4);  // a stage row shown twice
+      } else {
+        const uint32_t* in = reinterpret_cast<const uint32_t*>(in_line);
+        for (int x = 0; x < width; ++x) out[x] = in[columns[x]] | 0xFF000000u;
+        previous_in = in_line;
+      }
+      previous_out = out;
     }
   }
-  return changed;
 }
 
 bool QtDisplay::FlushBackingStore(bool changed) {
-  if (!store_ || !window_->isExposed()) return false;
+  if ((!store_ && !picture_) || !window_->isExposed()) return false;
   const QSize size = window_->size();
   bool bars = !bars_drawn_;
-  if (store_->size() != size) {
+  if (picture_ && picture_->size() != size) {
+    picture_ = X11WindowPicture::Create(window_);
+    if (!picture_) store_ = std::make_unique<QBackingStore>(window_);
+    bars = true;
+  }
+  if (store_ && store_->size() != size) {
     store_->resize(size);
     bars = true;
   }
   if (!changed && !bars) return true;
+  if (bars && !shown_.isNull()) changed_rects_.assign(1, Rect{0, 0, shown_.width(), shown_.height()});
+  const QRect window_rect(QPoint(0, 0), size);
   const QRect area = StageArea().toAlignedRect();
-  QRegion region = bars ? QRegion(QRect(QPoint(0, 0), size)) : QRegion(area & QRect(QPoint(0, 0), size));
+  // One pixel per logical pixel: the changed parts scaled straight into the window's picture.
+  const bool direct = picture_ || window_->devicePixelRatio() == 1.0;
+  QRegion region;
+  if (bars) {
+    region = window_rect;
+  } else if (direct && !shown_.isNull() && !area.isEmpty()) {
+    MapStage(area);
+    for (const Rect& r : changed_rects_) region += Scaled(r, area) & window_rect;
+  } else {
+    region = area & window_rect;
+  }
+  if (picture_) {
+    if (!region.isEmpty()) {
+      Mark mark(measure_parts_);
+      uchar* bits = picture_->Begin();
+      parts_.wait = mark.Lap();
+      ScaleInto(bits, picture_->bytes_per_line(), window_rect, area, bars);
+      parts_.draw = mark.Lap();
+      picture_->Put(region);
+      parts_.send = mark.Lap();
+    }
+    bars_drawn_ = true;
+    return true;
+  }
+  if (region.isEmpty()) return true;
+  Mark mark(measure_parts_);
   store_->beginPaint(region);
+  parts_.wait = mark.Lap();
   QPaintDevice* device = store_->paintDevice();
   QImage* image = device->devType() == QInternal::Image ? static_cast<QImage*>(device) : nullptr;
-  if (image && window_->devicePixelRatio() == 1.0 && image->size() == size &&
+  if (direct && image && image->size() == size &&
       (image->format() == QImage::Format_RGB32 ||
        image->format() == QImage::Format_ARGB32_Premultiplied)) {
-    region = ScaleInto(*image, area, bars);
+    ScaleInto(image->bits(), image->bytesPerLine(), window_rect, area, bars);
   } else {
     QPainter painter(device);
     Paint(painter, bars);
+    region |= area & window_rect;
   }
+  parts_.draw = mark.Lap();
   store_->endPaint();
   store_->flush(region);
+  parts_.send = mark.Lap();
   bars_drawn_ = true;
   return true;
 }
@@ -355,6 +442,7 @@ bool QtDisplay::FlushBackingStore(bool changed) {
 bool QtDisplay::DrawAndSwap(bool upload_all) {
   if (!gl_ready_ || !window_->isExposed() || !context_->makeCurrent(window_)) return false;
   QOpenGLFunctions* f = context_->functions();
+  Mark mark(measure_parts_);
   f->glBindTexture(GL_TEXTURE_2D, texture_);
   if (!shown_.isNull()) {
     if (!texture_full_) {
@@ -372,22 +460,20 @@ bool QtDisplay::DrawAndSwap(bool upload_all) {
                       GL_UNSIGNED_BYTE, shown_.constBits());
       texture_full_ = true;
     } else {
-      for (int ty = 0; ty < tiles_y_; ++ty) {
-        for (int tx = 0; tx < tiles_x_; ++tx) {
-          if (!changed_[size_t(ty) * size_t(tiles_x_) + size_t(tx)]) continue;
-          const int x0 = tx * kTile, y0 = ty * kTile;
-          const int w = std::min(kTile, shown_.width() - x0), h = std::min(kTile, shown_.height() - y0);
-          upload_.resize(size_t(w) * size_t(h));
-          for (int y = 0; y < h; ++y) {
-            std::memcpy(upload_.data() + size_t(y) * size_t(w), shown_.constScanLine(y0 + y) + 4 * x0,
-                        size_t(w) * 4);
-          }
-          f->glTexSubImage2D(GL_TEXTURE_2D, 0, x0, y0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, upload_.data());
+      for (const Rect& r : changed_rects_) {
+        const int w = r.right - r.left, h = r.bottom - r.top;
+        upload_.resize(size_t(w) * size_t(h));
+        for (int y = 0; y < h; ++y) {
+          std::memcpy(upload_.data() + size_t(y) * size_t(w), shown_.constScanLine(r.top + y) + 4 * r.left,
+                      size_t(w) * 4);
         }
+        f->glTexSubImage2D(GL_TEXTURE_2D, 0, r.left, r.top, w, h, GL_RGBA, GL_UNSIGNED_BYTE, upload_.data());
       }
     }
   }
 
+  if (measure_parts_) f->glFinish();
+  parts_.take += mark.Lap();
   // Black all round, the stage unfiltered into its rectangle.
   const qreal ratio = window_->devicePixelRatio();
   const int width = int(std::lround(window_->width() * ratio));
@@ -423,12 +509,17 @@ bool QtDisplay::DrawAndSwap(bool upload_all) {
     f->glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, image.bits());
     read_back_image_ = image.mirrored().convertToFormat(QImage::Format_RGB32);
   }
+  if (measure_parts_) f->glFinish();
+  parts_.draw = mark.Lap();
   context_->swapBuffers(window_);
+  parts_.send = mark.Lap();
   f->glFinish();  // returns once the swap has happened
+  parts_.wait = mark.Lap();
   return true;
 }
 
 QImage QtDisplay::BackingStoreImage() {
+  if (picture_ && window_) return picture_->Copy();
   if (!store_ || !window_) return {};
   store_->beginPaint(QRegion());
   QPaintDevice* device = store_->paintDevice();
@@ -445,7 +536,8 @@ void QtDisplay::Repaint() {
     DrawAndSwap(true);
   } else {
     bars_drawn_ = false;
-    if (tiles_x_ > 0) std::fill(changed_.begin(), changed_.end(), 1);
+    changed_rects_.clear();
+    if (!shown_.isNull()) changed_rects_.push_back(Rect{0, 0, shown_.width(), shown_.height()});
     FlushBackingStore(true);
   }
 }
@@ -480,7 +572,10 @@ void QtDisplay::Present(const Surface& stage, const Rect& stage_rect,
   }
   stage_rect_ = stage_rect;
   const bool whole = locked() ? !texture_full_ : !bars_drawn_;
-  const bool changed = TakeChangedTiles(stage, whole, changed_areas);
+  parts_ = Parts{};
+  Mark mark(measure_parts_);
+  const bool changed = TakeChanged(stage, whole, changed_areas);
+  parts_.take = mark.Lap();
 
   if (self_pacing_ && (!locked() || pace_locked_)) WaitForRefresh();
   if (locked()) {

@@ -2,13 +2,15 @@
 //
 // Two ways to the screen, decided when a run binds the window (see timing/present_mode.h):
 // - locked: OpenGL on the window itself, swap interval 1. The stage is kept as a texture
-//   updated with the changed tiles only, drawn unfiltered into stage_rect with black around
+//   updated with the changed parts only, drawn unfiltered into stage_rect with black around
 //   it, and every swap waits for the display's refresh (glFinish after the swap); a frame's
 //   time is when the swap completed.
-// - fallback: the window's backing store, only the changed tiles scaled (nearest pixel) and
-//   flushed. A flush never waits for the refresh, so Present paces itself on the monotonic
-//   clock at the measured or reported refresh rate; a frame's time is when the flush was
-//   handed to the window system. Its phase is not locked to the real beam.
+// - fallback: only the changed parts of the stage, scaled (nearest pixel) into a picture of
+//   the window and sent: on X11 through memory shared with the server (X11WindowPicture),
+//   elsewhere, or where that cannot be had, through the window's backing store. Nothing
+//   waits for the refresh, so Present paces itself on the monotonic clock at the measured
+//   or reported refresh rate; a frame's time is when it was handed to the window system.
+//   Its phase is not locked to the real beam.
 // Software OpenGL (llvmpipe under Xvfb) and drivers that ignore the swap interval do not
 // block in the swap, and end up in the fallback. QOpenGLWidget (27-47 ms a frame) is not
 // used, nor a child window, which would take the window's input.
@@ -35,6 +37,8 @@ class QPainter;
 
 namespace pyokoran {
 
+class X11WindowPicture;
+
 class QtDisplay : public QObject {
  public:
   // What a run's presents looked like.
@@ -59,8 +63,9 @@ class QtDisplay : public QObject {
   void Bind(QWindow* window, bool run);
   // The stage stretched into stage_rect (physical screen pixels) of the bound window, after
   // waiting for the next refresh. Does nothing while no visible window is bound. changed,
-  // when given, names the only areas of the stage that differ from the previous present;
-  // otherwise the stage is compared with it in 64 x 64 tiles. Only changed tiles are sent.
+  // when given, names the only areas of the stage that may differ from the previous present
+  // (each is narrowed to the box around its pixels that do); otherwise the stage is compared
+  // with it in 64 x 64 tiles. Only what changed is sent.
   void Present(const Surface& stage, const Rect& stage_rect,
                const std::vector<Rect>* changed = nullptr);
   // The window system needs the picture again: the frame on screen, with black bars.
@@ -85,14 +90,29 @@ class QtDisplay : public QObject {
 
   // For tests and benchmarks: presents without waiting for the refresh.
   void set_self_pacing(bool on) { self_pacing_ = on; }
+  // For benchmarks: how long the parts of the last present took, in milliseconds. take:
+  // finding and copying what changed (locked: and the texture update); wait: for the window
+  // system to have read the previous frame (backing store: Qt's round trip before painting)
+  // or, locked, the glFinish after the swap; draw: scaling into the window's picture, or
+  // clearing and drawing the quad; send: handing it over (the flush, or the swap).
+  struct Parts {
+    double take = 0, wait = 0, draw = 0, send = 0;
+  };
+  // Locked, measuring adds a glFinish before the swap, so that drawing and swap separate.
+  void set_measure_parts(bool on) { measure_parts_ = on; }
+  const Parts& parts() const { return parts_; }
   // For tests: every OpenGL frame is read back before its swap (read_back()).
   void set_read_back(bool on) { read_back_ = on; }
   const QImage& read_back() const { return read_back_image_; }
-  // For tests: what the backing store holds (physical pixels); null in locked mode.
+  // For tests and benchmarks: the fallback goes through Qt's backing store even on X11.
+  void set_backing_store_only(bool on) { backing_store_only_ = on; }
+  // For tests: what the window's picture holds (physical pixels); null in locked mode.
   QImage BackingStoreImage();
   const Stats& stats() const { return stats_; }
   const ModeDecision& decision() const { return decision_; }
   bool locked() const { return gl_ready_ && decision_.mode == PresentMode::Locked; }
+  // The fallback presents through memory shared with the X server.
+  bool shared_picture() const { return picture_ != nullptr; }
   // CLOCK_MONOTONIC ns of the last present's time (see the header comment); 0 before one.
   int64_t last_present_ns() const { return last_present_ns_; }
   // The run's figures so far (tick lag left 0: the tick thread knows it).
@@ -102,14 +122,19 @@ class QtDisplay : public QObject {
   using Clock = std::chrono::steady_clock;
   // The frame on screen and the black bars around it, onto a painter over the bound window.
   void Paint(QPainter& painter, bool bars);
-  // Takes the stage's changed tiles into shown_; true when any changed.
-  bool TakeChangedTiles(const Surface& stage, bool all, const std::vector<Rect>* changed);
+  // Takes what changed on the stage into shown_ and names it in changed_rects_; true when
+  // anything changed.
+  bool TakeChanged(const Surface& stage, bool all, const std::vector<Rect>* changed);
   // Where the stage lands in the window, in its logical pixels.
   QRectF StageArea() const;
-  // The changed tiles scaled to the nearest pixel into area of target (a 32-bit image, one
-  // pixel per logical pixel), black around area when bars is set; the part of the window
-  // that changed. Much cheaper than QPainter's scaled drawImage.
-  QRegion ScaleInto(QImage& target, const QRect& area, bool bars);
+  // The stage mapped onto area (logical pixels of the window, one physical pixel each).
+  void MapStage(const QRect& area);
+  // Where stage rectangle r lands in area (after MapStage).
+  QRect Scaled(const Rect& r, const QRect& area) const;
+  // changed_rects_ scaled to the nearest pixel into area of a 32-bit picture of the window
+  // (bits, bytes per line), within clip; black all over clip first when bars is set. Much
+  // cheaper than QPainter's scaled drawImage.
+  void ScaleInto(uchar* bits, qsizetype line, const QRect& clip, const QRect& area, bool bars);
   void WaitForRefresh();
   double ReportedRefreshHz() const;
   // OpenGL: a context on the window, the swaps measured; false when none can be made.
@@ -117,16 +142,15 @@ class QtDisplay : public QObject {
   void StopOpenGL();
   // Draws the texture into stage_rect with black around it and swaps; true when drawn.
   bool DrawAndSwap(bool upload_all);
-  // Through the backing store; true when flushed.
+  // Through the window's picture or the backing store; true when sent.
   bool FlushBackingStore(bool changed);
   void CountPresent(int64_t now_ns);
 
   QPointer<QWindow> window_;
   QImage shown_;                 // the stage as on screen now, for repaints and comparison
-  std::vector<uint8_t> changed_;  // per 64 x 64 tile of the stage, row by row
-  int tiles_x_ = 0, tiles_y_ = 0;
+  std::vector<Rect> changed_rects_;  // of the stage, since the previous present
   std::vector<int32_t> columns_, rows_;    // stage column and row of each target pixel
-  std::vector<int32_t> tile_x_, tile_y_;  // first target pixel of each tile column and row
+  std::vector<int32_t> first_x_, first_y_;  // first target pixel of each stage column and row
   QRect scaled_area_;
   QSize scaled_from_;
   Rect stage_rect_;
@@ -134,6 +158,10 @@ class QtDisplay : public QObject {
   bool self_pacing_ = true;
   bool compare_next_ = false;  // a present was skipped: compare the next one whole
   bool in_run_ = false;
+  bool backing_store_only_ = false;
+  bool measure_parts_ = false;
+  Parts parts_;
+  std::unique_ptr<X11WindowPicture> picture_;  // else store_
   std::unique_ptr<QBackingStore> store_;
 
   // OpenGL.
@@ -144,7 +172,7 @@ class QtDisplay : public QObject {
   bool texture_full_ = false;  // the texture holds all of shown_
   bool read_back_ = false;
   QImage read_back_image_;
-  std::vector<uint32_t> upload_;  // one tile, packed
+  std::vector<uint32_t> upload_;  // one changed part, packed
 
   ModeDecision decision_;
   bool pace_locked_ = false;  // locked but the swap was not seen to wait: pace as well
