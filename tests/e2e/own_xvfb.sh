@@ -19,3 +19,5 @@ for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 [ -s "$work/display" ] || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
 export DISPLAY=":$(tr -d '[:space:]' <"$work/display")"
 for _ in $(seq 50); do xdotool getmouselocation >/dev/null 2>&1 && break; sleep 0.1; done
+xdotool getmouselocation >/dev/null 2>&1 ||
+  fail "the X server on $DISPLAY took no clients (pid $xvfb_pid $(kill -0 "$xvfb_pid" 2>/dev/null && echo running || echo gone)): $(cat "$work/xvfb.log")"

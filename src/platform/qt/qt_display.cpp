@@ -137,8 +137,9 @@ void QtDisplay::Bind(QWindow* window, bool run) {
     std::fprintf(stderr,
                  "pyokoran: presenting %s (%s): %d swap intervals, mean %.3f ms, SD %.3f ms; "
                  "screen reports %.2f Hz; frames %s at %.3f Hz%s\n",
-                 locked() ? "locked to the refresh through OpenGL"
-                          : "through the window's backing store",
+                 locked()          ? "locked to the refresh through OpenGL"
+                 : shared_picture() ? "not locked to the refresh, through memory shared with the X server"
+                                    : "not locked to the refresh, through the window's backing store",
                  decision_.reason.c_str(), decision_.samples, decision_.mean_ms,
                  decision_.sd_ms, decision_.reported_hz, locked() && !pace_locked_ ? "locked" : "paced",
                  decision_.refresh_hz, self_pacing_ ? "" : " (unpaced)");
