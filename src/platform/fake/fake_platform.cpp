@@ -123,8 +123,8 @@ int FakePlatform::ShowConditionDialog(CSubject& dialog) {
     if (answer.edit) answer.edit(controls);
     int failed = dialog.FromControls(controls);
     if (failed == 0) return IDOK;
-    // The number message; the dialog stays open with what was typed.
-    ShowMessage(CSubject::NumberMessage(failed), kApplicationTitle, MessageIcon::Exclamation);
+    // The field's message; the dialog stays open with what was typed.
+    ShowMessage(dialog.FieldMessage(failed), kApplicationTitle, MessageIcon::Exclamation);
     dialog_number_fields.push_back(failed);
   }
 }

@@ -67,7 +67,7 @@ class FakePlatform : public Platform {
   };
   std::vector<Message> messages;
   std::vector<ConditionControls> dialogs_opened;  // the controls as each dialog opened
-  std::vector<int> dialog_number_fields;  // the field each number message was about
+  std::vector<int> dialog_number_fields;  // the field each field message was about
   std::vector<ResultDialogContent> result_dialogs;
   std::vector<std::string> calls;  // window and display calls, in order
   std::vector<std::string> drawn_texts;
