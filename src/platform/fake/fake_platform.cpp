@@ -167,7 +167,7 @@ void FakePlatform::BindPresentWindow(WindowId window) {
 
 void FakePlatform::Present(const Surface& stage, const Rect& stage_rect) {
   ++frames_presented;
-  last_frame = stage;
+  if (keep_frames) last_frame = stage;
   last_stage_rect = stage_rect;
   if (refresh_hz > 0 && tick_) {
     // Wait for the next refresh of the virtual display.

@@ -58,6 +58,8 @@ class FakePlatform : public Platform {
   // the next refresh of a display running at refresh_hz (0 = presents take no time).
   int32_t yield_ms = 1;
   int32_t refresh_hz = 60;
+  // Whether Present keeps a copy of the frame in last_frame (a simulation looks at none).
+  bool keep_frames = true;
 
   // ---- Record ---------------------------------------------------------------------------
   struct Message {
