@@ -123,18 +123,23 @@ bool CompleteLength(int fd, off_t size, off_t& complete) {
   return true;
 }
 
-// Appends bytes [from, to) of fd to the side file `name`, created if needed, and syncs it.
+// Appends bytes [from, to) of fd to the side file `name`, created if needed, as a line of
+// its own (ended by CR LF, and after a line end where the file lacked one), and syncs it.
 bool CopyToSideFile(int fd, off_t from, off_t to, const std::string& name) {
-  const int side = OpenRegularFile(name.c_str(), O_WRONLY | O_APPEND | O_CREAT);
+  const int side = OpenRegularFile(name.c_str(), O_RDWR | O_APPEND | O_CREAT);
   if (side < 0) return false;
-  bool ok = true;
+  struct stat info {};
+  char last = '\n';
+  bool ok = fstat(side, &info) == 0 &&
+            (info.st_size == 0 || pread(side, &last, 1, info.st_size - 1) == 1) &&
+            (last == '\n' || WriteAll(side, "\r\n"));
   char block[65536];
   for (off_t at = from; ok && at < to;) {
     const ssize_t n = pread(fd, block, size_t(std::min<off_t>(to - at, sizeof block)), at);
     ok = n > 0 && WriteAll(side, std::string(block, size_t(n)));
     at += n > 0 ? n : 0;
   }
-  ok = ok && SyncFile(side);
+  ok = ok && WriteAll(side, "\r\n") && SyncFile(side);
   return close(side) == 0 && ok;
 }
 

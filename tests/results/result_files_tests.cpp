@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -304,7 +306,7 @@ AfterRepair ExpectedAfterSecondRun(const std::string& torn, const std::string& h
   if (torn.empty() || torn.back() == '\n') return {torn + added, "<missing>", false};
   const size_t complete = torn.rfind('\n') == std::string::npos ? 0 : torn.rfind('\n') + 1;
   const std::string kept = torn.substr(0, complete);
-  return {(kept.empty() ? header : kept) + added, torn.substr(complete), true};
+  return {(kept.empty() ? header : kept) + added, torn.substr(complete) + "\r\n", true};
 }
 
 TEST_P(ResultFilesKillTest, NextRunRepairsTheTornFile) {
@@ -361,15 +363,24 @@ INSTANTIATE_TEST_SUITE_P(
                       KillCase{"AppearanceBeforeLastLineFeed", 528}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// A torn tail already kept in <name>.partial stays; the next cut goes after it.
+// A torn tail already kept in <name>.partial stays; every cut goes on a line of its own
+// after it, also when the kept one lacks its line end (as an older version wrote it).
 TEST_F(ResultFilesTest, RepairAppendsToAnExistingPartialFile) {
+  const std::string partial = kSummaryFileName + std::string(".partial");
   TempWorkingDir::Write(kSummaryFileName, kSummaryHeader + std::string("torn\t2014"));
-  TempWorkingDir::Write(kSummaryFileName + std::string(".partial"), "older");
+  TempWorkingDir::Write(partial, "older");
   EXPECT_EQ(WriteResultFiles(p, 1), 1);
   EXPECT_EQ(TempWorkingDir::Read(kSummaryFileName), Golden("summary_first.txt"));
-  EXPECT_EQ(TempWorkingDir::Read(kSummaryFileName + std::string(".partial")), "oldertorn\t2014");
+  EXPECT_EQ(TempWorkingDir::Read(partial), "older\r\ntorn\t2014\r\n");
   ASSERT_EQ(platform.messages.size(), 1u);
   EXPECT_EQ(platform.messages[0].text, RepairedMessage(kSummaryFileName));
+  // A second tail, cut between CR and LF, stays apart from the first.
+  {
+    std::ofstream f(kSummaryFileName, std::ios::binary | std::ios::app);
+    f << "again\r";
+  }
+  EXPECT_EQ(WriteResultFiles(p, 1), 1);
+  EXPECT_EQ(TempWorkingDir::Read(partial), "older\r\ntorn\t2014\r\nagain\r\r\n");
 }
 
 // A repair stays done, and is reported, when the append after it fails.
@@ -387,7 +398,7 @@ TEST_F(ResultFilesTest, RepairIsReportedWhenTheAppendThenFails) {
 
   EXPECT_EQ(result, 0);
   EXPECT_EQ(TempWorkingDir::Read(kSummaryFileName), kSummaryHeader);
-  EXPECT_EQ(TempWorkingDir::Read(kSummaryFileName + std::string(".partial")), "torn\t2014");
+  EXPECT_EQ(TempWorkingDir::Read(kSummaryFileName + std::string(".partial")), "torn\t2014\r\n");
   ASSERT_EQ(platform.messages.size(), 2u);
   EXPECT_EQ(platform.messages[0].text, RepairedMessage(kSummaryFileName));
   EXPECT_EQ(platform.messages[1].text, kCannotOpen);
