@@ -185,6 +185,7 @@ struct FailureCase {
   std::function<void(Program&)> setup;
   std::string summary;
   bool needs_permissions = false;  // root ignores folder permissions
+  std::string file = kSummaryFileName;  // the file the message names
   friend std::ostream& operator<<(std::ostream& os, const FailureCase& c) {
     return os << c.name;
   }
@@ -204,7 +205,7 @@ TEST_P(ResultFilesFailureTest, ShowsMessageAndStops) {
         [&] {
           c.setup(p);
           const bool stopped = WriteResultFiles(p, 1) == 0 && platform.messages.size() == 1 &&
-                               platform.messages[0].text == kCannotOpen;
+                               platform.messages[0].text.rfind(kCannotOpen, 0) == 0;
           return stopped ? 0 : 1;
         },
         std::chrono::seconds(20), true);
@@ -219,7 +220,7 @@ TEST_P(ResultFilesFailureTest, ShowsMessageAndStops) {
   EXPECT_EQ(WriteResultFiles(p, 1), 0);
   chmod(dir.path().c_str(), 0700);
   ASSERT_EQ(platform.messages.size(), 1u);
-  EXPECT_EQ(platform.messages[0].text, kCannotOpen);
+  EXPECT_EQ(platform.messages[0].text, CannotOpenMessage(c.file));
   EXPECT_EQ(platform.messages[0].caption, kApplicationTitle);
   EXPECT_EQ(platform.messages[0].icon, MessageIcon::Exclamation);
   if (c.summary.empty()) {
@@ -239,7 +240,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FailureCase{"SubjectWithSlashAfterSummaryLine",
                     [](Program& p) { p.settings.subject = "SBJ/0000"; },
-                    kSummaryHeader + ("SBJ/0000\t2014/05/07\t13:05:09" + kCounts)},
+                    kSummaryHeader + ("SBJ/0000\t2014/05/07\t13:05:09" + kCounts), false,
+                    "SBJ/0000.csv"},
         FailureCase{"SummaryIsFolder",
                     [](Program&) { std::filesystem::create_directory(kSummaryFileName); }, "-"},
         FailureCase{"SummaryDiskFull",
@@ -249,7 +251,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "-"},
         FailureCase{"AppearanceDiskFullAfterSummaryLine",
                     [](Program&) { std::filesystem::create_symlink("/dev/full", "SBJ0000.csv"); },
-                    kFirstSummary},
+                    kFirstSummary, false, "SBJ0000.csv"},
         FailureCase{"ReadOnlyFolder",
                     [](Program&) { chmod(".", 0500); }, "", true}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -401,7 +403,7 @@ TEST_F(ResultFilesTest, RepairIsReportedWhenTheAppendThenFails) {
   EXPECT_EQ(TempWorkingDir::Read(kSummaryFileName + std::string(".partial")), "torn\t2014\r\n");
   ASSERT_EQ(platform.messages.size(), 2u);
   EXPECT_EQ(platform.messages[0].text, RepairedMessage(kSummaryFileName));
-  EXPECT_EQ(platform.messages[1].text, kCannotOpen);
+  EXPECT_EQ(platform.messages[1].text, CannotOpenMessage(kSummaryFileName));
 }
 
 }  // namespace
