@@ -37,15 +37,16 @@ std::string SubjectIdProblem(const std::string& subject) {
              "表示されている文字だけを入力してください。";
     }
   }
+  // Bytes that are not code page 932 name the files as they are (the result files keep
+  // them too); the rest is judged on the text with each of them as U+FFFD.
   std::string name;
-  const bool readable = Cp932ToUtf8(subject, name);
+  Cp932ToUtf8(subject, name);
   if (name.size() > kMaxSubjectFileBytes) {
     return "Subject ID が長すぎて結果のファイル名にできません。\n" +
            std::to_string(kMaxSubjectFileBytes) + " バイト（UTF-8）以内にしてください。";
   }
   const std::string file = name + ".csv";
   const std::string head = "Subject ID「" + name + "」では結果のファイル[" + file + "]を作れません。\n";
-  if (!readable) return head + "シフトJIS（コードページ 932）で表せる文字で入力してください。";
   if (name.find_first_of("/\\:*?\"<>|") != std::string::npos) {
     return head + "ファイル名に使えない文字 / \\ : * ? \" < > | を除いてください。";
   }

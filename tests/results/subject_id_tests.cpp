@@ -67,8 +67,12 @@ TEST_P(SubjectIdTest, RefusedWhenItCannotNameTheResultFiles) {
 INSTANTIATE_TEST_SUITE_P(Table, SubjectIdTest, testing::ValuesIn(kSubjects),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(SubjectId, BytesThatAreNotCodePage932AreRefusedWithTheFile) {
-  EXPECT_NE(SubjectIdProblem("S\x81"), "");
+// Bytes that are not code page 932 keep naming the files as they are; what else they hold
+// is judged as for any ID.
+TEST(SubjectId, BytesThatAreNotCodePage932AreJudgedByTheRest) {
+  EXPECT_EQ(SubjectIdProblem("S\x81\x20\xff"), "");
+  EXPECT_NE(SubjectIdProblem("S\xff/"), "");
+  EXPECT_NE(SubjectIdProblem("S\x81\x7f"), "");  // a DEL byte is no trail byte
 }
 
 // OK with a refused subject keeps the dialog open with the subject's message, before any
