@@ -29,6 +29,7 @@
 #include "run/run_sequence.h"
 #include "settings/experiment_settings.h"
 #include "settings/settings_file.h"
+#include "results/run_completeness.h"
 #include "results/subject_id.h"
 #include "timing/timing_files.h"
 
@@ -165,7 +166,7 @@ bool IsProgramFile(const std::filesystem::path& p) {
   const std::string ext = p.extension().string();
   for (const char* own :
        {kSummaryFileName, "ピョコラン.ini", "ピョコラン.ini.bak", "ピョコラン.ini.tmp",
-        kTimingSummaryFileName, "ピョコラン_report.pdf", "ピョコラン_report.html", "stim",
+        kTimingSummaryFileName, kIncompleteRunsFileName, "ピョコラン_report.pdf", "ピョコラン_report.html", "stim",
         "bg.bmp", "tgtpokko1.bmp", "tgtpokko2.bmp", "dstpokko1.bmp", "dstpokko2.bmp",
         "tgtpokko.wav", "dstpokko.wav"}) {
     if (name == own) return true;
