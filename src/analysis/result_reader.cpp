@@ -212,8 +212,9 @@ void ReadSummary(const std::string& path, ResultFolder& out, Index& index) {
   }
 }
 
-void ReadAppearances(const std::string& name, std::string_view bytes, ResultFolder& out,
-                     Index& index) {
+// Rows of another subject than `subject` (when not empty) are left out with a problem line.
+void ReadAppearances(const std::string& name, const std::string& subject, std::string_view bytes,
+                     ResultFolder& out, Index& index) {
   const auto lines = SplitLines(bytes);
   RunRecord* current = nullptr;
   for (size_t i = 1; i < lines.size(); ++i) {
@@ -230,6 +231,11 @@ void ReadAppearances(const std::string& name, std::string_view bytes, ResultFold
     if (!ok) {
       out.problems.push_back(name + ": line " + std::to_string(i + 1) +
                              " is not an appearance row; skipped");
+      continue;
+    }
+    if (!subject.empty() && f[0] != subject) {
+      out.problems.push_back(name + ": line " + std::to_string(i + 1) +
+                             " belongs to another subject; skipped");
       continue;
     }
     if (new_run) {
@@ -346,17 +352,36 @@ bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string&
   out.simulated = fs::is_regular_file(dir / kSimulatedMarkFile, ec);
 
   // Appearance files first (they name the runs), then the timing records that refer to them.
+  // With a summary, exactly each summarised subject's files are read (a copy of a file beside
+  // them would count its rows twice); without one, every file that carries the header.
   std::vector<fs::path> csv;
-  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-    if (it->path().extension() == ".csv" && it->is_regular_file(ec)) csv.push_back(it->path());
+  std::vector<std::string> subjects;  // the subject each listed file belongs to, or empty
+  std::vector<std::string> seen;
+  for (const RunRecord& run : out.runs) {
+    if (std::find(seen.begin(), seen.end(), run.subject) != seen.end()) continue;
+    seen.push_back(run.subject);
+    const std::string name = AppearanceFileName(run.subject);
+    if (name.empty()) continue;
+    csv.push_back(dir / name);
+    subjects.push_back(run.subject);
+    csv.push_back(dir / (name.substr(0, name.size() - 4) + "_timing.csv"));
+    subjects.push_back(run.subject);
   }
-  if (ec) {
-    error = "cannot list " + dir.string() + ": " + ec.message();
-    return false;
+  if (out.runs.empty()) {
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+      if (it->path().extension() == ".csv" && it->is_regular_file(ec)) csv.push_back(it->path());
+    }
+    if (ec) {
+      error = "cannot list " + dir.string() + ": " + ec.message();
+      return false;
+    }
+    std::sort(csv.begin(), csv.end());
+    subjects.assign(csv.size(), std::string());
   }
-  std::sort(csv.begin(), csv.end());
   std::vector<std::pair<std::string, std::string>> timing;
-  for (const fs::path& p : csv) {
+  for (size_t i = 0; i < csv.size(); ++i) {
+    const fs::path& p = csv[i];
+    if (!subjects[i].empty() && !fs::exists(fs::symlink_status(p, ec))) continue;
     const MappedFile file(p.string());
     if (!file.opened()) {
       out.problems.push_back(p.filename().string() + ": cannot be read; skipped");
@@ -367,7 +392,7 @@ bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string&
     const std::string_view header = bytes.substr(0, eol);
     if (header == kAppearanceHeader) {
       found = true;
-      ReadAppearances(p.filename().string(), bytes, out, index);
+      ReadAppearances(p.filename().string(), subjects[i], bytes, out, index);
     } else if (p.stem().string().size() > 7 &&
                p.stem().string().compare(p.stem().string().size() - 7, 7, "_timing") == 0) {
       timing.emplace_back(p.filename().string(), std::string(bytes));

@@ -1,5 +1,5 @@
-// Reading the result files of a working folder back for analysis: the summary file, every
-// appearance file in the folder, and the timing records where they exist. Lines are taken
+// Reading the result files of a working folder back for analysis: the summary file, each
+// summarised subject's appearance file, and the timing records where they exist. Lines are taken
 // as written (code page 932, CR LF); a line that cannot be read is skipped and noted.
 #pragma once
 
@@ -47,8 +47,9 @@ struct ResultFolder {
 // Name of the mark file the simulator leaves in every folder it writes.
 inline constexpr const char* kSimulatedMarkFile = "SIMULATED.txt";
 
-// Reads folder's summary file, every file *.csv in it that carries the appearance header,
-// and every timing record. False (with a reason in error) only when the folder cannot be
+// Reads folder's summary file and, for each subject in it, exactly "<subject>.csv" and
+// "<subject>_timing.csv" (rows of another subject there are skipped and noted); without
+// summary lines, every file *.csv that carries the appearance header and every timing record. False (with a reason in error) only when the folder cannot be
 // read at all or holds no result file; true for an empty but valid result set.
 bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string& error);
 

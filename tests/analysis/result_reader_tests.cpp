@@ -102,6 +102,32 @@ TEST_F(ResultFolderTest, CsvHasBomOneRowPerRunAndSubjectAndQuotes) {
   ASSERT_TRUE(WriteReportCsv(report, "report.csv", error)) << error;
 }
 
+// A copy of an appearance file beside it, and a row of another subject pasted into it: only
+// the subject's own rows of its own file count.
+TEST(ResultFolder, ReadsExactlyEachSummarisedSubjectsOwnFile) {
+  TempWorkingDir dir;
+  const std::string settings = ",6,3,12,1,2000,1000,3000,60,";
+  Write("ピョコラン.txt",
+        std::string(kSummaryHeader) +
+            "SBJ0000\t2026/12/01\t10:00:00\t6\t3\t12\t1\t2000\t1000\t3000\t60\t7\t2\t0\t0\t0\t2\r\n");
+  const std::string rows =
+      std::string(kAppearanceHeader) + "SBJ0000,2026/12/01,10:00:00,1" + settings +
+      "7,1,1,1,100,100,1,100,100,420,3420,0\r\n" + "SBJ0000,2026/12/01,10:00:00,2" + settings +
+      "7,2,1,2,200,100,1,200,100,380,5380,0\r\n";
+  Write("SBJ0000.csv", rows + "Other,2026/12/01,10:00:00,3" + settings +
+                           "7,2,1,2,200,100,1,200,100,999,5380,0\r\n");
+  Write("SBJ0000 (copy).csv", rows);
+  Report report;
+  std::string error;
+  ASSERT_TRUE(BuildReport(".", {}, report, error)) << error;
+  ASSERT_EQ(report.results.runs.size(), 1u);
+  EXPECT_EQ(report.results.runs[0].rows.size(), 2u);
+  EXPECT_EQ(report.run_measures[0].hit_rt.n, 2);
+  ASSERT_EQ(report.results.problems.size(), 1u);
+  EXPECT_NE(report.results.problems[0].find("SBJ0000.csv: line 4 belongs to another subject"),
+            std::string::npos);
+}
+
 TEST(ResultFolder, MissingOrEmptyFolderIsAClearError) {
   TempWorkingDir dir;
   Report report;
