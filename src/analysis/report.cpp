@@ -78,7 +78,7 @@ const std::vector<std::string>& ReportColumns() {
       "Holes", "Ordered", "Dur", "ISI_1", "ISI_2", "TmLimit", "RndSeed", "Targets",
       "Distractors", "Hit", "Miss", "FA", "CR", "HitRate", "FARate", "HitRateLL",
       "FARateLL", "dPrime", "Criterion", "HitRT_Mean", "HitRT_Median", "HitRT_SD", "HitRT_N",
-      "FART_Mean", "FART_N", "Anticipations", "OnsetRT_Mean", "OnsetRT_Median", "OnsetRT_N"};
+      "FART_Mean", "FART_N", "Anticipations", "OnsetRT_Mean", "OnsetRT_Median", "OnsetRT_N", "Problems"};
   return columns;
 }
 
@@ -91,6 +91,7 @@ std::vector<std::string> RunCells(const Report& report, size_t index) {
     c.push_back(std::to_string(v));
   }
   MeasureCells(c, report.run_measures[index]);
+  c.push_back(r.problems);
   return c;
 }
 
@@ -100,6 +101,7 @@ std::vector<std::string> SubjectCells(const Report& report, size_t index) {
                                 report.results.simulated ? "1" : "0"};
   c.resize(c.size() + 9);
   MeasureCells(c, s.measures);
+  c.emplace_back();
   return c;
 }
 

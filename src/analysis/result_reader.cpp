@@ -15,6 +15,7 @@
 #include "platform/regular_file.h"
 #include <fcntl.h>
 #include "results/result_files.h"
+#include "timing/timing_files.h"
 
 namespace pyokoran {
 namespace {
@@ -75,13 +76,19 @@ class MappedFile {
   bool opened_ = false;
 };
 
-// Lines without their CR LF (or LF); a last line without a line end is kept.
-std::vector<std::string_view> SplitLines(std::string_view bytes) {
+// Lines without their CR LF (or LF); a last line without its line feed is torn (a kill
+// during an append): it is left out and noted in problems under name.
+std::vector<std::string_view> SplitLines(std::string_view bytes, const std::string& name,
+                                         std::vector<std::string>& problems) {
   std::vector<std::string_view> lines;
   size_t start = 0;
   while (start < bytes.size()) {
     size_t end = bytes.find('\n', start);
-    if (end == std::string::npos) end = bytes.size();
+    if (end == std::string::npos) {
+      problems.push_back(name + ": line " + std::to_string(lines.size() + 1) +
+                         " has no line end (cut off while written); skipped");
+      break;
+    }
     size_t stop = end;
     if (stop > start && bytes[stop - 1] == '\r') --stop;
     lines.emplace_back(bytes.data() + start, stop - start);
@@ -190,7 +197,7 @@ RunRecord& FindOrAdd(ResultFolder& out, Index& index, RunRecord&& key) {
 void ReadSummary(const std::string& path, ResultFolder& out, Index& index) {
   std::string bytes;
   if (!ReadWholeFile(path, bytes)) return;
-  const auto lines = SplitLines(bytes);
+  const auto lines = SplitLines(bytes, kSummaryFileName, out.problems);
   for (size_t i = 0; i < lines.size(); ++i) {
     if (i == 0 && lines[0].substr(0, 8) == "Subject\t") continue;
     if (lines[i].empty()) continue;
@@ -215,7 +222,7 @@ void ReadSummary(const std::string& path, ResultFolder& out, Index& index) {
 // Rows of another subject than `subject` (when not empty) are left out with a problem line.
 void ReadAppearances(const std::string& name, const std::string& subject, std::string_view bytes,
                      ResultFolder& out, Index& index) {
-  const auto lines = SplitLines(bytes);
+  const auto lines = SplitLines(bytes, name, out.problems);
   RunRecord* current = nullptr;
   for (size_t i = 1; i < lines.size(); ++i) {
     if (lines[i].empty()) continue;
@@ -268,7 +275,7 @@ void ReadAppearances(const std::string& name, const std::string& subject, std::s
 
 void ReadTiming(const std::string& name, const std::string& bytes, ResultFolder& out,
                 Index& index) {
-  const auto lines = SplitLines(bytes);
+  const auto lines = SplitLines(bytes, name, out.problems);
   if (lines.empty()) return;
   const auto header = SplitFields(lines[0], ',');
   int subject = -1, date = -1, time = -1, trial = -1, onset_rt = -1;
@@ -294,10 +301,12 @@ void ReadTiming(const std::string& name, const std::string& bytes, ResultFolder&
     int32_t trial_number = 0;
     double rt = 0;
     if (!ToInt(fields[size_t(trial)], trial_number)) continue;
-    if (!ToDouble(fields[size_t(onset_rt)], rt)) continue;  // empty without a press
+    const bool pressed = ToDouble(fields[size_t(onset_rt)], rt);  // empty without a press
     auto it = index.runs.find(Key(who, fields[size_t(date)], fields[size_t(time)]));
     if (it == index.runs.end()) continue;
     RunRecord& run = out.runs[it->second];
+    ++run.timing_rows;
+    if (!pressed) continue;
     // Rows are numbered 1.. in log order; look there first.
     AppearanceRow* row = nullptr;
     if (trial_number >= 1 && size_t(trial_number) <= run.rows.size() &&
@@ -407,6 +416,34 @@ bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string&
       if (r.Tgt) (r.Resp ? run.Hit : run.Miss) += 1;
       else (r.Resp ? run.FA : run.CR) += 1;
     }
+  }
+  // Summarised runs whose rows disagree with their counts: a missing or cut appearance file,
+  // the row limit, a missing or cut timing file (where the folder keeps timing records).
+  const bool timed_folder = fs::is_regular_file(dir / kTimingSummaryFileName, ec);
+  for (RunRecord& run : out.runs) {
+    if (!run.in_summary) continue;
+    const int32_t decided = run.Hit + run.Miss + run.CR + run.FA;
+    const int32_t expected = std::min(decided, kLoggedRowLimit);
+    const int32_t rows = int32_t(run.rows.size());
+    std::string& p = run.problems;
+    if (rows == 0 && expected > 0) p = "appearance rows missing";
+    else if (rows != expected)
+      p = "appearance rows " + std::to_string(rows) + " of " + std::to_string(expected);
+    if (decided > kLoggedRowLimit) {
+      if (!p.empty()) p += "; ";
+      p += "over the " + std::to_string(kLoggedRowLimit) + "-row log limit (" +
+           std::to_string(decided) + " appearances)";
+    }
+    // A run recorded before timing records began has none at all: told only where the folder
+    // keeps the timing summary.
+    if ((timed_folder || run.timing_rows > 0) && run.timing_rows < rows) {
+      if (!p.empty()) p += "; ";
+      p += run.timing_rows == 0 ? std::string("timing rows missing")
+                                : "timing rows " + std::to_string(run.timing_rows) + " of " +
+                                      std::to_string(rows);
+    }
+    if (!p.empty())
+      out.problems.push_back(run.subject_utf8 + " " + run.date + " " + run.time + ": " + p);
   }
   if (!found) {
     error = "no result files in " + dir.string();

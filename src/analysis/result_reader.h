@@ -36,6 +36,8 @@ struct RunRecord {
   bool in_summary = false;  // false: known from its appearance rows only
   int32_t file_order = 0;   // position of first sight (summary lines first), for stable order
   std::vector<AppearanceRow> rows;
+  int32_t timing_rows = 0;  // rows of the subject's timing file that belong to this run
+  std::string problems;     // what the files lack for this run ("" when they agree), UTF-8
 };
 
 struct ResultFolder {
@@ -49,9 +51,14 @@ inline constexpr const char* kSimulatedMarkFile = "SIMULATED.txt";
 
 // Reads folder's summary file and, for each subject in it, exactly "<subject>.csv" and
 // "<subject>_timing.csv" (rows of another subject there are skipped and noted); without
-// summary lines, every file *.csv that carries the appearance header and every timing record. False (with a reason in error) only when the folder cannot be
+// summary lines, every file *.csv that carries the appearance header and every timing record.
+// A last line without its line end (a kill during the append) is left out with a problem line;
+// a summarised run whose rows disagree with its counts is told in its `problems`. False (with a reason in error) only when the folder cannot be
 // read at all or holds no result file; true for an empty but valid result set.
 bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string& error);
+
+// Runs over this many appearances keep only their first rows in the appearance file.
+inline constexpr int32_t kLoggedRowLimit = 4999;
 
 // One data line of the summary file (no line end); false when it is not one. Tabs beyond
 // the sixteen separators are taken to belong to the subject.

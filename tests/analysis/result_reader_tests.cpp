@@ -128,6 +128,91 @@ TEST(ResultFolder, ReadsExactlyEachSummarisedSubjectsOwnFile) {
             std::string::npos);
 }
 
+// One summarised run of `hits` hits as the files may leave it after a kill, a deleted file or
+// the row limit: the run carries what its files lack, and a cut-off last line of any file is
+// left out with a problem line.
+struct DisagreementCase {
+  const char* name;
+  int hits;              // the summary line's Hit (every appearance a hit)
+  int rows;              // appearance rows written; -1: no appearance file
+  int timing_rows;       // timing rows written; -1: no timing file
+  bool tear_rows;        // the last appearance row lacks its line end
+  bool tear_timing;      // the last timing row lacks its line end
+  bool tear_summary;     // a further summary line lacks its line end
+  const char* run_problems;
+  const char* torn_file;  // the file whose cut-off line is told, or ""
+};
+
+class RunDisagreementTest : public testing::TestWithParam<DisagreementCase> {};
+
+TEST_P(RunDisagreementTest, IsToldInTheRunsProblems) {
+  const DisagreementCase& c = GetParam();
+  TempWorkingDir dir;
+  std::string summary = std::string(kSummaryHeader) + "SBJ\t2026/12/01\t10:00:00\t6\t3\t12\t1\t2000\t1000\t3000\t60\t7\t" +
+                        std::to_string(c.hits) + "\t0\t0\t0\t" + std::to_string(c.hits) + "\r\n";
+  if (c.tear_summary) summary += "SBJ\t2026/12/01\t11:00:00\t6\t3";
+  Write("ピョコラン.txt", summary);
+  Write("ピョコラン_timing.txt", "header\r\n");
+  auto cut = [](std::string text, bool tear) {
+    if (tear) text.resize(text.size() - 7);
+    return text;
+  };
+  if (c.rows >= 0) {
+    std::string text = kAppearanceHeader;
+    for (int t = 1; t <= c.rows; ++t)
+      text += "SBJ,2026/12/01,10:00:00," + std::to_string(t) +
+              ",6,3,12,1,2000,1000,3000,60,7,1,1,1,100,100,1,100,100,400,3400,0\r\n";
+    Write("SBJ.csv", cut(text, c.tear_rows));
+  }
+  if (c.timing_rows >= 0) {
+    std::string text = "Subject,Date,Time,Trial,RT_Onset\r\n";
+    for (int t = 1; t <= c.timing_rows; ++t)
+      text += "SBJ,2026/12/01,10:00:00," + std::to_string(t) + ",388.5\r\n";
+    Write("SBJ_timing.csv", cut(text, c.tear_timing));
+  }
+  Report report;
+  std::string error;
+  ASSERT_TRUE(BuildReport(".", {}, report, error)) << error;
+  ASSERT_EQ(report.results.runs.size(), 1u);
+  const RunRecord& run = report.results.runs[0];
+  EXPECT_EQ(run.problems, c.run_problems);
+  const std::string csv = ReportCsv(report);
+  // The run's row of the CSV ends in its Problems cell.
+  const size_t row = csv.find("\r\nrun,") + 2;
+  const std::string line = csv.substr(row, csv.find("\r\n", row) - row);
+  EXPECT_EQ(line.substr(line.rfind(',') + 1), c.run_problems);
+  bool torn_told = false, run_told = false;
+  for (const std::string& p : report.results.problems) {
+    if (*c.torn_file && p.rfind(std::string(c.torn_file) + ": line ", 0) == 0 &&
+        p.find("no line end") != std::string::npos)
+      torn_told = true;
+    if (*c.run_problems && p == std::string("SBJ 2026/12/01 10:00:00: ") + c.run_problems)
+      run_told = true;
+  }
+  EXPECT_EQ(torn_told, *c.torn_file != 0);
+  EXPECT_EQ(run_told, *c.run_problems != 0);
+  if (c.rows > 0 && !c.tear_rows && !c.tear_timing && c.timing_rows == c.rows)
+    EXPECT_DOUBLE_EQ(report.run_measures[0].onset_rt.mean, 388.5);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ResultFolder, RunDisagreementTest,
+    testing::Values(
+        DisagreementCase{"Whole", 2, 2, 2, false, false, false, "", ""},
+        DisagreementCase{"AppearanceFileMissing", 2, -1, -1, false, false, false,
+                         "appearance rows missing", ""},
+        DisagreementCase{"LastRowTorn", 2, 2, 1, true, false, false, "appearance rows 1 of 2",
+                         "SBJ.csv"},
+        DisagreementCase{"OverTheRowLimit", 5003, 4999, 4999, false, false, false,
+                         "over the 4999-row log limit (5003 appearances)", ""},
+        DisagreementCase{"RowsMissingOverTheLimit", 5003, 2, 2, false, false, false,
+                         "appearance rows 2 of 4999; over the 4999-row log limit (5003 appearances)", ""},
+        DisagreementCase{"TimingFileMissing", 2, 2, -1, false, false, false, "timing rows missing", ""},
+        DisagreementCase{"TimingRowTorn", 2, 2, 2, false, true, false, "timing rows 1 of 2",
+                         "SBJ_timing.csv"},
+        DisagreementCase{"SummaryLineTorn", 2, 2, 2, false, false, true, "", "ピョコラン.txt"}),
+    [](const testing::TestParamInfo<DisagreementCase>& info) { return std::string(info.param.name); });
+
 TEST(ResultFolder, MissingOrEmptyFolderIsAClearError) {
   TempWorkingDir dir;
   Report report;
