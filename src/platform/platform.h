@@ -227,6 +227,12 @@ class Platform {
   virtual bool StartTickThread(std::atomic<int32_t>& tick, void (*hook)(int32_t)) = 0;
   // Stops and joins the tick thread; harmless when none runs.
   virtual void StopTickThread() = 0;
+  // The tick clock now, in microseconds since the tick thread started: what the tick would
+  // read (/ 1000) had its thread kept up. False when no tick thread runs or it cannot tell.
+  virtual bool TickClockNowUs(int64_t& tick_us) {
+    (void)tick_us;
+    return false;
+  }
   // Calendar time in seconds since 1970-01-01 00:00 UTC.
   virtual int64_t CurrentTime() = 0;
 

@@ -10,7 +10,7 @@ namespace pyokoran {
 namespace {
 
 constexpr const char* kTimingHeader =
-    "Subject,Date,Time,Trial,ShowTick,FirstFrame,Onset,FullyUp,Press,RT,OnsetRT\n";
+    "Subject,Date,Time,Trial,ShowTick,FirstFrame,Onset,FullyUp,Press,RT,OnsetRT,TickLagMs\n";
 constexpr const char* kTimingSummaryHeader =
     "Subject\tDate\tTime\tMode\tRefreshHz\tRefreshSD\tFrames\tDropped\tLongestMs\tTickLagMs\n";
 
@@ -75,6 +75,8 @@ int WriteTimingFiles(Program& program, int completed, int results_written) {
     if (r.Resp != 0) AppendF(rows, "%d", r.RT);
     rows += ',';
     if (pressed && t.onset_us != kNoTime) AppendMs(rows, t.press_us - t.onset_us);
+    rows += ',';
+    AppendMs(rows, t.tick_lag_us);
     rows += '\n';
   }
   const std::string name = TimingFileName(s.subject);

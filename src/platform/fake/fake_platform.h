@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <map>
@@ -87,6 +88,9 @@ class FakePlatform : public Platform {
   void PressKey(int virtual_key);  // pressed and released: active at the next query only
   // Adds ms to the virtual tick (only while the tick thread runs), calling the hook per ms.
   void AdvanceMs(int32_t ms);
+  // Stalls the tick thread: the next ms milliseconds of virtual time pass on the clock (input
+  // arrives by the clock) while the tick stands still; then it catches up at once.
+  void StallTickMs(int32_t ms) { stall_left_ms_ = std::max(ms, 0); }
   bool tick_running() const { return tick_ != nullptr; }
   PointerHandler* pointer() { return pointer_; }
   MainWindowHandler* main_window() { return main_handler_; }
@@ -122,6 +126,7 @@ class FakePlatform : public Platform {
   int64_t CurrentTime() override;
   void PlayWav(const std::vector<uint8_t>* wav) override;
   bool LastPresentTickUs(int64_t& tick_us) override;
+  bool TickClockNowUs(int64_t& tick_us) override;
   bool GetPresentationReport(PresentationReport& report) override;
 
   std::string title;
@@ -139,6 +144,8 @@ class FakePlatform : public Platform {
   std::atomic<int32_t>* tick_ = nullptr;
   void (*hook_)(int32_t) = nullptr;
   int64_t virtual_us_ = 0;  // time since the tick thread started, for refresh pacing
+  int32_t stall_left_ms_ = 0;  // of a stall: milliseconds the tick still stands still
+  int32_t behind_ms_ = 0;      // how far the stalled tick is behind the clock
   int64_t last_present_tick_us_ = -1;  // on the tick clock; -1 before the first
   int run_frames_ = 0;                 // presented since the experiment window was bound
   MainWindowHandler* main_handler_ = nullptr;
