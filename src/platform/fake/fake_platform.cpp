@@ -1,6 +1,7 @@
 #include "platform/fake/fake_platform.h"
 
 #include "app/program.h"
+#include "timing/present_mode.h"
 
 namespace pyokoran {
 
@@ -207,10 +208,13 @@ bool FakePlatform::LastPresentTickUs(int64_t& tick_us) {
 
 bool FakePlatform::GetPresentationReport(PresentationReport& report) {
   report = PresentationReport{};
-  report.mode = "fallback";
+  report.mode = presentation_mode;
   report.reason = "scripted display";
   report.reported_hz = report.refresh_hz = refresh_hz;
   report.frames = run_frames_;
+  report.flip_source = "scripted";
+  report.rise_ms = RiseTimeMs(refresh_hz);
+  report.event_clock = "scripted";
   return true;
 }
 

@@ -59,6 +59,8 @@ class FakePlatform : public Platform {
   // the next refresh of a display running at refresh_hz (0 = presents take no time).
   int32_t yield_ms = 1;
   int32_t refresh_hz = 60;
+  // The mode the presentation report gives ("fallback", "locked", "locked-forced").
+  std::string presentation_mode = "fallback";
 
   // ---- Record ---------------------------------------------------------------------------
   struct Message {
