@@ -140,7 +140,8 @@ void QtDisplay::Bind(QWindow* window, bool run) {
     std::fprintf(stderr,
                  "pyokoran: presenting %s (%s): %d swap intervals, mean %.3f ms, SD %.3f ms; "
                  "screen reports %.2f Hz; frames %s at %.3f Hz%s\n",
-                 locked()          ? "locked to the refresh through OpenGL"
+                 locked() && !pace_locked_ ? "locked to the refresh through OpenGL"
+                 : locked()        ? "through OpenGL, forced although not locked to the refresh"
                  : shared_picture() ? "not locked to the refresh, through memory shared with the X server"
                                     : "not locked to the refresh, through the window's backing store",
                  decision_.reason.c_str(), decision_.samples, decision_.mean_ms,
