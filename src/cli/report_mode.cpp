@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "analysis/html_report.h"
 #include "cli/analysis_modes.h"
 #include "gui/report_window.h"
 
@@ -60,9 +61,14 @@ int RunReport(const ModeRun& run) {
     std::fprintf(stderr, "pyokoran: %s\n", error.toLocal8Bit().constData());
     return 1;
   }
-  std::printf("%zu runs, %zu subjects%s: %s and %s written\n", window.report().results.runs.size(),
+  std::string html_error;
+  if (!WriteReportHtml(window.report(), (base + QStringLiteral(".html")).toStdString(), html_error)) {
+    std::fprintf(stderr, "pyokoran: %s\n", html_error.c_str());
+    return 1;
+  }
+  std::printf("%zu runs, %zu subjects%s: %s, %s and %s.html written\n", window.report().results.runs.size(),
               window.report().subjects.size(), window.report().results.simulated ? " (simulated)" : "",
-              csv.toLocal8Bit().constData(), pdf.toLocal8Bit().constData());
+              csv.toLocal8Bit().constData(), pdf.toLocal8Bit().constData(), base.toLocal8Bit().constData());
   return 0;
 }
 
