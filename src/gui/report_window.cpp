@@ -7,6 +7,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTime>
+#include <QDir>
+#include <QFontMetrics>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -31,6 +33,8 @@
 #include <QVBoxLayout>
 #include <cmath>
 
+#include "analysis/html_report.h"
+
 namespace pyokoran {
 namespace {
 
@@ -44,6 +48,49 @@ QFont ReportFont(qreal points, bool bold = false) {
 }
 
 QString U(const std::string& s) { return QString::fromStdString(s); }
+
+// A subject ID as a title or list shows it: at most max characters (IDs can be very long).
+QString Short(const std::string& s, size_t max = 40) { return U(ShortenUtf8(s, max)); }
+
+// A round step (1, 2 or 5 times a power of ten) cutting span into at most about parts.
+double RoundStep(double span, int parts) {
+  if (!(span > 0) || !std::isfinite(span)) return 1;
+  const double raw = span / parts;
+  const double power = std::pow(10.0, std::floor(std::log10(raw)));
+  for (double m : {1.0, 2.0, 5.0}) {
+    if (m * power >= raw) return m * power;
+  }
+  return 10 * power;
+}
+
+// A path that may wrap after each separator.
+QString Wrappable(const QString& path) {
+  QString out = path;
+  out.replace(QLatin1Char('/'), QStringLiteral("/\u200B"));
+  return out;
+}
+
+// The report of one subject's runs alone (what the window shows under a subject filter).
+Report OnlySubject(const Report& all, size_t subject) {
+  Report r;
+  r.folder = all.folder;
+  r.options = all.options;
+  r.results.simulated = all.results.simulated;
+  r.results.problems = all.results.problems;
+  SubjectReport s = all.subjects[subject];
+  const std::vector<size_t> runs = s.runs;
+  s.runs.clear();
+  // Keep the newest-first order of the full report.
+  std::vector<size_t> order = runs;
+  std::sort(order.begin(), order.end());
+  for (size_t i : order) {
+    r.results.runs.push_back(all.results.runs[i]);
+    r.run_measures.push_back(all.run_measures[i]);
+  }
+  for (size_t i : runs) s.runs.push_back(size_t(std::lower_bound(order.begin(), order.end(), i) - order.begin()));
+  r.subjects.push_back(std::move(s));
+  return r;
+}
 
 constexpr int kRunRole = Qt::UserRole;       // run index, on the first cell of a row
 constexpr int kSortRole = Qt::UserRole + 1;  // number or text to sort by
@@ -122,7 +169,14 @@ ReportWindow::ReportWindow(const QString& folder, QWidget* parent)
   setWindowTitle(QString::fromUtf8("Report — ピョコラン"));
   setFont(ReportFont(9));
 
+  simulated_ = new QLabel(QStringLiteral("SIMULATED DATA"), this);
+  simulated_->setStyleSheet(QStringLiteral("QLabel { background: #c00; color: white; font-weight: bold; padding: 2px 6px; }"));
+  simulated_->setVisible(false);
   status_ = new QLabel(this);
+  // A long folder path wraps instead of widening the window or hiding the mark.
+  status_->setWordWrap(true);
+  status_->setTextFormat(Qt::PlainText);
+  status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   subject_ = new QComboBox(this);
   subject_->setMinimumContentsLength(12);
   anticipation_ = new QSpinBox(this);
@@ -169,7 +223,10 @@ ReportWindow::ReportWindow(const QString& folder, QWidget* parent)
   splitter->setStretchFactor(1, 3);
 
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(status_);
+  auto* top = new QHBoxLayout;
+  top->addWidget(simulated_, 0, Qt::AlignTop);
+  top->addWidget(status_, 1);
+  layout->addLayout(top);
   layout->addLayout(bar);
   layout->addWidget(splitter, 1);
 
@@ -207,7 +264,8 @@ void ReportWindow::Reload() {
   options.anticipation_ms = anticipation_->value();
   std::string error;
   loaded_ = BuildReport(folder_.toStdString(), options, report_, error);
-  const QString where = QFileInfo(folder_).absoluteFilePath();
+  const QString where = Wrappable(QFileInfo(folder_).absoluteFilePath());
+  simulated_->setVisible(loaded_ && report_.results.simulated);
   if (!loaded_) {
     status_->setText(QStringLiteral("%1: %2").arg(where, U(error)));
   } else {
@@ -215,7 +273,6 @@ void ReportWindow::Reload() {
                        .arg(where)
                        .arg(report_.results.runs.size())
                        .arg(report_.subjects.size());
-    if (report_.results.simulated) text += QStringLiteral(" — SIMULATED DATA");
     if (!report_.results.problems.empty())
       text += QStringLiteral(" — %1 lines skipped (first: %2)")
                   .arg(report_.results.problems.size())
@@ -227,7 +284,16 @@ void ReportWindow::Reload() {
   const QSignalBlocker block(subject_);
   subject_->clear();
   subject_->addItem(QStringLiteral("(all)"));
-  for (const SubjectReport& s : report_.subjects) subject_->addItem(U(s.subject_utf8));
+  // Subjects in order of their IDs; each item knows its subject.
+  std::vector<size_t> order(report_.subjects.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+    return report_.subjects[a].subject_utf8 < report_.subjects[b].subject_utf8;
+  });
+  for (size_t i : order) {
+    subject_->addItem(Short(report_.subjects[i].subject_utf8, 60), qulonglong(i));
+    subject_->setItemData(subject_->count() - 1, Short(report_.subjects[i].subject_utf8, 1000), Qt::ToolTipRole);
+  }
   subject_->setCurrentIndex(std::max(0, subject_->findText(keep)));
   FillTable();
   ApplyFilter();
@@ -276,10 +342,8 @@ void ReportWindow::FillTable() {
 }
 
 void ReportWindow::ApplyFilter() {
-  const int index = subject_->currentIndex();
-  const std::string* only = index > 0 && size_t(index) <= report_.subjects.size()
-                                ? &report_.subjects[size_t(index - 1)].subject
-                                : nullptr;
+  const size_t subject = FilteredSubject();
+  const std::string* only = subject < report_.subjects.size() ? &report_.subjects[subject].subject : nullptr;
   int first_visible = -1;
   for (int row = 0; row < table_->rowCount(); ++row) {
     const size_t run = size_t(table_->item(row, 0)->data(kRunRole).toULongLong());
@@ -294,6 +358,17 @@ void ReportWindow::ApplyFilter() {
     table_->clearSelection();
     for (QChartView* v : views_) v->setChart(NewChart(QStringLiteral("no runs")));
   }
+}
+
+size_t ReportWindow::FilteredSubject() const {
+  const int index = subject_->currentIndex();
+  if (index <= 0) return size_t(-1);
+  return size_t(subject_->itemData(index).toULongLong());
+}
+
+Report ReportWindow::Shown() const {
+  const size_t subject = FilteredSubject();
+  return subject < report_.subjects.size() ? OnlySubject(report_, subject) : report_;
 }
 
 void ReportWindow::SelectRun(size_t run) {
@@ -324,7 +399,7 @@ void ReportWindow::DrawCharts(size_t index, bool pool_subject) {
   for (const SubjectReport& s : report_.subjects) {
     if (s.subject == run.subject) subject = &s;
   }
-  const QString who = U(run.subject_utf8);
+  const QString who = Short(run.subject_utf8);
   const QString when = U(run.date) + QLatin1Char(' ') + U(run.time);
 
   // Hit RT distribution, 50-ms bins.
@@ -352,14 +427,20 @@ void ReportWindow::DrawCharts(size_t index, bool pool_subject) {
     series->setBrush(QColor(0x20, 0x9f, 0xdf));
     const double lo = h.counts.empty() ? 0 : h.start;
     const double hi = h.counts.empty() ? 1000 : h.start + double(h.counts.size()) * h.width;
-    auto* x = NewValueAxis(QStringLiteral("RT (ms)"), lo, hi);
-    x->applyNiceNumbers();
+    // RT ticks on round numbers.
+    const double step = RoundStep(hi - lo, 8);
+    auto* x = NewValueAxis(QStringLiteral("RT (ms)"), std::floor(lo / step) * step, std::ceil(hi / step) * step);
+    x->setTickType(QValueAxis::TicksDynamic);
+    x->setTickAnchor(0);
+    x->setTickInterval(step);
     x->setLabelFormat(QStringLiteral("%d"));
     // Whole counts on the y axis: at most five steps of a whole size.
-    const int step = std::max(1, (most + 4) / 5);
-    const int top = std::max(1, (most + step - 1) / step) * step;
+    const int y_step = std::max(1, int(RoundStep(most, 5)));
+    const int top = std::max(1, (most + y_step - 1) / y_step) * y_step;
     auto* y = NewValueAxis(QStringLiteral("hits"), 0, top);
-    y->setTickCount(top / step + 1);
+    y->setTickType(QValueAxis::TicksDynamic);
+    y->setTickAnchor(0);
+    y->setTickInterval(y_step);
     y->setLabelFormat(QStringLiteral("%d"));
     Attach(chart, series, x, y);
     chart->legend()->setVisible(false);
@@ -402,17 +483,29 @@ void ReportWindow::DrawCharts(size_t index, bool pool_subject) {
     fas->setName(QStringLiteral("false-alarm rate"));
     fas->setPointsVisible(true);
     double end = std::max(1, run.TmLimit);
-    for (const RateBin& b : RatesAcrossRun(run, 10000)) {
+    QStringList counts;
+    const std::vector<RateBin> bins = RatesAcrossRun(run, 10000);
+    for (const RateBin& b : bins) {
       if (!std::isnan(b.hit_rate)) hits->append(b.start_s + 5, b.hit_rate);
       if (!std::isnan(b.fa_rate)) fas->append(b.start_s + 5, b.fa_rate);
       end = std::max(end, b.start_s + 10);
+      if (counts.size() < 30) counts << QStringLiteral("%1/%2").arg(b.targets).arg(b.distractors);
     }
+    // What each rate stands on: targets/distractors seen in each bin.
+    if (!bins.empty())
+      chart->setTitle(chart->title() + QStringLiteral("\nper bin, targets/distractors: ") + counts.join(QLatin1Char(' ')) +
+                      (bins.size() > size_t(counts.size()) ? QStringLiteral(" …") : QString()));
     auto* x = NewValueAxis(QStringLiteral("time in run (s)"), 0, end);
     x->setTickType(QValueAxis::TicksDynamic);
     x->setTickAnchor(0);
     x->setTickInterval(end > 100 ? 20 : 10);
     x->setLabelFormat(QStringLiteral("%d"));
-    auto* y = NewValueAxis(QStringLiteral("rate"), 0, 1);
+    // A little room beyond 0 and 1, so that those rates are not drawn on the frame.
+    auto* y = NewValueAxis(QStringLiteral("rate"), -0.05, 1.05);
+    y->setTickType(QValueAxis::TicksDynamic);
+    y->setTickAnchor(0);
+    y->setTickInterval(0.2);
+    y->setLabelFormat(QStringLiteral("%.1f"));
     Attach(chart, hits, x, y);
     Attach(chart, fas, x, y);
     QChart* old = views_[2]->chart();
@@ -438,6 +531,9 @@ void ReportWindow::DrawCharts(size_t index, bool pool_subject) {
         hi = std::max(hi, std::ceil(d));
       }
     }
+    if (series->count() == 0)
+      chart->setTitle(chart->title() +
+                      QString::fromUtf8("\nno d′: no run of this subject had both targets and distractors"));
     auto* x = NewValueAxis(QStringLiteral("run (oldest first)"), 0.5, double(std::max<size_t>(n, 1)) + 0.5);
     x->setLabelFormat(QStringLiteral("%d"));
     x->setTickType(QValueAxis::TicksDynamic);
@@ -459,7 +555,20 @@ bool ReportWindow::ExportCsv(const QString& path, QString* error) {
     if (error) *error = status_->text();
     return false;
   }
-  if (!WriteReportCsv(report_, path.toStdString(), why)) {
+  if (!WriteReportCsv(Shown(), path.toStdString(), why)) {
+    if (error) *error = U(why);
+    return false;
+  }
+  return true;
+}
+
+bool ReportWindow::ExportHtml(const QString& path, QString* error) {
+  std::string why;
+  if (!loaded_) {
+    if (error) *error = status_->text();
+    return false;
+  }
+  if (!WriteReportHtml(Shown(), path.toStdString(), why)) {
     if (error) *error = U(why);
     return false;
   }
@@ -474,6 +583,14 @@ bool MayReplacePdf(const QString& path) {
   if (!f.exists()) return true;
   if (!f.open(QIODevice::ReadOnly)) return false;
   return f.read(5) == "%PDF-";
+}
+
+// True when path holds a report this program wrote (CSV, PDF or HTML), which Export may replace.
+bool IsEarlierReport(const QString& path) {
+  if (path.endsWith(QStringLiteral(".html"), Qt::CaseInsensitive)) return IsHtmlReport(path.toStdString());
+  if (path.endsWith(QStringLiteral(".pdf"), Qt::CaseInsensitive)) return MayReplacePdf(path);
+  QFile f(path);
+  return QFileInfo(path).isFile() && f.open(QIODevice::ReadOnly) && f.read(9) == "\xEF\xBB\xBFLevel,";
 }
 
 }  // namespace
@@ -505,16 +622,22 @@ bool ReportWindow::ExportPdf(const QString& path, bool each_subject, QString* er
     const int width = page.width();
     const int height = page.height();
     int page_number = 1;
+    // Title and mark on the first line, the folder (shortened in the middle) on the second.
     auto heading = [&](const QString& title) {
+      QString right = QStringLiteral("page ") + QString::number(page_number);
+      if (report_.results.simulated) right = QStringLiteral("SIMULATED DATA   ") + right;
+      painter.setFont(ReportFont(9, true));
+      const int right_width = painter.fontMetrics().horizontalAdvance(right) + 12;
+      painter.setPen(report_.results.simulated ? QColor(0xc0, 0, 0) : QColor(Qt::black));
+      painter.drawText(QRect(0, 0, width, 24), Qt::AlignRight | Qt::AlignVCenter, right);
       painter.setPen(Qt::black);
       painter.setFont(ReportFont(12, true));
-      painter.drawText(QRect(0, 0, width, 24), Qt::AlignLeft | Qt::AlignVCenter, title);
+      painter.drawText(QRect(0, 0, width - right_width, 24), Qt::AlignLeft | Qt::AlignVCenter,
+                       painter.fontMetrics().elidedText(title.left(2000), Qt::ElideRight, width - right_width));
       painter.setFont(ReportFont(8));
-      QString right = QFileInfo(folder_).absoluteFilePath() + QStringLiteral("   page ") +
-                      QString::number(page_number);
-      if (report_.results.simulated) right = QStringLiteral("SIMULATED DATA   ") + right;
-      painter.drawText(QRect(0, 0, width, 24), Qt::AlignRight | Qt::AlignVCenter, right);
-      painter.drawLine(0, 26, width, 26);
+      painter.drawText(QRect(0, 24, width, 14), Qt::AlignLeft | Qt::AlignVCenter,
+                       painter.fontMetrics().elidedText(QFileInfo(folder_).absoluteFilePath(), Qt::ElideMiddle, width));
+      painter.drawLine(0, 40, width, 40);
     };
     auto new_page = [&] {
       writer.newPage();
@@ -524,12 +647,23 @@ bool ReportWindow::ExportPdf(const QString& path, bool each_subject, QString* er
     // The table: rows as the window shows them (all rows when exporting every subject).
     std::vector<size_t> cols;
     for (const char* name : kPdfColumns) cols.push_back(ColumnOf(name));
+    // Beyond kPdfRunRows runs the table keeps to the subjects' rows (the CSV holds every run).
+    constexpr int kPdfRunRows = 300;
+    const size_t only = each_subject ? size_t(-1) : FilteredSubject();
     std::vector<std::vector<std::string>> rows;
+    int shown_runs = 0;
     for (int row = 0; row < table_->rowCount(); ++row) {
+      if (!each_subject && table_->isRowHidden(row)) continue;
+      ++shown_runs;
+    }
+    const bool runs_in_table = shown_runs <= kPdfRunRows;
+    for (int row = 0; runs_in_table && row < table_->rowCount(); ++row) {
       if (!each_subject && table_->isRowHidden(row)) continue;
       rows.push_back(RunCells(report_, size_t(table_->item(row, 0)->data(kRunRole).toULongLong())));
     }
-    for (size_t s = 0; s < report_.subjects.size(); ++s) rows.push_back(SubjectCells(report_, s));
+    for (size_t s = 0; s < report_.subjects.size(); ++s) {
+      if (only == size_t(-1) || only == s) rows.push_back(SubjectCells(report_, s));
+    }
     const int row_height = 16;
     const int first_column = 150;
     const int other = (width - first_column - 140) / int(cols.size() - 2);
@@ -542,7 +676,7 @@ bool ReportWindow::ExportPdf(const QString& path, bool each_subject, QString* er
       heading(QString::fromUtf8("ピョコラン — go/no-go report (%1 runs, %2 subjects)")
                   .arg(report_.results.runs.size())
                   .arg(report_.subjects.size()));
-      int y = 34;
+      int y = 46;
       painter.setFont(ReportFont(7, true));
       for (size_t k = 0; k < cols.size(); ++k) {
         painter.drawText(QRect(x_of(k), y, w_of(k), row_height),
@@ -557,8 +691,9 @@ bool ReportWindow::ExportPdf(const QString& path, bool each_subject, QString* er
         const bool pooled = cells[0] == "subject";
         painter.setFont(ReportFont(7, pooled));
         for (size_t k = 0; k < cols.size(); ++k) {
-          QString text = U(cells[cols[k]]);
+          QString text = k == 0 ? Short(cells[cols[k]], 200) : U(cells[cols[k]]);
           if (pooled && k == 1) text = QStringLiteral("all %1 runs").arg(U(cells[ColumnOf("Runs")]));
+          if (k == 0) text = painter.fontMetrics().elidedText(text, Qt::ElideMiddle, w_of(k));
           painter.drawText(QRect(x_of(k), y, w_of(k), row_height),
                            (k < 3 ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter, text);
         }
@@ -569,9 +704,13 @@ bool ReportWindow::ExportPdf(const QString& path, bool each_subject, QString* er
       painter.drawText(QRect(0, height - 36, width, 36), Qt::AlignLeft | Qt::TextWordWrap,
                        QString::fromUtf8("Rates uncorrected; d′ and c from log-linear rates ((Hit + 0.5) / (targets + 1), "
                                          "(FA + 0.5) / (distractors + 1)). RT figures leave out responses below %1 ms "
-                                         "(counted as anticipations). Bold rows pool a subject's runs. Generated %2.")
+                                         "(counted as anticipations). Bold rows pool a subject's runs.%3 Generated %2.")
                            .arg(report_.options.anticipation_ms)
-                           .arg(QDateTime::currentDateTime().toString(Qt::ISODate)));
+                           .arg(QDateTime::currentDateTime().toString(Qt::ISODate))
+                           .arg(runs_in_table ? QString()
+                                              : QStringLiteral(" %1 runs: only the subjects' rows here; the CSV and "
+                                                               "HTML reports hold every run.")
+                                                    .arg(shown_runs)));
       if (next < rows.size()) new_page();
     } while (next < rows.size());
 
@@ -579,7 +718,7 @@ bool ReportWindow::ExportPdf(const QString& path, bool each_subject, QString* er
     auto plots_page = [&](const QString& title) {
       new_page();
       heading(title);
-      const int top = 34;
+      const int top = 46;
       const int w = width / 2 - 6, h = (height - top) / 2 - 6;
       for (int i = 0; i < 4; ++i) {
         QChart* chart = views_[i]->chart();
@@ -595,16 +734,21 @@ bool ReportWindow::ExportPdf(const QString& path, bool each_subject, QString* er
     if (each_subject) {
       const size_t keep = selected_;
       const bool pool = pool_->isChecked();
-      for (const SubjectReport& s : report_.subjects) {
+      // A page per subject, up to kPdfSubjectPages (the HTML report shows more).
+      constexpr size_t kPdfSubjectPages = 20;
+      size_t pages = 0;
+      for (int i = 1; i < subject_->count() && pages < kPdfSubjectPages; ++i) {
+        const SubjectReport& s = report_.subjects[size_t(subject_->itemData(i).toULongLong())];
         if (s.runs.empty()) continue;
         DrawCharts(s.runs.back(), true);
         plots_page(QString::fromUtf8("%1: newest run, and the RT distribution of all %2 runs")
-                       .arg(U(s.subject_utf8))
+                       .arg(Short(s.subject_utf8, 60))
                        .arg(s.runs.size()));
+        ++pages;
       }
       if (!report_.results.runs.empty()) DrawCharts(keep, pool);
     } else if (!report_.results.runs.empty()) {
-      plots_page(QStringLiteral("Plots: %1").arg(U(report_.results.runs[selected_].subject_utf8)));
+      plots_page(QStringLiteral("Plots: %1").arg(Short(report_.results.runs[selected_].subject_utf8, 60)));
     }
     if (!painter.end()) {
       if (error) *error = QStringLiteral("cannot write %1").arg(path);
@@ -624,17 +768,35 @@ bool ReportWindow::ExportPdf(const QString& path, bool each_subject, QString* er
 void ReportWindow::ExportWithDialog() {
   const QString suggestion = QDir(folder_).filePath(QStringLiteral("ピョコラン_report.csv"));
   QString csv = QFileDialog::getSaveFileName(this, QStringLiteral("Export the report"), suggestion,
-                                             QStringLiteral("CSV and PDF (*.csv)"));
+                                             QStringLiteral("CSV, PDF and HTML report (*.csv)"), nullptr,
+                                             QFileDialog::DontConfirmOverwrite);
   if (csv.isEmpty()) return;
   if (!csv.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive)) csv += QStringLiteral(".csv");
-  const QString pdf = csv.left(csv.size() - 4) + QStringLiteral(".pdf");
+  const QString base = csv.left(csv.size() - 4);
+  const QString pdf = base + QStringLiteral(".pdf"), html = base + QStringLiteral(".html");
+  // Ask before replacing anything; a file that is not a report is never replaced.
+  QStringList existing;
+  for (const QString& f : {csv, pdf, html}) {
+    if (!QFileInfo::exists(f)) continue;
+    if (!IsEarlierReport(f)) {
+      QMessageBox::warning(this, QStringLiteral("Report"),
+                           QStringLiteral("%1 exists and is not a report; nothing was written.").arg(f));
+      return;
+    }
+    existing << f;
+  }
+  if (!existing.isEmpty() &&
+      QMessageBox::question(this, QStringLiteral("Report"),
+                            QStringLiteral("Replace these files?\n%1").arg(existing.join(QLatin1Char('\n'))),
+                            QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
+    return;
   QString error;
-  if (!ExportCsv(csv, &error) || !ExportPdf(pdf, false, &error)) {
+  if (!ExportCsv(csv, &error) || !ExportPdf(pdf, false, &error) || !ExportHtml(html, &error)) {
     QMessageBox::warning(this, QStringLiteral("Report"), error);
     return;
   }
   QMessageBox::information(this, QStringLiteral("Report"),
-                           QStringLiteral("Written:\n%1\n%2").arg(csv, pdf));
+                           QStringLiteral("Written:\n%1\n%2\n%3").arg(csv, pdf, html));
 }
 
 void OpenReportWindow(QWidget* parent) {

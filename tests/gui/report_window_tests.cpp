@@ -9,6 +9,7 @@
 #include <QScatterSeries>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QValueAxis>
 #include <QtTest>
 #include <unistd.h>
 
@@ -121,6 +122,48 @@ class ReportWindowTest : public QObject {
     QVERIFY(!window.ExportCsv(subject_file, &error));
     QVERIFY(error.contains(QStringLiteral("not a report")));
     QVERIFY(!window.ExportPdf(subject_file, false, &error));
+  }
+
+  void subjectFilterIsSortedAndExportsWhatItShows() {
+    ReportWindow window(folder_);
+    QComboBox* filter = window.subject_filter();
+    // Runs of 被験者B are the newest, yet the list is in order of the IDs.
+    QCOMPARE(filter->count(), 3);
+    QCOMPARE(filter->itemText(1), QStringLiteral("A"));
+    QCOMPARE(filter->itemText(2), QString::fromUtf8("被験者B"));
+    filter->setCurrentIndex(2);
+    int shown = 0;
+    for (int row = 0; row < window.table()->rowCount(); ++row) shown += !window.table()->isRowHidden(row);
+    QCOMPARE(shown, 2);
+
+    const QString csv = dir_.filePath(QStringLiteral("only_b.csv"));
+    const QString html = dir_.filePath(QStringLiteral("only_b.html"));
+    QString error;
+    QVERIFY2(window.ExportCsv(csv, &error), qPrintable(error));
+    QVERIFY2(window.ExportHtml(html, &error), qPrintable(error));
+    QFile c(csv);
+    QVERIFY(c.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = c.readAll().split('\n');
+    QCOMPARE(lines.size(), 1 + 2 + 1 + 1);  // header, B's runs, B's row, nothing after the last CR LF
+    for (int i = 1; i < 4; ++i) QVERIFY(!lines[i].contains(",A,"));
+    QFile h(html);
+    QVERIFY(h.open(QIODevice::ReadOnly));
+    const QByteArray page = h.readAll();
+    QVERIFY(page.contains("<h3>Subject 被験者B</h3>"));
+    QVERIFY(!page.contains("<h3>Subject A</h3>"));
+  }
+
+  void ratesStayOffTheFrame() {
+    ReportWindow window(folder_);
+    window.SelectRun(0);
+    const auto axes = window.chart(2)->axes(Qt::Vertical);
+    QCOMPARE(axes.size(), 1);
+    auto* y = qobject_cast<QValueAxis*>(axes.front());
+    QVERIFY(y);
+    QVERIFY(y->min() < 0);
+    QVERIFY(y->max() > 1);
+    // Each 10-s bin says how many targets and distractors its rates stand on.
+    QVERIFY(window.chart(2)->title().contains(QStringLiteral("targets/distractors: ")));
   }
 
   void aFolderWithoutResultsSaysSo() {
