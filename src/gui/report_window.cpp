@@ -94,6 +94,7 @@ Report OnlySubject(const Report& all, size_t subject) {
 
 constexpr int kRunRole = Qt::UserRole;       // run index, on the first cell of a row
 constexpr int kSortRole = Qt::UserRole + 1;  // number or text to sort by
+constexpr int kPooledRole = Qt::UserRole + 2;  // true on a subject's row (kRunRole: its newest run)
 
 // Sorts numbers as numbers; empty cells (no value) sort below every number.
 class SortItem : public QTableWidgetItem {
@@ -108,12 +109,19 @@ class SortItem : public QTableWidgetItem {
 };
 
 // Columns of the window's table: those of the CSV but the level and run count.
+// Who and when first, then the measures, then the run's settings, so that the measures are
+// in view without scrolling.
 std::vector<size_t> TableColumns() {
-  std::vector<size_t> columns;
+  std::vector<size_t> columns, settings;
   const auto& names = ReportColumns();
+  const auto first_setting = std::find(names.begin(), names.end(), "Simulated") - names.begin();
+  const auto first_measure = std::find(names.begin(), names.end(), "Targets") - names.begin();
   for (size_t i = 0; i < names.size(); ++i) {
-    if (names[i] != "Level" && names[i] != "Runs") columns.push_back(i);
+    if (names[i] == "Level" || names[i] == "Runs") continue;
+    if (ptrdiff_t(i) >= first_setting && ptrdiff_t(i) < first_measure) settings.push_back(i);
+    else columns.push_back(i);
   }
+  columns.insert(columns.end(), settings.begin(), settings.end());
   return columns;
 }
 
@@ -244,11 +252,15 @@ ReportWindow::ReportWindow(const QString& folder, QWidget* parent)
   connect(pool_, &QCheckBox::toggled, this, [this] { SelectionChanged(); });
   connect(table_, &QTableWidget::itemSelectionChanged, this, [this] { SelectionChanged(); });
 
+  // Most of the screen: at 1920 x 1080 the table shows about fifteen rows above the plots.
   resize(1200, 900);
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
     const QRect area = screen->availableGeometry();
-    resize(std::min(1200, area.width()), std::min(900, area.height()));
+    resize(std::max(std::min(1200, area.width()), area.width() * 9 / 10),
+           std::max(std::min(900, area.height()), area.height() * 9 / 10));
   }
+  table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
+  splitter->setSizes({height() * 45 / 100, height() * 55 / 100});
   Reload();
 }
 
@@ -306,20 +318,33 @@ void ReportWindow::FillTable() {
   const auto columns = TableColumns();
   const auto& names = ReportColumns();
   table_->setColumnCount(int(columns.size()));
-  table_->setRowCount(int(report_.results.runs.size()));
+  const size_t runs = report_.results.runs.size();
+  table_->setRowCount(int(runs + report_.subjects.size()));
   QStringList headers;
   for (size_t c : columns) headers << U(names[c]);
   table_->setHorizontalHeaderLabels(headers);
   const size_t date = ColumnOf("Date");
-  for (size_t r = 0; r < report_.results.runs.size(); ++r) {
-    const auto cells = RunCells(report_, r);
-    const RunRecord& run = report_.results.runs[r];
+  const size_t subject_column = ColumnOf("Subject");
+  QFont bold = table_->font();
+  bold.setBold(true);
+  // One row per run, then one per subject with its runs pooled (bold, below the runs).
+  for (size_t r = 0; r < runs + report_.subjects.size(); ++r) {
+    const bool pooled = r >= runs;
+    const SubjectReport* subject = pooled ? &report_.subjects[r - runs] : nullptr;
+    auto cells = pooled ? SubjectCells(report_, r - runs) : RunCells(report_, r);
+    if (pooled) cells[date] = "all " + std::to_string(subject->runs.size()) + " runs";
+    const size_t run_index = pooled ? (subject->runs.empty() ? 0 : subject->runs.back()) : r;
+    const RunRecord& run = report_.results.runs[run_index];
     for (size_t k = 0; k < columns.size(); ++k) {
       const std::string& cell = cells[columns[k]];
-      auto* item = new SortItem(U(cell));
+      auto* item = new SortItem(columns[k] == subject_column ? Short(cell, 200) : U(cell));
+      if (columns[k] == subject_column && cell.size() > 200) item->setToolTip(Short(cell, 1000));
+      if (pooled) item->setFont(bold);
       bool number = false;
       const double v = QString::fromStdString(cell).toDouble(&number);
-      if (columns[k] == date) {
+      if (columns[k] == date && pooled) {
+        item->setData(kSortRole, QString());  // below every run when newest first
+      } else if (columns[k] == date) {
         // Newest first by date, time and line.
         item->setData(kSortRole, QStringLiteral("%1 %2 %3")
                                      .arg(U(run.date), U(run.time))
@@ -332,7 +357,10 @@ void ReportWindow::FillTable() {
       } else {
         item->setData(kSortRole, U(cell));
       }
-      if (k == 0) item->setData(kRunRole, qulonglong(r));
+      if (k == 0) {
+        item->setData(kRunRole, qulonglong(run_index));
+        item->setData(kPooledRole, pooled);
+      }
       table_->setItem(int(r), int(k), item);
     }
   }
@@ -373,7 +401,8 @@ Report ReportWindow::Shown() const {
 
 void ReportWindow::SelectRun(size_t run) {
   for (int row = 0; row < table_->rowCount(); ++row) {
-    if (size_t(table_->item(row, 0)->data(kRunRole).toULongLong()) == run) {
+    if (size_t(table_->item(row, 0)->data(kRunRole).toULongLong()) == run &&
+        !table_->item(row, 0)->data(kPooledRole).toBool()) {
       table_->selectRow(row);
       break;
     }
@@ -388,7 +417,7 @@ void ReportWindow::SelectionChanged() {
   const QTableWidgetItem* item = table_->item(rows.front().row(), 0);
   if (!item) return;
   selected_ = size_t(item->data(kRunRole).toULongLong());
-  DrawCharts(selected_, pool_->isChecked());
+  DrawCharts(selected_, pool_->isChecked() || item->data(kPooledRole).toBool());
 }
 
 void ReportWindow::DrawCharts(size_t index, bool pool_subject) {
@@ -491,11 +520,12 @@ void ReportWindow::DrawCharts(size_t index, bool pool_subject) {
       end = std::max(end, b.start_s + 10);
       if (counts.size() < 30) counts << QStringLiteral("%1/%2").arg(b.targets).arg(b.distractors);
     }
-    // What each rate stands on: targets/distractors seen in each bin.
+    // What each rate stands on: targets/distractors seen in each bin, under the axis.
+    QString x_title = QStringLiteral("time in run (s)");
     if (!bins.empty())
-      chart->setTitle(chart->title() + QStringLiteral("\nper bin, targets/distractors: ") + counts.join(QLatin1Char(' ')) +
-                      (bins.size() > size_t(counts.size()) ? QStringLiteral(" …") : QString()));
-    auto* x = NewValueAxis(QStringLiteral("time in run (s)"), 0, end);
+      x_title += QStringLiteral(" — targets/distractors per bin: ") + counts.join(QLatin1Char(' ')) +
+                 (bins.size() > size_t(counts.size()) ? QStringLiteral(" …") : QString());
+    auto* x = NewValueAxis(x_title, 0, end);
     x->setTickType(QValueAxis::TicksDynamic);
     x->setTickAnchor(0);
     x->setTickInterval(end > 100 ? 20 : 10);
@@ -531,14 +561,13 @@ void ReportWindow::DrawCharts(size_t index, bool pool_subject) {
         hi = std::max(hi, std::ceil(d));
       }
     }
-    if (series->count() == 0)
-      chart->setTitle(chart->title() +
-                      QString::fromUtf8("\nno d′: no run of this subject had both targets and distractors"));
-    auto* x = NewValueAxis(QStringLiteral("run (oldest first)"), 0.5, double(std::max<size_t>(n, 1)) + 0.5);
+    auto* x = NewValueAxis(series->count() ? QStringLiteral("run (oldest first)")
+                                           : QString::fromUtf8("no d′: no run of this subject had both targets and distractors"),
+                           0.5, double(std::max<size_t>(n, 1)) + 0.5);
     x->setLabelFormat(QStringLiteral("%d"));
     x->setTickType(QValueAxis::TicksDynamic);
-    x->setTickAnchor(1);
-    x->setTickInterval(std::max<double>(1, std::ceil(double(n) / 10)));
+    x->setTickAnchor(0);
+    x->setTickInterval(std::max(1.0, RoundStep(double(n), 10)));
     auto* y = NewValueAxis(QString::fromUtf8("d′"), lo, hi);
     y->applyNiceNumbers();
     Attach(chart, series, x, y);
@@ -652,13 +681,13 @@ bool ReportWindow::ExportPdf(const QString& path, bool each_subject, QString* er
     const size_t only = each_subject ? size_t(-1) : FilteredSubject();
     std::vector<std::vector<std::string>> rows;
     int shown_runs = 0;
-    for (int row = 0; row < table_->rowCount(); ++row) {
-      if (!each_subject && table_->isRowHidden(row)) continue;
-      ++shown_runs;
-    }
+    auto run_row = [&](int row) {
+      return (each_subject || !table_->isRowHidden(row)) && !table_->item(row, 0)->data(kPooledRole).toBool();
+    };
+    for (int row = 0; row < table_->rowCount(); ++row) shown_runs += run_row(row);
     const bool runs_in_table = shown_runs <= kPdfRunRows;
     for (int row = 0; runs_in_table && row < table_->rowCount(); ++row) {
-      if (!each_subject && table_->isRowHidden(row)) continue;
+      if (!run_row(row)) continue;
       rows.push_back(RunCells(report_, size_t(table_->item(row, 0)->data(kRunRole).toULongLong())));
     }
     for (size_t s = 0; s < report_.subjects.size(); ++s) {

@@ -53,7 +53,9 @@ class ReportWindowTest : public QObject {
     window.show();
     QVERIFY(window.loaded());
     QTableWidget* table = window.table();
-    QCOMPARE(table->rowCount(), 6);
+    QCOMPARE(table->rowCount(), 6 + 2);  // the runs, then each subject's runs pooled
+    QCOMPARE(table->item(6, 1)->text(), QStringLiteral("all 2 runs"));
+    QVERIFY(table->item(7, 0)->font().bold());
     const int date = 1, time = 2;  // Subject, Date, Time, ...
     QCOMPARE(table->horizontalHeaderItem(date)->text(), QStringLiteral("Date"));
     for (int row = 1; row < 6; ++row) {
@@ -134,7 +136,7 @@ class ReportWindowTest : public QObject {
     filter->setCurrentIndex(2);
     int shown = 0;
     for (int row = 0; row < window.table()->rowCount(); ++row) shown += !window.table()->isRowHidden(row);
-    QCOMPARE(shown, 2);
+    QCOMPARE(shown, 2 + 1);  // B's runs and B's pooled row
 
     const QString csv = dir_.filePath(QStringLiteral("only_b.csv"));
     const QString html = dir_.filePath(QStringLiteral("only_b.html"));
@@ -163,7 +165,9 @@ class ReportWindowTest : public QObject {
     QVERIFY(y->min() < 0);
     QVERIFY(y->max() > 1);
     // Each 10-s bin says how many targets and distractors its rates stand on.
-    QVERIFY(window.chart(2)->title().contains(QStringLiteral("targets/distractors: ")));
+    const auto x = window.chart(2)->axes(Qt::Horizontal);
+    QCOMPARE(x.size(), 1);
+    QVERIFY(x.front()->titleText().contains(QStringLiteral("targets/distractors per bin: ")));
   }
 
   void aFolderWithoutResultsSaysSo() {
