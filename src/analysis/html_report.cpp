@@ -41,7 +41,7 @@ double NiceStep(double span, int ticks) {
 class SvgPlot {
  public:
   static constexpr double kWidth = 520, kHeight = 300;
-  static constexpr double kLeft = 60, kRight = 14, kTop = 34, kBottom = 46;
+  static constexpr double kLeft = 60, kRight = 14, kTop = 40, kBottom = 46;
 
   SvgPlot(std::string kind, std::string title, std::string x_label, std::string y_label)
       : kind_(std::move(kind)), title_(std::move(title)), x_label_(std::move(x_label)),
@@ -203,8 +203,8 @@ std::string RatesPlot(const RunRecord& run, const std::string& title, const Html
   if (!hit_line.empty()) plot.Extra("<polyline class=\"hit\" points=\"" + hit_line + "\"/>");
   if (!fa_line.empty()) plot.Extra("<polyline class=\"fa\" points=\"" + fa_line + "\"/>");
   plot.Extra("<text class=\"legend hit\" x=\"" + Num(SvgPlot::kLeft + 6, 0) + "\" y=\"" +
-             Num(SvgPlot::kTop - 4, 0) + "\">● hit rate</text><text class=\"legend fa\" x=\"" +
-             Num(SvgPlot::kLeft + 90, 0) + "\" y=\"" + Num(SvgPlot::kTop - 4, 0) +
+             Num(SvgPlot::kTop - 6, 0) + "\">● hit rate</text><text class=\"legend fa\" x=\"" +
+             Num(SvgPlot::kLeft + 90, 0) + "\" y=\"" + Num(SvgPlot::kTop - 6, 0) +
              "\">● false-alarm rate</text>");
   if (bins.empty()) plot.Note("no appearance in this run");
   std::string caption = counts ? "under each 10-s bin: targets/distractors seen" : "";
@@ -243,16 +243,30 @@ std::string DPrimePlot(const Report& report, const SubjectReport& subject, const
 // A cell's text, bounded (a subject ID can be tens of thousands of characters).
 std::string Cell(const std::string& text) { return HtmlEscape(ShortenUtf8(text, 400)); }
 
+// Columns in the order shown: who and when, the measures, then the run's settings.
+std::vector<size_t> ShownColumns() {
+  const auto& names = ReportColumns();
+  const size_t first_setting = size_t(std::find(names.begin(), names.end(), "Simulated") - names.begin());
+  const size_t first_measure = size_t(std::find(names.begin(), names.end(), "Targets") - names.begin());
+  std::vector<size_t> shown, settings;
+  for (size_t i = 0; i < names.size(); ++i)
+    (i >= first_setting && i < first_measure ? settings : shown).push_back(i);
+  shown.insert(shown.end(), settings.begin(), settings.end());
+  return shown;
+}
+
 void AppendTable(std::string& out, const std::vector<std::vector<std::string>>& rows) {
-  const auto& columns = ReportColumns();
+  const auto& names = ReportColumns();
+  const std::vector<size_t> columns = ShownColumns();
   out += "<div class=\"table\"><table>\n<thead><tr>";
-  for (const std::string& c : columns) out += "<th>" + HtmlEscape(c) + "</th>";
+  for (size_t c : columns) out += "<th>" + HtmlEscape(names[c]) + "</th>";
   out += "</tr></thead>\n<tbody>\n";
   for (const auto& row : rows) {
     out += "<tr>";
-    for (size_t i = 0; i < row.size(); ++i)
-      out += std::string(i < columns.size() && columns[i] == "Subject" ? "<td class=\"subject\">" : "<td>") +
-             Cell(row[i]) + "</td>";
+    for (size_t c : columns) {
+      if (c >= row.size()) continue;
+      out += std::string(names[c] == "Subject" ? "<td class=\"subject\">" : "<td>") + Cell(row[c]) + "</td>";
+    }
     out += "</tr>\n";
   }
   out += "</tbody></table></div>\n";
@@ -357,7 +371,11 @@ std::string ReportHtml(const Report& report, const HtmlReportLimits& limits) {
   out += kStyle;
   out += "</head>\n<body>\n<h1>ピョコラン report</h1>\n";
   if (results.simulated) out += "<p class=\"simulated\">SIMULATED DATA</p>\n";
-  out += "<p class=\"folder\">Folder: " + HtmlEscape(report.folder) + "</p>\n";
+  std::error_code ec;
+  const std::filesystem::path folder = std::filesystem::absolute(std::filesystem::u8path(report.folder), ec);
+  const auto absolute = folder.lexically_normal().u8string();
+  out += "<p class=\"folder\">Folder: " +
+         HtmlEscape(ec ? report.folder : std::string(absolute.begin(), absolute.end())) + "</p>\n";
   out += "<p>" + std::to_string(results.runs.size()) + " runs, " + std::to_string(report.subjects.size()) +
          " subjects. Responses faster than " + std::to_string(report.options.anticipation_ms) +
          " ms count as anticipations and are left out of the RT figures. Rates with LL are log-linear "

@@ -77,7 +77,7 @@ int RunReport(const ModeRun& run) {
 QCommandLineOption AnalysisOutOption() {
   return QCommandLineOption(
       "out",
-      "--report: write FILE.csv and FILE.pdf (default FOLDER/ピョコラン_report). "
+      "--report: write FILE.csv, FILE.pdf and FILE.html (default FOLDER/ピョコラン_report). "
       "--simulate: write the runs into the folder FILE (default simulated).",
       "FILE");
 }
@@ -86,7 +86,7 @@ CommandMode ReportMode() {
   CommandMode mode;
   mode.options = {QCommandLineOption("report",
                                      "Write the go/no-go report of the result files in FOLDER "
-                                     "(default: the working folder) as CSV and PDF, without a window."),
+                                     "(default: the working folder) as CSV, PDF and HTML, without a window."),
                   AnalysisOutOption(), kAnticipation};
   mode.max_arguments = 1;
   mode.argument_name = "FOLDER";

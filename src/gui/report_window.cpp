@@ -812,11 +812,12 @@ void ReportWindow::ExportWithDialog() {
                            QStringLiteral("%1 exists and is not a report; nothing was written.").arg(f));
       return;
     }
-    existing << f;
+    existing << QFileInfo(f).fileName();
   }
   if (!existing.isEmpty() &&
       QMessageBox::question(this, QStringLiteral("Report"),
-                            QStringLiteral("Replace these files?\n%1").arg(existing.join(QLatin1Char('\n'))),
+                            QStringLiteral("Replace these reports in %1?\n%2")
+                                .arg(QFileInfo(csv).absolutePath(), existing.join(QLatin1Char('\n'))),
                             QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
     return;
   QString error;
