@@ -103,7 +103,7 @@ bool Verify(const std::string& name, const std::string& old, const std::string& 
   const size_t lf = left.rfind('\n');
   const size_t complete = lf == std::string::npos ? 0 : lf + 1;
   const std::string expected = old + left.substr(0, complete) + next;
-  const std::string partial = complete == written ? "<missing>" : left.substr(complete);
+  const std::string partial = complete == written ? "<missing>" : left.substr(complete) + "\r\n";
   if (Read(name) != expected) {
     why = name + " is not old + complete lines + next run";
     return false;

@@ -7,6 +7,7 @@
 #include "preparation/run_preparation.h"
 #include "results/result_files.h"
 #include "results/result_viewer.h"
+#include "results/run_completeness.h"
 #include "run/ms_timer.h"
 #include "run/run_sequence.h"
 #include "timing/timing_files.h"
@@ -24,6 +25,12 @@ int CMyApp::InitInstance() {
   InitMsTimer(p.platform, p.timer);
   p.settings_file.Load(kProgramName);
   ReadSettings(p.settings_file, p.settings);
+  // A run cut off between its appends last time is told once, and recorded.
+  IncompleteRun incomplete;
+  if (CheckLastRunAtStart(incomplete)) {
+    p.platform.ShowMessage(IncompleteRunMessage(incomplete), kApplicationTitle,
+                           MessageIcon::Exclamation);
+  }
   return 1;
 }
 

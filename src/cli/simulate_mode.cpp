@@ -3,6 +3,11 @@
 // their own.
 #include <cstdio>
 
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <memory>
+
 #include "app/working_folder.h"
 #include "cli/analysis_modes.h"
 #include "simulation/simulator.h"
@@ -22,7 +27,10 @@ const QCommandLineOption kRt(
     "rt", "--simulate: ex-Gaussian delay from the onset, ms (default 400,50,100).", "MU,SIGMA,TAU");
 const QCommandLineOption kRefresh("refresh", "--simulate: display refresh, Hz (default 60).", "HZ");
 const QCommandLineOption kSeed(
-    "seed", "--simulate: seed of the first run (run k uses S + k); also fixes the participant.", "S");
+    "seed",
+    "--simulate: seed of the first run, 1 to 4294967295 (or as the RndSeed column shows it); "
+    "run k uses S + k and is the run --seed S+k --simulate 1 gives.",
+    "S");
 const QCommandLineOption kSubject("subject", "--simulate: subject ID (default: the settings').", "ID");
 
 // The options as values, or the first problem.
@@ -46,9 +54,12 @@ std::string Read(const QCommandLineParser& parser, SimulationOptions& o) {
     if (!ok) return "--refresh needs a whole number of Hz.";
   }
   if (parser.isSet(kSeed)) {
+    // The RndSeed column shows seeds above 2147483647 as negative numbers: the same seeds.
+    const qlonglong seed = parser.value(kSeed).toLongLong(&ok);
+    if (!ok || seed < INT32_MIN || seed > qlonglong(UINT32_MAX))
+      return "--seed needs a whole number from 1 to 4294967295.";
     o.has_seed = true;
-    o.seed = parser.value(kSeed).toUInt(&ok);
-    if (!ok) return "--seed needs a whole number from 0 to 4294967295.";
+    o.seed = uint32_t(seed);
   }
   if (parser.isSet(kSubject)) {
     o.has_subject = true;
@@ -72,6 +83,15 @@ int RunSimulate(const ModeRun& run) {
     std::fprintf(stderr, "pyokoran: %s\n", error.c_str());
     return 1;
   }
+  // Progress on stderr every few seconds, with an estimate of the time left.
+  auto last = std::make_shared<double>(0.0);
+  o.progress = [last](int32_t done, int32_t total, double seconds) {
+    if (done == total || seconds - *last < 5.0) return;
+    *last = seconds;
+    const double left = seconds / done * (total - done);
+    std::fprintf(stderr, "pyokoran: %d of %d runs (%.0f runs/s), about %.0f min %02.0f s left\n",
+                 done, total, done / seconds, std::floor(left / 60), std::fmod(left, 60.0));
+  };
   SimulationResult result;
   const bool done = RunSimulation(o, result, error);
   if (result.runs > 0) {

@@ -16,6 +16,8 @@
 #include "display/surfaces.h"
 #include "platform/cp932.h"
 #include "platform/regular_file.h"
+#include "results/run_completeness.h"
+#include "timing/timing_files.h"
 
 namespace pyokoran {
 namespace {
@@ -123,18 +125,23 @@ bool CompleteLength(int fd, off_t size, off_t& complete) {
   return true;
 }
 
-// Appends bytes [from, to) of fd to the side file `name`, created if needed, and syncs it.
+// Appends bytes [from, to) of fd to the side file `name`, created if needed, as a line of
+// its own (ended by CR LF, and after a line end where the file lacked one), and syncs it.
 bool CopyToSideFile(int fd, off_t from, off_t to, const std::string& name) {
-  const int side = OpenRegularFile(name.c_str(), O_WRONLY | O_APPEND | O_CREAT);
+  const int side = OpenRegularFile(name.c_str(), O_RDWR | O_APPEND | O_CREAT);
   if (side < 0) return false;
-  bool ok = true;
+  struct stat info {};
+  char last = '\n';
+  bool ok = fstat(side, &info) == 0 &&
+            (info.st_size == 0 || pread(side, &last, 1, info.st_size - 1) == 1) &&
+            (last == '\n' || WriteAll(side, "\r\n"));
   char block[65536];
   for (off_t at = from; ok && at < to;) {
     const ssize_t n = pread(fd, block, size_t(std::min<off_t>(to - at, sizeof block)), at);
     ok = n > 0 && WriteAll(side, std::string(block, size_t(n)));
     at += n > 0 ? n : 0;
   }
-  ok = ok && SyncFile(side);
+  ok = ok && WriteAll(side, "\r\n") && SyncFile(side);
   return close(side) == 0 && ok;
 }
 
@@ -194,6 +201,24 @@ std::string RepairedMessage(const std::string& name) {
          "切れていた部分を[" + name + kPartialSuffix + "]に移してから、今回の結果を追加しました。";
 }
 
+std::string CannotOpenMessage(const std::string& name) {
+  return std::string(kCannotOpenMessage) + "\n[" + name + "]";
+}
+
+void RecordMissingLines(const std::string& subject, const Stamp& stamp,
+                        const std::vector<std::string>& missing) {
+  IncompleteRun run;
+  run.subject = subject;
+  const std::string start = LineStart(subject, stamp, '\t');
+  const size_t date = subject.size() + 1, time = start.find('\t', date) + 1;
+  run.date = start.substr(date, time - 1 - date);
+  run.time = start.substr(time, start.size() - 1 - time);
+  for (const std::string& name : missing) {
+    if (!name.empty()) run.missing.push_back(name);
+  }
+  RecordIncompleteRun(run);
+}
+
 std::string AppearanceFileName(const std::string& subject) {
   std::string name;
   if (!Cp932ToUtf8(subject, name)) name = subject;
@@ -236,16 +261,22 @@ int WriteResultFiles(Program& program, int completed) {
                                    MessageIcon::Exclamation);
     }
   };
-  auto fail = [&] {
+  auto fail = [&](const std::string& file) {
     report_repairs();
-    program.platform.ShowMessage(kCannotOpenMessage, kApplicationTitle,
+    program.platform.ShowMessage(CannotOpenMessage(file), kApplicationTitle,
                                  MessageIcon::Exclamation);
     return 0;
   };
-  if (!append(kSummaryFileName, kSummaryHeader, summary)) return fail();
+  if (!append(kSummaryFileName, kSummaryHeader, summary)) return fail(kSummaryFileName);
 
+  // From here on the summary line stays: a file that fails is recorded with the run, and so
+  // are the timing files that then are not written.
   const std::string name = AppearanceFileName(s.subject);
-  if (name.empty()) return fail();
+  auto fail_after_summary = [&](const std::string& file) {
+    RecordMissingLines(s.subject, stamp, {file, TimingFileName(s.subject), kTimingSummaryFileName});
+    return fail(file);
+  };
+  if (name.empty()) return fail_after_summary(s.subject + ".csv");
   const TrialLog& log = program.scheduler.log;
   const int32_t count = std::clamp(log.count, 0, kLogCapacity);
   const std::string start = LineStart(s.subject, stamp, ',');
@@ -261,7 +292,7 @@ int WriteResultFiles(Program& program, int completed) {
                  ',');
     AppendF(rows, "%d\n", r.Error);
   }
-  if (!append(name, kAppearanceHeader, rows)) return fail();
+  if (!append(name, kAppearanceHeader, rows)) return fail_after_summary(name);
   report_repairs();
   return 1;
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 namespace pyokoran {
 
@@ -35,6 +36,12 @@ std::string LineStart(const std::string& subject, const Stamp& stamp, char sep);
 void AppendFields(std::string& line, std::initializer_list<int32_t> values, char sep);
 // The message shown when a result file cannot be opened or written.
 inline constexpr const char* kCannotOpenMessage = "データファイルを開くことができません";
+// That message with the file's name (UTF-8) on a line of its own.
+std::string CannotOpenMessage(const std::string& name);
+// A completed run whose summary line is written but whose lines are missing from the named
+// files (a full disk): the run goes into the record of incomplete runs.
+void RecordMissingLines(const std::string& subject, const Stamp& stamp,
+                        const std::vector<std::string>& missing);
 
 // The side file beside a result file that keeps the bytes cut off its torn last line.
 inline constexpr const char* kPartialSuffix = ".partial";
@@ -60,7 +67,8 @@ std::string RepairedMessage(const std::string& name);
 
 // Releases the run's surfaces and sounds; for a completed run appends the summary line and
 // the per-appearance rows, each file on disk before the next is touched. 1 = nothing to
-// write or both written; 0 after the message, when a file cannot be opened or written.
+// write or both written; 0 after the message naming the file, when a file cannot be opened
+// or written (when that is the appearance file, the run is recorded as incomplete).
 // A repaired file is reported after the writing, in a message of its own.
 int WriteResultFiles(Program& program, int completed);
 

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdio>
 
+#include "results/subject_id.h"
 #include "settings/experiment_settings.h"
 
 namespace pyokoran {
@@ -103,6 +104,8 @@ ConditionControls CSubject::ToControls() {
 
 int CSubject::FromControls(const ConditionControls& c) {
   subject = c.subject;
+  subject_problem = SubjectIdProblem(subject);
+  if (!subject_problem.empty()) return IDC_SUBJECT;
   if (!ScanSigned(c.targets, targets)) return IDC_TARGETS;
   if (!ScanSigned(c.distractors, distractors)) return IDC_DISTRACTORS;
   if (!ScanSigned(c.duration, exposure)) return IDC_DURATION;
@@ -113,6 +116,11 @@ int CSubject::FromControls(const ConditionControls& c) {
   if (!ScanUnsigned(c.seed, seed)) return IDC_SEED;
   ordered = c.ordered ? 1 : 0;
   return 0;
+}
+
+std::string CSubject::FieldMessage(int control_id) const {
+  if (control_id == IDC_SUBJECT) return subject_problem;
+  return NumberMessage(control_id);
 }
 
 std::string CSubject::NumberMessage(int control_id) {

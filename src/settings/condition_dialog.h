@@ -40,6 +40,7 @@ class CSubject {
   int32_t time_limit = 0;
   uint32_t seed = 0;
   int32_t ordered = 0;
+  std::string subject_problem;  // why the subject last read was refused
 
   void CopyFrom(const ExperimentSettings& settings);
   void CopyTo(ExperimentSettings& settings) const;
@@ -47,8 +48,12 @@ class CSubject {
   // Fields into the controls, when the dialog opens.
   ConditionControls ToControls();
   // Controls into the fields, in exchange order. Returns 0 when all pass, otherwise the
-  // identifier of the first field that does not hold a number (fields before it are read).
+  // identifier of the first field that fails (fields before it are read): the subject when
+  // it cannot name the result files (SubjectIdProblem), a number field that does not hold a
+  // number.
   int FromControls(const ConditionControls& controls);
+  // The message shown for the field FromControls answered.
+  std::string FieldMessage(int control_id) const;
   // The message shown for a field that does not hold a number.
   static std::string NumberMessage(int control_id);
 };

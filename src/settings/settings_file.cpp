@@ -22,6 +22,7 @@ constexpr size_t kPieceBytes = 1023;  // what one read of the 1024-byte line buf
 constexpr std::string_view kTrimSet = " \t\n";
 constexpr size_t kLineOverhead = 3 + 2;  // " = " and CR LF
 constexpr int kMaxLinkHops = 40;
+constexpr const char* kBackupSuffix = ".bak";
 
 std::string_view Trim(std::string_view s) {
   size_t first = s.find_first_not_of(kTrimSet);
@@ -104,8 +105,24 @@ void SyncFolderOf(const std::string& path) {
   ::close(fd);
 }
 
+// The copy of the old text, whole and on disk; false when the folder takes no new file.
+bool WriteBackup(const std::string& backup, const std::string& text) {
+  ::unlink(backup.c_str());
+  const int fd = ::open(backup.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  bool ok = WriteAll(fd, text) && ::fsync(fd) == 0;
+  ok = ::close(fd) == 0 && ok;
+  if (ok) {
+    SyncFolderOf(backup);
+  } else {
+    ::unlink(backup.c_str());
+  }
+  return ok;
+}
+
 // Writes bytes into the file that name stands for, as described at SettingsFile::Save.
-void WriteSettingsFile(const std::string& name, const std::string& bytes) {
+// keep_backup: a <file>.bak left by a save cut short is the text the store was loaded from.
+void WriteSettingsFile(const std::string& name, const std::string& bytes, bool keep_backup) {
   std::string target;
   if (!FollowLinks(name, target)) return;
 
@@ -139,6 +156,7 @@ void WriteSettingsFile(const std::string& name, const std::string& bytes) {
       bool written = same_owner && WriteAll(temp_fd, bytes) && ::fsync(temp_fd) == 0;
       written = (::close(temp_fd) == 0) && written;
       if (written && ::rename(temp.c_str(), target.c_str()) == 0) {
+        ::unlink((target + kBackupSuffix).c_str());  // a copy from a save cut short is done with
         SyncFolderOf(target);
         if (exists) ::close(fd);
         return;
@@ -152,16 +170,46 @@ void WriteSettingsFile(const std::string& name, const std::string& bytes) {
     }
   }
 
-  // In place, as a plain rewrite does it.
+  // In place, as a plain rewrite does it. The old text is copied to <file>.bak first (where
+  // the folder takes a new file) and held until the new text is on disk: a save cut short
+  // is undone by the next Load, one that fails puts the old text back.
   if (!exists) {
     fd = OpenRegularFile(target.c_str(), O_WRONLY | O_CREAT | O_EXCL);
     if (fd < 0) return;
   }
-  if (::ftruncate(fd, 0) == 0 && WriteAll(fd, bytes)) ::fsync(fd);
+  std::string old_text;
+  const bool have_old = exists && ReadRegularFile(target, SettingsFile::kMaxFileBytes, old_text);
+  const std::string backup = target + kBackupSuffix;
+  bool backed_up = false;
+  if (have_old && !old_text.empty()) {
+    struct stat kept {};
+    // A copy left by a save that was cut short holds the text the store was loaded from.
+    backed_up = keep_backup && ::lstat(backup.c_str(), &kept) == 0 && S_ISREG(kept.st_mode);
+    if (!backed_up) backed_up = WriteBackup(backup, old_text);
+  }
+  if (::ftruncate(fd, 0) == 0 && WriteAll(fd, bytes) && ::fsync(fd) == 0) {
+    if (backed_up && ::unlink(backup.c_str()) == 0) SyncFolderOf(target);
+  } else if (have_old && ::ftruncate(fd, 0) == 0 && WriteAll(fd, old_text) && ::fsync(fd) == 0) {
+    if (backed_up && ::unlink(backup.c_str()) == 0) SyncFolderOf(target);
+  }
   ::close(fd);
 }
 
 }  // namespace
+
+bool SettingsFile::HoldsEveryEntryOf(const std::string& bytes, const std::string& backup) {
+  // What a save writes ends with a line end (when the old text did) and keeps every key it
+  // was loaded with. Only the copy's whole lines count: it may itself be cut short.
+  if (bytes.empty()) return false;
+  if (bytes.back() != '\n' && backup.back() == '\n') return false;
+  SettingsFile now, before;
+  now.Parse(bytes);
+  before.Parse(backup.substr(0, backup.rfind('\n') + 1));
+  for (const std::string& key : before.keys()) {
+    if (now.Find(key) < 0) return false;
+  }
+  return true;
+}
 
 void SettingsFile::Clear() {
   keys_.clear();
@@ -173,8 +221,21 @@ void SettingsFile::Load(const std::string& base_name) {
   try {
     Clear();
     file_name_ = base_name + ".ini";
+    restored_from_backup_ = false;
     std::string bytes;
-    if (!ReadRegularFile(file_name_, kMaxFileBytes, bytes)) return;
+    const bool read = ReadRegularFile(file_name_, kMaxFileBytes, bytes);
+    // A copy beside the file means an in-place save was cut short: the file is taken only
+    // when it came out whole, else the copy.
+    std::string target, backup;
+    if (FollowLinks(file_name_, target) &&
+        ReadRegularFile(target + kBackupSuffix, kMaxFileBytes, backup) && !backup.empty()) {
+      if (!read || !HoldsEveryEntryOf(bytes, backup)) {
+        Parse(backup);
+        restored_from_backup_ = true;
+        return;
+      }
+    }
+    if (!read) return;
     Parse(bytes);
   } catch (const std::bad_alloc&) {
     // Out of memory while reading: the store is empty and the file is not rewritten at
@@ -253,7 +314,7 @@ std::string SettingsFile::Serialise() const {
 void SettingsFile::Save() const {
   if (file_name_.empty()) return;
   try {
-    WriteSettingsFile(file_name_, Serialise());
+    WriteSettingsFile(file_name_, Serialise(), restored_from_backup_);
   } catch (const std::bad_alloc&) {
     // Out of memory: nothing is written and the old file stays.
   }

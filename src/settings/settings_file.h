@@ -28,8 +28,13 @@ class SettingsFile {
   // stays as it was. A symbolic link is followed and its target rewritten. The new text
   // goes to file_name + ".tmp" and is renamed over the file; where the folder refuses that
   // file (or renaming would lose the file's owner or other hard links) the file is
-  // rewritten in place.
+  // rewritten in place, its old text first copied to file_name + ".bak" (where the folder
+  // takes a new file) and put back when the new one cannot be written; the copy goes once
+  // the new text is on disk. Load takes the copy instead of a file that an in-place save
+  // left empty or cut.
   void Save() const;
+  // Whether the last Load took the copy an in-place save left.
+  bool restored_from_backup() const { return restored_from_backup_; }
 
   // 1 and value set when key exists; 0 and value unchanged otherwise.
   int GetString(const std::string& key, std::string& value) const;
@@ -51,10 +56,14 @@ class SettingsFile {
 
  private:
   int Find(std::string_view key) const;
+  // bytes came out of a save whole: they hold every key of backup's whole lines and end with
+  // a line end where backup does.
+  static bool HoldsEveryEntryOf(const std::string& bytes, const std::string& backup);
   void Set(std::string_view key, std::string_view value);
   void Clear();
 
   std::string file_name_;
+  bool restored_from_backup_ = false;
   std::vector<std::string> keys_;
   std::vector<std::string> values_;
   struct KeyHash {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -28,6 +29,9 @@
 #include "run/run_sequence.h"
 #include "settings/experiment_settings.h"
 #include "settings/settings_file.h"
+#include "results/run_completeness.h"
+#include "results/subject_id.h"
+#include "timing/timing_files.h"
 
 namespace pyokoran {
 namespace {
@@ -37,13 +41,16 @@ constexpr const char* kCannotWriteMessage = "データファイルを開くこ�
 constexpr ScreenSize kSimulatedScreen{kStageWidth, kStageHeight};
 
 // The participant: watches the creatures come up, decides once per appearance whether to
-// strike it, and presses on its hole after an ex-Gaussian delay from the first moment it
-// was seen. A delay that outlasts the appearance strikes nothing.
+// strike it, and presses on its hole an ex-Gaussian delay after the frame that first showed
+// any of it (the timing record's onset), the press carrying that moment as its event time.
+// A delay that outlasts the appearance strikes nothing.
 class SimulatedParticipant {
  public:
-  SimulatedParticipant(const SimulationOptions& o, uint64_t seed) : options_(o), random_(seed) {}
+  explicit SimulatedParticipant(const SimulationOptions& o) : options_(o) {}
 
-  void BeginRun() {
+  // Every run starts afresh from its own seed, so a run never depends on the runs before it.
+  void BeginRun(uint64_t seed) {
+    random_.seed(seed);
     for (Pending& p : planned_) p = Pending{};
     for (int32_t& s : seen_) s = -1;
   }
@@ -56,17 +63,23 @@ class SimulatedParticipant {
     for (int i = 0; i < count; ++i) {
       const CreatureSlot& slot = s.slots[i];
       if (!slot.up) continue;
+      Pending& plan = planned_[i];
       if (seen_[i] != slot.shown_at) {
-        // A new appearance.
+        // A new appearance: decided at once, so the draws come in a fixed order.
         seen_[i] = slot.shown_at;
         const double p = slot.target ? options_.hit : options_.false_alarm;
-        planned_[i] = Pending{};
-        if (Unit() < p) planned_[i] = {true, slot.shown_at, now + Delay()};
+        plan = Pending{};
+        if (Unit() < p) plan = {true, slot.shown_at, kNoTime, std::llround(Delay() * 1000.0)};
       }
-      Pending& plan = planned_[i];
-      if (!pressed && plan.active && plan.shown_at == slot.shown_at && !slot.hit &&
-          now >= plan.at && pointer) {
+      if (!plan.active || plan.shown_at != slot.shown_at || slot.hit) continue;
+      if (plan.at_us == kNoTime) {
+        const AppearanceTiming& seen = program.timing.slots[i].appearance;
+        if (seen.shown_at != slot.shown_at || seen.onset_us == kNoTime) continue;
+        plan.at_us = seen.onset_us + plan.delay_us;
+      }
+      if (!pressed && pointer && int64_t(now) * 1000 >= plan.at_us) {
         const HoleCentre& c = program.layout.holes[std::clamp(slot.hole, 0, kMaxHoles - 1)];
+        pointer->OnEventTime(plan.at_us);
         pointer->OnButtonDown(MouseButton::Left, c.x, c.y);
         pointer->OnButtonUp(MouseButton::Left);
         plan.active = false;
@@ -79,7 +92,8 @@ class SimulatedParticipant {
   struct Pending {
     bool active = false;
     int32_t shown_at = 0;
-    double at = 0;
+    int64_t at_us = kNoTime;  // when the press happens, once the onset is known
+    int64_t delay_us = 0;     // from the onset
   };
 
   double Unit() { return double(random_() >> 11) * 0x1.0p-53; }
@@ -97,46 +111,35 @@ class SimulatedParticipant {
   int32_t seen_[kMaxCreatures];
 };
 
-// The scripted platform as a virtual display: presents only keep time (refresh pacing, no
-// copy of the frame), each yield is one millisecond, and every event delivery lets the
-// participant act.
+// The scripted platform as a virtual display: frames are drawn as in a real run (the onset
+// is found in them) but not kept, presents wait for the display's refresh, each yield is one
+// millisecond, and every event delivery lets the participant act.
 class SimulationPlatform : public FakePlatform {
  public:
   SimulationPlatform() {
     screen = kSimulatedScreen;
     yield_ms = 1;
+    keep_frames = false;
   }
   Program* program = nullptr;
   SimulatedParticipant* participant = nullptr;
   std::atomic<int32_t>* tick = nullptr;
 
   void PumpEvents() override {
+    FakePlatform::PumpEvents();
     if (participant && program && tick) participant->Act(*program, pointer(), tick->load());
-  }
-  void YieldSlice() override {
-    AdvanceMs(yield_ms);
-    us_ += 1000 * int64_t(yield_ms);
-  }
-  void Present(const Surface&, const Rect&) override {
-    ++frames_presented;
-    if (refresh_hz <= 0 || !tick_running()) return;
-    const int64_t period = 1000000 / refresh_hz;
-    const int64_t next = (us_ / period + 1) * period;
-    while (tick_running() && us_ + 1000 <= next) {
-      AdvanceMs(1);
-      us_ += 1000;
-    }
-    us_ = next;
   }
   void DrawText(Surface&, const Rect&, const std::string&, int32_t, uint32_t) override {}
   bool StartTickThread(std::atomic<int32_t>& t, void (*hook)(int32_t)) override {
-    us_ = 0;
     tick = &t;
     return FakePlatform::StartTickThread(t, hook);
   }
-
- private:
-  int64_t us_ = 0;
+  bool GetPresentationReport(PresentationReport& report) override {
+    FakePlatform::GetPresentationReport(report);
+    report.mode = "simulated";
+    report.reason = "virtual display";
+    return true;
+  }
 };
 
 // Goes back to the folder it was made in when it ends.
@@ -157,23 +160,33 @@ class FolderGuard {
   int fd_;
 };
 
-bool IsResultFile(const std::filesystem::path& p) {
-  return p.filename() == kSummaryFileName || p.extension() == ".csv" ||
-         p.filename() == "ピョコラン.ini";
+// Any file the program reads or writes in a working folder, its stimuli and its reports.
+bool IsProgramFile(const std::filesystem::path& p) {
+  const std::string name = p.filename().string();
+  const std::string ext = p.extension().string();
+  for (const char* own :
+       {kSummaryFileName, "ピョコラン.ini", "ピョコラン.ini.bak", "ピョコラン.ini.tmp",
+        kTimingSummaryFileName, kIncompleteRunsFileName, "ピョコラン_report.pdf", "ピョコラン_report.html", "stim",
+        "bg.bmp", "tgtpokko1.bmp", "tgtpokko2.bmp", "dstpokko1.bmp", "dstpokko2.bmp",
+        "tgtpokko.wav", "dstpokko.wav"}) {
+    if (name == own) return true;
+  }
+  return ext == ".csv" || ext == ".partial";
 }
 
-// Makes the output folder, or checks an existing one: it must not be the working folder
-// and must not hold results that are not marked as simulated.
-bool PrepareOutputFolder(const std::string& out, std::string& error) {
+// An output folder is new, or already marked as simulated, or holds none of the program's
+// files: never the working folder. Nothing is made here.
+bool CheckOutputFolder(const std::string& out, std::string& error) {
   namespace fs = std::filesystem;
   std::error_code ec;
   if (out.empty()) {
     error = "the output folder is empty";
     return false;
   }
-  fs::create_directories(out, ec);
-  if (!fs::is_directory(out, ec)) {
-    error = "cannot make the output folder " + out + (ec ? ": " + ec.message() : "");
+  const fs::file_status status = fs::status(out, ec);
+  if (status.type() == fs::file_type::not_found) return true;
+  if (!fs::is_directory(status)) {
+    error = "cannot use " + out + " as the output folder: it is not a folder";
     return false;
   }
   if (fs::equivalent(out, ".", ec)) {
@@ -182,8 +195,9 @@ bool PrepareOutputFolder(const std::string& out, std::string& error) {
   }
   if (!fs::exists(fs::path(out) / kSimulatedMarkFile, ec)) {
     for (fs::directory_iterator it(out, ec), end; !ec && it != end; it.increment(ec)) {
-      if (IsResultFile(it->path())) {
-        error = out + " holds result files that are not simulated; choose another --out folder";
+      if (IsProgramFile(it->path())) {
+        error = out + " holds the program's files (" + it->path().filename().string() +
+                ") and is not marked as simulated; choose another --out folder";
         return false;
       }
     }
@@ -202,8 +216,6 @@ std::string DescribeSimulation(const SimulationOptions& o, const ExperimentSetti
   return text;
 }
 
-// The mark: what wrote this folder, appended once per simulation; ends with the calendar
-// second of the last run so that a later simulation continues after it.
 bool AppendMark(const std::string& out, const std::string& line) {
   const std::string path = (std::filesystem::path(out) / kSimulatedMarkFile).string();
   std::FILE* f = FopenRegular(path.c_str(), "ab");
@@ -212,23 +224,53 @@ bool AppendMark(const std::string& out, const std::string& line) {
   return std::fclose(f) == 0 && ok;
 }
 
-int64_t LastMarkedTime(const std::string& out) {
-  const std::string path = (std::filesystem::path(out) / kSimulatedMarkFile).string();
-  std::FILE* f = FopenRegular(path.c_str(), "rb");
-  if (!f) return 0;
-  char line[1024];
-  int64_t last = 0;
-  while (std::fgets(line, sizeof line, f)) {
-    long long t = 0;
-    if (std::sscanf(line, "last run at %lld", &t) == 1) last = t;
+// "YYYY/MM/DD HH:MM:SS": ordered as the times it names.
+std::string StampKey(const Stamp& s) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d/%02d/%02d %02d:%02d:%02d", s.year, s.month, s.day,
+                s.hour, s.minute, s.second);
+  return text;
+}
+
+// The latest date and time any run in the summary file of the current folder carries, torn
+// last line included (empty when none): a simulation cut short leaves its runs there.
+std::string LatestRunKey() {
+  std::FILE* f = FopenRegular(kSummaryFileName, "rb");
+  if (!f) return {};
+  std::string latest;
+  std::string line;
+  int c;
+  auto take = [&] {
+    // Subject, date and time are the first three fields; the date and time are the last two
+    // fields before the fourteen numbers, as a subject holds no tab.
+    const size_t t1 = line.find('\t');
+    const size_t t2 = t1 == std::string::npos ? t1 : line.find('\t', t1 + 1);
+    const size_t t3 = t2 == std::string::npos ? t2 : line.find('\t', t2 + 1);
+    if (t3 == std::string::npos || t2 - t1 - 1 != 10 || t3 - t2 - 1 != 8) return;
+    const std::string key = line.substr(t1 + 1, 10) + " " + line.substr(t2 + 1, 8);
+    if (key > latest && key[0] >= '0' && key[0] <= '9') latest = key;
+  };
+  while ((c = std::fgetc(f)) != EOF) {
+    if (c == '\n') {
+      take();
+      line.clear();
+    } else if (line.size() < 4096) {
+      line += char(c);
+    }
   }
+  take();
   std::fclose(f);
-  return last;
+  return latest;
 }
 
 std::string LastMessage(const FakePlatform& platform) {
   return platform.messages.empty() ? std::string("a run step failed")
                                    : platform.messages.back().text;
+}
+
+// The participant's seed of a run with the given program seed.
+uint64_t ParticipantSeed(uint32_t run_seed) {
+  return uint64_t(run_seed) * 0x9E3779B97F4A7C15ull + 1;
 }
 
 }  // namespace
@@ -238,15 +280,23 @@ std::string CheckSimulationOptions(const SimulationOptions& o) {
   if (o.runs < 1) return "the number of runs must be at least 1";
   if (!probability(o.hit)) return "--hit must lie between 0 and 1";
   if (!probability(o.false_alarm)) return "--false-alarm must lie between 0 and 1";
-  if (!std::isfinite(o.rt_mu) || !(o.rt_sigma >= 0) || !(o.rt_tau >= 0) ||
-      !std::isfinite(o.rt_sigma) || !std::isfinite(o.rt_tau) || std::fabs(o.rt_mu) > 1e7 ||
+  if (!std::isfinite(o.rt_mu) || !(o.rt_mu >= 0) || !(o.rt_sigma >= 0) || !(o.rt_tau >= 0) ||
+      !std::isfinite(o.rt_sigma) || !std::isfinite(o.rt_tau) || o.rt_mu > 1e7 ||
       o.rt_sigma > 1e7 || o.rt_tau > 1e7)
-    return "--rt needs MU,SIGMA,TAU in ms with SIGMA and TAU not negative";
+    return "--rt needs MU,SIGMA,TAU in ms, none of them negative";
   if (o.refresh_hz < 1 || o.refresh_hz > 1000) return "--refresh must lie between 1 and 1000 Hz";
+  if (o.has_seed && o.seed == 0)
+    return "--seed 0 would draw the seed from the clock; give a seed from 1 to 4294967295";
+  if (o.has_seed && uint64_t(o.seed) + uint64_t(o.runs) - 1 > UINT32_MAX)
+    return "--seed S gives run k the seed S + k, which must stay within 4294967295: with " +
+           std::to_string(o.runs) + " runs S can be at most " +
+           std::to_string(uint64_t(UINT32_MAX) - uint64_t(o.runs) + 1);
   if (o.has_subject) {
     std::string cp932;
-    if (o.subject.empty() || !Utf8ToCp932(o.subject, cp932))
-      return "--subject must be text that code page 932 can hold";
+    if (o.subject.empty()) return "--subject needs a subject ID";
+    if (!Utf8ToCp932(o.subject, cp932)) return "--subject must be text that code page 932 can hold";
+    const std::string problem = SubjectIdProblem(cp932);
+    if (!problem.empty()) return "--subject: " + problem;
   }
   return {};
 }
@@ -264,7 +314,7 @@ bool ParseRtTriple(const std::string& text, double& mu, double& sigma, double& t
       ++p;
     }
   }
-  if (p != end || v[1] < 0 || v[2] < 0) return false;
+  if (p != end || v[0] < 0 || v[1] < 0 || v[2] < 0) return false;
   mu = v[0];
   sigma = v[1];
   tau = v[2];
@@ -272,6 +322,7 @@ bool ParseRtTriple(const std::string& text, double& mu, double& sigma, double& t
 }
 
 bool RunSimulation(const SimulationOptions& options, SimulationResult& result, std::string& error) {
+  namespace fs = std::filesystem;
   result = SimulationResult{};
   result.out_dir = options.out_dir;
   error = CheckSimulationOptions(options);
@@ -282,16 +333,7 @@ bool RunSimulation(const SimulationOptions& options, SimulationResult& result, s
     error = std::string("cannot open the working folder: ") + std::strerror(errno);
     return false;
   }
-  if (!PrepareOutputFolder(options.out_dir, error)) return false;
-  const int out = open(options.out_dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (out < 0) {
-    error = "cannot open " + options.out_dir + ": " + std::strerror(errno);
-    return false;
-  }
-  struct CloseOut {
-    int fd;
-    ~CloseOut() { close(fd); }
-  } close_out{out};
+  if (!CheckOutputFolder(options.out_dir, error)) return false;
 
   auto platform = std::make_unique<SimulationPlatform>();
   auto program = std::make_unique<Program>(*platform);  // the log is too big for the stack
@@ -303,39 +345,39 @@ bool RunSimulation(const SimulationOptions& options, SimulationResult& result, s
   ReadSettings(program->settings_file, program->settings);
   std::string subject = program->settings.subject;
   if (options.has_subject) Utf8ToCp932(options.subject, subject);
+  if (const std::string problem = SubjectIdProblem(subject); !problem.empty()) {
+    error = "the subject of the settings cannot be used: " + problem;
+    return false;
+  }
   if (!InitDisplay(*platform, program->display) || !InitMsTimer(*platform, program->timer)) {
     error = "the virtual display did not start";
     return false;
   }
 
-  uint64_t participant_seed = options.has_seed ? options.seed : std::random_device{}();
-  SimulatedParticipant participant(options, participant_seed * 0x9E3779B97F4A7C15ull + 1);
+  SimulatedParticipant participant(options);
   platform->participant = &participant;
+  std::random_device entropy;
 
-  // Calendar times: one run after the other, the last one now, after any earlier simulation
-  // in the same folder.
-  const int64_t step = int64_t(std::max(program->settings.time_limit, 0)) + 10;
-  int64_t first = int64_t(std::time(nullptr)) - step * (options.runs - 1);
-  if (fchdir(out) != 0) {
-    error = "cannot enter " + options.out_dir;
-    return false;
-  }
-  first = std::max(first, LastMarkedTime(".") + step);
-  if (!AppendMark(".", "Simulated runs written by pyokoran --simulate; not a participant's data.\n" +
-                           DescribeSimulation(options, program->settings) + "\n")) {
-    error = "cannot write the mark file in " + options.out_dir;
-    return false;
-  }
+  int out = -1;
+  struct CloseOut {
+    int& fd;
+    ~CloseOut() {
+      if (fd >= 0) close(fd);
+    }
+  } close_out{out};
+  const auto started = std::chrono::steady_clock::now();
+  int64_t when = 0;
+  std::string latest;
 
   for (int32_t k = 0; k < options.runs; ++k) {
-    platform->now_seconds = first + step * k;
     platform->messages.clear();
     platform->calls.clear();
     platform->dialogs_opened.clear();
+    const uint32_t run_seed = uint32_t(options.seed + uint32_t(k));
     FakePlatform::DialogAnswer answer;
     answer.edit = [&](ConditionControls& c) {
       c.subject = subject;
-      if (options.has_seed) c.seed = std::to_string(uint32_t(options.seed + uint32_t(k)));
+      if (options.has_seed) c.seed = std::to_string(run_seed);
     };
     platform->dialog_answers.clear();
     platform->dialog_answers.push_back(std::move(answer));
@@ -345,20 +387,47 @@ bool RunSimulation(const SimulationOptions& options, SimulationResult& result, s
       error = "run " + std::to_string(k + 1) + " could not be prepared: " + LastMessage(*platform);
       return false;
     }
-    ReleaseAllSurfaces(program->display);  // nothing is looked at: no drawing
-    participant.BeginRun();
-    if (fchdir(out) != 0) {
+    if (k == 0) {
+      // The first run is ready: only now is the folder made and marked.
+      std::error_code ec;
+      const bool made = fs::create_directories(options.out_dir, ec);
+      out = open(options.out_dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      if (out < 0 || fchdir(out) != 0 ||
+          !AppendMark(".", "Simulated runs written by pyokoran --simulate; not a participant's data.\n" +
+                               DescribeSimulation(options, program->settings) +
+                               "\nDates and times label the runs in the order they were "
+                               "simulated, one second apart and after every earlier run in this "
+                               "folder; they are not when anything happened.\n")) {
+        error = "cannot write into the output folder " + options.out_dir +
+                (ec ? ": " + ec.message() : std::string());
+        if (fchdir(work.fd()) == 0 && made) {
+          fs::remove(fs::path(options.out_dir) / kSimulatedMarkFile, ec);
+          fs::remove(options.out_dir, ec);
+        }
+        return false;
+      }
+      latest = LatestRunKey();
+      when = int64_t(std::time(nullptr));
+    } else if (fchdir(out) != 0) {
       error = "cannot enter " + options.out_dir;
       return false;
     }
+    // A date and time no earlier run in this folder has (local clocks can repeat an hour).
+    for (int guard = 0; StampKey(LocalStamp(when)) <= latest && guard < 100000; ++guard) ++when;
+    latest = StampKey(LocalStamp(when));
+    platform->now_seconds = when++;
+
+    participant.BeginRun(options.has_seed ? ParticipantSeed(run_seed)
+                                          : (uint64_t(entropy()) << 32 | entropy()));
     platform->CreateExperimentWindow(program->touch_wnd);
     BindClipper(*platform, program->display, WindowId::Experiment);
     const int completed = RunSequence(*program);
-    WriteResultFiles(*program, completed);
+    const int written = WriteResultFiles(*program, completed);
+    WriteTimingFiles(*program, completed, written);
     BindClipper(*platform, program->display, WindowId::Main);
     platform->DestroyExperimentWindow();
     for (const auto& m : platform->messages) {
-      if (m.text == kCannotWriteMessage) {
+      if (m.text.rfind(kCannotWriteMessage, 0) == 0) {
         error = "run " + std::to_string(k + 1) + ": " + m.text + " (" + options.out_dir + ")";
         return false;
       }
@@ -370,8 +439,11 @@ bool RunSimulation(const SimulationOptions& options, SimulationResult& result, s
     result.totals.CR += c.CR;
     result.appearances += std::clamp(program->scheduler.log.count, 0, kLogCountLimit);
     ++result.runs;
+    if (options.progress) {
+      options.progress(result.runs, options.runs,
+                       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+    }
   }
-  AppendMark(".", "last run at " + std::to_string(first + step * (options.runs - 1)) + "\n");
   ShutdownDisplay(*platform, program->display);
   return true;
 }

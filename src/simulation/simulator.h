@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "run/scheduler.h"
@@ -20,11 +21,15 @@ struct SimulationOptions {
   double rt_sigma = 50;       //   its SD,
   double rt_tau = 100;        //   and the exponential part's mean
   int32_t refresh_hz = 60;    // the virtual display's refresh
-  bool has_seed = false;      // run k gets seed + k (and the participant is reproducible)
+  // Run k gets the seed seed + k, and its participant a seed made from it: run k of a
+  // simulation is the run that seed + k alone gives. 1 ... 4294967295 - (runs - 1).
+  bool has_seed = false;
   uint32_t seed = 0;
   bool has_subject = false;  // else the subject of the settings
   std::string subject;       // UTF-8
   std::string out_dir = "simulated";
+  // Called after every run written: runs done, runs asked for, seconds since the start.
+  std::function<void(int32_t done, int32_t total, double seconds)> progress;
 };
 
 struct SimulationResult {
@@ -40,8 +45,11 @@ std::string CheckSimulationOptions(const SimulationOptions& options);
 bool ParseRtTriple(const std::string& text, double& mu, double& sigma, double& tau);
 
 // Runs options.runs runs with the settings file and stim folder of the current working
-// folder. False with a reason (the program's own message where a run step gave one) when
-// the options, the output folder or a run fail; runs written before stay written.
+// folder, each with its timing record. The output folder is made and marked only once the
+// first run is prepared. Every run gets a date and time, one second after the one before,
+// that no earlier run in the folder has. False with a reason (the program's own message
+// where a run step gave one) when the options, the subject, the output folder or a run
+// fail; runs written before stay written.
 bool RunSimulation(const SimulationOptions& options, SimulationResult& result,
                    std::string& error);
 

@@ -1,6 +1,7 @@
 #include "timing/timing_files.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "app/program.h"
 #include "results/result_files.h"
@@ -44,13 +45,15 @@ std::string TimingFileName(const std::string& subject) {
 
 int WriteTimingFiles(Program& program, int completed, int results_written) {
   if (completed == 0 || results_written == 0) return 1;
-  auto fail = [&program] {
-    program.platform.ShowMessage(kCannotOpenMessage, kApplicationTitle,
+  const ExperimentSettings& s = program.settings;
+  const Stamp stamp = LocalStamp(program.result_time);
+  // The result files hold the run: what fails here is recorded as missing with it.
+  auto fail = [&](const std::vector<std::string>& missing) {
+    RecordMissingLines(s.subject, stamp, missing);
+    program.platform.ShowMessage(CannotOpenMessage(missing.front()), kApplicationTitle,
                                  MessageIcon::Exclamation);
     return 0;
   };
-  const ExperimentSettings& s = program.settings;
-  const Stamp stamp = LocalStamp(program.result_time);
 
   // One row per logged appearance, in log order.
   const TrialLog& log = program.scheduler.log;
@@ -78,7 +81,9 @@ int WriteTimingFiles(Program& program, int completed, int results_written) {
     rows += '\n';
   }
   const std::string name = TimingFileName(s.subject);
-  if (name.empty() || !Append(program, name, kTimingHeader, rows)) return fail();
+  if (name.empty() || !Append(program, name, kTimingHeader, rows)) {
+    return fail({name.empty() ? s.subject + "_timing.csv" : name, kTimingSummaryFileName});
+  }
 
   // The run's line: how its frames reached the screen.
   PresentationReport report;
@@ -88,7 +93,9 @@ int WriteTimingFiles(Program& program, int completed, int results_written) {
   if (report.swap_samples > 0) AppendF(line, "%.3f", report.swap_sd_ms);
   AppendF(line, "\t%d\t%d\t%.3f\t%.3f\n", report.frames, report.dropped,
           report.longest_interval_ms, report.tick_lag_ms);
-  if (!Append(program, kTimingSummaryFileName, kTimingSummaryHeader, line)) return fail();
+  if (!Append(program, kTimingSummaryFileName, kTimingSummaryHeader, line)) {
+    return fail({kTimingSummaryFileName});
+  }
   return 1;
 }
 

@@ -39,6 +39,24 @@ TEST_F(AppTest, FirstStartWritesTheTenDefaultsAtExit) {
   EXPECT_EQ(Read("ピョコラン.ini"), kDefaultFile);
 }
 
+// A last run whose summary line was written but not its rows (the program was stopped
+// between the two files) is told at the next start, once.
+TEST_F(AppTest, StartTellsOfALastRunWithoutItsRowsOnce) {
+  Write("ピョコラン.txt",
+        "Subject\tDate\tTime\tTgtPokko\tDstPokko\tHoles\tOrdered\tDur\tISI_1\tISI_2\tTmLimit\t"
+        "RndSeed\tHit\tMiss\tCR\tFA\tScore\r\n"
+        "A\t2014/05/07\t10:00:00\t6\t3\t12\t1\t2000\t1000\t3000\t60\t1\t1\t0\t0\t0\t1\r\n");
+  Write("A.csv", "Subject,Date\r\n");
+  for (int start = 0; start < 2; ++start) {
+    FakePlatform fresh;
+    CMyApp app(fresh);
+    app.Run();
+    ASSERT_EQ(fresh.messages.size(), start == 0 ? 1u : 0u);
+    if (start == 0) EXPECT_NE(fresh.messages[0].text.find("[A.csv]"), std::string::npos);
+  }
+  EXPECT_NE(Read("ピョコラン_incomplete.txt").find("A\t2014/05/07\t10:00:00\tA.csv"), std::string::npos);
+}
+
 TEST_F(AppTest, StartUpReadsTheFileAndExitKeepsItsOtherLines) {
   Write("ピョコラン.ini", "[run]\r\nsubject=A 01 \r\nn_holes = 9\r\nn_holes = 10\r\nnote = x\r\n");
   CMyApp app(platform);

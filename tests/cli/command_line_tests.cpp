@@ -126,5 +126,36 @@ INSTANTIATE_TEST_SUITE_P(
             nullptr}),
     [](const ::testing::TestParamInfo<Row>& info) { return std::string(info.param.name); });
 
+// The simulation's options as the real modes check them: what is refused says why.
+TEST(SimulateOptions, RefusedWithTheReason) {
+  const std::vector<CommandMode> modes = CommandModes();
+  const struct {
+    std::vector<const char*> arguments;
+    const char* refused_with;  // null: accepted
+  } rows[] = {
+      {{"--simulate", "2", "--seed", "7"}, nullptr},
+      {{"--simulate", "2", "--seed", "-5"}, nullptr},  // as the RndSeed column shows 4294967291
+      {{"--simulate", "1", "--seed", "0"}, "--seed 0"},
+      {{"--simulate", "2", "--seed", "4294967295"}, "at most 4294967294"},
+      {{"--simulate", "1", "--seed", "4294967296"}, "--seed needs"},
+      {{"--simulate", "1", "--subject", ""}, "--subject needs a subject ID"},
+      {{"--simulate", "1", "--subject", "a/b"}, "[a/b.csv]"},
+      {{"--simulate", "1", "--subject", "S01\t"}, "制御文字"},
+      {{"--simulate", "1", "--rt", "-400,50,100"}, "--rt"},
+  };
+  for (const auto& row : rows) {
+    QStringList arguments{"pyokoran"};
+    for (const char* a : row.arguments) arguments << QString::fromUtf8(a);
+    SCOPED_TRACE(arguments.join(' ').toStdString());
+    const CommandLine result = ParseCommandLine(arguments, modes, kDocuments);
+    if (!row.refused_with) {
+      EXPECT_EQ(result.action, CommandAction::RunMode) << result.text;
+    } else {
+      EXPECT_EQ(result.action, CommandAction::Fail);
+      EXPECT_NE(result.text.find(row.refused_with), std::string::npos) << result.text;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace pyokoran

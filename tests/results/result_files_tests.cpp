@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -183,6 +185,7 @@ struct FailureCase {
   std::function<void(Program&)> setup;
   std::string summary;
   bool needs_permissions = false;  // root ignores folder permissions
+  std::string file = kSummaryFileName;  // the file the message names
   friend std::ostream& operator<<(std::ostream& os, const FailureCase& c) {
     return os << c.name;
   }
@@ -202,7 +205,7 @@ TEST_P(ResultFilesFailureTest, ShowsMessageAndStops) {
         [&] {
           c.setup(p);
           const bool stopped = WriteResultFiles(p, 1) == 0 && platform.messages.size() == 1 &&
-                               platform.messages[0].text == kCannotOpen;
+                               platform.messages[0].text.rfind(kCannotOpen, 0) == 0;
           return stopped ? 0 : 1;
         },
         std::chrono::seconds(20), true);
@@ -217,7 +220,7 @@ TEST_P(ResultFilesFailureTest, ShowsMessageAndStops) {
   EXPECT_EQ(WriteResultFiles(p, 1), 0);
   chmod(dir.path().c_str(), 0700);
   ASSERT_EQ(platform.messages.size(), 1u);
-  EXPECT_EQ(platform.messages[0].text, kCannotOpen);
+  EXPECT_EQ(platform.messages[0].text, CannotOpenMessage(c.file));
   EXPECT_EQ(platform.messages[0].caption, kApplicationTitle);
   EXPECT_EQ(platform.messages[0].icon, MessageIcon::Exclamation);
   if (c.summary.empty()) {
@@ -237,7 +240,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FailureCase{"SubjectWithSlashAfterSummaryLine",
                     [](Program& p) { p.settings.subject = "SBJ/0000"; },
-                    kSummaryHeader + ("SBJ/0000\t2014/05/07\t13:05:09" + kCounts)},
+                    kSummaryHeader + ("SBJ/0000\t2014/05/07\t13:05:09" + kCounts), false,
+                    "SBJ/0000.csv"},
         FailureCase{"SummaryIsFolder",
                     [](Program&) { std::filesystem::create_directory(kSummaryFileName); }, "-"},
         FailureCase{"SummaryDiskFull",
@@ -247,7 +251,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "-"},
         FailureCase{"AppearanceDiskFullAfterSummaryLine",
                     [](Program&) { std::filesystem::create_symlink("/dev/full", "SBJ0000.csv"); },
-                    kFirstSummary},
+                    kFirstSummary, false, "SBJ0000.csv"},
         FailureCase{"ReadOnlyFolder",
                     [](Program&) { chmod(".", 0500); }, "", true}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -304,7 +308,7 @@ AfterRepair ExpectedAfterSecondRun(const std::string& torn, const std::string& h
   if (torn.empty() || torn.back() == '\n') return {torn + added, "<missing>", false};
   const size_t complete = torn.rfind('\n') == std::string::npos ? 0 : torn.rfind('\n') + 1;
   const std::string kept = torn.substr(0, complete);
-  return {(kept.empty() ? header : kept) + added, torn.substr(complete), true};
+  return {(kept.empty() ? header : kept) + added, torn.substr(complete) + "\r\n", true};
 }
 
 TEST_P(ResultFilesKillTest, NextRunRepairsTheTornFile) {
@@ -361,15 +365,24 @@ INSTANTIATE_TEST_SUITE_P(
                       KillCase{"AppearanceBeforeLastLineFeed", 528}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// A torn tail already kept in <name>.partial stays; the next cut goes after it.
+// A torn tail already kept in <name>.partial stays; every cut goes on a line of its own
+// after it, also when the kept one lacks its line end (as an older version wrote it).
 TEST_F(ResultFilesTest, RepairAppendsToAnExistingPartialFile) {
+  const std::string partial = kSummaryFileName + std::string(".partial");
   TempWorkingDir::Write(kSummaryFileName, kSummaryHeader + std::string("torn\t2014"));
-  TempWorkingDir::Write(kSummaryFileName + std::string(".partial"), "older");
+  TempWorkingDir::Write(partial, "older");
   EXPECT_EQ(WriteResultFiles(p, 1), 1);
   EXPECT_EQ(TempWorkingDir::Read(kSummaryFileName), Golden("summary_first.txt"));
-  EXPECT_EQ(TempWorkingDir::Read(kSummaryFileName + std::string(".partial")), "oldertorn\t2014");
+  EXPECT_EQ(TempWorkingDir::Read(partial), "older\r\ntorn\t2014\r\n");
   ASSERT_EQ(platform.messages.size(), 1u);
   EXPECT_EQ(platform.messages[0].text, RepairedMessage(kSummaryFileName));
+  // A second tail, cut between CR and LF, stays apart from the first.
+  {
+    std::ofstream f(kSummaryFileName, std::ios::binary | std::ios::app);
+    f << "again\r";
+  }
+  EXPECT_EQ(WriteResultFiles(p, 1), 1);
+  EXPECT_EQ(TempWorkingDir::Read(partial), "older\r\ntorn\t2014\r\nagain\r\r\n");
 }
 
 // A repair stays done, and is reported, when the append after it fails.
@@ -387,10 +400,10 @@ TEST_F(ResultFilesTest, RepairIsReportedWhenTheAppendThenFails) {
 
   EXPECT_EQ(result, 0);
   EXPECT_EQ(TempWorkingDir::Read(kSummaryFileName), kSummaryHeader);
-  EXPECT_EQ(TempWorkingDir::Read(kSummaryFileName + std::string(".partial")), "torn\t2014");
+  EXPECT_EQ(TempWorkingDir::Read(kSummaryFileName + std::string(".partial")), "torn\t2014\r\n");
   ASSERT_EQ(platform.messages.size(), 2u);
   EXPECT_EQ(platform.messages[0].text, RepairedMessage(kSummaryFileName));
-  EXPECT_EQ(platform.messages[1].text, kCannotOpen);
+  EXPECT_EQ(platform.messages[1].text, CannotOpenMessage(kSummaryFileName));
 }
 
 }  // namespace

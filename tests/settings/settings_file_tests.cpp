@@ -462,3 +462,98 @@ TEST_F(SettingsFileOnDisk, KilledSavesLeaveOneTemporaryFileAtMost) {
 
 }  // namespace
 }  // namespace pyokoran
+
+namespace pyokoran {
+namespace {
+
+// A save that must rewrite the file in place (it has a second hard link) is killed when the
+// files it writes reach kill_at bytes (the file size limit stops it there, as a kill or a
+// power cut would). The next start reads the old settings, never a cut file, and its save
+// leaves no copy behind.
+struct InPlaceKillCase {
+  const char* name;
+  size_t kill_at;
+  friend std::ostream& operator<<(std::ostream& os, const InPlaceKillCase& c) { return os << c.name; }
+};
+
+class SettingsFileInPlaceKill : public ::testing::TestWithParam<InPlaceKillCase> {
+ protected:
+  TempWorkingDir dir_;
+};
+
+const std::string kTenOld =
+    "subject = old\r\nn_holes = 12\r\nn_tgtpokko = 6\r\nn_dstpokko = 3\r\nduration = 2000\r\n"
+    "isi1 = 1000\r\nisi2 = 3000\r\ntime_limit = 60\r\nrandom_seed = 0\r\nflag_ordered = 1\r\n";
+const std::string kLongSubject = "a subject longer than the old one";
+
+TEST_P(SettingsFileInPlaceKill, NextStartReadsTheOldSettings) {
+  TempWorkingDir::Write(kIni, kTenOld);
+  ASSERT_EQ(link(kIni.c_str(), "copy.ini"), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const rlimit none{0, 0}, size{GetParam().kill_at, GetParam().kill_at};
+    setrlimit(RLIMIT_CORE, &none);
+    signal(SIGXFSZ, SIG_DFL);
+    SettingsFile file;
+    file.Load("ピョコラン");
+    file.SetString("subject", kLongSubject);
+    setrlimit(RLIMIT_FSIZE, &size);
+    file.Save();
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << "the save was not cut short";
+
+  SettingsFile file;
+  file.Load("ピョコラン");
+  EXPECT_EQ(file.Serialise(), kTenOld);
+  file.SetString("subject", kLongSubject);
+  file.Save();
+  EXPECT_EQ(TempWorkingDir::Read(kIni), file.Serialise());
+  EXPECT_EQ(TempWorkingDir::Read("copy.ini"), file.Serialise());
+  EXPECT_FALSE(std::filesystem::exists(kIni + ".bak"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SettingsFileInPlaceKill,
+    ::testing::Values(InPlaceKillCase{"WhileCopying", 20},
+                      InPlaceKillCase{"InTheFirstLine", kTenOld.size()},
+                      // The new text's ninth line ends at byte 168, its last at 186.
+                      InPlaceKillCase{"AtALineEnd", 168},
+                      InPlaceKillCase{"InTheLastLine", 180},
+                      InPlaceKillCase{"BeforeTheLastLineEnd", 185}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// What the file and a copy left beside it by an in-place save give at the next start.
+TEST(SettingsFileBackup, TakenWhenTheFileIsEmptyOrCut) {
+  const std::string kNewText = "subject = new\r\n" + kTenOld.substr(15);
+  const struct {
+    const char* name;
+    std::string file;  // "<missing>": no file
+    std::string subject;
+  } rows[] = {
+      {"empty", "", "old"},
+      {"missing", "<missing>", "old"},
+      {"cut_in_a_line", kNewText.substr(0, 40), "old"},
+      {"cut_at_a_line_end", kNewText.substr(0, 15 + 14), "old"},
+      {"whole_new_text", kNewText, "new"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempWorkingDir dir;
+    if (row.file != "<missing>") TempWorkingDir::Write(kIni, row.file);
+    TempWorkingDir::Write(kIni + ".bak", kTenOld);
+    SettingsFile file;
+    file.Load("ピョコラン");
+    std::string subject;
+    EXPECT_EQ(file.GetString("subject", subject), 1);
+    EXPECT_EQ(subject, row.subject);
+    EXPECT_EQ(file.restored_from_backup(), row.subject == "old");
+    EXPECT_EQ(file.entry_count(), 10);
+  }
+}
+
+}  // namespace
+}  // namespace pyokoran

@@ -5,7 +5,10 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <ctime>
 #include <sstream>
+#include <vector>
 
 #include "analysis/report.h"
 #include "support/temp_working_dir.h"
@@ -15,6 +18,24 @@ namespace {
 
 void Write(const std::string& name, const std::string& bytes) {
   std::ofstream(name, std::ios::binary) << bytes;
+}
+
+struct ExGaussianMoments {
+  double mu, sigma, tau;
+};
+// Method of moments: tau from the skewness (2 tau^3 / sd^3), then mu and sigma.
+ExGaussianMoments FitExGaussianByMoments(const std::vector<double>& x) {
+  double mean = 0, m2 = 0, m3 = 0;
+  for (double v : x) mean += v;
+  mean /= double(x.size());
+  for (double v : x) {
+    m2 += (v - mean) * (v - mean);
+    m3 += (v - mean) * (v - mean) * (v - mean);
+  }
+  m2 /= double(x.size());
+  m3 /= double(x.size());
+  const double tau = std::cbrt(std::max(m3, 0.0) / 2);
+  return {mean - tau, std::sqrt(std::max(m2 - tau * tau, 0.0)), tau};
 }
 
 std::string Read(const std::string& name) {
@@ -80,9 +101,26 @@ TEST_F(SimulatorTest, ThreeHundredRunsMatchTheParticipantAndReadBack) {
   EXPECT_NEAR(m.fa_rate, 0.2, f_se);
   EXPECT_GT(m.d_prime, NormalQuantile(0.8 - h_se) - NormalQuantile(0.2 + f_se));
   EXPECT_LT(m.d_prime, NormalQuantile(0.8 + h_se) - NormalQuantile(0.2 - f_se));
-  // Ex-Gaussian mean mu + tau, plus up to a frame to see the creature and one to book the press.
-  EXPECT_GT(m.hit_rt.mean, 430 - 5);
-  EXPECT_LT(m.hit_rt.mean, 430 + 35);
+  // The delay runs from the onset: fitted by moments, the reaction times from the onset
+  // give back the participant's ex-Gaussian; the booked RT adds the time from the scheduled
+  // appearance to the onset and up to a millisecond to book the press.
+  std::vector<double> onset_rts;
+  double booked_minus_onset = 0;
+  for (const RunRecord& r : report.results.runs) {
+    for (const AppearanceRow& row : r.rows) {
+      if (row.Tgt != 1 || row.Resp != 1) continue;
+      ASSERT_TRUE(row.has_onset_rt);
+      onset_rts.push_back(row.onset_rt);
+      booked_minus_onset += row.RT - row.onset_rt;
+    }
+  }
+  ASSERT_EQ(int64_t(onset_rts.size()), m.Hit);
+  const ExGaussianMoments fit = FitExGaussianByMoments(onset_rts);
+  EXPECT_NEAR(fit.mu, 350, 6);
+  EXPECT_NEAR(fit.sigma, 40, 8);
+  EXPECT_NEAR(fit.tau, 80, 6);
+  EXPECT_NEAR(m.onset_rt.mean, 430, 3);
+  EXPECT_GT(booked_minus_onset / double(onset_rts.size()), 0);
   EXPECT_EQ(m.anticipations, 0);
 
   // The CSV holds every run and the subject.
@@ -122,7 +160,7 @@ TEST_F(SimulatorTest, RefusesTheWorkingFolderAndFoldersWithRealResults) {
   Write("lab/P01.csv", "real\r\n");
   o.out_dir = "lab";
   EXPECT_FALSE(RunSimulation(o, result, error));
-  EXPECT_NE(error.find("not simulated"), std::string::npos) << error;
+  EXPECT_NE(error.find("not marked as simulated"), std::string::npos) << error;
   EXPECT_FALSE(std::filesystem::exists("lab/SIMULATED.txt"));
 
   o.out_dir = "sim";
@@ -130,6 +168,162 @@ TEST_F(SimulatorTest, RefusesTheWorkingFolderAndFoldersWithRealResults) {
   EXPECT_FALSE(RunSimulation(o, result, error));
   EXPECT_NE(error.find("--hit"), std::string::npos);
   EXPECT_EQ(Read("ピョコラン.txt"), "real\r\n");
+}
+
+// Lines of a result file with the date and time fields (the second and third) left out.
+std::vector<std::string> LinesWithoutStamps(const std::string& bytes, char sep) {
+  std::vector<std::string> out;
+  std::istringstream in(bytes);
+  for (std::string line; std::getline(in, line);) {
+    const size_t a = line.find(sep), b = line.find(sep, a + 1), c = line.find(sep, b + 1);
+    out.push_back(c == std::string::npos ? line : line.substr(0, a) + line.substr(c));
+  }
+  return out;
+}
+
+std::vector<std::string> Stamps(const std::string& summary) {
+  std::vector<std::string> out;
+  std::istringstream in(summary);
+  std::string line;
+  std::getline(in, line);  // header
+  while (std::getline(in, line)) {
+    const size_t a = line.find('\t');
+    out.push_back(line.substr(a + 1, 19));
+  }
+  return out;
+}
+
+// Run k of a simulation with --seed S is the run that seed S + k alone gives: its summary
+// line, appearance rows and timing rows, date and time aside.
+TEST_F(SimulatorTest, RunKOfASeedIsTheRunOfSeedSPlusKAlone) {
+  SimulationOptions o;
+  o.runs = 3;
+  o.has_seed = true;
+  o.seed = 40;
+  o.out_dir = "three";
+  SimulationResult result;
+  std::string error;
+  ASSERT_TRUE(RunSimulation(o, result, error)) << error;
+  o.runs = 1;
+  o.seed = 42;
+  o.out_dir = "alone";
+  ASSERT_TRUE(RunSimulation(o, result, error)) << error;
+
+  for (const auto& [file, sep] : {std::pair<std::string, char>{"ピョコラン.txt", '\t'},
+                                  {"SIM01.csv", ','}, {"SIM01_timing.csv", ','}}) {
+    SCOPED_TRACE(file);
+    const std::vector<std::string> three = LinesWithoutStamps(Read("three/" + file), sep);
+    const std::vector<std::string> alone = LinesWithoutStamps(Read("alone/" + file), sep);
+    ASSERT_GT(alone.size(), 1u);
+    // The last lines of the three runs are the third run's.
+    ASSERT_GE(three.size(), alone.size());
+    EXPECT_EQ(std::vector<std::string>(three.end() - ptrdiff_t(alone.size() - 1), three.end()),
+              std::vector<std::string>(alone.begin() + 1, alone.end()));
+  }
+  EXPECT_NE(Read("three/ピョコラン.txt").find("\t42\t"), std::string::npos);
+}
+
+// Options and folders that are refused before anything is written.
+TEST_F(SimulatorTest, BadOptionsAndFoldersAreRefusedBeforeAnythingIsWritten) {
+  std::filesystem::create_directory("timing_only");
+  Write("timing_only/ピョコラン_timing.txt", "x\r\n");
+  std::filesystem::create_directory("report_only");
+  Write("report_only/ピョコラン_report.pdf", "%PDF-");
+  Write("a_file", "x");
+  const struct {
+    const char* name;
+    std::function<void(SimulationOptions&)> change;
+    const char* in_error;
+  } rows[] = {
+      {"negative_mean", [](SimulationOptions& o) { o.rt_mu = -50; }, "--rt"},
+      {"seed_zero", [](SimulationOptions& o) { o.has_seed = true, o.seed = 0; }, "--seed 0"},
+      {"seed_wraps", [](SimulationOptions& o) { o.has_seed = true, o.seed = 4294967295u, o.runs = 2; },
+       "4294967294"},
+      {"empty_subject", [](SimulationOptions& o) { o.has_subject = true, o.subject = ""; },
+       "--subject needs"},
+      {"subject_with_slash", [](SimulationOptions& o) { o.has_subject = true, o.subject = "a/b"; },
+       "[a/b.csv]"},
+      {"subject_with_line_feed",
+       [](SimulationOptions& o) { o.has_subject = true, o.subject = "S01\n"; }, "制御文字"},
+      {"stim_folder", [](SimulationOptions& o) { o.out_dir = "stim"; }, "stim holds"},
+      {"timing_file_only", [](SimulationOptions& o) { o.out_dir = "timing_only"; },
+       "ピョコラン_timing.txt"},
+      {"report_only", [](SimulationOptions& o) { o.out_dir = "report_only"; }, "report"},
+      {"a_file", [](SimulationOptions& o) { o.out_dir = "a_file"; }, "not a folder"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    SimulationOptions o;
+    o.out_dir = "new";
+    row.change(o);
+    SimulationResult result;
+    std::string error;
+    EXPECT_FALSE(RunSimulation(o, result, error));
+    EXPECT_NE(error.find(row.in_error), std::string::npos) << error;
+    EXPECT_FALSE(std::filesystem::exists("new"));
+    EXPECT_FALSE(std::filesystem::exists(o.out_dir + "/SIMULATED.txt"));
+  }
+  // The subject of the settings is checked as well.
+  Write("ピョコラン.ini", "subject = lab/P01\r\n");
+  SimulationOptions o;
+  o.out_dir = "new";
+  SimulationResult result;
+  std::string error;
+  EXPECT_FALSE(RunSimulation(o, result, error));
+  EXPECT_NE(error.find("[lab/P01.csv]"), std::string::npos) << error;
+  EXPECT_FALSE(std::filesystem::exists("new"));
+}
+
+// Every run gets a date and time that no earlier run of the folder has, also after a
+// simulation that was cut short (its torn last summary line included), and none lies
+// before today.
+TEST_F(SimulatorTest, EveryRunGetsATimeNoEarlierRunHas) {
+  SimulationOptions o;
+  o.runs = 3;
+  o.out_dir = "sim";
+  int calls = 0;
+  o.progress = [&calls](int32_t done, int32_t total, double seconds) {
+    EXPECT_EQ(done, ++calls);
+    EXPECT_EQ(total, 3);
+    EXPECT_GE(seconds, 0);
+  };
+  SimulationResult result;
+  std::string error;
+  ASSERT_TRUE(RunSimulation(o, result, error)) << error;
+  EXPECT_EQ(calls, 3);
+  // A run cut short while its summary line was written, an hour after the last.
+  const std::vector<std::string> first = Stamps(Read("sim/ピョコラン.txt"));
+  ASSERT_EQ(first.size(), 3u);
+  std::string later = first.back();
+  later[11] = char(later[11] + 1);  // the hour's tens digit: 10 hours on
+  {
+    std::ofstream f("sim/ピョコラン.txt", std::ios::binary | std::ios::app);
+    f << "SIM01\t" << later.substr(0, 10) << "\t" << later.substr(11) << "\t6\t3";
+  }
+  o.progress = nullptr;
+  o.runs = 2;
+  ASSERT_TRUE(RunSimulation(o, result, error)) << error;
+  const std::vector<std::string> all = Stamps(Read("sim/ピョコラン.txt"));
+  ASSERT_EQ(all.size(), 5u);  // the torn line was cut off into .partial
+  for (size_t i = 1; i < all.size(); ++i) EXPECT_LT(all[i - 1], all[i]);
+  EXPECT_GT(all[3], later);
+  const time_t now = std::time(nullptr);
+  char today[16];
+  std::strftime(today, sizeof today, "%Y/%m/%d", std::localtime(&now));
+  EXPECT_GE(all[0].substr(0, 10), std::string(today));
+  EXPECT_NE(Read("sim/SIMULATED.txt").find("not when anything happened"), std::string::npos);
+}
+
+// A run that cannot be prepared leaves no folder behind.
+TEST_F(SimulatorTest, AFailedPreparationLeavesNoFolder) {
+  std::filesystem::remove("stim/tgtpokko2.bmp");
+  SimulationOptions o;
+  o.out_dir = "never";
+  SimulationResult result;
+  std::string error;
+  EXPECT_FALSE(RunSimulation(o, result, error));
+  EXPECT_NE(error.find("tgtpokko2.bmp"), std::string::npos) << error;
+  EXPECT_FALSE(std::filesystem::exists("never"));
 }
 
 TEST_F(SimulatorTest, AMissingPictureStopsWithTheProgramsMessage) {
@@ -145,7 +339,8 @@ TEST(Simulator, RtTripleParsing) {
   double mu, sigma, tau;
   EXPECT_TRUE(ParseRtTriple("450,60.5,0", mu, sigma, tau));
   EXPECT_EQ(sigma, 60.5);
-  for (const char* bad : {"", "450,60", "450,60,120,1", "450,-1,100", "a,b,c", "450, 60,100"}) {
+  for (const char* bad :
+       {"", "450,60", "450,60,120,1", "450,-1,100", "-400,50,100", "a,b,c", "450, 60,100"}) {
     EXPECT_FALSE(ParseRtTriple(bad, mu, sigma, tau)) << bad;
   }
 }

@@ -123,8 +123,8 @@ int FakePlatform::ShowConditionDialog(CSubject& dialog) {
     if (answer.edit) answer.edit(controls);
     int failed = dialog.FromControls(controls);
     if (failed == 0) return IDOK;
-    // The number message; the dialog stays open with what was typed.
-    ShowMessage(CSubject::NumberMessage(failed), kApplicationTitle, MessageIcon::Exclamation);
+    // The field's message; the dialog stays open with what was typed.
+    ShowMessage(dialog.FieldMessage(failed), kApplicationTitle, MessageIcon::Exclamation);
     dialog_number_fields.push_back(failed);
   }
 }
@@ -167,7 +167,7 @@ void FakePlatform::BindPresentWindow(WindowId window) {
 
 void FakePlatform::Present(const Surface& stage, const Rect& stage_rect) {
   ++frames_presented;
-  last_frame = stage;
+  if (keep_frames) last_frame = stage;
   last_stage_rect = stage_rect;
   if (refresh_hz > 0 && tick_) {
     // Wait for the next refresh of the virtual display.

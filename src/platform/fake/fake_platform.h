@@ -58,6 +58,8 @@ class FakePlatform : public Platform {
   // the next refresh of a display running at refresh_hz (0 = presents take no time).
   int32_t yield_ms = 1;
   int32_t refresh_hz = 60;
+  // Whether Present keeps a copy of the frame in last_frame (a simulation looks at none).
+  bool keep_frames = true;
 
   // ---- Record ---------------------------------------------------------------------------
   struct Message {
@@ -67,7 +69,7 @@ class FakePlatform : public Platform {
   };
   std::vector<Message> messages;
   std::vector<ConditionControls> dialogs_opened;  // the controls as each dialog opened
-  std::vector<int> dialog_number_fields;  // the field each number message was about
+  std::vector<int> dialog_number_fields;  // the field each field message was about
   std::vector<ResultDialogContent> result_dialogs;
   std::vector<std::string> calls;  // window and display calls, in order
   std::vector<std::string> drawn_texts;

@@ -191,7 +191,7 @@ int RunConditionDialog(QWidget* parent, CSubject& subject_dialog) {
     controls.ordered = ordered->isChecked();
     const int failed = subject_dialog.FromControls(controls);
     if (failed != 0) {
-      WarnAboutField(&dialog, CSubject::NumberMessage(failed));
+      WarnAboutField(&dialog, subject_dialog.FieldMessage(failed));
       FocusField(edits[failed]);
       return;
     }

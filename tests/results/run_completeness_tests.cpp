@@ -1,0 +1,127 @@
+#include "results/run_completeness.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <ostream>
+
+#include "app/program.h"
+#include "platform/fake/fake_platform.h"
+#include "results/result_files.h"
+#include "support/temp_working_dir.h"
+#include "timing/timing_files.h"
+
+namespace pyokoran {
+namespace {
+
+const std::string kFiles[4] = {kSummaryFileName, "SBJ0000.csv", "SBJ0000_timing.csv",
+                               kTimingSummaryFileName};
+
+// Which of the four files (in the order they are appended to) hold the second run when a
+// kill or a full disk stopped it, and which the check then names.
+struct StateCase {
+  const char* name;
+  int appended;                       // files 0 .. appended - 1 hold the second run
+  std::vector<std::string> missing;   // what the check names
+  friend std::ostream& operator<<(std::ostream& os, const StateCase& c) { return os << c.name; }
+};
+
+class RunCompletenessTest : public ::testing::TestWithParam<StateCase> {
+ protected:
+  void SetUp() override {
+    setenv("TZ", "JST-9", 1);
+    tzset();
+    // Two runs of three logged appearances, one after the other.
+    p.scheduler.counters = {1, 1, 1, 0};
+    p.scheduler.log.count = 3;
+    p.scheduler.log.records[0] = {1, 1, 1, 5, 448, 320, 1, 452, 318, 623, 1873, 0};
+    p.scheduler.log.records[1] = {2, 3, 1, 11, 704, 576, 0, 0, 0, 0, 0, 1};
+    p.scheduler.log.records[2] = {3, 8, 0, 9, 448, 576, 0, 0, 0, 0, 0, 0};
+    WriteRun();
+    for (const std::string& f : kFiles) first_[f] = TempWorkingDir::Read(f);
+    platform.now_seconds += 75;
+    WriteRun();
+    for (const std::string& f : kFiles) second_[f] = TempWorkingDir::Read(f);
+  }
+  void WriteRun() {
+    ASSERT_EQ(WriteTimingFiles(p, 1, WriteResultFiles(p, 1)), 1);
+  }
+
+  TempWorkingDir dir_;
+  FakePlatform platform;
+  std::unique_ptr<Program> program = std::make_unique<Program>(platform);
+  Program& p = *program;
+  std::map<std::string, std::string> first_, second_;
+};
+
+TEST_P(RunCompletenessTest, TheNextStartNamesWhatIsMissingOnce) {
+  const StateCase& c = GetParam();
+  for (int i = 0; i < 4; ++i) {
+    TempWorkingDir::Write(kFiles[i], i < c.appended ? second_[kFiles[i]] : first_[kFiles[i]]);
+  }
+  // Rows of a second run cut off within the appearance file, as a kill leaves them.
+  if (c.appended == 1 && c.missing.size() == 4) {
+    TempWorkingDir::Write(kFiles[1], second_[kFiles[1]].substr(0, second_[kFiles[1]].size() - 30));
+  }
+  IncompleteRun run;
+  if (c.missing.empty()) {
+    EXPECT_FALSE(CheckLastRunAtStart(run));
+    EXPECT_EQ(TempWorkingDir::Read(kIncompleteRunsFileName), "<missing>");
+    return;
+  }
+  ASSERT_TRUE(CheckLastRunAtStart(run));
+  std::vector<std::string> expected = c.missing;
+  if (expected.size() == 4) expected.erase(expected.begin());
+  EXPECT_EQ(run.missing, expected);
+  EXPECT_EQ(run.subject, "SBJ0000");
+  const std::string message = IncompleteRunMessage(run);
+  for (const std::string& f : expected) EXPECT_NE(message.find("[" + f + "]"), std::string::npos) << message;
+  std::string line = "SBJ0000\t" + run.date + "\t" + run.time;
+  for (const std::string& f : expected) line += "\t" + f;  // ASCII names: the same bytes
+  if (expected.back() == kTimingSummaryFileName) {
+    line = line.substr(0, line.rfind('\t')) + "\t\x83s\x83\x87\x83R\x83\x89\x83\x93_timing.txt";
+  }
+  EXPECT_EQ(TempWorkingDir::Read(kIncompleteRunsFileName),
+            "Subject\tDate\tTime\tMissing\r\n" + line + "\r\n");
+  // Told once.
+  EXPECT_FALSE(CheckLastRunAtStart(run));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RunCompletenessTest,
+    ::testing::Values(
+        StateCase{"Whole", 4, {}},
+        StateCase{"KilledBeforeTheSummaryLine", 0, {}},
+        StateCase{"KilledAfterTheSummaryLine", 1,
+                  {"SBJ0000.csv", "SBJ0000_timing.csv", kTimingSummaryFileName}},
+        StateCase{"KilledInTheAppearanceRows", 1,
+                  {"", "SBJ0000.csv", "SBJ0000_timing.csv", kTimingSummaryFileName}},
+        StateCase{"KilledAfterTheAppearanceRows", 2, {"SBJ0000_timing.csv", kTimingSummaryFileName}},
+        StateCase{"KilledBeforeTheTimingLine", 3, {kTimingSummaryFileName}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A full disk at the appearance file: the summary line stays, and the record says at once
+// what the run lacks, so the next start does not tell it again.
+TEST(RunCompleteness, AFullDiskAfterTheSummaryLineIsRecordedAtOnce) {
+  TempWorkingDir dir;
+  FakePlatform platform;
+  auto program = std::make_unique<Program>(platform);
+  program->scheduler.counters = {1, 0, 0, 0};
+  program->scheduler.log.count = 1;
+  program->scheduler.log.records[0] = {1, 1, 1, 5, 448, 320, 1, 452, 318, 623, 1873, 0};
+  std::filesystem::create_symlink("/dev/full", "SBJ0000.csv");
+  EXPECT_EQ(WriteTimingFiles(*program, 1, WriteResultFiles(*program, 1)), 1);
+  ASSERT_EQ(platform.messages.size(), 1u);
+  EXPECT_EQ(platform.messages[0].text, CannotOpenMessage("SBJ0000.csv"));
+  const std::string record = TempWorkingDir::Read(kIncompleteRunsFileName);
+  EXPECT_NE(record.find("\tSBJ0000.csv\tSBJ0000_timing.csv\t"), std::string::npos) << record;
+  std::filesystem::remove("SBJ0000.csv");
+  TempWorkingDir::Write("SBJ0000.csv", "x\r\n");
+  IncompleteRun run;
+  EXPECT_FALSE(CheckLastRunAtStart(run));
+}
+
+}  // namespace
+}  // namespace pyokoran
