@@ -23,7 +23,9 @@
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QThread>
 #include <QScatterSeries>
 #include <QScreen>
 #include <QSpinBox>
@@ -32,6 +34,7 @@
 #include <QValueAxis>
 #include <QVBoxLayout>
 #include <cmath>
+#include <memory>
 
 #include "analysis/html_report.h"
 
@@ -172,8 +175,8 @@ static_assert(std::size(kPdfHeaders) == std::size(kPdfColumns));
 
 }  // namespace
 
-ReportWindow::ReportWindow(const QString& folder, QWidget* parent)
-    : QDialog(parent), folder_(folder) {
+ReportWindow::ReportWindow(const QString& folder, QWidget* parent, bool background)
+    : QDialog(parent), folder_(folder), background_(background) {
   setWindowTitle(QString::fromUtf8("Report — ピョコラン"));
   setFont(ReportFont(9));
 
@@ -231,9 +234,14 @@ ReportWindow::ReportWindow(const QString& folder, QWidget* parent)
   splitter->setStretchFactor(1, 3);
 
   auto* layout = new QVBoxLayout(this);
+  progress_ = new QProgressBar(this);
+  progress_->setRange(0, 0);  // busy: the reading does not know its length beforehand
+  progress_->setMaximumWidth(200);
+  progress_->setVisible(false);
   auto* top = new QHBoxLayout;
   top->addWidget(simulated_, 0, Qt::AlignTop);
   top->addWidget(status_, 1);
+  top->addWidget(progress_, 0, Qt::AlignTop);
   layout->addLayout(top);
   layout->addLayout(bar);
   layout->addWidget(splitter, 1);
@@ -274,12 +282,55 @@ QChart* ReportWindow::chart(int i) const { return i >= 0 && i < 4 ? views_[i]->c
 void ReportWindow::Reload() {
   MeasureOptions options;
   options.anticipation_ms = anticipation_->value();
-  std::string error;
-  loaded_ = BuildReport(folder_.toStdString(), options, report_, error);
+  if (!background_) {
+    std::string error;
+    loaded_ = BuildReport(folder_.toStdString(), options, report_, error);
+    Show(error);
+    return;
+  }
+  // In the background: the window stays responsive and shows that it is reading. A request
+  // made while a reading runs is served once that one ends.
+  if (reader_) {
+    reload_again_ = true;
+    return;
+  }
+  progress_->setVisible(true);
+  status_->setText(QStringLiteral("Reading %1 …").arg(Wrappable(QFileInfo(folder_).absoluteFilePath())));
+  auto result = std::make_shared<std::pair<Report, std::string>>();
+  auto ok = std::make_shared<bool>(false);
+  reader_ = QThread::create([folder = folder_.toStdString(), options, result, ok] {
+    *ok = BuildReport(folder, options, result->first, result->second);
+  });
+  connect(reader_, &QThread::finished, this, [this, result, ok] {
+    reader_->deleteLater();
+    reader_ = nullptr;
+    if (reload_again_) {
+      reload_again_ = false;
+      Reload();
+      return;
+    }
+    progress_->setVisible(false);
+    report_ = std::move(result->first);
+    loaded_ = *ok;
+    Show(result->second);
+  });
+  reader_->start();
+}
+
+ReportWindow::~ReportWindow() {
+  if (reader_) {
+    reader_->disconnect(this);
+    reader_->wait();
+    delete reader_;
+  }
+}
+
+void ReportWindow::Show(const std::string& error) {
   const QString where = Wrappable(QFileInfo(folder_).absoluteFilePath());
   simulated_->setVisible(loaded_ && report_.results.simulated);
   if (!loaded_) {
     status_->setText(QStringLiteral("%1: %2").arg(where, U(error)));
+    report_ = Report{};
   } else {
     QString text = QStringLiteral("%1: %2 runs, %3 subjects")
                        .arg(where)
@@ -830,7 +881,7 @@ void ReportWindow::ExportWithDialog() {
 }
 
 void OpenReportWindow(QWidget* parent) {
-  ReportWindow window(QStringLiteral("."), parent);
+  ReportWindow window(QStringLiteral("."), parent, /*background=*/true);
   window.exec();
 }
 

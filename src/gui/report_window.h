@@ -12,6 +12,8 @@ class QChart;
 class QChartView;
 class QComboBox;
 class QLabel;
+class QProgressBar;
+class QThread;
 class QSpinBox;
 class QTableWidget;
 
@@ -19,8 +21,12 @@ namespace pyokoran {
 
 class ReportWindow : public QDialog {
  public:
-  // Reads folder at once; a folder without results shows an empty table and the reason.
-  explicit ReportWindow(const QString& folder, QWidget* parent = nullptr);
+  // Reads folder at once, or (background) on another thread while the window shows a busy
+  // bar; a folder without results shows an empty table and the reason.
+  explicit ReportWindow(const QString& folder, QWidget* parent = nullptr, bool background = false);
+  ~ReportWindow() override;
+  // True while a background reading runs.
+  bool reading() const { return reader_ != nullptr; }
 
   // The table as the subject filter shows it (all runs and subjects without one) as CSV;
   // false with a reason.
@@ -43,6 +49,7 @@ class ReportWindow : public QDialog {
 
  private:
   void Reload();
+  void Show(const std::string& error);  // the report just read, or the reason it is not
   void FillTable();
   void ApplyFilter();
   void SelectionChanged();
@@ -57,6 +64,10 @@ class ReportWindow : public QDialog {
   size_t selected_ = 0;
   QLabel* status_ = nullptr;
   QLabel* simulated_ = nullptr;
+  QProgressBar* progress_ = nullptr;
+  bool background_ = false;
+  QThread* reader_ = nullptr;
+  bool reload_again_ = false;
   QComboBox* subject_ = nullptr;
   QSpinBox* anticipation_ = nullptr;
   QCheckBox* pool_ = nullptr;

@@ -170,6 +170,19 @@ class ReportWindowTest : public QObject {
     QVERIFY(x.front()->titleText().contains(QStringLiteral("targets/distractors per bin: ")));
   }
 
+  void readsInTheBackgroundWithTheSameResult() {
+    ReportWindow window(folder_, nullptr, /*background=*/true);
+    window.show();
+    QTRY_VERIFY_WITH_TIMEOUT(!window.reading(), 30000);
+    QVERIFY(window.loaded());
+    QCOMPARE(window.table()->rowCount(), 6 + 2);
+    // A second reading (a new anticipation limit) on top of a running one ends with the last.
+    window.SetAnticipationLimit(100);
+    window.SetAnticipationLimit(200);
+    QTRY_VERIFY_WITH_TIMEOUT(!window.reading(), 30000);
+    QCOMPARE(window.report().options.anticipation_ms, 200);
+  }
+
   void aFolderWithoutResultsSaysSo() {
     ReportWindow window(dir_.filePath(QStringLiteral("stim")));
     QVERIFY(!window.loaded());
