@@ -34,6 +34,8 @@ int RunReport(const ModeRun& run) {
   if (base.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive) ||
       base.endsWith(QStringLiteral(".pdf"), Qt::CaseInsensitive))
     base.chop(4);
+  else if (base.endsWith(QStringLiteral(".html"), Qt::CaseInsensitive))
+    base.chop(5);
   if (base.isEmpty()) {
     std::fprintf(stderr, "pyokoran: --out needs a file name\n");
     return kUsageExitStatus;
