@@ -766,18 +766,27 @@ bool ReportWindow::ExportPdf(const QString& path, bool each_subject, QString* er
       y += row_height;
       painter.drawLine(0, y, width, y);
       painter.setFont(ReportFont(7));
-      while (next < rows.size() && y + row_height <= height - 40) {
+      while (next < rows.size()) {
         const auto& cells = rows[next];
         const bool pooled = cells[0] == "subject";
         painter.setFont(ReportFont(7, pooled));
+        // A long subject ID wraps over up to four lines (then shortened in the middle).
+        QString subject = Short(cells[cols[0]], 200);
+        const int line = painter.fontMetrics().height();
+        QRect needed = painter.boundingRect(QRect(0, 0, w_of(0), 4 * line), Qt::TextWrapAnywhere, subject);
+        if (needed.height() > 4 * line || needed.width() > w_of(0))
+          subject = painter.fontMetrics().elidedText(subject, Qt::ElideMiddle, 4 * w_of(0) - 8 * line);
+        const int this_row = std::max(row_height, std::min(4 * line, needed.height()) + 2);
+        if (y + this_row > height - 40) break;
         for (size_t k = 0; k < cols.size(); ++k) {
-          QString text = k == 0 ? Short(cells[cols[k]], 200) : U(cells[cols[k]]);
+          QString text = k == 0 ? subject : U(cells[cols[k]]);
           if (pooled && k == 1) text = QStringLiteral("all %1 runs").arg(U(cells[ColumnOf("Runs")]));
-          if (k == 0) text = painter.fontMetrics().elidedText(text, Qt::ElideMiddle, w_of(k));
-          painter.drawText(QRect(x_of(k), y, w_of(k), row_height),
-                           (k < 3 ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter, text);
+          painter.drawText(QRect(x_of(k), y, w_of(k), this_row),
+                           (k < 3 ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter |
+                               (k == 0 ? Qt::TextWrapAnywhere : 0),
+                           text);
         }
-        y += row_height;
+        y += this_row;
         ++next;
       }
       painter.setFont(ReportFont(7));
