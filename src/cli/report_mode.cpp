@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "analysis/html_report.h"
 #include "cli/analysis_modes.h"
 #include "gui/report_window.h"
 
@@ -33,6 +34,8 @@ int RunReport(const ModeRun& run) {
   if (base.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive) ||
       base.endsWith(QStringLiteral(".pdf"), Qt::CaseInsensitive))
     base.chop(4);
+  else if (base.endsWith(QStringLiteral(".html"), Qt::CaseInsensitive))
+    base.chop(5);
   if (base.isEmpty()) {
     std::fprintf(stderr, "pyokoran: --out needs a file name\n");
     return kUsageExitStatus;
@@ -60,9 +63,14 @@ int RunReport(const ModeRun& run) {
     std::fprintf(stderr, "pyokoran: %s\n", error.toLocal8Bit().constData());
     return 1;
   }
-  std::printf("%zu runs, %zu subjects%s: %s and %s written\n", window.report().results.runs.size(),
+  std::string html_error;
+  if (!WriteReportHtml(window.report(), (base + QStringLiteral(".html")).toStdString(), html_error)) {
+    std::fprintf(stderr, "pyokoran: %s\n", html_error.c_str());
+    return 1;
+  }
+  std::printf("%zu runs, %zu subjects%s: %s, %s and %s.html written\n", window.report().results.runs.size(),
               window.report().subjects.size(), window.report().results.simulated ? " (simulated)" : "",
-              csv.toLocal8Bit().constData(), pdf.toLocal8Bit().constData());
+              csv.toLocal8Bit().constData(), pdf.toLocal8Bit().constData(), base.toLocal8Bit().constData());
   return 0;
 }
 
@@ -71,7 +79,7 @@ int RunReport(const ModeRun& run) {
 QCommandLineOption AnalysisOutOption() {
   return QCommandLineOption(
       "out",
-      "--report: write FILE.csv and FILE.pdf (default FOLDER/ピョコラン_report). "
+      "--report: write FILE.csv, FILE.pdf and FILE.html (default FOLDER/ピョコラン_report). "
       "--simulate: write the runs into the folder FILE (default simulated).",
       "FILE");
 }
@@ -80,7 +88,7 @@ CommandMode ReportMode() {
   CommandMode mode;
   mode.options = {QCommandLineOption("report",
                                      "Write the go/no-go report of the result files in FOLDER "
-                                     "(default: the working folder) as CSV and PDF, without a window."),
+                                     "(default: the working folder) as CSV, PDF and HTML, without a window."),
                   AnalysisOutOption(), kAnticipation};
   mode.max_arguments = 1;
   mode.argument_name = "FOLDER";

@@ -7,6 +7,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTime>
+#include <QDir>
+#include <QFontMetrics>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -21,7 +23,9 @@
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QThread>
 #include <QScatterSeries>
 #include <QScreen>
 #include <QSpinBox>
@@ -30,6 +34,9 @@
 #include <QValueAxis>
 #include <QVBoxLayout>
 #include <cmath>
+#include <memory>
+
+#include "analysis/html_report.h"
 
 namespace pyokoran {
 namespace {
@@ -45,8 +52,52 @@ QFont ReportFont(qreal points, bool bold = false) {
 
 QString U(const std::string& s) { return QString::fromStdString(s); }
 
+// A subject ID as a title or list shows it: at most max characters (IDs can be very long).
+QString Short(const std::string& s, size_t max = 40) { return U(ShortenUtf8(s, max)); }
+
+// A round step (1, 2 or 5 times a power of ten) cutting span into at most about parts.
+double RoundStep(double span, int parts) {
+  if (!(span > 0) || !std::isfinite(span)) return 1;
+  const double raw = span / parts;
+  const double power = std::pow(10.0, std::floor(std::log10(raw)));
+  for (double m : {1.0, 2.0, 5.0}) {
+    if (m * power >= raw) return m * power;
+  }
+  return 10 * power;
+}
+
+// A path that may wrap after each separator.
+QString Wrappable(const QString& path) {
+  QString out = path;
+  out.replace(QLatin1Char('/'), QStringLiteral("/\u200B"));
+  return out;
+}
+
+// The report of one subject's runs alone (what the window shows under a subject filter).
+Report OnlySubject(const Report& all, size_t subject) {
+  Report r;
+  r.folder = all.folder;
+  r.options = all.options;
+  r.results.simulated = all.results.simulated;
+  r.results.problems = all.results.problems;
+  SubjectReport s = all.subjects[subject];
+  const std::vector<size_t> runs = s.runs;
+  s.runs.clear();
+  // Keep the newest-first order of the full report.
+  std::vector<size_t> order = runs;
+  std::sort(order.begin(), order.end());
+  for (size_t i : order) {
+    r.results.runs.push_back(all.results.runs[i]);
+    r.run_measures.push_back(all.run_measures[i]);
+  }
+  for (size_t i : runs) s.runs.push_back(size_t(std::lower_bound(order.begin(), order.end(), i) - order.begin()));
+  r.subjects.push_back(std::move(s));
+  return r;
+}
+
 constexpr int kRunRole = Qt::UserRole;       // run index, on the first cell of a row
 constexpr int kSortRole = Qt::UserRole + 1;  // number or text to sort by
+constexpr int kPooledRole = Qt::UserRole + 2;  // true on a subject's row (kRunRole: its newest run)
 
 // Sorts numbers as numbers; empty cells (no value) sort below every number.
 class SortItem : public QTableWidgetItem {
@@ -61,12 +112,19 @@ class SortItem : public QTableWidgetItem {
 };
 
 // Columns of the window's table: those of the CSV but the level and run count.
+// Who and when first, then the measures, then the run's settings, so that the measures are
+// in view without scrolling.
 std::vector<size_t> TableColumns() {
-  std::vector<size_t> columns;
+  std::vector<size_t> columns, settings;
   const auto& names = ReportColumns();
+  const auto first_setting = std::find(names.begin(), names.end(), "Simulated") - names.begin();
+  const auto first_measure = std::find(names.begin(), names.end(), "Targets") - names.begin();
   for (size_t i = 0; i < names.size(); ++i) {
-    if (names[i] != "Level" && names[i] != "Runs") columns.push_back(i);
+    if (names[i] == "Level" || names[i] == "Runs") continue;
+    if (ptrdiff_t(i) >= first_setting && ptrdiff_t(i) < first_measure) settings.push_back(i);
+    else columns.push_back(i);
   }
+  columns.insert(columns.end(), settings.begin(), settings.end());
   return columns;
 }
 
@@ -117,12 +175,19 @@ static_assert(std::size(kPdfHeaders) == std::size(kPdfColumns));
 
 }  // namespace
 
-ReportWindow::ReportWindow(const QString& folder, QWidget* parent)
-    : QDialog(parent), folder_(folder) {
+ReportWindow::ReportWindow(const QString& folder, QWidget* parent, bool background)
+    : QDialog(parent), folder_(folder), background_(background) {
   setWindowTitle(QString::fromUtf8("Report — ピョコラン"));
   setFont(ReportFont(9));
 
+  simulated_ = new QLabel(QStringLiteral("SIMULATED DATA"), this);
+  simulated_->setStyleSheet(QStringLiteral("QLabel { background: #c00; color: white; font-weight: bold; padding: 2px 6px; }"));
+  simulated_->setVisible(false);
   status_ = new QLabel(this);
+  // A long folder path wraps instead of widening the window or hiding the mark.
+  status_->setWordWrap(true);
+  status_->setTextFormat(Qt::PlainText);
+  status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   subject_ = new QComboBox(this);
   subject_->setMinimumContentsLength(12);
   anticipation_ = new QSpinBox(this);
@@ -169,7 +234,15 @@ ReportWindow::ReportWindow(const QString& folder, QWidget* parent)
   splitter->setStretchFactor(1, 3);
 
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(status_);
+  progress_ = new QProgressBar(this);
+  progress_->setRange(0, 0);  // busy: the reading does not know its length beforehand
+  progress_->setMaximumWidth(200);
+  progress_->setVisible(false);
+  auto* top = new QHBoxLayout;
+  top->addWidget(simulated_, 0, Qt::AlignTop);
+  top->addWidget(status_, 1);
+  top->addWidget(progress_, 0, Qt::AlignTop);
+  layout->addLayout(top);
   layout->addLayout(bar);
   layout->addWidget(splitter, 1);
 
@@ -187,11 +260,15 @@ ReportWindow::ReportWindow(const QString& folder, QWidget* parent)
   connect(pool_, &QCheckBox::toggled, this, [this] { SelectionChanged(); });
   connect(table_, &QTableWidget::itemSelectionChanged, this, [this] { SelectionChanged(); });
 
+  // Most of the screen: at 1920 x 1080 the table shows about fifteen rows above the plots.
   resize(1200, 900);
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
     const QRect area = screen->availableGeometry();
-    resize(std::min(1200, area.width()), std::min(900, area.height()));
+    resize(std::max(std::min(1200, area.width()), area.width() * 9 / 10),
+           std::max(std::min(900, area.height()), area.height() * 9 / 10));
   }
+  table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
+  splitter->setSizes({height() * 45 / 100, height() * 55 / 100});
   Reload();
 }
 
@@ -205,17 +282,60 @@ QChart* ReportWindow::chart(int i) const { return i >= 0 && i < 4 ? views_[i]->c
 void ReportWindow::Reload() {
   MeasureOptions options;
   options.anticipation_ms = anticipation_->value();
-  std::string error;
-  loaded_ = BuildReport(folder_.toStdString(), options, report_, error);
-  const QString where = QFileInfo(folder_).absoluteFilePath();
+  if (!background_) {
+    std::string error;
+    loaded_ = BuildReport(folder_.toStdString(), options, report_, error);
+    Show(error);
+    return;
+  }
+  // In the background: the window stays responsive and shows that it is reading. A request
+  // made while a reading runs is served once that one ends.
+  if (reader_) {
+    reload_again_ = true;
+    return;
+  }
+  progress_->setVisible(true);
+  status_->setText(QStringLiteral("Reading %1 …").arg(Wrappable(QFileInfo(folder_).absoluteFilePath())));
+  auto result = std::make_shared<std::pair<Report, std::string>>();
+  auto ok = std::make_shared<bool>(false);
+  reader_ = QThread::create([folder = folder_.toStdString(), options, result, ok] {
+    *ok = BuildReport(folder, options, result->first, result->second);
+  });
+  connect(reader_, &QThread::finished, this, [this, result, ok] {
+    reader_->deleteLater();
+    reader_ = nullptr;
+    if (reload_again_) {
+      reload_again_ = false;
+      Reload();
+      return;
+    }
+    progress_->setVisible(false);
+    report_ = std::move(result->first);
+    loaded_ = *ok;
+    Show(result->second);
+  });
+  reader_->start();
+}
+
+ReportWindow::~ReportWindow() {
+  if (reader_) {
+    reader_->disconnect(this);
+    reader_->wait();
+    delete reader_;
+  }
+}
+
+void ReportWindow::Show(const std::string& error) {
+  const QString where = Wrappable(QFileInfo(folder_).absoluteFilePath());
+  simulated_->setVisible(loaded_ && report_.results.simulated);
   if (!loaded_) {
     status_->setText(QStringLiteral("%1: %2").arg(where, U(error)));
+    report_ = Report{};
   } else {
     QString text = QStringLiteral("%1: %2 runs, %3 subjects")
                        .arg(where)
                        .arg(report_.results.runs.size())
                        .arg(report_.subjects.size());
-    if (report_.results.simulated) text += QStringLiteral(" — SIMULATED DATA");
     if (!report_.results.problems.empty())
       text += QStringLiteral(" — %1 lines skipped (first: %2)")
                   .arg(report_.results.problems.size())
@@ -227,7 +347,16 @@ void ReportWindow::Reload() {
   const QSignalBlocker block(subject_);
   subject_->clear();
   subject_->addItem(QStringLiteral("(all)"));
-  for (const SubjectReport& s : report_.subjects) subject_->addItem(U(s.subject_utf8));
+  // Subjects in order of their IDs; each item knows its subject.
+  std::vector<size_t> order(report_.subjects.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+    return report_.subjects[a].subject_utf8 < report_.subjects[b].subject_utf8;
+  });
+  for (size_t i : order) {
+    subject_->addItem(Short(report_.subjects[i].subject_utf8, 60), qulonglong(i));
+    subject_->setItemData(subject_->count() - 1, Short(report_.subjects[i].subject_utf8, 1000), Qt::ToolTipRole);
+  }
   subject_->setCurrentIndex(std::max(0, subject_->findText(keep)));
   FillTable();
   ApplyFilter();
@@ -240,20 +369,33 @@ void ReportWindow::FillTable() {
   const auto columns = TableColumns();
   const auto& names = ReportColumns();
   table_->setColumnCount(int(columns.size()));
-  table_->setRowCount(int(report_.results.runs.size()));
+  const size_t runs = report_.results.runs.size();
+  table_->setRowCount(int(runs + report_.subjects.size()));
   QStringList headers;
   for (size_t c : columns) headers << U(names[c]);
   table_->setHorizontalHeaderLabels(headers);
   const size_t date = ColumnOf("Date");
-  for (size_t r = 0; r < report_.results.runs.size(); ++r) {
-    const auto cells = RunCells(report_, r);
-    const RunRecord& run = report_.results.runs[r];
+  const size_t subject_column = ColumnOf("Subject");
+  QFont bold = table_->font();
+  bold.setBold(true);
+  // One row per run, then one per subject with its runs pooled (bold, below the runs).
+  for (size_t r = 0; r < runs + report_.subjects.size(); ++r) {
+    const bool pooled = r >= runs;
+    const SubjectReport* subject = pooled ? &report_.subjects[r - runs] : nullptr;
+    auto cells = pooled ? SubjectCells(report_, r - runs) : RunCells(report_, r);
+    if (pooled) cells[date] = "all " + std::to_string(subject->runs.size()) + " runs";
+    const size_t run_index = pooled ? (subject->runs.empty() ? 0 : subject->runs.back()) : r;
+    const RunRecord& run = report_.results.runs[run_index];
     for (size_t k = 0; k < columns.size(); ++k) {
       const std::string& cell = cells[columns[k]];
-      auto* item = new SortItem(U(cell));
+      auto* item = new SortItem(columns[k] == subject_column ? Short(cell, 200) : U(cell));
+      if (columns[k] == subject_column && cell.size() > 200) item->setToolTip(Short(cell, 1000));
+      if (pooled) item->setFont(bold);
       bool number = false;
       const double v = QString::fromStdString(cell).toDouble(&number);
-      if (columns[k] == date) {
+      if (columns[k] == date && pooled) {
+        item->setData(kSortRole, QString());  // below every run when newest first
+      } else if (columns[k] == date) {
         // Newest first by date, time and line.
         item->setData(kSortRole, QStringLiteral("%1 %2 %3")
                                      .arg(U(run.date), U(run.time))
@@ -266,7 +408,10 @@ void ReportWindow::FillTable() {
       } else {
         item->setData(kSortRole, U(cell));
       }
-      if (k == 0) item->setData(kRunRole, qulonglong(r));
+      if (k == 0) {
+        item->setData(kRunRole, qulonglong(run_index));
+        item->setData(kPooledRole, pooled);
+      }
       table_->setItem(int(r), int(k), item);
     }
   }
@@ -276,10 +421,8 @@ void ReportWindow::FillTable() {
 }
 
 void ReportWindow::ApplyFilter() {
-  const int index = subject_->currentIndex();
-  const std::string* only = index > 0 && size_t(index) <= report_.subjects.size()
-                                ? &report_.subjects[size_t(index - 1)].subject
-                                : nullptr;
+  const size_t subject = FilteredSubject();
+  const std::string* only = subject < report_.subjects.size() ? &report_.subjects[subject].subject : nullptr;
   int first_visible = -1;
   for (int row = 0; row < table_->rowCount(); ++row) {
     const size_t run = size_t(table_->item(row, 0)->data(kRunRole).toULongLong());
@@ -296,9 +439,21 @@ void ReportWindow::ApplyFilter() {
   }
 }
 
+size_t ReportWindow::FilteredSubject() const {
+  const int index = subject_->currentIndex();
+  if (index <= 0) return size_t(-1);
+  return size_t(subject_->itemData(index).toULongLong());
+}
+
+Report ReportWindow::Shown() const {
+  const size_t subject = FilteredSubject();
+  return subject < report_.subjects.size() ? OnlySubject(report_, subject) : report_;
+}
+
 void ReportWindow::SelectRun(size_t run) {
   for (int row = 0; row < table_->rowCount(); ++row) {
-    if (size_t(table_->item(row, 0)->data(kRunRole).toULongLong()) == run) {
+    if (size_t(table_->item(row, 0)->data(kRunRole).toULongLong()) == run &&
+        !table_->item(row, 0)->data(kPooledRole).toBool()) {
       table_->selectRow(row);
       break;
     }
@@ -313,7 +468,7 @@ void ReportWindow::SelectionChanged() {
   const QTableWidgetItem* item = table_->item(rows.front().row(), 0);
   if (!item) return;
   selected_ = size_t(item->data(kRunRole).toULongLong());
-  DrawCharts(selected_, pool_->isChecked());
+  DrawCharts(selected_, pool_->isChecked() || item->data(kPooledRole).toBool());
 }
 
 void ReportWindow::DrawCharts(size_t index, bool pool_subject) {
@@ -324,7 +479,7 @@ void ReportWindow::DrawCharts(size_t index, bool pool_subject) {
   for (const SubjectReport& s : report_.subjects) {
     if (s.subject == run.subject) subject = &s;
   }
-  const QString who = U(run.subject_utf8);
+  const QString who = Short(run.subject_utf8);
   const QString when = U(run.date) + QLatin1Char(' ') + U(run.time);
 
   // Hit RT distribution, 50-ms bins.
@@ -352,14 +507,20 @@ void ReportWindow::DrawCharts(size_t index, bool pool_subject) {
     series->setBrush(QColor(0x20, 0x9f, 0xdf));
     const double lo = h.counts.empty() ? 0 : h.start;
     const double hi = h.counts.empty() ? 1000 : h.start + double(h.counts.size()) * h.width;
-    auto* x = NewValueAxis(QStringLiteral("RT (ms)"), lo, hi);
-    x->applyNiceNumbers();
+    // RT ticks on round numbers.
+    const double step = RoundStep(hi - lo, 8);
+    auto* x = NewValueAxis(QStringLiteral("RT (ms)"), std::floor(lo / step) * step, std::ceil(hi / step) * step);
+    x->setTickType(QValueAxis::TicksDynamic);
+    x->setTickAnchor(0);
+    x->setTickInterval(step);
     x->setLabelFormat(QStringLiteral("%d"));
     // Whole counts on the y axis: at most five steps of a whole size.
-    const int step = std::max(1, (most + 4) / 5);
-    const int top = std::max(1, (most + step - 1) / step) * step;
+    const int y_step = std::max(1, int(RoundStep(most, 5)));
+    const int top = std::max(1, (most + y_step - 1) / y_step) * y_step;
     auto* y = NewValueAxis(QStringLiteral("hits"), 0, top);
-    y->setTickCount(top / step + 1);
+    y->setTickType(QValueAxis::TicksDynamic);
+    y->setTickAnchor(0);
+    y->setTickInterval(y_step);
     y->setLabelFormat(QStringLiteral("%d"));
     Attach(chart, series, x, y);
     chart->legend()->setVisible(false);
@@ -402,17 +563,30 @@ void ReportWindow::DrawCharts(size_t index, bool pool_subject) {
     fas->setName(QStringLiteral("false-alarm rate"));
     fas->setPointsVisible(true);
     double end = std::max(1, run.TmLimit);
-    for (const RateBin& b : RatesAcrossRun(run, 10000)) {
+    QStringList counts;
+    const std::vector<RateBin> bins = RatesAcrossRun(run, 10000);
+    for (const RateBin& b : bins) {
       if (!std::isnan(b.hit_rate)) hits->append(b.start_s + 5, b.hit_rate);
       if (!std::isnan(b.fa_rate)) fas->append(b.start_s + 5, b.fa_rate);
       end = std::max(end, b.start_s + 10);
+      if (counts.size() < 30) counts << QStringLiteral("%1/%2").arg(b.targets).arg(b.distractors);
     }
-    auto* x = NewValueAxis(QStringLiteral("time in run (s)"), 0, end);
+    // What each rate stands on: targets/distractors seen in each bin, under the axis.
+    QString x_title = QStringLiteral("time in run (s)");
+    if (!bins.empty())
+      x_title += QStringLiteral(" — targets/distractors per bin: ") + counts.join(QLatin1Char(' ')) +
+                 (bins.size() > size_t(counts.size()) ? QStringLiteral(" …") : QString());
+    auto* x = NewValueAxis(x_title, 0, end);
     x->setTickType(QValueAxis::TicksDynamic);
     x->setTickAnchor(0);
     x->setTickInterval(end > 100 ? 20 : 10);
     x->setLabelFormat(QStringLiteral("%d"));
-    auto* y = NewValueAxis(QStringLiteral("rate"), 0, 1);
+    // A little room beyond 0 and 1, so that those rates are not drawn on the frame.
+    auto* y = NewValueAxis(QStringLiteral("rate"), -0.05, 1.05);
+    y->setTickType(QValueAxis::TicksDynamic);
+    y->setTickAnchor(0);
+    y->setTickInterval(0.2);
+    y->setLabelFormat(QStringLiteral("%.1f"));
     Attach(chart, hits, x, y);
     Attach(chart, fas, x, y);
     QChart* old = views_[2]->chart();
@@ -438,11 +612,13 @@ void ReportWindow::DrawCharts(size_t index, bool pool_subject) {
         hi = std::max(hi, std::ceil(d));
       }
     }
-    auto* x = NewValueAxis(QStringLiteral("run (oldest first)"), 0.5, double(std::max<size_t>(n, 1)) + 0.5);
+    auto* x = NewValueAxis(series->count() ? QStringLiteral("run (oldest first)")
+                                           : QString::fromUtf8("no d′: no run of this subject had both targets and distractors"),
+                           0.5, double(std::max<size_t>(n, 1)) + 0.5);
     x->setLabelFormat(QStringLiteral("%d"));
     x->setTickType(QValueAxis::TicksDynamic);
-    x->setTickAnchor(1);
-    x->setTickInterval(std::max<double>(1, std::ceil(double(n) / 10)));
+    x->setTickAnchor(0);
+    x->setTickInterval(std::max(1.0, RoundStep(double(n), 10)));
     auto* y = NewValueAxis(QString::fromUtf8("d′"), lo, hi);
     y->applyNiceNumbers();
     Attach(chart, series, x, y);
@@ -459,7 +635,20 @@ bool ReportWindow::ExportCsv(const QString& path, QString* error) {
     if (error) *error = status_->text();
     return false;
   }
-  if (!WriteReportCsv(report_, path.toStdString(), why)) {
+  if (!WriteReportCsv(Shown(), path.toStdString(), why)) {
+    if (error) *error = U(why);
+    return false;
+  }
+  return true;
+}
+
+bool ReportWindow::ExportHtml(const QString& path, QString* error) {
+  std::string why;
+  if (!loaded_) {
+    if (error) *error = status_->text();
+    return false;
+  }
+  if (!WriteReportHtml(Shown(), path.toStdString(), why)) {
     if (error) *error = U(why);
     return false;
   }
@@ -474,6 +663,14 @@ bool MayReplacePdf(const QString& path) {
   if (!f.exists()) return true;
   if (!f.open(QIODevice::ReadOnly)) return false;
   return f.read(5) == "%PDF-";
+}
+
+// True when path holds a report this program wrote (CSV, PDF or HTML), which Export may replace.
+bool IsEarlierReport(const QString& path) {
+  if (path.endsWith(QStringLiteral(".html"), Qt::CaseInsensitive)) return IsHtmlReport(path.toStdString());
+  if (path.endsWith(QStringLiteral(".pdf"), Qt::CaseInsensitive)) return MayReplacePdf(path);
+  QFile f(path);
+  return QFileInfo(path).isFile() && f.open(QIODevice::ReadOnly) && f.read(9) == "\xEF\xBB\xBFLevel,";
 }
 
 }  // namespace
@@ -505,16 +702,22 @@ bool ReportWindow::ExportPdf(const QString& path, bool each_subject, QString* er
     const int width = page.width();
     const int height = page.height();
     int page_number = 1;
+    // Title and mark on the first line, the folder (shortened in the middle) on the second.
     auto heading = [&](const QString& title) {
+      QString right = QStringLiteral("page ") + QString::number(page_number);
+      if (report_.results.simulated) right = QStringLiteral("SIMULATED DATA   ") + right;
+      painter.setFont(ReportFont(9, true));
+      const int right_width = painter.fontMetrics().horizontalAdvance(right) + 12;
+      painter.setPen(report_.results.simulated ? QColor(0xc0, 0, 0) : QColor(Qt::black));
+      painter.drawText(QRect(0, 0, width, 24), Qt::AlignRight | Qt::AlignVCenter, right);
       painter.setPen(Qt::black);
       painter.setFont(ReportFont(12, true));
-      painter.drawText(QRect(0, 0, width, 24), Qt::AlignLeft | Qt::AlignVCenter, title);
+      painter.drawText(QRect(0, 0, width - right_width, 24), Qt::AlignLeft | Qt::AlignVCenter,
+                       painter.fontMetrics().elidedText(title.left(2000), Qt::ElideRight, width - right_width));
       painter.setFont(ReportFont(8));
-      QString right = QFileInfo(folder_).absoluteFilePath() + QStringLiteral("   page ") +
-                      QString::number(page_number);
-      if (report_.results.simulated) right = QStringLiteral("SIMULATED DATA   ") + right;
-      painter.drawText(QRect(0, 0, width, 24), Qt::AlignRight | Qt::AlignVCenter, right);
-      painter.drawLine(0, 26, width, 26);
+      painter.drawText(QRect(0, 24, width, 14), Qt::AlignLeft | Qt::AlignVCenter,
+                       painter.fontMetrics().elidedText(QFileInfo(folder_).absoluteFilePath(), Qt::ElideMiddle, width));
+      painter.drawLine(0, 40, width, 40);
     };
     auto new_page = [&] {
       writer.newPage();
@@ -524,12 +727,23 @@ bool ReportWindow::ExportPdf(const QString& path, bool each_subject, QString* er
     // The table: rows as the window shows them (all rows when exporting every subject).
     std::vector<size_t> cols;
     for (const char* name : kPdfColumns) cols.push_back(ColumnOf(name));
+    // Beyond kPdfRunRows runs the table keeps to the subjects' rows (the CSV holds every run).
+    constexpr int kPdfRunRows = 300;
+    const size_t only = each_subject ? size_t(-1) : FilteredSubject();
     std::vector<std::vector<std::string>> rows;
-    for (int row = 0; row < table_->rowCount(); ++row) {
-      if (!each_subject && table_->isRowHidden(row)) continue;
+    int shown_runs = 0;
+    auto run_row = [&](int row) {
+      return (each_subject || !table_->isRowHidden(row)) && !table_->item(row, 0)->data(kPooledRole).toBool();
+    };
+    for (int row = 0; row < table_->rowCount(); ++row) shown_runs += run_row(row);
+    const bool runs_in_table = shown_runs <= kPdfRunRows;
+    for (int row = 0; runs_in_table && row < table_->rowCount(); ++row) {
+      if (!run_row(row)) continue;
       rows.push_back(RunCells(report_, size_t(table_->item(row, 0)->data(kRunRole).toULongLong())));
     }
-    for (size_t s = 0; s < report_.subjects.size(); ++s) rows.push_back(SubjectCells(report_, s));
+    for (size_t s = 0; s < report_.subjects.size(); ++s) {
+      if (only == size_t(-1) || only == s) rows.push_back(SubjectCells(report_, s));
+    }
     const int row_height = 16;
     const int first_column = 150;
     const int other = (width - first_column - 140) / int(cols.size() - 2);
@@ -542,7 +756,7 @@ bool ReportWindow::ExportPdf(const QString& path, bool each_subject, QString* er
       heading(QString::fromUtf8("ピョコラン — go/no-go report (%1 runs, %2 subjects)")
                   .arg(report_.results.runs.size())
                   .arg(report_.subjects.size()));
-      int y = 34;
+      int y = 46;
       painter.setFont(ReportFont(7, true));
       for (size_t k = 0; k < cols.size(); ++k) {
         painter.drawText(QRect(x_of(k), y, w_of(k), row_height),
@@ -552,26 +766,40 @@ bool ReportWindow::ExportPdf(const QString& path, bool each_subject, QString* er
       y += row_height;
       painter.drawLine(0, y, width, y);
       painter.setFont(ReportFont(7));
-      while (next < rows.size() && y + row_height <= height - 40) {
+      while (next < rows.size()) {
         const auto& cells = rows[next];
         const bool pooled = cells[0] == "subject";
         painter.setFont(ReportFont(7, pooled));
+        // A long subject ID wraps over up to four lines (then shortened in the middle).
+        QString subject = Short(cells[cols[0]], 200);
+        const int line = painter.fontMetrics().height();
+        QRect needed = painter.boundingRect(QRect(0, 0, w_of(0), 4 * line), Qt::TextWrapAnywhere, subject);
+        if (needed.height() > 4 * line || needed.width() > w_of(0))
+          subject = painter.fontMetrics().elidedText(subject, Qt::ElideMiddle, 4 * w_of(0) - 8 * line);
+        const int this_row = std::max(row_height, std::min(4 * line, needed.height()) + 2);
+        if (y + this_row > height - 40) break;
         for (size_t k = 0; k < cols.size(); ++k) {
-          QString text = U(cells[cols[k]]);
+          QString text = k == 0 ? subject : U(cells[cols[k]]);
           if (pooled && k == 1) text = QStringLiteral("all %1 runs").arg(U(cells[ColumnOf("Runs")]));
-          painter.drawText(QRect(x_of(k), y, w_of(k), row_height),
-                           (k < 3 ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter, text);
+          painter.drawText(QRect(x_of(k), y, w_of(k), this_row),
+                           (k < 3 ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter |
+                               (k == 0 ? Qt::TextWrapAnywhere : 0),
+                           text);
         }
-        y += row_height;
+        y += this_row;
         ++next;
       }
       painter.setFont(ReportFont(7));
       painter.drawText(QRect(0, height - 36, width, 36), Qt::AlignLeft | Qt::TextWordWrap,
                        QString::fromUtf8("Rates uncorrected; d′ and c from log-linear rates ((Hit + 0.5) / (targets + 1), "
                                          "(FA + 0.5) / (distractors + 1)). RT figures leave out responses below %1 ms "
-                                         "(counted as anticipations). Bold rows pool a subject's runs. Generated %2.")
+                                         "(counted as anticipations). Bold rows pool a subject's runs.%3 Generated %2.")
                            .arg(report_.options.anticipation_ms)
-                           .arg(QDateTime::currentDateTime().toString(Qt::ISODate)));
+                           .arg(QDateTime::currentDateTime().toString(Qt::ISODate))
+                           .arg(runs_in_table ? QString()
+                                              : QStringLiteral(" %1 runs: only the subjects' rows here; the CSV and "
+                                                               "HTML reports hold every run.")
+                                                    .arg(shown_runs)));
       if (next < rows.size()) new_page();
     } while (next < rows.size());
 
@@ -579,7 +807,7 @@ bool ReportWindow::ExportPdf(const QString& path, bool each_subject, QString* er
     auto plots_page = [&](const QString& title) {
       new_page();
       heading(title);
-      const int top = 34;
+      const int top = 46;
       const int w = width / 2 - 6, h = (height - top) / 2 - 6;
       for (int i = 0; i < 4; ++i) {
         QChart* chart = views_[i]->chart();
@@ -595,16 +823,21 @@ bool ReportWindow::ExportPdf(const QString& path, bool each_subject, QString* er
     if (each_subject) {
       const size_t keep = selected_;
       const bool pool = pool_->isChecked();
-      for (const SubjectReport& s : report_.subjects) {
+      // A page per subject, up to kPdfSubjectPages (the HTML report shows more).
+      constexpr size_t kPdfSubjectPages = 20;
+      size_t pages = 0;
+      for (int i = 1; i < subject_->count() && pages < kPdfSubjectPages; ++i) {
+        const SubjectReport& s = report_.subjects[size_t(subject_->itemData(i).toULongLong())];
         if (s.runs.empty()) continue;
         DrawCharts(s.runs.back(), true);
         plots_page(QString::fromUtf8("%1: newest run, and the RT distribution of all %2 runs")
-                       .arg(U(s.subject_utf8))
+                       .arg(Short(s.subject_utf8, 60))
                        .arg(s.runs.size()));
+        ++pages;
       }
       if (!report_.results.runs.empty()) DrawCharts(keep, pool);
     } else if (!report_.results.runs.empty()) {
-      plots_page(QStringLiteral("Plots: %1").arg(U(report_.results.runs[selected_].subject_utf8)));
+      plots_page(QStringLiteral("Plots: %1").arg(Short(report_.results.runs[selected_].subject_utf8, 60)));
     }
     if (!painter.end()) {
       if (error) *error = QStringLiteral("cannot write %1").arg(path);
@@ -624,21 +857,40 @@ bool ReportWindow::ExportPdf(const QString& path, bool each_subject, QString* er
 void ReportWindow::ExportWithDialog() {
   const QString suggestion = QDir(folder_).filePath(QStringLiteral("ピョコラン_report.csv"));
   QString csv = QFileDialog::getSaveFileName(this, QStringLiteral("Export the report"), suggestion,
-                                             QStringLiteral("CSV and PDF (*.csv)"));
+                                             QStringLiteral("CSV, PDF and HTML report (*.csv)"), nullptr,
+                                             QFileDialog::DontConfirmOverwrite);
   if (csv.isEmpty()) return;
   if (!csv.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive)) csv += QStringLiteral(".csv");
-  const QString pdf = csv.left(csv.size() - 4) + QStringLiteral(".pdf");
+  const QString base = csv.left(csv.size() - 4);
+  const QString pdf = base + QStringLiteral(".pdf"), html = base + QStringLiteral(".html");
+  // Ask before replacing anything; a file that is not a report is never replaced.
+  QStringList existing;
+  for (const QString& f : {csv, pdf, html}) {
+    if (!QFileInfo::exists(f)) continue;
+    if (!IsEarlierReport(f)) {
+      QMessageBox::warning(this, QStringLiteral("Report"),
+                           QStringLiteral("%1 exists and is not a report; nothing was written.").arg(f));
+      return;
+    }
+    existing << QFileInfo(f).fileName();
+  }
+  if (!existing.isEmpty() &&
+      QMessageBox::question(this, QStringLiteral("Report"),
+                            QStringLiteral("Replace these reports in %1?\n%2")
+                                .arg(QFileInfo(csv).absolutePath(), existing.join(QLatin1Char('\n'))),
+                            QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
+    return;
   QString error;
-  if (!ExportCsv(csv, &error) || !ExportPdf(pdf, false, &error)) {
+  if (!ExportCsv(csv, &error) || !ExportPdf(pdf, false, &error) || !ExportHtml(html, &error)) {
     QMessageBox::warning(this, QStringLiteral("Report"), error);
     return;
   }
   QMessageBox::information(this, QStringLiteral("Report"),
-                           QStringLiteral("Written:\n%1\n%2").arg(csv, pdf));
+                           QStringLiteral("Written:\n%1\n%2\n%3").arg(csv, pdf, html));
 }
 
 void OpenReportWindow(QWidget* parent) {
-  ReportWindow window(QStringLiteral("."), parent);
+  ReportWindow window(QStringLiteral("."), parent, /*background=*/true);
   window.exec();
 }
 

@@ -12,6 +12,8 @@ class QChart;
 class QChartView;
 class QComboBox;
 class QLabel;
+class QProgressBar;
+class QThread;
 class QSpinBox;
 class QTableWidget;
 
@@ -19,11 +21,18 @@ namespace pyokoran {
 
 class ReportWindow : public QDialog {
  public:
-  // Reads folder at once; a folder without results shows an empty table and the reason.
-  explicit ReportWindow(const QString& folder, QWidget* parent = nullptr);
+  // Reads folder at once, or (background) on another thread while the window shows a busy
+  // bar; a folder without results shows an empty table and the reason.
+  explicit ReportWindow(const QString& folder, QWidget* parent = nullptr, bool background = false);
+  ~ReportWindow() override;
+  // True while a background reading runs.
+  bool reading() const { return reader_ != nullptr; }
 
-  // The table (every run and subject, whatever the filter) as CSV; false with a reason.
+  // The table as the subject filter shows it (all runs and subjects without one) as CSV;
+  // false with a reason.
   bool ExportCsv(const QString& path, QString* error);
+  // The same as a self-contained HTML report with its plots; false with a reason.
+  bool ExportHtml(const QString& path, QString* error);
   // The table as shown, then the plots: of the current selection, or (each_subject) one
   // page per subject with its newest run. False with a reason.
   bool ExportPdf(const QString& path, bool each_subject, QString* error);
@@ -40,17 +49,25 @@ class ReportWindow : public QDialog {
 
  private:
   void Reload();
+  void Show(const std::string& error);  // the report just read, or the reason it is not
   void FillTable();
   void ApplyFilter();
   void SelectionChanged();
   void DrawCharts(size_t run, bool pool_subject);
   void ExportWithDialog();
+  size_t FilteredSubject() const;  // index into report_.subjects; size_t(-1) for all
+  Report Shown() const;             // the report as far as the filter shows it
 
   QString folder_;
   Report report_;
   bool loaded_ = false;
   size_t selected_ = 0;
   QLabel* status_ = nullptr;
+  QLabel* simulated_ = nullptr;
+  QProgressBar* progress_ = nullptr;
+  bool background_ = false;
+  QThread* reader_ = nullptr;
+  bool reload_again_ = false;
   QComboBox* subject_ = nullptr;
   QSpinBox* anticipation_ = nullptr;
   QCheckBox* pool_ = nullptr;

@@ -106,21 +106,33 @@ struct ResultDialogContent {
 };
 
 // How frames were presented during a run or a timing check. "locked": through OpenGL, the
-// swap waiting for the display's refresh; "fallback": through the window's backing store,
-// paced on the monotonic clock.
+// swap measured to wait for the display's refresh; "locked-forced": the same forced although
+// the swaps did not wait (paced on the clock); "fallback": through the window's backing
+// store, paced on the monotonic clock.
 struct PresentationReport {
-  std::string mode;               // "locked" or "fallback"
+  std::string mode;               // "locked", "locked-forced" or "fallback"
   std::string reason;             // why this mode, in a few words
   double reported_hz = 0;         // the refresh rate the screen reports
   double refresh_hz = 0;          // the rate frames were locked or paced to
-  int swap_samples = 0;           // swap intervals measured when the window opened
+  bool refresh_locked = false;    // the swaps were measured to wait for the refresh
+  int swap_samples = 0;           // swap intervals judged when the window opened
+  int swap_warm_up = 0;           // intervals left out before them
   double swap_mean_ms = 0;        // their mean
   double swap_sd_ms = 0;          // and standard deviation
+  double swap_median_ms = 0;      // median
+  double swap_mad_ms = 0;         // median absolute deviation
+  double swap_near_share = 0;     // share within 5% of one refresh
+  int present_every = 1;          // each frame shown for this many refreshes
+  double rise_ms = 0;             // how long a creature takes to rise at the frame rate
+  std::string flip_source;        // where locked frame times come from
   int frames = 0;                 // frames presented
   int dropped = 0;                // more than 1.5 intervals after the previous frame
   double longest_interval_ms = 0;  // between frames that followed each other
+  double lock_lost_ms = -1;       // tick-clock time the lock was lost; -1 = never
+  int unlocked_frames = 0;        // frames presented after the lock was lost (paced)
   double tick_lag_ms = 0;         // the tick's largest lag behind the monotonic clock
   std::string tick_scheduling;    // how the tick thread was scheduled, in one line
+  std::string event_clock;        // how input events' times were mapped, in a few words
 };
 
 class Platform {
@@ -227,6 +239,12 @@ class Platform {
   virtual bool StartTickThread(std::atomic<int32_t>& tick, void (*hook)(int32_t)) = 0;
   // Stops and joins the tick thread; harmless when none runs.
   virtual void StopTickThread() = 0;
+  // The tick clock now, in microseconds since the tick thread started: what the tick would
+  // read (/ 1000) had its thread kept up. False when no tick thread runs or it cannot tell.
+  virtual bool TickClockNowUs(int64_t& tick_us) {
+    (void)tick_us;
+    return false;
+  }
   // Calendar time in seconds since 1970-01-01 00:00 UTC.
   virtual int64_t CurrentTime() = 0;
 

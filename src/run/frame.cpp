@@ -142,7 +142,7 @@ void ComposeFrame(Program& program) {
   // then or when a hole was copied over it.
   // The text is formatted again only when what it shows (whole seconds and counters) does.
   const ScoreCounters& n = program.scheduler.counters;
-  int32_t tick = program.timer.tick.load(std::memory_order_relaxed);
+  const int32_t tick = ReadTick(program.platform, program.timer);
   const std::array<int32_t, 5> shown{tick / 1000, n.Hit, n.FA, n.Miss, n.CR};
   bool new_text = false;
   if (whole || shown != stim.status_shown) {
@@ -164,7 +164,7 @@ void ComposeFrame(Program& program) {
   if (PresentFrame(program.platform, display, &changed)) {
     int64_t tick_us;
     if (!program.platform.LastPresentTickUs(tick_us)) {
-      tick_us = int64_t(program.timer.tick.load(std::memory_order_relaxed)) * 1000;
+      tick_us = int64_t(ReadTick(program.platform, program.timer)) * 1000;
     }
     NoteFramePresented(program.timing, tick_us);
   }

@@ -19,6 +19,10 @@ struct MsTimer {
 int InitMsTimer(Platform& platform, MsTimer& timer);
 // Starts the tick thread with the current hook unless one runs; the tick is not reset.
 void StartMsTimer(Platform& platform, MsTimer& timer);
+// The tick as the run reads it: the counter, or the whole milliseconds elapsed on the tick
+// clock when the counter is behind (its thread stalled), so that nothing is booked early.
+// lag_us (if not null) gets how far the counter was behind the clock, 0 when it was not.
+int32_t ReadTick(Platform& platform, const MsTimer& timer, int64_t* lag_us = nullptr);
 // Stops a running tick thread and clears the hook; harmless when idle.
 void StopMsTimer(Platform& platform, MsTimer& timer);
 

@@ -61,7 +61,9 @@ void AppendUnstruck(Program& program, int slot_index) {
   TrialRecord r = RecordOf(program, slot_index);
   r.Error = r.Tgt;
   const int32_t row = Append(program.scheduler.log, r);
-  NoteAppearanceBooked(program.timing, slot_index, row, kNoTime);
+  int64_t lag_us = 0;
+  ReadTick(program.platform, program.timer, &lag_us);
+  NoteAppearanceBooked(program.timing, slot_index, row, kNoTime, lag_us);
 }
 
 // A sinking slot has reached the bottom: book it, reserve another hole, draw a new pause.
@@ -142,7 +144,6 @@ void ResetTrialLog(TrialLog& log) {
 
 void UpdateFrame(Program& program, int force) {
   Scheduler& scheduler = program.scheduler;
-  const std::atomic<int32_t>& tick = program.timer.tick;
   const int64_t limit = TimeLimitTicks(program.settings);
   bool changed = force != 0;
   auto draw = [&](int i) {
@@ -152,7 +153,7 @@ void UpdateFrame(Program& program, int force) {
 
   for (int i = 0; i < scheduler.creature_count; ++i) {
     CreatureSlot& slot = scheduler.slots[i];
-    const int32_t now = tick.load(std::memory_order_relaxed);
+    const int32_t now = ReadTick(program.platform, program.timer);
 
     if (!slot.up) {
       // Waiting: the appearance begins once its tick has come, but never after the limit.
@@ -169,7 +170,7 @@ void UpdateFrame(Program& program, int force) {
       if (slot.depth > 0) {
         slot.depth = std::max(slot.depth - STEP_PX, 0);  // rising
         draw(i);
-      } else if (tick.load(std::memory_order_relaxed) >= slot.hide_at) {
+      } else if (ReadTick(program.platform, program.timer) >= slot.hide_at) {
         slot.hide_at = 0;  // fully up until now: sinking begins
         slot.sinking = 1;
         slot.depth = STEP_PX;
@@ -226,7 +227,8 @@ void RegisterResponse(Program& program, int slot_index, int32_t x, int32_t y, in
   r.TotalRT = now;
   r.Error = slot.target ? 0 : 1;
   const int32_t row = Append(scheduler.log, r);
-  NoteAppearanceBooked(program.timing, slot_index, row, program.timing.press_us);
+  NoteAppearanceBooked(program.timing, slot_index, row, program.timing.press_us,
+                       program.timing.tick_lag_us);
 
   // Fully up at once, whatever it was doing, for HIT_SHOW_MS from the response.
   slot.hit = 1;

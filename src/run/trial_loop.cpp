@@ -47,7 +47,8 @@ int RunTrialLoop(Program& program) {
   StartMsTimer(platform, program.timer);
   program.timer.tick = 0;
   UpdateFrame(program, 1);
-  int32_t now = program.timer.tick;
+  int64_t lag_us = 0;
+  int32_t now = ReadTick(platform, program.timer, &lag_us);
   UpdateFrame(program, 0);
   if (platform.KeyActive(VK_ESCAPE)) return EndRun(program, 0);
 
@@ -60,6 +61,7 @@ int RunTrialLoop(Program& program) {
       const int slot = FindStruckSlot(program, p.x, p.y);
       program.timing.press_us =
           touch.press_time_us == CTouchWnd::kNoPressTime ? kNoTime : touch.press_time_us;
+      program.timing.tick_lag_us = lag_us;
       if (slot >= 0) RegisterResponse(program, slot, p.x, p.y, now);
     }
     touch.ResponseTested();
@@ -68,7 +70,7 @@ int RunTrialLoop(Program& program) {
 
     platform.PumpEvents();
     platform.YieldSlice();
-    now = program.timer.tick;
+    now = ReadTick(platform, program.timer, &lag_us);
     UpdateFrame(program, 0);
 
     if (platform.KeyActive(VK_ESCAPE)) {

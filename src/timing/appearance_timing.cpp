@@ -47,10 +47,12 @@ void NoteFramePresented(TimingLog& timing, int64_t tick_us) {
   }
 }
 
-void NoteAppearanceBooked(TimingLog& timing, int slot, int32_t row, int64_t press_us) {
+void NoteAppearanceBooked(TimingLog& timing, int slot, int32_t row, int64_t press_us,
+                          int64_t tick_lag_us) {
   if (!ValidSlot(slot) || row < 0 || row >= kLogCapacity) return;
   SlotTiming& s = timing.slots[slot];
   s.appearance.press_us = press_us;
+  s.appearance.tick_lag_us = tick_lag_us;
   s.row = row;
   timing.rows[row] = s.appearance;
 }

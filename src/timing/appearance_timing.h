@@ -21,6 +21,7 @@ struct AppearanceTiming {
   int64_t onset_us = kNoTime;    // first frame showing any of the creature
   int64_t fully_up_us = kNoTime;  // first frame showing it fully up
   int64_t press_us = kNoTime;    // the press that struck it
+  int64_t tick_lag_us = 0;       // how far the tick counter was behind the clock at booking
 };
 
 struct SlotTiming {
@@ -35,6 +36,7 @@ struct TimingLog {
   SlotTiming slots[kMaxCreatures];
   AppearanceTiming rows[kLogCapacity];  // row i belongs to the trial log's record i
   int64_t press_us = kNoTime;  // the trial loop's press being tested (RegisterResponse books it)
+  int64_t tick_lag_us = 0;     // the counter's lag behind the clock when the loop read the tick
   int32_t frames = 0;          // frames presented in the run
 };
 
@@ -49,7 +51,9 @@ void NoteHoleDrawn(TimingLog& timing, int slot, bool visible, bool fully_up);
 // since the previous one.
 void NoteFramePresented(TimingLog& timing, int64_t tick_us);
 // Scheduler: the slot's appearance was booked in row of the log, struck at press_us
-// (kNoTime for a Miss or CR). Frames that follow still fill the row in.
-void NoteAppearanceBooked(TimingLog& timing, int slot, int32_t row, int64_t press_us);
+// (kNoTime for a Miss or CR), with the tick counter tick_lag_us behind the clock. Frames that
+// follow still fill the row in.
+void NoteAppearanceBooked(TimingLog& timing, int slot, int32_t row, int64_t press_us,
+                          int64_t tick_lag_us);
 
 }  // namespace pyokoran

@@ -1,12 +1,65 @@
 #include "timing/event_clock.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace pyokoran {
+
+ClockCheck CheckEventClock(const std::vector<ClockProbe>& probes) {
+  ClockCheck c;
+  bool inside = true;
+  int64_t narrowest_ns = -1;
+  for (const ClockProbe& p : probes) {
+    if (p.after_ns < p.before_ns || p.before_ns < 0) continue;
+    const int64_t before_ms = p.before_ns / 1000000;
+    const int64_t after_ms = p.after_ns / 1000000;
+    // The answer's time against the start of the round trip, modulo 2^32.
+    const int64_t since_ms = int32_t(p.server_ms - uint32_t(before_ms));
+    if (since_ms < 0 || since_ms > after_ms - before_ms) inside = false;
+    const int64_t width = p.after_ns - p.before_ns;
+    if (narrowest_ns < 0 || width < narrowest_ns) {
+      narrowest_ns = width;
+      const int64_t middle_ms = (p.before_ns + width / 2) / 1000000;
+      c.offset_ms = int32_t(p.server_ms - uint32_t(middle_ms));
+      c.uncertainty_ms = double(width) / 2e6 + 1.0;
+    }
+  }
+  if (narrowest_ns < 0) return ClockCheck{};
+  if (inside) {
+    c.kind = ClockCheck::Monotonic;
+    c.offset_ms = 0;
+  } else {
+    c.kind = ClockCheck::Offset;
+  }
+  return c;
+}
+
+std::string EventClock::Describe() const {
+  char text[200];
+  switch (check_.kind) {
+    case ClockCheck::Monotonic:
+      std::snprintf(text, sizeof text, "server clock proved monotonic by round trip");
+      break;
+    case ClockCheck::Offset:
+      std::snprintf(text, sizeof text,
+                    "server clock %+lld ms from monotonic, learnt by round trip (+-%.1f ms)",
+                    static_cast<long long>(check_.offset_ms), check_.uncertainty_ms);
+      break;
+    case ClockCheck::Unchecked:
+      std::snprintf(text, sizeof text, "server clock unchecked, learnt from events");
+      break;
+  }
+  std::string out = text;
+  if (!monotonic_) out += "; events showed another clock, learnt from events";
+  return out;
+}
 
 int64_t EventClock::Stamp(uint32_t event_ms, int64_t arrival_monotonic_ns, int64_t arrival_us) {
   last_mapped_ = false;
   if (event_ms == 0) return arrival_us;  // an event the system did not time
+  // A system clock the round trips found off the monotonic one: shifted onto it.
+  if (check_.kind == ClockCheck::Offset) event_ms -= uint32_t(check_.offset_ms);
+  if (event_ms == 0) event_ms = 1;
   // The learnt mapping follows every event, so that it is ready should the monotonic one fail.
   const int64_t learnt = LearntStamp(event_ms, arrival_us);
   const bool learnt_mapped = last_mapped_;

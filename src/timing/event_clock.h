@@ -1,9 +1,13 @@
 // Press times as close to the input as the system allows: an input event's own timestamp
-// (on X11 the server's millisecond clock) mapped onto the tick clock.
+// (on X11 the server's millisecond clock, read when the server generates the event, not the
+// kernel's time of the input) mapped onto the tick clock.
 //
+// Before a run the system's clock is checked by round trips (CheckEventClock): a clock found
+// to be the monotonic one is used as such; one that is not is shifted by the offset the
+// round trips show. Then, as before:
 // Two mappings are tried, each checked against the arrival of every event in the run:
 // - the system's clock is the monotonic clock in milliseconds, wrapping at 2^32, as an X
-//   server on Linux keeps it (and with libinput, the kernel's own time of the input). An
+//   server on Linux keeps it. An
 //   event that arrived within kMaxEventDelayUs after its time is stamped at the middle of
 //   its millisecond; one that arrived before its time shows another clock, and this
 //   mapping is given up for the run; one far older takes the other mapping.
@@ -17,6 +21,8 @@
 
 #include <cstdint>
 #include <limits>
+#include <string>
+#include <vector>
 
 namespace pyokoran {
 
@@ -28,8 +34,33 @@ constexpr int64_t kMaxEventDelayUs = 100000;
 constexpr int64_t kEventWindowUs = 2000000;
 constexpr int kRecentEvents = 8;  // and among the last events, however old
 
+// One round trip to the system's event clock: the monotonic time before asking, the
+// system's millisecond time stamped on its answer, and the monotonic time the answer came.
+struct ClockProbe {
+  int64_t before_ns = 0;
+  uint32_t server_ms = 0;
+  int64_t after_ns = 0;
+};
+
+// What round trips proved about the system's clock. Monotonic: every answer lay inside its
+// round trip (to the millisecond), so the system's milliseconds are the monotonic clock's.
+// Offset: they did not; offset_ms (system minus monotonic) is learnt from the narrowest
+// round trip, good to within its width. Unchecked: no round trip could be made.
+struct ClockCheck {
+  enum Kind { Unchecked, Monotonic, Offset } kind = Unchecked;
+  int64_t offset_ms = 0;
+  double uncertainty_ms = 0;  // half the narrowest round trip, plus the millisecond
+};
+ClockCheck CheckEventClock(const std::vector<ClockProbe>& probes);
+
 class EventClock {
  public:
+  // Takes what the round trips proved (before the run's first event): an offset shifts
+  // every event's time onto the monotonic clock before it is mapped.
+  void SetCheck(const ClockCheck& check) { check_ = check; }
+  const ClockCheck& check() const { return check_; }
+  // In a few words, for the timing record: how event times were mapped.
+  std::string Describe() const;
   // The time of an event the system timed at event_ms (its millisecond clock, wrapping at
   // 2^32; 0 = not timed) that reached the program at arrival_us on the tick clock, which is
   // arrival_monotonic_ns on the monotonic clock; in tick-clock microseconds.
@@ -39,7 +70,11 @@ class EventClock {
   // No event of this run so far has shown the system's clock to be other than monotonic.
   bool monotonic() const { return monotonic_; }
   // The tick clock started again (a new run): learn the mapping anew.
-  void Reset() { *this = EventClock{}; }
+  void Reset() {
+    const ClockCheck check = check_;
+    *this = EventClock{};
+    check_ = check;
+  }
 
  private:
   int64_t LearntStamp(uint32_t event_ms, int64_t arrival_us);
@@ -59,6 +94,7 @@ class EventClock {
   Sample kept_[kKept];
   int next_ = 0;
   bool last_mapped_ = false;
+  ClockCheck check_;
 };
 
 }  // namespace pyokoran

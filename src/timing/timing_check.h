@@ -17,8 +17,9 @@ struct TimingVerdict {
   std::string text;  // the report, ending with the line "PASS" or "FAIL"
 };
 
-// Judges a check's figures: at least 50 swap intervals, SD <= 1 ms, mean within 10% of the
-// screen's refresh (the refresh lock), no dropped frame in locked mode, the tick's lag
+// Judges a check's figures: at least 50 swap intervals after the warm-up, 90% of them within
+// 5% of a refresh, a MAD <= 0.5 ms and a median within 10% of the screen's refresh (the
+// refresh lock), the lock kept throughout, no dropped frame in locked mode, the tick's lag
 // within 1 ms.
 TimingVerdict JudgeTimingCheck(const PresentationReport& report);
 

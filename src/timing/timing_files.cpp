@@ -11,9 +11,10 @@ namespace pyokoran {
 namespace {
 
 constexpr const char* kTimingHeader =
-    "Subject,Date,Time,Trial,ShowTick,FirstFrame,Onset,FullyUp,Press,RT,OnsetRT\n";
+    "Subject,Date,Time,Trial,ShowTick,FirstFrame,Onset,FullyUp,Press,RT,OnsetRT,TickLagMs\n";
 constexpr const char* kTimingSummaryHeader =
-    "Subject\tDate\tTime\tMode\tRefreshHz\tRefreshSD\tFrames\tDropped\tLongestMs\tTickLagMs\n";
+    "Subject\tDate\tTime\tMode\tRefreshHz\tRefreshSD\tFrames\tDropped\tLongestMs\tTickLagMs\t"
+    "Reason\tFrameTimes\tPresentEvery\tRiseMs\tLockLostMs\tUnlockedFrames\tEventClock\n";
 
 // Microseconds on the tick clock as milliseconds with three decimals; nothing when unknown.
 void AppendMs(std::string& out, int64_t us) {
@@ -78,6 +79,8 @@ int WriteTimingFiles(Program& program, int completed, int results_written) {
     if (r.Resp != 0) AppendF(rows, "%d", r.RT);
     rows += ',';
     if (pressed && t.onset_us != kNoTime) AppendMs(rows, t.press_us - t.onset_us);
+    rows += ',';
+    AppendMs(rows, t.tick_lag_us);
     rows += '\n';
   }
   const std::string name = TimingFileName(s.subject);
@@ -91,8 +94,21 @@ int WriteTimingFiles(Program& program, int completed, int results_written) {
   std::string line = LineStart(s.subject, stamp, '\t');
   AppendF(line, "%s\t%.3f\t", report.mode.c_str(), report.refresh_hz);
   if (report.swap_samples > 0) AppendF(line, "%.3f", report.swap_sd_ms);
-  AppendF(line, "\t%d\t%d\t%.3f\t%.3f\n", report.frames, report.dropped,
+  AppendF(line, "\t%d\t%d\t%.3f\t%.3f\t", report.frames, report.dropped,
           report.longest_interval_ms, report.tick_lag_ms);
+  // Free text without tabs or line breaks, so that the line stays one row.
+  auto text = [](std::string t) {
+    for (char& c : t) {
+      if (c == '\t' || c == '\n' || c == '\r') c = ' ';
+    }
+    return t;
+  };
+  line += text(report.reason);
+  AppendF(line, "\t%s\t%d\t", text(report.flip_source).c_str(), report.present_every);
+  if (report.rise_ms > 0) AppendF(line, "%.1f", report.rise_ms);
+  line += '\t';
+  if (report.lock_lost_ms >= 0) AppendF(line, "%.3f", report.lock_lost_ms);
+  AppendF(line, "\t%d\t%s\n", report.unlocked_frames, text(report.event_clock).c_str());
   if (!Append(program, kTimingSummaryFileName, kTimingSummaryHeader, line)) {
     return fail({kTimingSummaryFileName});
   }

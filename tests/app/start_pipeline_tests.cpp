@@ -2,6 +2,8 @@
 // files, ranking.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
@@ -119,6 +121,22 @@ TEST_F(StartPipeline, DefaultRunWritesBothResultFilesAndOpensTheRanking) {
   ASSERT_EQ(ranking.lines.size(), 1u);
   EXPECT_EQ(ranking.selected, 0);
   EXPECT_EQ(ranking.summary.rfind("【最終結果】 SBJ0000 さん ／ スコア：", 0), 0u);
+}
+
+// The run's line gives the mode as the display reported it: a lock forced on swaps that did
+// not wait is never written as "locked".
+TEST_F(StartPipeline, TimingLineWritesTheModeAsItWas) {
+  for (const char* mode : {"locked-forced", "locked"}) {
+    std::remove("ピョコラン_timing.txt");
+    platform.presentation_mode = mode;
+    platform.dialog_answers.push_back(
+        {true, [](ConditionControls& c) { c.time_limit = std::string("2"); }});
+    StartOnce();
+    app_.Run();
+    const std::string text = TempWorkingDir::Read("ピョコラン_timing.txt");
+    EXPECT_NE(text.find(std::string("\t") + mode + "\t"), std::string::npos) << text;
+    EXPECT_NE(text.find("\tscripted display\t"), std::string::npos) << "the reason beside it";
+  }
 }
 
 TEST_F(StartPipeline, EscapeAbortsWithoutRecordingButStillRanks) {

@@ -9,6 +9,7 @@
 #include <QScatterSeries>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QValueAxis>
 #include <QtTest>
 #include <unistd.h>
 
@@ -52,7 +53,9 @@ class ReportWindowTest : public QObject {
     window.show();
     QVERIFY(window.loaded());
     QTableWidget* table = window.table();
-    QCOMPARE(table->rowCount(), 6);
+    QCOMPARE(table->rowCount(), 6 + 2);  // the runs, then each subject's runs pooled
+    QCOMPARE(table->item(6, 1)->text(), QStringLiteral("all 2 runs"));
+    QVERIFY(table->item(7, 0)->font().bold());
     const int date = 1, time = 2;  // Subject, Date, Time, ...
     QCOMPARE(table->horizontalHeaderItem(date)->text(), QStringLiteral("Date"));
     for (int row = 1; row < 6; ++row) {
@@ -121,6 +124,63 @@ class ReportWindowTest : public QObject {
     QVERIFY(!window.ExportCsv(subject_file, &error));
     QVERIFY(error.contains(QStringLiteral("not a report")));
     QVERIFY(!window.ExportPdf(subject_file, false, &error));
+  }
+
+  void subjectFilterIsSortedAndExportsWhatItShows() {
+    ReportWindow window(folder_);
+    QComboBox* filter = window.subject_filter();
+    // Runs of 被験者B are the newest, yet the list is in order of the IDs.
+    QCOMPARE(filter->count(), 3);
+    QCOMPARE(filter->itemText(1), QStringLiteral("A"));
+    QCOMPARE(filter->itemText(2), QString::fromUtf8("被験者B"));
+    filter->setCurrentIndex(2);
+    int shown = 0;
+    for (int row = 0; row < window.table()->rowCount(); ++row) shown += !window.table()->isRowHidden(row);
+    QCOMPARE(shown, 2 + 1);  // B's runs and B's pooled row
+
+    const QString csv = dir_.filePath(QStringLiteral("only_b.csv"));
+    const QString html = dir_.filePath(QStringLiteral("only_b.html"));
+    QString error;
+    QVERIFY2(window.ExportCsv(csv, &error), qPrintable(error));
+    QVERIFY2(window.ExportHtml(html, &error), qPrintable(error));
+    QFile c(csv);
+    QVERIFY(c.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = c.readAll().split('\n');
+    QCOMPARE(lines.size(), 1 + 2 + 1 + 1);  // header, B's runs, B's row, nothing after the last CR LF
+    for (int i = 1; i < 4; ++i) QVERIFY(!lines[i].contains(",A,"));
+    QFile h(html);
+    QVERIFY(h.open(QIODevice::ReadOnly));
+    const QByteArray page = h.readAll();
+    QVERIFY(page.contains("<h3>Subject 被験者B</h3>"));
+    QVERIFY(!page.contains("<h3>Subject A</h3>"));
+  }
+
+  void ratesStayOffTheFrame() {
+    ReportWindow window(folder_);
+    window.SelectRun(0);
+    const auto axes = window.chart(2)->axes(Qt::Vertical);
+    QCOMPARE(axes.size(), 1);
+    auto* y = qobject_cast<QValueAxis*>(axes.front());
+    QVERIFY(y);
+    QVERIFY(y->min() < 0);
+    QVERIFY(y->max() > 1);
+    // Each 10-s bin says how many targets and distractors its rates stand on.
+    const auto x = window.chart(2)->axes(Qt::Horizontal);
+    QCOMPARE(x.size(), 1);
+    QVERIFY(x.front()->titleText().contains(QStringLiteral("targets/distractors per bin: ")));
+  }
+
+  void readsInTheBackgroundWithTheSameResult() {
+    ReportWindow window(folder_, nullptr, /*background=*/true);
+    window.show();
+    QTRY_VERIFY_WITH_TIMEOUT(!window.reading(), 30000);
+    QVERIFY(window.loaded());
+    QCOMPARE(window.table()->rowCount(), 6 + 2);
+    // A second reading (a new anticipation limit) on top of a running one ends with the last.
+    window.SetAnticipationLimit(100);
+    window.SetAnticipationLimit(200);
+    QTRY_VERIFY_WITH_TIMEOUT(!window.reading(), 30000);
+    QCOMPARE(window.report().options.anticipation_ms, 200);
   }
 
   void aFolderWithoutResultsSaysSo() {

@@ -93,5 +93,44 @@ INSTANTIATE_TEST_SUITE_P(
                   {Mono(1200, 2000, 1500), Mono(7002200, 2300, 2300), Mono(10200, 11000, 11000)}}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A fake server clock that runs offset_ms from the monotonic one, probed by round trips of
+// 0.3 ms, and then a press made 5 ms before it arrives: only a clock proved in both
+// directions is taken as it is, and one behind or ahead is shifted, so the press is stamped
+// when it was made.
+TEST(CheckEventClock, ServerClockBehindOrAheadIsFoundAndShifted) {
+  struct Row {
+    const char* name;
+    int64_t offset_ms;
+    ClockCheck::Kind kind;
+  };
+  const Row rows[] = {{"Same", 0, ClockCheck::Monotonic},
+                      {"Behind50", -50, ClockCheck::Offset},
+                      {"Ahead50", 50, ClockCheck::Offset},
+                      {"Behind2", -2, ClockCheck::Offset}};
+  const int64_t mono0_ns = 5000000000000;  // the monotonic clock at tick 0
+  for (const Row& r : rows) {
+    std::vector<ClockProbe> probes;
+    for (int i = 0; i < 5; ++i) {
+      const int64_t before = mono0_ns + i * 7000000 + 100000;
+      const int64_t served = before + 150000;
+      probes.push_back({before, uint32_t(served / 1000000 + r.offset_ms), before + 300000});
+    }
+    const ClockCheck check = CheckEventClock(probes);
+    EXPECT_EQ(check.kind, r.kind) << r.name;
+    EXPECT_EQ(check.offset_ms, r.offset_ms) << r.name;
+
+    EventClock clock;
+    clock.SetCheck(check);
+    // The press at tick 100.000 ms, on the server's clock, arriving at 105.000 ms.
+    const uint32_t server_ms = uint32_t((mono0_ns + 100000000) / 1000000 + r.offset_ms);
+    const int64_t stamp = clock.Stamp(server_ms, mono0_ns + 105000000, 105000);
+    EXPECT_GE(stamp, 100000) << r.name;
+    EXPECT_LE(stamp, 101000) << r.name;
+    EXPECT_NE(clock.Describe().find(r.kind == ClockCheck::Monotonic ? "proved" : "learnt by round"),
+              std::string::npos) << r.name << ": " << clock.Describe();
+  }
+  EXPECT_EQ(CheckEventClock({}).kind, ClockCheck::Unchecked);
+}
+
 }  // namespace
 }  // namespace pyokoran

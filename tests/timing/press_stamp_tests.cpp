@@ -24,11 +24,11 @@ struct PressCase {
   friend std::ostream& operator<<(std::ostream& out, const PressCase& c) { return out << c.name; }
 };
 
-class PressStampTest : public ::testing::TestWithParam<PressCase> {
+class OneTargetRun : public ::testing::Test {
  protected:
   // One target in four holes on a 60 Hz display: it comes up at 600, rises (a present per
   // refresh) until about 1120 and stays up until 5600.
-  PressStampTest() {
+  OneTargetRun() {
     platform.screen = {1024, 768};
     platform.refresh_hz = 60;
     ExperimentSettings& s = p.settings;
@@ -53,6 +53,8 @@ class PressStampTest : public ::testing::TestWithParam<PressCase> {
   std::unique_ptr<Program> program = std::make_unique<Program>(platform);
   Program& p = *program;
 };
+
+class PressStampTest : public OneTargetRun, public ::testing::WithParamInterface<PressCase> {};
 
 TEST_P(PressStampTest, PressCarriesItsOwnTime) {
   const PressCase& c = GetParam();
@@ -88,6 +90,53 @@ INSTANTIATE_TEST_SUITE_P(
         PressCase{"BetweenFrames", 1300, false, 1300, 1302},
         // Down since 100: strikes the creature as it comes up, stamped when it went down.
         PressCase{"HeldFromBefore", 100, true, 600, 600 + 17}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace pyokoran
+
+namespace pyokoran {
+namespace {
+
+struct StallCase {
+  const char* name;
+  int32_t stall_at;  // clock millisecond at which the tick thread stops
+  int32_t stall_ms;  // for how long
+  int32_t arrives;   // the press, on the clock
+  friend std::ostream& operator<<(std::ostream& out, const StallCase& c) { return out << c.name; }
+};
+
+class StalledTickTest : public OneTargetRun,
+                        public ::testing::WithParamInterface<StallCase> {};
+
+// A tick thread that sleeps through the press must not let the press be booked before it
+// was made: the loop reads the clock where the counter is behind, and the row says how far.
+TEST_P(StalledTickTest, PressIsNeverBookedBeforeItWasMade) {
+  const StallCase& c = GetParam();
+  const HoleCentre hole = p.layout.holes[p.scheduler.slots[0].hole];
+  platform.ArriveAt(c.stall_at, [&] { platform.StallTickMs(c.stall_ms); });
+  platform.ArriveAt(c.arrives, [&] {
+    p.touch_wnd.OnButtonDown(MouseButton::Left, hole.x, hole.y);
+    p.touch_wnd.OnButtonUp(MouseButton::Left);
+  });
+  ASSERT_EQ(RunTrialLoop(p), 1);
+
+  ASSERT_EQ(p.scheduler.counters.Hit, 1);
+  const TrialRecord& r = p.scheduler.log.records[0];
+  const AppearanceTiming& t = p.timing.rows[0];
+  EXPECT_EQ(t.press_us, int64_t(c.arrives) * 1000);
+  EXPECT_GE(int64_t(r.TotalRT) * 1000, t.press_us) << "booked before the press";
+  EXPECT_LE(r.TotalRT, c.arrives + 2) << "booked when the loop saw it, not after the stall";
+  EXPECT_GT(t.tick_lag_us, 1000) << "the row says the tick was behind";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stalls, StalledTickTest,
+    ::testing::Values(
+        // Fully up and still: the thread sleeps 22 ms and the press comes 10 ms into it.
+        StallCase{"WhileStill", 1290, 22, 1300},
+        // The press comes 1 ms before the thread wakes.
+        StallCase{"JustBeforeWaking", 2000, 15, 2014}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

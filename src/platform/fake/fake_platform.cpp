@@ -1,6 +1,7 @@
 #include "platform/fake/fake_platform.h"
 
 #include "app/program.h"
+#include "timing/present_mode.h"
 
 namespace pyokoran {
 
@@ -30,13 +31,31 @@ void FakePlatform::DeliverArrived() {
   }
 }
 
+bool FakePlatform::TickClockNowUs(int64_t& tick_us) {
+  if (!tick_) return false;
+  // As the real clock: what the tick would read had it kept up, the fraction from virtual time.
+  tick_us = (int64_t(tick_->load(std::memory_order_relaxed)) + behind_ms_) * 1000 +
+            virtual_us_ % 1000;
+  return true;
+}
+
 void FakePlatform::AdvanceMs(int32_t ms) {
   for (int32_t i = 0; i < ms && tick_; ++i) {
-    int32_t next = tick_->load(std::memory_order_relaxed) + 1;
-    tick_->store(next, std::memory_order_relaxed);
     virtual_us_ += 1000;
-    if (hook_) hook_(next);
-    while (!scheduled_.empty() && scheduled_.front().first <= next) {
+    const int32_t tick = tick_->load(std::memory_order_relaxed);
+    if (stall_left_ms_ > 0) {
+      --stall_left_ms_;
+      ++behind_ms_;
+    } else {
+      // The thread wakes: every elapsed millisecond is added, one at a time.
+      for (int32_t k = 0; k <= behind_ms_; ++k) {
+        tick_->store(tick + k + 1, std::memory_order_relaxed);
+        if (hook_) hook_(tick + k + 1);
+      }
+      behind_ms_ = 0;
+    }
+    const int32_t clock_ms = tick_->load(std::memory_order_relaxed) + behind_ms_;
+    while (!scheduled_.empty() && scheduled_.front().first <= clock_ms) {
       arrived_.push_back(std::move(scheduled_.front()));
       scheduled_.pop_front();
     }
@@ -189,10 +208,13 @@ bool FakePlatform::LastPresentTickUs(int64_t& tick_us) {
 
 bool FakePlatform::GetPresentationReport(PresentationReport& report) {
   report = PresentationReport{};
-  report.mode = "fallback";
+  report.mode = presentation_mode;
   report.reason = "scripted display";
   report.reported_hz = report.refresh_hz = refresh_hz;
   report.frames = run_frames_;
+  report.flip_source = "scripted";
+  report.rise_ms = RiseTimeMs(refresh_hz);
+  report.event_clock = "scripted";
   return true;
 }
 
@@ -213,6 +235,7 @@ bool FakePlatform::StartTickThread(std::atomic<int32_t>& tick, void (*hook)(int3
   tick_ = &tick;
   hook_ = hook;
   virtual_us_ = 0;
+  stall_left_ms_ = behind_ms_ = 0;
   return true;
 }
 

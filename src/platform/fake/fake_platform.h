@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <map>
@@ -58,6 +59,8 @@ class FakePlatform : public Platform {
   // the next refresh of a display running at refresh_hz (0 = presents take no time).
   int32_t yield_ms = 1;
   int32_t refresh_hz = 60;
+  // The mode the presentation report gives ("fallback", "locked", "locked-forced").
+  std::string presentation_mode = "fallback";
   // Whether Present keeps a copy of the frame in last_frame (a simulation looks at none).
   bool keep_frames = true;
 
@@ -89,6 +92,9 @@ class FakePlatform : public Platform {
   void PressKey(int virtual_key);  // pressed and released: active at the next query only
   // Adds ms to the virtual tick (only while the tick thread runs), calling the hook per ms.
   void AdvanceMs(int32_t ms);
+  // Stalls the tick thread: the next ms milliseconds of virtual time pass on the clock (input
+  // arrives by the clock) while the tick stands still; then it catches up at once.
+  void StallTickMs(int32_t ms) { stall_left_ms_ = std::max(ms, 0); }
   bool tick_running() const { return tick_ != nullptr; }
   PointerHandler* pointer() { return pointer_; }
   MainWindowHandler* main_window() { return main_handler_; }
@@ -124,6 +130,7 @@ class FakePlatform : public Platform {
   int64_t CurrentTime() override;
   void PlayWav(const std::vector<uint8_t>* wav) override;
   bool LastPresentTickUs(int64_t& tick_us) override;
+  bool TickClockNowUs(int64_t& tick_us) override;
   bool GetPresentationReport(PresentationReport& report) override;
 
   std::string title;
@@ -141,6 +148,8 @@ class FakePlatform : public Platform {
   std::atomic<int32_t>* tick_ = nullptr;
   void (*hook_)(int32_t) = nullptr;
   int64_t virtual_us_ = 0;  // time since the tick thread started, for refresh pacing
+  int32_t stall_left_ms_ = 0;  // of a stall: milliseconds the tick still stands still
+  int32_t behind_ms_ = 0;      // how far the stalled tick is behind the clock
   int64_t last_present_tick_us_ = -1;  // on the tick clock; -1 before the first
   int run_frames_ = 0;                 // presented since the experiment window was bound
   MainWindowHandler* main_handler_ = nullptr;

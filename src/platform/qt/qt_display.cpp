@@ -113,16 +113,19 @@ void QtDisplay::Bind(QWindow* window, bool run) {
       QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 10);
     }
     const ForcedMode forced = ParseForcedMode(std::getenv(kPresentModeVariable));
-    std::vector<double> intervals;
+    std::vector<double> intervals, work;
     bool gl = false;
     if (window_->surfaceType() == QSurface::OpenGLSurface && forced != ForcedMode::Fallback) {
-      gl = StartOpenGL(intervals);
+      gl = StartOpenGL(intervals, work);
     }
-    decision_ = DecidePresentMode(intervals, ReportedRefreshHz(), forced, gl);
-    if (decision_.mode != PresentMode::Locked) StopOpenGL();
+    decision_ = DecidePresentMode(intervals, ReportedRefreshHz(), forced, gl, work);
+    if (decision_.mode == PresentMode::Fallback) StopOpenGL();
     pace_locked_ = locked() && !decision_.refresh_locked;
+    // A frame every n-th refresh at multiples of 60 Hz: each frame lasts a sixtieth.
     period_ = std::chrono::duration_cast<Clock::duration>(
-        std::chrono::duration<double>(1.0 / decision_.refresh_hz));
+        std::chrono::duration<double>(decision_.present_every / decision_.refresh_hz));
+    lock_watch_.Start(1000.0 / decision_.refresh_hz);
+    lock_lost_ns_ = 0;
     if (!locked()) {
       if (!backing_store_only_) picture_ = X11WindowPicture::Create(window_);
       if (!picture_) store_ = std::make_unique<QBackingStore>(window_);
@@ -137,7 +140,8 @@ void QtDisplay::Bind(QWindow* window, bool run) {
     std::fprintf(stderr,
                  "pyokoran: presenting %s (%s): %d swap intervals, mean %.3f ms, SD %.3f ms; "
                  "screen reports %.2f Hz; frames %s at %.3f Hz%s\n",
-                 locked()          ? "locked to the refresh through OpenGL"
+                 locked() && !pace_locked_ ? "locked to the refresh through OpenGL"
+                 : locked()        ? "through OpenGL, forced although not locked to the refresh"
                  : shared_picture() ? "not locked to the refresh, through memory shared with the X server"
                                     : "not locked to the refresh, through the window's backing store",
                  decision_.reason.c_str(), decision_.samples, decision_.mean_ms,
@@ -154,13 +158,24 @@ void QtDisplay::Bind(QWindow* window, bool run) {
 
 PresentationReport QtDisplay::Report() const {
   PresentationReport r;
-  r.mode = ModeName(locked() ? PresentMode::Locked : PresentMode::Fallback);
+  r.mode = ModeName(locked() ? decision_.mode : PresentMode::Fallback);
   r.reason = decision_.reason;
   r.reported_hz = decision_.reported_hz;
   r.refresh_hz = decision_.refresh_hz;
+  r.refresh_locked = decision_.refresh_locked;
   r.swap_samples = decision_.samples;
+  r.swap_warm_up = decision_.warm_up;
   r.swap_mean_ms = decision_.mean_ms;
   r.swap_sd_ms = decision_.sd_ms;
+  r.swap_median_ms = decision_.median_ms;
+  r.swap_mad_ms = decision_.mad_ms;
+  r.swap_near_share = decision_.near_share;
+  r.present_every = decision_.present_every;
+  r.rise_ms = RiseTimeMs(decision_.refresh_hz / decision_.present_every);
+  r.flip_source = locked() ? "swap return (the swap and glFinish returned)"
+                           : "clock-paced (the picture handed to the X server)";
+  r.lock_lost_ms = lock_watch_.lost() ? double(lock_lost_ns_) / 1e6 : -1.0;
+  r.unlocked_frames = lock_watch_.unlocked_frames();
   r.frames = stats_.presented;
   r.dropped = stats_.dropped;
   r.longest_interval_ms = stats_.longest_gap_ms;
@@ -176,7 +191,7 @@ void QtDisplay::Shutdown() {
   in_run_ = false;
 }
 
-bool QtDisplay::StartOpenGL(std::vector<double>& intervals_ms) {
+bool QtDisplay::StartOpenGL(std::vector<double>& intervals_ms, std::vector<double>& work_ms) {
   QSurfaceFormat format = window_->requestedFormat();
   format.setSwapInterval(1);
   format.setSwapBehavior(QSurfaceFormat::DoubleBuffer);
@@ -199,15 +214,23 @@ bool QtDisplay::StartOpenGL(std::vector<double>& intervals_ms) {
 
   // The swaps of a black window, timed where each one has completed.
   f->glClearColor(0, 0, 0, 1);
+  // The drawing before each swap is timed apart: a swap that waits has an interval that
+  // follows the refresh whatever the drawing took; a merely slow one follows the drawing.
   int64_t previous = 0;
   for (int i = 0; i < kSwapsToMeasure; ++i) {
+    const int64_t begun = TickThread::MonotonicNs();
     f->glViewport(0, 0, int(window_->width() * window_->devicePixelRatio()),
                   int(window_->height() * window_->devicePixelRatio()));
     f->glClear(GL_COLOR_BUFFER_BIT);
+    f->glFinish();
+    const int64_t drawn = TickThread::MonotonicNs();
     context_->swapBuffers(window_);
     f->glFinish();
     const int64_t now = TickThread::MonotonicNs();
-    if (i > 0) intervals_ms.push_back(double(now - previous) / 1e6);
+    if (i > 0) {
+      intervals_ms.push_back(double(now - previous) / 1e6);
+      work_ms.push_back(double(drawn - begun) / 1e6);
+    }
     previous = now;
   }
   return true;
@@ -578,13 +601,34 @@ void QtDisplay::Present(const Surface& stage, const Rect& stage_rect,
   const bool changed = TakeChanged(stage, whole, changed_areas);
   parts_.take = mark.Lap();
 
-  if (self_pacing_ && (!locked() || pace_locked_)) WaitForRefresh();
-  if (locked()) {
-    DrawAndSwap(!texture_full_);
-  } else {
-    FlushBackingStore(changed);
+  if (self_pacing_ && (!locked() || pace_locked_ || decision_.present_every > 1)) {
+    WaitForRefresh();
   }
-  CountPresent(TickThread::MonotonicNs());
+  bool sent;
+  if (locked()) {
+    sent = DrawAndSwap(!texture_full_);
+  } else {
+    sent = FlushBackingStore(changed);
+  }
+  if (!sent) {
+    // Neither counted nor stamped: the picture did not go out.
+    last_present_ns_ = 0;
+    compare_next_ = true;
+    return;
+  }
+  const int64_t now_ns = TickThread::MonotonicNs();
+  if (locked() && decision_.refresh_locked && decision_.present_every == 1 &&
+      lock_watch_.Frame(now_ns / 1000, have_last_present_ && passes_since_present_ <= 1)) {
+    // The swaps no longer wait: paced on the clock from here on, counted apart.
+    if (lock_lost_ns_ == 0) {
+      lock_lost_ns_ = lock_watch_.lost_at_us() * 1000;
+      pace_locked_ = true;
+      anchor_ = Clock::now();
+      std::fprintf(stderr, "pyokoran: the swaps stopped waiting for the refresh; frames are "
+                           "paced on the clock from now on\n");
+    }
+  }
+  CountPresent(now_ns);
 }
 
 void QtDisplay::DrawText(Surface& surface, const Rect& rect, const std::string& text,

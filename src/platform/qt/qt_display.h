@@ -110,11 +110,14 @@ class QtDisplay : public QObject {
   QImage BackingStoreImage();
   const Stats& stats() const { return stats_; }
   const ModeDecision& decision() const { return decision_; }
-  bool locked() const { return gl_ready_ && decision_.mode == PresentMode::Locked; }
+  // Through OpenGL (measured locked, or forced so).
+  bool locked() const { return gl_ready_ && decision_.mode != PresentMode::Fallback; }
   // The fallback presents through memory shared with the X server.
   bool shared_picture() const { return picture_ != nullptr; }
   // CLOCK_MONOTONIC ns of the last present's time (see the header comment); 0 before one.
   int64_t last_present_ns() const { return last_present_ns_; }
+  // CLOCK_MONOTONIC ns at which the run's lock was lost; 0 while kept.
+  int64_t lock_lost_ns() const { return lock_lost_ns_; }
   // The run's figures so far (tick lag left 0: the tick thread knows it).
   PresentationReport Report() const;
 
@@ -138,7 +141,7 @@ class QtDisplay : public QObject {
   void WaitForRefresh();
   double ReportedRefreshHz() const;
   // OpenGL: a context on the window, the swaps measured; false when none can be made.
-  bool StartOpenGL(std::vector<double>& intervals_ms);
+  bool StartOpenGL(std::vector<double>& intervals_ms, std::vector<double>& work_ms);
   void StopOpenGL();
   // Draws the texture into stage_rect with black around it and swaps; true when drawn.
   bool DrawAndSwap(bool upload_all);
@@ -176,6 +179,8 @@ class QtDisplay : public QObject {
 
   ModeDecision decision_;
   bool pace_locked_ = false;  // locked but the swap was not seen to wait: pace as well
+  LockWatch lock_watch_;      // locked: whether the swaps keep waiting
+  int64_t lock_lost_ns_ = 0;  // CLOCK_MONOTONIC when it was lost; 0 = kept
   Clock::time_point anchor_;
   Clock::duration period_ = std::chrono::microseconds(16667);
   int64_t last_present_ns_ = 0;

@@ -5,6 +5,7 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QScreen>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cmath>
@@ -16,6 +17,7 @@
 #include "platform/qt/qt_display.h"
 #include "platform/qt/qt_experiment_window.h"
 #include "platform/qt/qt_keys.h"
+#include "platform/qt/x11_event_clock.h"
 #include "platform/qt/qt_main_window.h"
 #include "platform/qt/sdl_sound.h"
 #include "timing/present_mode.h"
@@ -178,16 +180,31 @@ bool QtPlatform::InitDisplay() { return display_->Init(); }
 void QtPlatform::BindPresentWindow(WindowId window) {
   if (window == WindowId::Experiment && experiment_window_) {
     display_->Bind(experiment_window_.get(), true);
+    CheckEventClock();
     presented_run_ = true;
     have_present_time_ = false;
+    lock_lost_tick_us_ = -1;
   } else {
     display_->Bind(nullptr, false);
   }
 }
 
+void QtPlatform::CheckEventClock() {
+  // Input event times are the X server's milliseconds: proved to be the monotonic clock, or
+  // shifted by the offset the round trips show.
+  const bool x11 = QGuiApplication::platformName() == QLatin1String("xcb");
+  event_clock_.SetCheck(x11 ? pyokoran::CheckEventClock(ProbeX11EventClock(8)) : ClockCheck{});
+  std::fprintf(stderr, "pyokoran: input event times: %s\n", event_clock_.Describe().c_str());
+}
+
 void QtPlatform::NotePresentTime() {
   const int64_t ns = display_->last_present_ns();
   have_present_time_ = ns != 0 && tick_thread_.TickClockUs(ns, present_tick_us_);
+  const int64_t lost_ns = display_->lock_lost_ns();
+  if (lost_ns != 0 && lock_lost_tick_us_ < 0 &&
+      !tick_thread_.TickClockUs(lost_ns, lock_lost_tick_us_)) {
+    lock_lost_tick_us_ = 0;  // before the tick clock ran
+  }
 }
 
 void QtPlatform::Present(const Surface& stage, const Rect& stage_rect) {
@@ -211,6 +228,8 @@ bool QtPlatform::GetPresentationReport(PresentationReport& report) {
   if (!presented_run_) return false;
   report = display_->Report();
   report.tick_lag_ms = double(tick_thread_.largest_lag_ns()) / 1e6;
+  if (report.lock_lost_ms >= 0) report.lock_lost_ms = double(std::max<int64_t>(lock_lost_tick_us_, 0)) / 1000.0;
+  report.event_clock = event_clock_.Describe();
   return true;
 }
 
@@ -288,6 +307,7 @@ bool QtPlatform::RunPresentationCheck(PresentationReport& report) {
   window.raise();
   window.requestActivate();
   display_->Bind(&window, true);
+  CheckEventClock();
   if (!window.isExposed()) {
     display_->Forget(&window);
     return false;
@@ -316,6 +336,12 @@ bool QtPlatform::RunPresentationCheck(PresentationReport& report) {
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
   }
   report = display_->Report();
+  report.event_clock = event_clock_.Describe();
+  if (report.lock_lost_ms >= 0 && display_->lock_lost_ns() != 0) {
+    int64_t lost_us = 0;
+    report.lock_lost_ms = ticking && ticks.TickClockUs(display_->lock_lost_ns(), lost_us)
+                              ? double(std::max<int64_t>(lost_us, 0)) / 1000.0 : 0.0;
+  }
   ticks.Stop();
   report.tick_lag_ms = ticking ? double(ticks.largest_lag_ns()) / 1e6 : 1e9;
   report.tick_scheduling =

@@ -59,6 +59,9 @@ class QtPlatform : public Platform {
   void PresentChanged(const Surface& stage, const Rect& stage_rect,
                       const std::vector<Rect>& changed) override;
   bool LastPresentTickUs(int64_t& tick_us) override;
+  bool TickClockNowUs(int64_t& tick_us) override {
+    return tick_thread_.TickClockUs(TickThread::MonotonicNs(), tick_us);
+  }
   bool GetPresentationReport(PresentationReport& report) override;
   bool RunPresentationCheck(PresentationReport& report) override;
 
@@ -89,7 +92,10 @@ class QtPlatform : public Platform {
   // The last present's time on the tick clock, taken when it was made.
   bool have_present_time_ = false;
   int64_t present_tick_us_ = 0;
+  // Round trips to the X server before a run: how its event times are mapped.
+  void CheckEventClock();
   bool presented_run_ = false;  // a run has bound the experiment window
+  int64_t lock_lost_tick_us_ = -1;  // when the run's lock was lost, on the tick clock
   EventClock event_clock_;      // input events' own times onto the tick clock
   void NotePresentTime();
   std::function<void(QWidget*)> report_opener_;
