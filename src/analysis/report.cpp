@@ -8,7 +8,10 @@
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
+#include <sys/stat.h>
 #include <unordered_map>
+
+#include "analysis/html_report.h"
 
 namespace pyokoran {
 namespace {
@@ -150,24 +153,49 @@ std::string ReportCsv(const Report& report) {
   return out;
 }
 
-bool WriteReportCsv(const Report& report, const std::string& path, std::string& error) {
-  // Only an earlier report may be replaced: under its name could be a subject's file.
-  {
-    char head[9] = {};
-    const int old = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (old >= 0) {
-      const ssize_t n = read(old, head, 9);
-      close(old);
-      if (n != 9 || std::memcmp(head, "\xEF\xBB\xBFLevel,", 9) != 0) {
-        error = path + " exists and is not a report; not replaced";
-        return false;
-      }
+bool IsOurReport(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+  if (fd < 0) return false;
+  struct stat info {};
+  std::string head, tail;
+  if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+    head.resize(size_t(std::min<off_t>(info.st_size, 1 << 16)));
+    const ssize_t n = pread(fd, head.data(), head.size(), 0);
+    head.resize(n > 0 ? size_t(n) : 0);
+    if (info.st_size > off_t(head.size())) {
+      tail.resize(size_t(std::min<off_t>(info.st_size - off_t(head.size()), 1 << 16)));
+      const ssize_t m = pread(fd, tail.data(), tail.size(), info.st_size - off_t(tail.size()));
+      tail.resize(m > 0 ? size_t(m) : 0);
     }
   }
+  close(fd);
+  if (head.rfind("\xEF\xBB\xBFLevel,", 0) == 0) return true;
+  if (head.rfind("%PDF-", 0) == 0) {
+    // The creator in the document information, as plain or UTF-16 text.
+    const std::string plain = "(pyokoran)";
+    const std::string wide = std::string("\0p\0y\0o\0k\0o\0r\0a\0n)", 17);
+    for (const std::string* part : {&head, &tail}) {
+      if (part->find(plain) != std::string::npos || part->find(wide) != std::string::npos)
+        return true;
+    }
+    return false;
+  }
+  return IsHtmlReport(path);
+}
+
+bool WriteReportCsv(const Report& report, const std::string& path, std::string& error) {
+  // Only an earlier report may be replaced: under its name could be a subject's file.
+  struct stat info {};
+  if (lstat(path.c_str(), &info) == 0 && !IsOurReport(path)) {
+    error = path + " exists and is not a report; not replaced";
+    return false;
+  }
   const std::string bytes = ReportCsv(report);
-  // Into a new file beside the target, renamed over it once complete.
+  // Into a new file beside the target, renamed over it once complete; whatever lies at the
+  // temporary name (a link planted there too) is removed, never followed.
   const std::string temp = path + ".part";
-  int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
+  if (lstat(temp.c_str(), &info) == 0 && !S_ISDIR(info.st_mode)) unlink(temp.c_str());
+  int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666);
   if (fd < 0) {
     error = "cannot write " + path + ": " + std::strerror(errno);
     return false;

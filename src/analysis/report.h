@@ -45,4 +45,9 @@ const std::vector<std::string>& ReportColumns();
 std::vector<std::string> RunCells(const Report& report, size_t run);
 std::vector<std::string> SubjectCells(const Report& report, size_t subject);
 
+// True when path is a regular file this program wrote as a report: a CSV starting with its BOM
+// and "Level,", an HTML report, or a PDF naming the program as its creator. Never blocks on a
+// FIFO; a link is not followed.
+bool IsOurReport(const std::string& path);
+
 }  // namespace pyokoran

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "platform/cp932.h"
 #include "platform/regular_file.h"
@@ -365,10 +366,9 @@ bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string&
   // them would count its rows twice); without one, every file that carries the header.
   std::vector<fs::path> csv;
   std::vector<std::string> subjects;  // the subject each listed file belongs to, or empty
-  std::vector<std::string> seen;
+  std::unordered_set<std::string> seen;
   for (const RunRecord& run : out.runs) {
-    if (std::find(seen.begin(), seen.end(), run.subject) != seen.end()) continue;
-    seen.push_back(run.subject);
+    if (!seen.insert(run.subject).second) continue;
     const std::string name = AppearanceFileName(run.subject);
     if (name.empty()) continue;
     csv.push_back(dir / name);

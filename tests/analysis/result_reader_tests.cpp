@@ -191,8 +191,9 @@ TEST_P(RunDisagreementTest, IsToldInTheRunsProblems) {
   }
   EXPECT_EQ(torn_told, *c.torn_file != 0);
   EXPECT_EQ(run_told, *c.run_problems != 0);
-  if (c.rows > 0 && !c.tear_rows && !c.tear_timing && c.timing_rows == c.rows)
+  if (c.rows > 0 && !c.tear_rows && !c.tear_timing && c.timing_rows == c.rows) {
     EXPECT_DOUBLE_EQ(report.run_measures[0].onset_rt.mean, 388.5);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -1,0 +1,63 @@
+#include "analysis/report.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "support/temp_working_dir.h"
+
+namespace pyokoran {
+namespace {
+
+std::string Read(const std::string& name) {
+  std::ifstream in(name, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void Write(const std::string& name, const std::string& bytes) {
+  std::ofstream(name, std::ios::binary) << bytes;
+}
+
+// What may stand at a report's name: only the program's own reports may be replaced, and
+// nothing there (a FIFO, a link) makes the check wait or look elsewhere.
+TEST(IsOurReport, OnlyTheProgramsOwnReports) {
+  TempWorkingDir dir;
+  Write("ours.csv", "\xEF\xBB\xBFLevel,Subject\r\n");
+  Write("user.csv", "Level,Subject\r\n");
+  // Creator as UTF-16 text with its byte-order mark, as a PDF writer may store it.
+  Write("ours.pdf", std::string("%PDF-1.4\n<< /Creator (\xFE\xFF\0p\0y\0o\0k\0o\0r\0a\0n) >>\n",
+                                45));
+  Write("manuscript.pdf", "%PDF-1.7\n<< /Creator (Writer) >>\n%%EOF\n");
+  Write("plain.pdf", "%PDF-1.4\n<< /Creator (pyokoran) >>\n");
+  ASSERT_EQ(mkfifo("fifo.csv", 0600), 0);
+  ASSERT_EQ(symlink("ours.csv", "link.csv"), 0);
+  const struct {
+    const char* path;
+    bool ours;
+  } cases[] = {{"ours.csv", true},        {"user.csv", false}, {"ours.pdf", true},
+               {"plain.pdf", true},       {"manuscript.pdf", false}, {"fifo.csv", false},
+               {"link.csv", false},       {"missing.csv", false}};
+  for (const auto& c : cases) EXPECT_EQ(IsOurReport(c.path), c.ours) << c.path;
+}
+
+TEST(WriteReportCsv, RefusesAFileNotItsOwnAndNeverFollowsALinkAtThePartName) {
+  TempWorkingDir dir;
+  Report report;
+  std::string error;
+  Write("user.csv", "a,b\r\n");
+  EXPECT_FALSE(WriteReportCsv(report, "user.csv", error));
+  EXPECT_EQ(Read("user.csv"), "a,b\r\n");
+
+  Write("victim.txt", "keep");
+  ASSERT_EQ(symlink("victim.txt", "out.csv.part"), 0);
+  ASSERT_TRUE(WriteReportCsv(report, "out.csv", error)) << error;
+  EXPECT_EQ(Read("victim.txt"), "keep");
+  EXPECT_TRUE(IsOurReport("out.csv"));
+  // An earlier report is replaced.
+  EXPECT_TRUE(WriteReportCsv(report, "out.csv", error)) << error;
+}
+
+}  // namespace
+}  // namespace pyokoran
