@@ -197,7 +197,10 @@ RunRecord& FindOrAdd(ResultFolder& out, Index& index, RunRecord&& key) {
 
 void ReadSummary(const std::string& path, ResultFolder& out, Index& index) {
   std::string bytes;
-  if (!ReadWholeFile(path, bytes)) return;
+  if (!ReadWholeFile(path, bytes)) {
+    out.problems.push_back(std::string(kSummaryFileName) + ": cannot be read; skipped");
+    return;
+  }
   const auto lines = SplitLines(bytes, kSummaryFileName, out.problems);
   for (size_t i = 0; i < lines.size(); ++i) {
     if (i == 0 && lines[0].substr(0, 8) == "Subject\t") continue;
@@ -358,6 +361,8 @@ bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string&
   if (fs::is_regular_file(summary, ec)) {
     found = true;
     ReadSummary(summary.string(), out, index);
+  } else if (fs::symlink_status(summary, ec).type() != fs::file_type::not_found) {
+    out.problems.push_back(std::string(kSummaryFileName) + ": not a regular file; skipped");
   }
   out.simulated = fs::is_regular_file(dir / kSimulatedMarkFile, ec);
 
@@ -447,6 +452,7 @@ bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string&
   }
   if (!found) {
     error = "no result files in " + dir.string();
+    for (const std::string& p : out.problems) error += "\n" + p;
     return false;
   }
   return true;

@@ -2,9 +2,12 @@
 // written without opening a window.
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "analysis/html_report.h"
 #include "cli/analysis_modes.h"
@@ -36,9 +39,22 @@ int RunReport(const ModeRun& run) {
     base.chop(4);
   else if (base.endsWith(QStringLiteral(".html"), Qt::CaseInsensitive))
     base.chop(5);
-  if (base.isEmpty()) {
+  const QString base_name = QFileInfo(base).fileName();
+  if (base_name.isEmpty() || base_name == QStringLiteral(".") || base_name == QStringLiteral("..")) {
     std::fprintf(stderr, "pyokoran: --out needs a file name\n");
     return kUsageExitStatus;
+  }
+  // Every output is checked before any is written: only the program's own earlier reports are
+  // replaced, and whatever lies at a temporary name (a FIFO, a planted link) is removed unread.
+  for (const char* suffix : {".csv", ".pdf", ".html"}) {
+    const std::string path = (base + QLatin1String(suffix)).toStdString();
+    struct stat info {};
+    if (lstat(path.c_str(), &info) == 0 && !IsOurReport(path)) {
+      std::fprintf(stderr, "pyokoran: %s exists and is not a report; not replaced\n", path.c_str());
+      return 1;
+    }
+    const std::string temp = path + ".part";
+    if (lstat(temp.c_str(), &info) == 0 && !S_ISDIR(info.st_mode)) unlink(temp.c_str());
   }
 
   // The charts need widgets, not a screen: without a display Qt draws offscreen.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <sys/stat.h>
 
 #include "support/temp_working_dir.h"
 
@@ -213,6 +214,28 @@ INSTANTIATE_TEST_SUITE_P(
                          "SBJ_timing.csv"},
         DisagreementCase{"SummaryLineTorn", 2, 2, 2, false, false, true, "", "ピョコラン.txt"}),
     [](const testing::TestParamInfo<DisagreementCase>& info) { return std::string(info.param.name); });
+
+// A summary file that is a folder or a FIFO is told, never waited on; the rows beside it
+// are still read.
+TEST(ResultFolder, SummaryThatIsNotARegularFileIsTold) {
+  for (const bool fifo : {false, true}) {
+    TempWorkingDir dir;
+    if (fifo) {
+      ASSERT_EQ(mkfifo("ピョコラン.txt", 0600), 0);
+    } else {
+      ASSERT_EQ(mkdir("ピョコラン.txt", 0700), 0);
+    }
+    Write("S.csv", std::string(kAppearanceHeader) +
+                       "S,2026/12/01,10:00:00,1,6,3,12,1,2000,1000,3000,60,7,1,1,1,100,100,1,100,100,"
+                       "400,3400,0\r\n");
+    Report report;
+    std::string error;
+    ASSERT_TRUE(BuildReport(".", {}, report, error)) << error;
+    EXPECT_EQ(report.results.runs.size(), 1u);
+    ASSERT_EQ(report.results.problems.size(), 1u) << fifo;
+    EXPECT_EQ(report.results.problems[0], "ピョコラン.txt: not a regular file; skipped");
+  }
+}
 
 TEST(ResultFolder, MissingOrEmptyFolderIsAClearError) {
   TempWorkingDir dir;
