@@ -22,6 +22,10 @@ namespace pyokoran {
 namespace {
 
 constexpr size_t kSummaryColumns = 17;
+// No line the program writes comes near this; longer ones are skipped unread.
+constexpr size_t kMaxLineBytes = 64 * 1024;
+// Files larger than this are not read (the report of 10 000 runs reads about 150 MB).
+constexpr uint64_t kMaxFileBytes = uint64_t(1) << 30;
 constexpr size_t kAppearanceColumns = 24;
 constexpr const char* kAppearanceHeader =
     "Subject,Date,Time,Trial,TgtPokko,DstPokko,Holes,Ordered,Dur,ISI_1,ISI_2,TmLimit,"
@@ -89,6 +93,13 @@ std::vector<std::string_view> SplitLines(std::string_view bytes, const std::stri
       problems.push_back(name + ": line " + std::to_string(lines.size() + 1) +
                          " has no line end (cut off while written); skipped");
       break;
+    }
+    if (end - start > kMaxLineBytes) {
+      problems.push_back(name + ": line " + std::to_string(lines.size() + 1) + " is longer than " +
+                         std::to_string(kMaxLineBytes) + " bytes; skipped");
+      lines.emplace_back();  // keeps the numbering; empty lines are passed over
+      start = end + 1;
+      continue;
     }
     size_t stop = end;
     if (stop > start && bytes[stop - 1] == '\r') --stop;
@@ -197,6 +208,12 @@ RunRecord& FindOrAdd(ResultFolder& out, Index& index, RunRecord&& key) {
 
 void ReadSummary(const std::string& path, ResultFolder& out, Index& index) {
   std::string bytes;
+  std::error_code ec;
+  if (std::filesystem::file_size(path, ec) > kMaxFileBytes && !ec) {
+    out.problems.push_back(std::string(kSummaryFileName) + ": larger than " +
+                           std::to_string(kMaxFileBytes >> 20) + " MiB; not read");
+    return;
+  }
   if (!ReadWholeFile(path, bytes)) {
     out.problems.push_back(std::string(kSummaryFileName) + ": cannot be read; skipped");
     return;
@@ -264,6 +281,15 @@ void ReadAppearances(const std::string& name, const std::string& subject, std::s
       key.TmLimit = v[11];
       key.RndSeed = v[12];
       current = &FindOrAdd(out, index, std::move(key));
+    }
+    if (current->rows.size() >= size_t(kLoggedRowLimit)) {
+      if (!current->rows_cut) {
+        current->rows_cut = true;
+        out.problems.push_back(name + ": line " + std::to_string(i + 1) + " and later rows of " +
+                               ToUtf8(current->subject) + " " + current->date + " " + current->time +
+                               " are beyond " + std::to_string(kLoggedRowLimit) + " rows; skipped");
+      }
+      continue;
     }
     row.Trial = v[3];
     row.Pokko = v[13];
@@ -396,6 +422,12 @@ bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string&
   for (size_t i = 0; i < csv.size(); ++i) {
     const fs::path& p = csv[i];
     if (!subjects[i].empty() && !fs::exists(fs::symlink_status(p, ec))) continue;
+    const uintmax_t size = fs::file_size(p, ec);
+    if (!ec && size > kMaxFileBytes) {
+      out.problems.push_back(p.filename().string() + ": larger than " +
+                             std::to_string(kMaxFileBytes >> 20) + " MiB; not read");
+      continue;
+    }
     const MappedFile file(p.string());
     if (!file.opened()) {
       out.problems.push_back(p.filename().string() + ": cannot be read; skipped");

@@ -36,6 +36,7 @@ struct RunRecord {
   bool in_summary = false;  // false: known from its appearance rows only
   int32_t file_order = 0;   // position of first sight (summary lines first), for stable order
   std::vector<AppearanceRow> rows;
+  bool rows_cut = false;     // rows beyond the log limit were left out
   int32_t timing_rows = 0;  // rows of the subject's timing file that belong to this run
   std::string problems;     // what the files lack for this run ("" when they agree), UTF-8
 };

@@ -237,6 +237,27 @@ TEST(ResultFolder, SummaryThatIsNotARegularFileIsTold) {
   }
 }
 
+// What no program-written file holds is bounded: an overlong line and rows beyond the log
+// limit in one run are skipped with a problem line each.
+TEST(ResultFolder, OverlongLinesAndSurplusRowsAreCapped) {
+  TempWorkingDir dir;
+  std::string text = kAppearanceHeader;
+  text += std::string(70 * 1024, '\t') + "\r\n";
+  for (int t = 1; t <= 5100; ++t)
+    text += "S,2026/12/01,10:00:00," + std::to_string(t) +
+            ",6,3,12,1,2000,1000,3000,60,7,1,1,1,100,100,1,100,100,400,3400,0\r\n";
+  Write("S.csv", text);
+  Report report;
+  std::string error;
+  ASSERT_TRUE(BuildReport(".", {}, report, error)) << error;
+  ASSERT_EQ(report.results.runs.size(), 1u);
+  EXPECT_EQ(report.results.runs[0].rows.size(), 4999u);
+  ASSERT_EQ(report.results.problems.size(), 2u);
+  EXPECT_EQ(report.results.problems[0], "S.csv: line 2 is longer than 65536 bytes; skipped");
+  EXPECT_EQ(report.results.problems[1],
+            "S.csv: line 5002 and later rows of S 2026/12/01 10:00:00 are beyond 4999 rows; skipped");
+}
+
 TEST(ResultFolder, MissingOrEmptyFolderIsAClearError) {
   TempWorkingDir dir;
   Report report;
