@@ -657,20 +657,11 @@ bool ReportWindow::ExportHtml(const QString& path, QString* error) {
 
 namespace {
 
-// A PDF file may be replaced; any other file under that name is left alone.
-bool MayReplacePdf(const QString& path) {
-  QFile f(path);
-  if (!f.exists()) return true;
-  if (!f.open(QIODevice::ReadOnly)) return false;
-  return f.read(5) == "%PDF-";
-}
-
-// True when path holds a report this program wrote (CSV, PDF or HTML), which Export may replace.
-bool IsEarlierReport(const QString& path) {
-  if (path.endsWith(QStringLiteral(".html"), Qt::CaseInsensitive)) return IsHtmlReport(path.toStdString());
-  if (path.endsWith(QStringLiteral(".pdf"), Qt::CaseInsensitive)) return MayReplacePdf(path);
-  QFile f(path);
-  return QFileInfo(path).isFile() && f.open(QIODevice::ReadOnly) && f.read(9) == "\xEF\xBB\xBFLevel,";
+// True when nothing is at path, or it holds a report this program wrote (CSV, PDF or HTML):
+// the only files Export may replace.
+bool MayReplace(const QString& path) {
+  const QFileInfo info(path);
+  return (!info.exists() && !info.isSymLink()) || IsOurReport(path.toStdString());
 }
 
 }  // namespace
@@ -680,8 +671,8 @@ bool ReportWindow::ExportPdf(const QString& path, bool each_subject, QString* er
     if (error) *error = status_->text();
     return false;
   }
-  if (!MayReplacePdf(path)) {
-    if (error) *error = QStringLiteral("%1 exists and is not a PDF; not replaced").arg(path);
+  if (!MayReplace(path)) {
+    if (error) *error = QStringLiteral("%1 exists and is not a report; not replaced").arg(path);
     return false;
   }
   const QString temp = path + QStringLiteral(".part");
@@ -867,7 +858,7 @@ void ReportWindow::ExportWithDialog() {
   QStringList existing;
   for (const QString& f : {csv, pdf, html}) {
     if (!QFileInfo::exists(f)) continue;
-    if (!IsEarlierReport(f)) {
+    if (!MayReplace(f)) {
       QMessageBox::warning(this, QStringLiteral("Report"),
                            QStringLiteral("%1 exists and is not a report; nothing was written.").arg(f));
       return;

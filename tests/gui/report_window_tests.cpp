@@ -124,6 +124,21 @@ class ReportWindowTest : public QObject {
     QVERIFY(!window.ExportCsv(subject_file, &error));
     QVERIFY(error.contains(QStringLiteral("not a report")));
     QVERIFY(!window.ExportPdf(subject_file, false, &error));
+
+    // Nor is a PDF the program did not write, and our own PDF is replaced.
+    const QString manuscript = dir_.filePath(QStringLiteral("manuscript.pdf"));
+    const QByteArray theirs = "%PDF-1.7\n1 0 obj << /Creator (LaTeX) >> endobj\n%%EOF\n";
+    {
+      QFile m(manuscript);
+      QVERIFY(m.open(QIODevice::WriteOnly));
+      m.write(theirs);
+    }
+    QVERIFY(!window.ExportPdf(manuscript, false, &error));
+    QVERIFY(error.contains(QStringLiteral("not a report")));
+    QFile m(manuscript);
+    QVERIFY(m.open(QIODevice::ReadOnly));
+    QCOMPARE(m.readAll(), theirs);
+    QVERIFY2(window.ExportPdf(pdf, false, &error), qPrintable(error));
   }
 
   void subjectFilterIsSortedAndExportsWhatItShows() {
