@@ -7,10 +7,10 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <sstream>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "app/program.h"
+#include "platform/file_system.h"
 #include "platform/platform.h"
 #include "platform/regular_file.h"
 
@@ -20,8 +20,7 @@ namespace {
 constexpr const char kFolderName[] = "ピョコラン";
 
 bool IsFolder(const std::string& path) {
-  struct stat st{};
-  return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return !path.empty() && KindOfPath(path, true) == PathKind::kDirectory;
 }
 
 std::string WithoutTrailingSlashes(std::string path) {
@@ -53,34 +52,27 @@ std::string DocumentsFromUserDirs(const std::string& text, const std::string& ho
 }  // namespace
 
 std::string WorkingFolderProblem(const std::string& path) {
-  struct stat st{};
-  if (stat(path.c_str(), &st) != 0) {
-    if (errno == ENOENT) return "does not exist";
+  errno = 0;
+  const PathKind kind = KindOfPath(path, true);
+  if (kind == PathKind::kMissing) {
+    if (errno == ENOENT || errno == 0) return "does not exist";
     return std::string("cannot be opened: ") + std::strerror(errno);
   }
-  if (!S_ISDIR(st.st_mode)) return "is not a folder";
+  if (kind != PathKind::kDirectory) return "is not a folder";
   // Make (and remove) a file: permissions, read-only file systems and ACLs all answer.
-  const std::string probe = path + "/.pyokoran-write-test-" + std::to_string(getpid());
-  const int fd = open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  const std::string probe = path + "/.pyokoran-write-test-" + std::to_string(ProcessId());
+  const int fd = CreateNewFile(probe, 0600);
   if (fd < 0) return std::string("cannot be written: ") + std::strerror(errno);
   close(fd);
-  unlink(probe.c_str());
+  RemoveFile(probe);
   return {};
 }
 
-std::string CurrentFolder() {
-  std::string path(4096, '\0');
-  while (!getcwd(path.data(), path.size())) {
-    if (errno != ERANGE) return {};
-    path.resize(path.size() * 2);
-  }
-  path.resize(std::strlen(path.c_str()));
-  return path;
-}
+std::string CurrentFolder() { return CurrentFolderPath(); }
 
 bool EnterWorkingFolder(const std::string& path, std::string& error) {
   const std::string problem = WorkingFolderProblem(path);
-  if (problem.empty() && chdir(path.c_str()) == 0) return true;
+  if (problem.empty() && EnterFolder(path)) return true;
   error = "the folder '" + path + "' " +
           (problem.empty() ? std::string("cannot be entered: ") + std::strerror(errno) : problem);
   return false;
@@ -121,9 +113,8 @@ std::string DocumentsWorkingFolder(const UserFolders& folders) {
 bool CreateWorkingFolder(const std::string& folder, const std::string& sample_stimuli,
                          std::string& error) {
   namespace fs = std::filesystem;
-  struct stat st{};
-  if (stat(folder.c_str(), &st) == 0) {
-    if (S_ISDIR(st.st_mode)) return true;
+  if (const PathKind kind = KindOfPath(folder, true); kind != PathKind::kMissing) {
+    if (kind == PathKind::kDirectory) return true;
     error = "同じ名前のファイルがあり、フォルダを作れません。";
     return false;
   }
@@ -132,25 +123,25 @@ bool CreateWorkingFolder(const std::string& folder, const std::string& sample_st
     return false;
   }
   // Made complete under a temporary name beside the folder, then renamed into place.
-  const std::string parent = fs::path(folder).parent_path().string();
+  const std::u8string parent_name = fs::u8path(folder).parent_path().u8string();
+  const std::string parent(parent_name.begin(), parent_name.end());
   std::string temporary = (parent.empty() ? "." : parent) + "/.ピョコラン-XXXXXX";
-  if (!mkdtemp(temporary.data())) {
+  if (!MakeTemporaryFolder(temporary)) {
     error = std::string("フォルダを作れません (") + std::strerror(errno) + ")。";
     return false;
   }
-  const mode_t mask = umask(0);
-  umask(mask);
   std::error_code failure;
-  fs::copy(sample_stimuli, temporary + "/stim", fs::copy_options::recursive, failure);
-  if (!failure && chmod(temporary.c_str(), 0777 & ~mask) != 0) {
+  fs::copy(fs::u8path(sample_stimuli), fs::u8path(temporary + "/stim"), fs::copy_options::recursive,
+           failure);
+  if (!failure && !GiveDefaultPermissions(temporary)) {
     failure = std::error_code(errno, std::generic_category());
   }
-  if (!failure && rename(temporary.c_str(), folder.c_str()) != 0) {
+  if (!failure && !RenamePath(temporary, folder)) {
     failure = std::error_code(errno, std::generic_category());
   }
   if (failure) {
     std::error_code ignored;
-    fs::remove_all(temporary, ignored);
+    fs::remove_all(fs::u8path(temporary), ignored);
     error = "見本の刺激をコピーできません (" + failure.message() + ")。";
     return false;
   }

@@ -8,13 +8,13 @@
 #include <ctime>
 #include <fcntl.h>
 #include <initializer_list>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
 #include "app/program.h"
 #include "display/surfaces.h"
 #include "platform/cp932.h"
+#include "platform/file_system.h"
 #include "platform/regular_file.h"
 #include "results/run_completeness.h"
 #include "timing/timing_files.h"
@@ -35,7 +35,7 @@ Stamp LocalStamp(int64_t seconds) {
   Stamp stamp;
   const time_t t = time_t(seconds);
   tm local{};
-  if (int64_t(t) != seconds || !localtime_r(&t, &local) || local.tm_year > INT_MAX - 1900) {
+  if (int64_t(t) != seconds || !LocalTimeOf(t, local) || local.tm_year > INT_MAX - 1900) {
     return stamp;
   }
   stamp.year = local.tm_year + 1900;
@@ -95,25 +95,19 @@ bool WriteAll(int fd, const std::string& bytes) {
 }
 
 // Data on disk; files that cannot be synchronised (devices) count as written.
-bool SyncFile(int fd) { return fsync(fd) == 0 || errno == EINVAL || errno == EROFS; }
+bool SyncFile(int fd) { return FlushToDisk(fd) || errno == EINVAL || errno == EROFS; }
 
-void SyncWorkingFolder() {
-  int dir = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    fsync(dir);
-    close(dir);
-  }
-}
+void SyncWorkingFolder() { FlushFolder("."); }
 
 // The length of the file up to and including its last line feed (0 without one).
-bool CompleteLength(int fd, off_t size, off_t& complete) {
+bool CompleteLength(int fd, int64_t size, int64_t& complete) {
   char block[65536];
-  off_t end = size;
+  int64_t end = size;
   while (end > 0) {
-    const off_t start = std::max<off_t>(0, end - off_t(sizeof block));
-    const ssize_t n = pread(fd, block, size_t(end - start), start);
+    const int64_t start = std::max<int64_t>(0, end - int64_t(sizeof block));
+    const int64_t n = ReadAt(fd, block, size_t(end - start), start);
     if (n != end - start) return false;
-    for (ssize_t i = n; i > 0; --i) {
+    for (int64_t i = n; i > 0; --i) {
       if (block[i - 1] == '\n') {
         complete = start + i;
         return true;
@@ -127,17 +121,17 @@ bool CompleteLength(int fd, off_t size, off_t& complete) {
 
 // Appends bytes [from, to) of fd to the side file `name`, created if needed, as a line of
 // its own (ended by CR LF, and after a line end where the file lacked one), and syncs it.
-bool CopyToSideFile(int fd, off_t from, off_t to, const std::string& name) {
+bool CopyToSideFile(int fd, int64_t from, int64_t to, const std::string& name) {
   const int side = OpenRegularFile(name.c_str(), O_RDWR | O_APPEND | O_CREAT);
   if (side < 0) return false;
-  struct stat info {};
+  FileStatus info;
   char last = '\n';
-  bool ok = fstat(side, &info) == 0 &&
-            (info.st_size == 0 || pread(side, &last, 1, info.st_size - 1) == 1) &&
+  bool ok = StatusOf(side, info) &&
+            (info.size == 0 || ReadAt(side, &last, 1, info.size - 1) == 1) &&
             (last == '\n' || WriteAll(side, "\r\n"));
   char block[65536];
-  for (off_t at = from; ok && at < to;) {
-    const ssize_t n = pread(fd, block, size_t(std::min<off_t>(to - at, sizeof block)), at);
+  for (int64_t at = from; ok && at < to;) {
+    const int64_t n = ReadAt(fd, block, size_t(std::min<int64_t>(to - at, sizeof block)), at);
     ok = n > 0 && WriteAll(side, std::string(block, size_t(n)));
     at += n > 0 ? n : 0;
   }
@@ -157,19 +151,19 @@ AppendOutcome AppendToResultFile(const std::string& name, const char* header,
   }
   if (fd < 0) return {};
 
-  struct stat info {};
-  bool ok = fstat(fd, &info) == 0;
-  off_t size = info.st_size;
+  FileStatus info;
+  bool ok = StatusOf(fd, info);
+  int64_t size = info.size;
   bool with_header = created;
   AppendOutcome outcome;
   // A last line without its line feed is what a kill during an earlier append leaves: cut
   // back to the last complete line, the cut bytes kept in <name>.partial first.
   char last = '\n';
-  if (ok && size > 0 && (ok = pread(fd, &last, 1, size - 1) == 1) && last != '\n') {
-    off_t complete = 0;
+  if (ok && size > 0 && (ok = ReadAt(fd, &last, 1, size - 1) == 1) && last != '\n') {
+    int64_t complete = 0;
     ok = CompleteLength(fd, size, complete) &&
          CopyToSideFile(fd, complete, size, name + kPartialSuffix) &&
-         ftruncate(fd, complete) == 0 && SyncFile(fd);
+         TruncateFile(fd, complete) && SyncFile(fd);
     if (ok) {
       size = complete;
       outcome.repaired = true;
@@ -183,8 +177,8 @@ AppendOutcome AppendToResultFile(const std::string& name, const char* header,
     if (!ok) {
       // No half line stays behind: an existing file is put back, a new one removed.
       if (created) {
-        unlink(name.c_str());
-      } else if (ftruncate(fd, size) == 0) {
+        RemoveFile(name);
+      } else if (TruncateFile(fd, size)) {
         SyncFile(fd);
       }
     }

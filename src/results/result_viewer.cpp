@@ -21,10 +21,10 @@ namespace {
 bool ReadChunk(std::FILE* file, std::string& chunk) {
   chunk.clear();
   while (chunk.size() < 999) {
-    int c = getc_unlocked(file);
+    int c = std::getc(file);
     if (c == EOF) break;
     if (c == '\r') {
-      int next = getc_unlocked(file);
+      int next = std::getc(file);
       if (next == '\n') {
         c = '\n';
       } else if (next != EOF) {

@@ -1,7 +1,6 @@
 #include "results/run_completeness.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +8,7 @@
 #include <string_view>
 
 #include "platform/cp932.h"
+#include "platform/file_system.h"
 #include "platform/regular_file.h"
 #include "results/result_files.h"
 #include "run/scheduler.h"
@@ -19,7 +19,7 @@ namespace {
 
 constexpr const char* kIncompleteHeader = "Subject\tDate\tTime\tMissing\n";
 // Enough for a run's longest rows: 4999 of them with the longest subject.
-constexpr off_t kTailBytes = off_t(4) << 20;
+constexpr int64_t kTailBytes = int64_t(4) << 20;
 
 // The complete lines (CR LF cut off) in the last kTailBytes of a file; a torn last line is
 // left out. False when the file cannot be read.
@@ -27,11 +27,11 @@ bool TailLines(const std::string& name, std::vector<std::string>& lines) {
   lines.clear();
   const int fd = OpenRegularFile(name.c_str(), O_RDONLY);
   if (fd < 0) return false;
-  struct stat info {};
-  bool ok = fstat(fd, &info) == 0;
-  const off_t from = ok ? std::max<off_t>(0, info.st_size - kTailBytes) : 0;
-  std::string bytes(ok ? size_t(info.st_size - from) : 0, '\0');
-  ok = ok && pread(fd, bytes.data(), bytes.size(), from) == ssize_t(bytes.size());
+  FileStatus info;
+  bool ok = StatusOf(fd, info);
+  const int64_t from = ok ? std::max<int64_t>(0, info.size - kTailBytes) : 0;
+  std::string bytes(ok ? size_t(info.size - from) : 0, '\0');
+  ok = ok && ReadAt(fd, bytes.data(), bytes.size(), from) == int64_t(bytes.size());
   close(fd);
   if (!ok) return false;
   const size_t end = bytes.rfind('\n');
@@ -48,8 +48,7 @@ bool TailLines(const std::string& name, std::vector<std::string>& lines) {
 }
 
 bool Exists(const std::string& name) {
-  struct stat info {};
-  return stat(name.c_str(), &info) == 0;
+  return KindOfPath(name, true) != PathKind::kMissing;
 }
 
 // Trailing lines that start with prefix.

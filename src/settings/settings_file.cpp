@@ -1,7 +1,6 @@
 #include "settings/settings_file.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +11,7 @@
 #include <new>
 #include <string_view>
 
+#include "platform/file_system.h"
 #include "platform/regular_file.h"
 
 namespace pyokoran {
@@ -21,7 +21,6 @@ namespace {
 constexpr size_t kPieceBytes = 1023;  // what one read of the 1024-byte line buffer takes
 constexpr std::string_view kTrimSet = " \t\n";
 constexpr size_t kLineOverhead = 3 + 2;  // " = " and CR LF
-constexpr int kMaxLinkHops = 40;
 constexpr const char* kBackupSuffix = ".bak";
 
 std::string_view Trim(std::string_view s) {
@@ -78,44 +77,22 @@ bool WriteAll(int fd, const std::string& bytes) {
   return true;
 }
 
-// The file a name finally stands for once symbolic links are followed; false on a loop.
-bool FollowLinks(std::string path, std::string& target) {
-  for (int hop = 0; hop < kMaxLinkHops; ++hop) {
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
-      target = path;
-      return true;
-    }
-    std::string link(size_t(PATH_MAX), '\0');
-    ssize_t n = ::readlink(path.c_str(), link.data(), link.size());
-    if (n <= 0 || size_t(n) >= link.size()) return false;
-    link.resize(size_t(n));
-    size_t slash = path.rfind('/');
-    path = (link[0] == '/' || slash == std::string::npos) ? link : path.substr(0, slash + 1) + link;
-  }
-  return false;
-}
-
 void SyncFolderOf(const std::string& path) {
   size_t slash = path.rfind('/');
-  std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
+  FlushFolder(slash == std::string::npos ? "." : path.substr(0, slash + 1));
 }
 
 // The copy of the old text, whole and on disk; false when the folder takes no new file.
 bool WriteBackup(const std::string& backup, const std::string& text) {
-  ::unlink(backup.c_str());
-  const int fd = ::open(backup.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  RemoveFile(backup);
+  const int fd = CreateNewFile(backup, 0600);
   if (fd < 0) return false;
-  bool ok = WriteAll(fd, text) && ::fsync(fd) == 0;
+  bool ok = WriteAll(fd, text) && FlushToDisk(fd);
   ok = ::close(fd) == 0 && ok;
   if (ok) {
     SyncFolderOf(backup);
   } else {
-    ::unlink(backup.c_str());
+    RemoveFile(backup);
   }
   return ok;
 }
@@ -129,43 +106,46 @@ void WriteSettingsFile(const std::string& name, const std::string& bytes, bool k
   // Opening the old file for writing (without truncating it) proves it is a regular file
   // that may be written. A file with no write permission at all is locked by its owner,
   // also against the superuser.
-  struct stat old_file {};
+  FileStatus old_file;
   int fd = OpenRegularFile(target.c_str(), O_WRONLY);
   if (fd < 0 && errno != ENOENT) return;
   const bool exists = fd >= 0;
-  if (exists && (::fstat(fd, &old_file) != 0 || (old_file.st_mode & 0222) == 0)) {
+  if (exists && (!StatusOf(fd, old_file) || !old_file.writable)) {
     ::close(fd);
     return;
   }
 
   // Crash-safe replacement: a complete new file renamed over the old one. One fixed name,
   // so a save cut short leaves at most one temporary file, which the next save replaces.
-  if (!exists || old_file.st_nlink == 1) {
+  if (!exists || old_file.links == 1) {
     const std::string temp = target + ".tmp";
-    ::unlink(temp.c_str());
-    int temp_fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                         exists ? 0600 : 0666);
+    RemoveFile(temp);
+    int temp_fd = CreateNewFile(temp, exists ? 0600 : 0666);
     if (temp_fd >= 0) {
       bool same_owner = true;
-      if (exists) {
-        if (old_file.st_uid != ::geteuid() || old_file.st_gid != ::getegid()) {
-          same_owner = ::fchown(temp_fd, old_file.st_uid, old_file.st_gid) == 0;
-        }
-        ::fchmod(temp_fd, old_file.st_mode & 07777);
-      }
-      bool written = same_owner && WriteAll(temp_fd, bytes) && ::fsync(temp_fd) == 0;
+      if (exists) same_owner = TakeOwnerAndMode(temp_fd, old_file);
+      bool written = same_owner && WriteAll(temp_fd, bytes) && FlushToDisk(temp_fd);
       written = (::close(temp_fd) == 0) && written;
-      if (written && ::rename(temp.c_str(), target.c_str()) == 0) {
-        ::unlink((target + kBackupSuffix).c_str());  // a copy from a save cut short is done with
+      // The old file is closed first where an open file cannot be replaced.
+      if (written && exists) {
+        ::close(fd);
+        fd = -1;
+      }
+      if (written && ReplaceFileWith(temp, target)) {
+        RemoveFile(target + kBackupSuffix);  // a copy from a save cut short is done with
         SyncFolderOf(target);
-        if (exists) ::close(fd);
+        if (fd >= 0) ::close(fd);
         return;
       }
-      ::unlink(temp.c_str());
+      RemoveFile(temp);
       // The new text could not be written out whole (a full disk): the old file stays.
       if (same_owner && !written) {
         if (exists) ::close(fd);
         return;
+      }
+      if (exists && fd < 0) {
+        fd = OpenRegularFile(target.c_str(), O_WRONLY);
+        if (fd < 0) return;
       }
     }
   }
@@ -182,15 +162,14 @@ void WriteSettingsFile(const std::string& name, const std::string& bytes, bool k
   const std::string backup = target + kBackupSuffix;
   bool backed_up = false;
   if (have_old && !old_text.empty()) {
-    struct stat kept {};
     // A copy left by a save that was cut short holds the text the store was loaded from.
-    backed_up = keep_backup && ::lstat(backup.c_str(), &kept) == 0 && S_ISREG(kept.st_mode);
+    backed_up = keep_backup && KindOfPath(backup, false) == PathKind::kRegular;
     if (!backed_up) backed_up = WriteBackup(backup, old_text);
   }
-  if (::ftruncate(fd, 0) == 0 && WriteAll(fd, bytes) && ::fsync(fd) == 0) {
-    if (backed_up && ::unlink(backup.c_str()) == 0) SyncFolderOf(target);
-  } else if (have_old && ::ftruncate(fd, 0) == 0 && WriteAll(fd, old_text) && ::fsync(fd) == 0) {
-    if (backed_up && ::unlink(backup.c_str()) == 0) SyncFolderOf(target);
+  if (TruncateFile(fd, 0) && WriteAll(fd, bytes) && FlushToDisk(fd)) {
+    if (backed_up && RemoveFile(backup)) SyncFolderOf(target);
+  } else if (have_old && TruncateFile(fd, 0) && WriteAll(fd, old_text) && FlushToDisk(fd)) {
+    if (backed_up && RemoveFile(backup)) SyncFolderOf(target);
   }
   ::close(fd);
 }

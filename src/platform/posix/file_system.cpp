@@ -1,0 +1,161 @@
+#include "platform/file_system.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/regular_file.h"
+
+namespace pyokoran {
+namespace {
+
+constexpr int kMaxLinkHops = 40;
+
+}  // namespace
+
+PathKind KindOfPath(const std::string& path, bool follow_links) {
+  struct stat info {};
+  if ((follow_links ? ::stat(path.c_str(), &info) : ::lstat(path.c_str(), &info)) != 0) {
+    return PathKind::kMissing;
+  }
+  if (S_ISREG(info.st_mode)) return PathKind::kRegular;
+  if (S_ISDIR(info.st_mode)) return PathKind::kDirectory;
+  if (S_ISLNK(info.st_mode)) return PathKind::kLink;
+  return PathKind::kOther;
+}
+
+bool StatusOf(int fd, FileStatus& status) {
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) return false;
+  status.size = int64_t(info.st_size);
+  status.regular = S_ISREG(info.st_mode);
+  status.writable = (info.st_mode & 0222) != 0;
+  status.links = uint64_t(info.st_nlink);
+  status.mode = unsigned(info.st_mode & 07777);
+  status.owner = unsigned(info.st_uid);
+  status.group = unsigned(info.st_gid);
+  return true;
+}
+
+bool TakeOwnerAndMode(int fd, const FileStatus& like) {
+  bool same_owner = true;
+  if (like.owner != ::geteuid() || like.group != ::getegid()) {
+    same_owner = ::fchown(fd, like.owner, like.group) == 0;
+  }
+  ::fchmod(fd, like.mode);
+  return same_owner;
+}
+
+int64_t ReadAt(int fd, void* buffer, size_t size, int64_t offset) {
+  return int64_t(::pread(fd, buffer, size, off_t(offset)));
+}
+
+bool FlushToDisk(int fd) { return ::fsync(fd) == 0; }
+
+void FlushFolder(const std::string& folder) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+bool TruncateFile(int fd, int64_t size) { return ::ftruncate(fd, off_t(size)) == 0; }
+
+int CreateNewFile(const std::string& path, unsigned mode) {
+  return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+}
+
+bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+bool ReplaceFileWith(const std::string& from, const std::string& to) {
+  return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool FollowLinks(const std::string& start, std::string& target) {
+  std::string path = start;
+  for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+      target = path;
+      return true;
+    }
+    std::string link(size_t(PATH_MAX), '\0');
+    ssize_t n = ::readlink(path.c_str(), link.data(), link.size());
+    if (n <= 0 || size_t(n) >= link.size()) return false;
+    link.resize(size_t(n));
+    size_t slash = path.rfind('/');
+    path = (link[0] == '/' || slash == std::string::npos) ? link : path.substr(0, slash + 1) + link;
+  }
+  return false;
+}
+
+bool MakeTemporaryFolder(std::string& pattern) { return ::mkdtemp(pattern.data()) != nullptr; }
+
+std::string CurrentFolderPath() {
+  std::string path(4096, '\0');
+  while (!::getcwd(path.data(), path.size())) {
+    if (errno != ERANGE) return {};
+    path.resize(path.size() * 2);
+  }
+  path.resize(std::strlen(path.c_str()));
+  return path;
+}
+
+bool EnterFolder(const std::string& path) { return ::chdir(path.c_str()) == 0; }
+
+bool RenamePath(const std::string& from, const std::string& to) {
+  return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool GiveDefaultPermissions(const std::string& folder) {
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return ::chmod(folder.c_str(), 0777 & ~mask) == 0;
+}
+
+long ProcessId() { return long(::getpid()); }
+
+bool LocalTimeOf(std::time_t t, std::tm& local) { return ::localtime_r(&t, &local) != nullptr; }
+
+FolderHandle::~FolderHandle() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool FolderHandle::Open(const std::string& path) {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  return fd_ >= 0;
+}
+
+bool FolderHandle::valid() const { return fd_ >= 0; }
+
+bool FolderHandle::Enter() const { return fd_ >= 0 && ::fchdir(fd_) == 0; }
+
+MappedFile::MappedFile(const std::string& path) {
+  const int fd = OpenRegularFile(path.c_str(), O_RDONLY);
+  if (fd < 0) return;
+  struct stat info {};
+  if (::fstat(fd, &info) == 0 && info.st_size > 0) {
+    void* p = ::mmap(nullptr, size_t(info.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+    if (p != MAP_FAILED) {
+      data_ = static_cast<const char*>(p);
+      size_ = size_t(info.st_size);
+      ::madvise(p, size_, MADV_SEQUENTIAL);
+    }
+  }
+  opened_ = true;
+  ::close(fd);
+}
+
+MappedFile::~MappedFile() {
+  if (data_) ::munmap(const_cast<char*>(data_), size_);
+}
+
+}  // namespace pyokoran

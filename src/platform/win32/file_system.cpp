@@ -1,0 +1,216 @@
+#include "platform/file_system.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <cerrno>
+#include <random>
+
+#include "platform/regular_file.h"
+#include "platform/win32/wide.h"
+
+namespace pyokoran {
+namespace {
+
+HANDLE HandleOf(int fd) { return reinterpret_cast<HANDLE>(_get_osfhandle(fd)); }
+
+std::wstring Wide(const std::string& path) {
+  std::wstring out;
+  Utf8ToWide(path, out);
+  return out;
+}
+
+}  // namespace
+
+PathKind KindOfPath(const std::string& path, bool follow_links) {
+  const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::kMissing;
+  if (!follow_links && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return PathKind::kLink;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return PathKind::kDirectory;
+  if (attributes & FILE_ATTRIBUTE_DEVICE) return PathKind::kOther;
+  return PathKind::kRegular;
+}
+
+bool StatusOf(int fd, FileStatus& status) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  const HANDLE h = HandleOf(fd);
+  if (h == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(h, &info)) {
+    errno = EBADF;
+    return false;
+  }
+  status.size = int64_t((uint64_t(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
+  status.regular = GetFileType(h) == FILE_TYPE_DISK &&
+                   !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+  status.writable = !(info.dwFileAttributes & FILE_ATTRIBUTE_READONLY);
+  status.links = info.nNumberOfLinks;
+  status.mode = status.writable ? 0666 : 0444;
+  status.owner = status.group = 0;
+  return true;
+}
+
+// Windows files carry no owner the program could give; a new file inherits the folder's
+// permissions.
+bool TakeOwnerAndMode(int, const FileStatus&) { return true; }
+
+int64_t ReadAt(int fd, void* buffer, size_t size, int64_t offset) {
+  OVERLAPPED at{};
+  at.Offset = DWORD(uint64_t(offset) & 0xFFFFFFFFu);
+  at.OffsetHigh = DWORD(uint64_t(offset) >> 32);
+  DWORD read = 0;
+  const DWORD want = size > 0x7FFFFFFFu ? 0x7FFFFFFFu : DWORD(size);
+  if (!ReadFile(HandleOf(fd), buffer, want, &read, &at)) {
+    if (GetLastError() == ERROR_HANDLE_EOF) return 0;
+    SetErrnoFromLastError();
+    return -1;
+  }
+  return int64_t(read);
+}
+
+bool FlushToDisk(int fd) {
+  if (FlushFileBuffers(HandleOf(fd))) return true;
+  SetErrnoFromLastError();
+  return false;
+}
+
+// NTFS journals its folders; a program cannot flush one.
+void FlushFolder(const std::string&) {}
+
+bool TruncateFile(int fd, int64_t size) {
+  const errno_t error = _chsize_s(fd, size);
+  if (error == 0) return true;
+  errno = error;
+  return false;
+}
+
+int CreateNewFile(const std::string& path, unsigned mode) {
+  return OpenRegularFile(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, int(mode));
+}
+
+bool RemoveFile(const std::string& path) {
+  if (DeleteFileW(Wide(path).c_str())) return true;
+  SetErrnoFromLastError();
+  return false;
+}
+
+// ReplaceFileW keeps the old file's attributes and security; MoveFileExW is the fallback
+// where it cannot (no old file, another volume, a file system without it).
+bool ReplaceFileWith(const std::string& from, const std::string& to) {
+  const std::wstring source = Wide(from), target = Wide(to);
+  if (ReplaceFileW(target.c_str(), source.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                   nullptr, nullptr)) {
+    return true;
+  }
+  if (MoveFileExW(source.c_str(), target.c_str(),
+                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return true;
+  }
+  SetErrnoFromLastError();
+  return false;
+}
+
+// Links on Windows (reparse points) are followed by the system when a file is opened.
+bool FollowLinks(const std::string& path, std::string& target) {
+  target = path;
+  return true;
+}
+
+bool MakeTemporaryFolder(std::string& pattern) {
+  if (pattern.size() < 6) {
+    errno = EINVAL;
+    return false;
+  }
+  static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::random_device device;
+  std::mt19937 random(device());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    for (size_t i = pattern.size() - 6; i < pattern.size(); ++i) {
+      pattern[i] = kLetters[random() % (sizeof kLetters - 1)];
+    }
+    if (CreateDirectoryW(Wide(pattern).c_str(), nullptr)) return true;
+    if (GetLastError() != ERROR_ALREADY_EXISTS) break;
+  }
+  SetErrnoFromLastError();
+  return false;
+}
+
+std::string CurrentFolderPath() {
+  const DWORD n = GetCurrentDirectoryW(0, nullptr);
+  std::wstring path(n, L'\0');
+  if (n == 0 || GetCurrentDirectoryW(n, path.data()) != n - 1) return {};
+  path.resize(n - 1);
+  return WideToUtf8(path);
+}
+
+bool EnterFolder(const std::string& path) {
+  if (SetCurrentDirectoryW(Wide(path).c_str())) return true;
+  SetErrnoFromLastError();
+  return false;
+}
+
+bool RenamePath(const std::string& from, const std::string& to) {
+  if (MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_WRITE_THROUGH)) return true;
+  SetErrnoFromLastError();
+  return false;
+}
+
+// A new folder inherits its parent's permissions already.
+bool GiveDefaultPermissions(const std::string&) { return true; }
+
+long ProcessId() { return long(GetCurrentProcessId()); }
+
+bool LocalTimeOf(std::time_t t, std::tm& local) { return localtime_s(&local, &t) == 0; }
+
+FolderHandle::~FolderHandle() = default;
+
+bool FolderHandle::Open(const std::string& path) {
+  path_.clear();
+  std::wstring wide = Wide(path);
+  if (path == ".") {
+    const DWORD n = GetCurrentDirectoryW(0, nullptr);
+    wide.assign(n, L'\0');
+    if (n == 0 || GetCurrentDirectoryW(n, wide.data()) != n - 1) return false;
+    wide.resize(n - 1);
+  }
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    errno = ENOTDIR;
+    return false;
+  }
+  path_ = WideToUtf8(wide);
+  return true;
+}
+
+bool FolderHandle::valid() const { return !path_.empty(); }
+
+bool FolderHandle::Enter() const {
+  return !path_.empty() && SetCurrentDirectoryW(Wide(path_).c_str());
+}
+
+MappedFile::MappedFile(const std::string& path) {
+  const int fd = OpenRegularFile(path.c_str(), O_RDONLY);
+  if (fd < 0) return;
+  FileStatus status;
+  if (StatusOf(fd, status) && status.size > 0) {
+    HANDLE mapping = CreateFileMappingW(HandleOf(fd), nullptr, PAGE_READONLY, 0, 0, nullptr);
+    if (mapping) {
+      const void* p = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
+      if (p) {
+        data_ = static_cast<const char*>(p);
+        size_ = size_t(status.size);
+        mapping_ = mapping;
+      } else {
+        CloseHandle(mapping);
+      }
+    }
+  }
+  opened_ = true;
+  _close(fd);
+}
+
+MappedFile::~MappedFile() {
+  if (data_) UnmapViewOfFile(data_);
+  if (mapping_) CloseHandle(static_cast<HANDLE>(mapping_));
+}
+
+}  // namespace pyokoran
