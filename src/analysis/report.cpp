@@ -6,12 +6,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <unistd.h>
-#include <sys/stat.h>
 #include <unordered_map>
 
 #include "analysis/html_report.h"
+#include "platform/file_system.h"
 
 namespace pyokoran {
 namespace {
@@ -154,17 +153,17 @@ std::string ReportCsv(const Report& report) {
 }
 
 bool IsOurReport(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+  const int fd = OpenNoFollow(path);
   if (fd < 0) return false;
-  struct stat info {};
+  FileStatus info;
   std::string head, tail;
-  if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-    head.resize(size_t(std::min<off_t>(info.st_size, 1 << 16)));
-    const ssize_t n = pread(fd, head.data(), head.size(), 0);
+  if (StatusOf(fd, info) && info.regular) {
+    head.resize(size_t(std::min<int64_t>(info.size, 1 << 16)));
+    const int64_t n = ReadAt(fd, head.data(), head.size(), 0);
     head.resize(n > 0 ? size_t(n) : 0);
-    if (info.st_size > off_t(head.size())) {
-      tail.resize(size_t(std::min<off_t>(info.st_size - off_t(head.size()), 1 << 16)));
-      const ssize_t m = pread(fd, tail.data(), tail.size(), info.st_size - off_t(tail.size()));
+    if (info.size > int64_t(head.size())) {
+      tail.resize(size_t(std::min<int64_t>(info.size - int64_t(head.size()), 1 << 16)));
+      const int64_t m = ReadAt(fd, tail.data(), tail.size(), info.size - int64_t(tail.size()));
       tail.resize(m > 0 ? size_t(m) : 0);
     }
   }
@@ -185,8 +184,7 @@ bool IsOurReport(const std::string& path) {
 
 bool WriteReportCsv(const Report& report, const std::string& path, std::string& error) {
   // Only an earlier report may be replaced: under its name could be a subject's file.
-  struct stat info {};
-  if (lstat(path.c_str(), &info) == 0 && !IsOurReport(path)) {
+  if (KindOfPath(path, false) != PathKind::kMissing && !IsOurReport(path)) {
     error = path + " exists and is not a report; not replaced";
     return false;
   }
@@ -194,8 +192,11 @@ bool WriteReportCsv(const Report& report, const std::string& path, std::string& 
   // Into a new file beside the target, renamed over it once complete; whatever lies at the
   // temporary name (a link planted there too) is removed, never followed.
   const std::string temp = path + ".part";
-  if (lstat(temp.c_str(), &info) == 0 && !S_ISDIR(info.st_mode)) unlink(temp.c_str());
-  int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666);
+  if (const PathKind kind = KindOfPath(temp, false);
+      kind != PathKind::kMissing && kind != PathKind::kDirectory) {
+    RemoveFile(temp);
+  }
+  int fd = CreateNewFile(temp, 0666);
   if (fd < 0) {
     error = "cannot write " + path + ": " + std::strerror(errno);
     return false;
@@ -215,10 +216,10 @@ bool WriteReportCsv(const Report& report, const std::string& path, std::string& 
   }
   const int saved = errno;
   ok = close(fd) == 0 && ok;
-  if (ok && std::rename(temp.c_str(), path.c_str()) != 0) ok = false;
+  if (ok && !ReplaceFileWith(temp, path)) ok = false;
   if (!ok) {
     error = "cannot write " + path + ": " + std::strerror(errno ? errno : saved);
-    unlink(temp.c_str());
+    RemoveFile(temp);
     return false;
   }
   return true;

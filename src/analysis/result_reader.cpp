@@ -6,15 +6,12 @@
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <unordered_map>
 #include <unordered_set>
 
 #include "platform/cp932.h"
+#include "platform/file_system.h"
 #include "platform/regular_file.h"
-#include <fcntl.h>
 #include "results/result_files.h"
 #include "timing/timing_files.h"
 
@@ -48,38 +45,6 @@ bool ReadWholeFile(const std::string& path, std::string& bytes) {
   std::fclose(f);
   return ok;
 }
-
-// A regular file mapped for reading; empty when it cannot be opened or is empty.
-class MappedFile {
- public:
-  explicit MappedFile(const std::string& path) {
-    const int fd = OpenRegularFile(path.c_str(), O_RDONLY);
-    if (fd < 0) return;
-    struct stat info {};
-    if (fstat(fd, &info) == 0 && info.st_size > 0) {
-      void* p = mmap(nullptr, size_t(info.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-      if (p != MAP_FAILED) {
-        data_ = static_cast<const char*>(p);
-        size_ = size_t(info.st_size);
-        madvise(p, size_, MADV_SEQUENTIAL);
-      }
-    }
-    opened_ = true;
-    close(fd);
-  }
-  ~MappedFile() {
-    if (data_) munmap(const_cast<char*>(data_), size_);
-  }
-  MappedFile(const MappedFile&) = delete;
-  MappedFile& operator=(const MappedFile&) = delete;
-  bool opened() const { return opened_; }
-  std::string_view bytes() const { return {data_, size_}; }
-
- private:
-  const char* data_ = nullptr;
-  size_t size_ = 0;
-  bool opened_ = false;
-};
 
 // Lines without their CR LF (or LF); a last line without its line feed is torn (a kill
 // during an append): it is left out and noted in problems under name.

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <string_view>
 
 namespace pyokoran {
 
@@ -41,6 +42,9 @@ bool TruncateFile(int fd, int64_t size);
 // A new file that did not exist (not even as a link), for writing; mode as for open(2).
 int CreateNewFile(const std::string& path, unsigned mode);
 bool RemoveFile(const std::string& path);
+// An existing file for reading, never through a symbolic link and never waiting for a peer
+// (a FIFO); -1 otherwise.
+int OpenNoFollow(const std::string& path);
 // Puts from in the place of to, in one step where the system can: a reader sees the old
 // file or the new one, never neither.
 bool ReplaceFileWith(const std::string& from, const std::string& to);
@@ -86,8 +90,7 @@ class MappedFile {
   MappedFile(const MappedFile&) = delete;
   MappedFile& operator=(const MappedFile&) = delete;
   bool opened() const { return opened_; }
-  const char* data() const { return data_; }
-  size_t size() const { return size_; }
+  std::string_view bytes() const { return {data_, size_}; }
 
  private:
   bool opened_ = false;

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <new>
 
-#include <sys/stat.h>
 
+#include "platform/file_system.h"
 #include "platform/regular_file.h"
 
 namespace pyokoran {
@@ -55,9 +55,9 @@ bool ReadFile(const std::string& path, std::vector<uint8_t>& header, std::vector
   std::FILE* f = FopenRegular(path.c_str(), "rb");
   if (!f) return false;
   bool ok = false;
-  struct stat info;
+  FileStatus info;
   int64_t length = -1;
-  if (fstat(fileno(f), &info) == 0 && S_ISREG(info.st_mode)) length = info.st_size;
+  if (StatusOf(fileno(f), info) && info.regular) length = info.size;
   if (length >= kFileHeaderBytes && length <= kMaxDibFileBytes) {
     header.resize(kFileHeaderBytes);
     if (std::fread(header.data(), 1, header.size(), f) == header.size() && header[0] == 'B' &&

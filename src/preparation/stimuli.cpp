@@ -5,10 +5,10 @@
 #include <iterator>
 #include <new>
 
-#include <sys/stat.h>
 
 #include "app/program.h"
 #include "display/surfaces.h"
+#include "platform/file_system.h"
 #include "platform/regular_file.h"
 #include "preparation/dib_image.h"
 
@@ -47,10 +47,10 @@ void LoadSound(const char* path, std::unique_ptr<std::vector<uint8_t>>& buffer) 
   std::FILE* f = FopenRegular(path, "rb");
   if (!f) return;
   buffer.reset();
-  struct stat info;
-  if (fstat(fileno(f), &info) == 0 && info.st_size <= kMaxSoundFileBytes) {
+  FileStatus info;
+  if (StatusOf(fileno(f), info) && info.size <= kMaxSoundFileBytes) {
     try {
-      auto data = std::make_unique<std::vector<uint8_t>>(size_t(info.st_size));
+      auto data = std::make_unique<std::vector<uint8_t>>(size_t(info.size));
       // A file that grows while it is read gets no more than its length at the open.
       if (data->empty() || std::fread(data->data(), 1, data->size(), f) == data->size()) {
         buffer = std::move(data);

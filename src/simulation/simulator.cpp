@@ -8,16 +8,14 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
 #include <filesystem>
 #include <memory>
 #include <random>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <boost/math/distributions/normal.hpp>
 
 #include "analysis/result_reader.h"
+#include "platform/file_system.h"
 #include "app/my_app.h"
 #include "app/program.h"
 #include "display/surfaces.h"
@@ -145,19 +143,18 @@ class SimulationPlatform : public FakePlatform {
 // Goes back to the folder it was made in when it ends.
 class FolderGuard {
  public:
-  FolderGuard() : fd_(open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
+  FolderGuard() { folder_.Open("."); }
   ~FolderGuard() {
-    if (fd_ >= 0) {
-      if (fchdir(fd_) != 0) std::perror("pyokoran: cannot return to the working folder");
-      close(fd_);
+    if (folder_.valid() && !folder_.Enter()) {
+      std::perror("pyokoran: cannot return to the working folder");
     }
   }
   FolderGuard(const FolderGuard&) = delete;
   FolderGuard& operator=(const FolderGuard&) = delete;
-  int fd() const { return fd_; }
+  const FolderHandle& folder() const { return folder_; }
 
  private:
-  int fd_;
+  FolderHandle folder_;
 };
 
 // Any file the program reads or writes in a working folder, its stimuli and its reports.
@@ -329,7 +326,7 @@ bool RunSimulation(const SimulationOptions& options, SimulationResult& result, s
   if (!error.empty()) return false;
 
   FolderGuard work;
-  if (work.fd() < 0) {
+  if (!work.folder().valid()) {
     error = std::string("cannot open the working folder: ") + std::strerror(errno);
     return false;
   }
@@ -358,13 +355,7 @@ bool RunSimulation(const SimulationOptions& options, SimulationResult& result, s
   platform->participant = &participant;
   std::random_device entropy;
 
-  int out = -1;
-  struct CloseOut {
-    int& fd;
-    ~CloseOut() {
-      if (fd >= 0) close(fd);
-    }
-  } close_out{out};
+  FolderHandle out;
   const auto started = std::chrono::steady_clock::now();
   int64_t when = 0;
   std::string latest;
@@ -383,7 +374,7 @@ bool RunSimulation(const SimulationOptions& options, SimulationResult& result, s
     platform->dialog_answers.push_back(std::move(answer));
 
     // Preparation reads the stimuli of the working folder; the run writes into out.
-    if (fchdir(work.fd()) != 0 || !PrepareRun(*program)) {
+    if (!work.folder().Enter() || !PrepareRun(*program)) {
       error = "run " + std::to_string(k + 1) + " could not be prepared: " + LastMessage(*platform);
       return false;
     }
@@ -391,8 +382,7 @@ bool RunSimulation(const SimulationOptions& options, SimulationResult& result, s
       // The first run is ready: only now is the folder made and marked.
       std::error_code ec;
       const bool made = fs::create_directories(options.out_dir, ec);
-      out = open(options.out_dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-      if (out < 0 || fchdir(out) != 0 ||
+      if (!out.Open(options.out_dir) || !out.Enter() ||
           !AppendMark(".", "Simulated runs written by pyokoran --simulate; not a participant's data.\n" +
                                DescribeSimulation(options, program->settings) +
                                "\nDates and times label the runs in the order they were "
@@ -400,7 +390,7 @@ bool RunSimulation(const SimulationOptions& options, SimulationResult& result, s
                                "folder; they are not when anything happened.\n")) {
         error = "cannot write into the output folder " + options.out_dir +
                 (ec ? ": " + ec.message() : std::string());
-        if (fchdir(work.fd()) == 0 && made) {
+        if (work.folder().Enter() && made) {
           fs::remove(fs::path(options.out_dir) / kSimulatedMarkFile, ec);
           fs::remove(options.out_dir, ec);
         }
@@ -408,7 +398,7 @@ bool RunSimulation(const SimulationOptions& options, SimulationResult& result, s
       }
       latest = LatestRunKey();
       when = int64_t(std::time(nullptr));
-    } else if (fchdir(out) != 0) {
+    } else if (!out.Enter()) {
       error = "cannot enter " + options.out_dir;
       return false;
     }

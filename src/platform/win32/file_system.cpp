@@ -87,6 +87,14 @@ int CreateNewFile(const std::string& path, unsigned mode) {
   return OpenRegularFile(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, int(mode));
 }
 
+int OpenNoFollow(const std::string& path) {
+  if (KindOfPath(path, false) == PathKind::kLink) {
+    errno = ELOOP;
+    return -1;
+  }
+  return OpenRegularFile(path.c_str(), O_RDONLY);
+}
+
 bool RemoveFile(const std::string& path) {
   if (DeleteFileW(Wide(path).c_str())) return true;
   SetErrnoFromLastError();
