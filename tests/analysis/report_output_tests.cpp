@@ -3,10 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "support/temp_working_dir.h"
+#include "support/system_support.h"
 
 namespace pyokoran {
 namespace {
@@ -23,6 +22,9 @@ void Write(const std::string& name, const std::string& bytes) {
 // What may stand at a report's name: only the program's own reports may be replaced, and
 // nothing there (a FIFO, a link) makes the check wait or look elsewhere.
 TEST(IsOurReport, OnlyTheProgramsOwnReports) {
+  if (!test::SystemHasFifos() || !test::SystemHasSymlinks()) {
+    GTEST_SKIP() << "needs FIFOs and symbolic links";
+  }
   TempWorkingDir dir;
   Write("ours.csv", "\xEF\xBB\xBFLevel,Subject\r\n");
   Write("user.csv", "Level,Subject\r\n");
@@ -31,8 +33,8 @@ TEST(IsOurReport, OnlyTheProgramsOwnReports) {
                                 45));
   Write("manuscript.pdf", "%PDF-1.7\n<< /Creator (Writer) >>\n%%EOF\n");
   Write("plain.pdf", "%PDF-1.4\n<< /Creator (pyokoran) >>\n");
-  ASSERT_EQ(mkfifo("fifo.csv", 0600), 0);
-  ASSERT_EQ(symlink("ours.csv", "link.csv"), 0);
+  ASSERT_TRUE(test::MakeFifo("fifo.csv"));
+  ASSERT_TRUE(test::MakeSymlink("ours.csv", "link.csv"));
   const struct {
     const char* path;
     bool ours;
@@ -51,7 +53,8 @@ TEST(WriteReportCsv, RefusesAFileNotItsOwnAndNeverFollowsALinkAtThePartName) {
   EXPECT_EQ(Read("user.csv"), "a,b\r\n");
 
   Write("victim.txt", "keep");
-  ASSERT_EQ(symlink("victim.txt", "out.csv.part"), 0);
+  if (!test::SystemHasSymlinks()) GTEST_SKIP() << "needs symbolic links";
+  ASSERT_TRUE(test::MakeSymlink("victim.txt", "out.csv.part"));
   ASSERT_TRUE(WriteReportCsv(report, "out.csv", error)) << error;
   EXPECT_EQ(Read("victim.txt"), "keep");
   EXPECT_TRUE(IsOurReport("out.csv"));

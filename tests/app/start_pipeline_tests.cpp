@@ -13,6 +13,7 @@
 #include "app/my_app.h"
 #include "platform/fake/fake_platform.h"
 #include "support/temp_working_dir.h"
+#include "support/system_support.h"
 
 namespace pyokoran {
 namespace {
@@ -24,8 +25,7 @@ class StartPipeline : public ::testing::Test {
  protected:
   StartPipeline() {
     TempWorkingDir::CopySampleStimuli();
-    setenv("TZ", "JST-9", 1);
-    tzset();
+    test::SetTimeZone("JST-9");
     platform.now_seconds = kRunTime;
     platform.screen = {1920, 1080};
   }

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+
+#include "platform/file_system.h"
 #include <functional>
 #include <string>
 #include <vector>
@@ -104,7 +106,7 @@ class TempDir {
  public:
   TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "pyokoran-XXXXXX").string();
-    if (char* made = mkdtemp(pattern.data())) path_ = made;
+    if (MakeTemporaryFolder(pattern)) path_ = pattern;
   }
   ~TempDir() {
     std::error_code ignored;

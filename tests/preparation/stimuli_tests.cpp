@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <unistd.h>
 #include <memory>
 #include <ostream>
 
@@ -103,8 +102,11 @@ TEST_F(StimuliTest, EmptySoundFileIsReadAsAnEmptySound) {
 // message.
 TEST_F(StimuliTest, SoundOverTheCapIsNotLoaded) {
   test::WriteStimFolder(dir.path(), {});
-  ASSERT_EQ(truncate("stim/tgtpokko.wav", kMaxSoundFileBytes), 0);
-  ASSERT_EQ(truncate("stim/dstpokko.wav", kMaxSoundFileBytes + 1), 0);
+  std::error_code error;
+  std::filesystem::resize_file("stim/tgtpokko.wav", kMaxSoundFileBytes, error);
+  ASSERT_FALSE(error) << error.message();
+  std::filesystem::resize_file("stim/dstpokko.wav", kMaxSoundFileBytes + 1, error);
+  ASSERT_FALSE(error) << error.message();
   ASSERT_EQ(LoadStimuli(*program), 1);
   ASSERT_TRUE(program->stimuli.target_sound);
   EXPECT_EQ(int64_t(program->stimuli.target_sound->size()), kMaxSoundFileBytes);

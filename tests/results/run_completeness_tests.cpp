@@ -12,6 +12,7 @@
 #include "results/result_files.h"
 #include "support/temp_working_dir.h"
 #include "timing/timing_files.h"
+#include "support/system_support.h"
 
 namespace pyokoran {
 namespace {
@@ -31,8 +32,7 @@ struct StateCase {
 class RunCompletenessTest : public ::testing::TestWithParam<StateCase> {
  protected:
   void SetUp() override {
-    setenv("TZ", "JST-9", 1);
-    tzset();
+    test::SetTimeZone("JST-9");
     // Two runs of three logged appearances, one after the other.
     p.scheduler.counters = {1, 1, 1, 0};
     p.scheduler.log.count = 3;

@@ -8,22 +8,25 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <unistd.h>
+
+#include "platform/file_system.h"
+#include "support/system_support.h"
 
 namespace pyokoran {
 
 class TempWorkingDir {
  public:
   TempWorkingDir() {
-    char pattern[] = "/tmp/pyokoran-test-XXXXXX";
-    if (!mkdtemp(pattern)) ADD_FAILURE() << "cannot make a temporary folder";
+    std::string pattern = test::TemporaryFolder() + "/pyokoran-test-XXXXXX";
+    if (!MakeTemporaryFolder(pattern)) ADD_FAILURE() << "cannot make a temporary folder";
     path_ = pattern;
-    if (!getcwd(old_cwd_, sizeof old_cwd_)) ADD_FAILURE() << "cannot read the working folder";
-    if (chdir(path_.c_str()) != 0) ADD_FAILURE() << "cannot enter " << path_;
+    old_cwd_ = CurrentFolderPath();
+    if (old_cwd_.empty()) ADD_FAILURE() << "cannot read the working folder";
+    if (!EnterFolder(path_)) ADD_FAILURE() << "cannot enter " << path_;
   }
   ~TempWorkingDir() {
-    if (chdir(old_cwd_) != 0) ADD_FAILURE() << "cannot go back to " << old_cwd_;
-    std::system(("rm -rf '" + path_ + "'").c_str());
+    if (!EnterFolder(old_cwd_)) ADD_FAILURE() << "cannot go back to " << old_cwd_;
+    test::RemoveTree(path_);
   }
   TempWorkingDir(const TempWorkingDir&) = delete;
   TempWorkingDir& operator=(const TempWorkingDir&) = delete;
@@ -52,7 +55,7 @@ class TempWorkingDir {
 
  private:
   std::string path_;
-  char old_cwd_[4096] = {};
+  std::string old_cwd_;
 };
 
 }  // namespace pyokoran

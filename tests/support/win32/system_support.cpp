@@ -1,0 +1,48 @@
+#include "support/system_support.h"
+
+#include <windows.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+
+#include "platform/win32/wide.h"
+
+namespace pyokoran::test {
+
+bool SystemHasFifos() { return false; }
+// Making symbolic links needs a privilege (or developer mode) on Windows.
+bool SystemHasSymlinks() { return false; }
+bool MakeFifo(const std::string&) {
+  errno = ENOSYS;
+  return false;
+}
+bool MakeSymlink(const std::string&, const std::string&) {
+  errno = ENOSYS;
+  return false;
+}
+bool MakeFolder(const std::string& path) {
+  std::wstring wide;
+  if (!Utf8ToWide(path, wide)) return false;
+  if (CreateDirectoryW(wide.c_str(), nullptr)) return true;
+  SetErrnoFromLastError();
+  return false;
+}
+void RemoveTree(const std::string& path) {
+  std::error_code ignored;
+  std::filesystem::remove_all(std::filesystem::u8path(path), ignored);
+}
+std::string TemporaryFolder() {
+  wchar_t buffer[MAX_PATH + 1];
+  const DWORD n = GetTempPathW(MAX_PATH + 1, buffer);
+  std::string folder = WideToUtf8(std::wstring(buffer, n));
+  while (folder.size() > 3 && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
+  return folder;
+}
+void SetTimeZone(const char* tz) {
+  _putenv_s("TZ", tz);
+  _tzset();
+}
+
+}  // namespace pyokoran::test
