@@ -443,7 +443,7 @@ std::string ReportHtml(const Report& report, const HtmlReportLimits& limits) {
 bool IsHtmlReport(const std::string& path) {
   std::error_code ec;
   if (!std::filesystem::is_regular_file(std::filesystem::u8path(path), ec)) return false;
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
   if (!in) return false;
   std::string head(kHtmlReportHead.size(), '\0');
   in.read(head.data(), std::streamsize(head.size()));
@@ -464,7 +464,7 @@ bool WriteReportHtml(const Report& report, const std::string& path, std::string&
   // Into a new file beside the target, renamed over it once complete.
   const std::string temp = path + ".part";
   {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    std::ofstream out(std::filesystem::u8path(temp), std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), std::streamsize(bytes.size()));
     out.close();
     if (!out) {

@@ -12,6 +12,7 @@
 #include "platform/cp932.h"
 #include "platform/file_system.h"
 #include "platform/regular_file.h"
+#include "platform/utf8_path.h"
 #include "results/result_files.h"
 #include "timing/timing_files.h"
 
@@ -174,7 +175,7 @@ RunRecord& FindOrAdd(ResultFolder& out, Index& index, RunRecord&& key) {
 void ReadSummary(const std::string& path, ResultFolder& out, Index& index) {
   std::string bytes;
   std::error_code ec;
-  if (std::filesystem::file_size(path, ec) > kMaxFileBytes && !ec) {
+  if (std::filesystem::file_size(PathFromUtf8(path), ec) > kMaxFileBytes && !ec) {
     out.problems.push_back(std::string(kSummaryFileName) + ": larger than " +
                            std::to_string(kMaxFileBytes >> 20) + " MiB; not read");
     return;
@@ -341,17 +342,17 @@ bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string&
   namespace fs = std::filesystem;
   out = ResultFolder{};
   std::error_code ec;
-  const fs::path dir = folder.empty() ? fs::path(".") : fs::path(folder);
+  const fs::path dir = folder.empty() ? fs::path(".") : PathFromUtf8(folder);
   if (!fs::is_directory(dir, ec)) {
-    error = "not a folder: " + dir.string();
+    error = "not a folder: " + Utf8FromPath(dir);
     return false;
   }
   Index index;
   bool found = false;
-  const fs::path summary = dir / kSummaryFileName;
+  const fs::path summary = dir / PathFromUtf8(kSummaryFileName);
   if (fs::is_regular_file(summary, ec)) {
     found = true;
-    ReadSummary(summary.string(), out, index);
+    ReadSummary(Utf8FromPath(summary), out, index);
   } else if (fs::symlink_status(summary, ec).type() != fs::file_type::not_found) {
     out.problems.push_back(std::string(kSummaryFileName) + ": not a regular file; skipped");
   }
@@ -367,9 +368,9 @@ bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string&
     if (!seen.insert(run.subject).second) continue;
     const std::string name = AppearanceFileName(run.subject);
     if (name.empty()) continue;
-    csv.push_back(dir / name);
+    csv.push_back(dir / PathFromUtf8(name));
     subjects.push_back(run.subject);
-    csv.push_back(dir / (name.substr(0, name.size() - 4) + "_timing.csv"));
+    csv.push_back(dir / PathFromUtf8(name.substr(0, name.size() - 4) + "_timing.csv"));
     subjects.push_back(run.subject);
   }
   if (out.runs.empty()) {
@@ -377,7 +378,7 @@ bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string&
       if (it->path().extension() == ".csv" && it->is_regular_file(ec)) csv.push_back(it->path());
     }
     if (ec) {
-      error = "cannot list " + dir.string() + ": " + ec.message();
+      error = "cannot list " + Utf8FromPath(dir) + ": " + ec.message();
       return false;
     }
     std::sort(csv.begin(), csv.end());
@@ -389,13 +390,13 @@ bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string&
     if (!subjects[i].empty() && !fs::exists(fs::symlink_status(p, ec))) continue;
     const uintmax_t size = fs::file_size(p, ec);
     if (!ec && size > kMaxFileBytes) {
-      out.problems.push_back(p.filename().string() + ": larger than " +
+      out.problems.push_back(Utf8FromPath(p.filename()) + ": larger than " +
                              std::to_string(kMaxFileBytes >> 20) + " MiB; not read");
       continue;
     }
-    const MappedFile file(p.string());
+    const MappedFile file(Utf8FromPath(p));
     if (!file.opened()) {
-      out.problems.push_back(p.filename().string() + ": cannot be read; skipped");
+      out.problems.push_back(Utf8FromPath(p.filename()) + ": cannot be read; skipped");
       continue;
     }
     const std::string_view bytes = file.bytes();
@@ -403,10 +404,10 @@ bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string&
     const std::string_view header = bytes.substr(0, eol);
     if (header == kAppearanceHeader) {
       found = true;
-      ReadAppearances(p.filename().string(), subjects[i], bytes, out, index);
-    } else if (p.stem().string().size() > 7 &&
-               p.stem().string().compare(p.stem().string().size() - 7, 7, "_timing") == 0) {
-      timing.emplace_back(p.filename().string(), std::string(bytes));
+      ReadAppearances(Utf8FromPath(p.filename()), subjects[i], bytes, out, index);
+    } else if (Utf8FromPath(p.stem()).size() > 7 &&
+               Utf8FromPath(p.stem()).compare(Utf8FromPath(p.stem()).size() - 7, 7, "_timing") == 0) {
+      timing.emplace_back(Utf8FromPath(p.filename()), std::string(bytes));
     }
   }
   for (auto& [name, bytes] : timing) ReadTiming(name, bytes, out, index);
@@ -448,7 +449,7 @@ bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string&
       out.problems.push_back(run.subject_utf8 + " " + run.date + " " + run.time + ": " + p);
   }
   if (!found) {
-    error = "no result files in " + dir.string();
+    error = "no result files in " + Utf8FromPath(dir);
     for (const std::string& p : out.problems) error += "\n" + p;
     return false;
   }

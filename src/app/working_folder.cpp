@@ -12,6 +12,7 @@
 #include "app/program.h"
 #include "platform/file_system.h"
 #include "platform/platform.h"
+#include "platform/utf8_path.h"
 #include "platform/regular_file.h"
 
 namespace pyokoran {
@@ -123,16 +124,15 @@ bool CreateWorkingFolder(const std::string& folder, const std::string& sample_st
     return false;
   }
   // Made complete under a temporary name beside the folder, then renamed into place.
-  const std::u8string parent_name = fs::u8path(folder).parent_path().u8string();
-  const std::string parent(parent_name.begin(), parent_name.end());
+  const std::string parent = Utf8FromPath(PathFromUtf8(folder).parent_path());
   std::string temporary = (parent.empty() ? "." : parent) + "/.ピョコラン-XXXXXX";
   if (!MakeTemporaryFolder(temporary)) {
     error = std::string("フォルダを作れません (") + std::strerror(errno) + ")。";
     return false;
   }
   std::error_code failure;
-  fs::copy(fs::u8path(sample_stimuli), fs::u8path(temporary + "/stim"), fs::copy_options::recursive,
-           failure);
+  fs::copy(PathFromUtf8(sample_stimuli), PathFromUtf8(temporary + "/stim"),
+           fs::copy_options::recursive, failure);
   if (!failure && !GiveDefaultPermissions(temporary)) {
     failure = std::error_code(errno, std::generic_category());
   }
@@ -141,7 +141,7 @@ bool CreateWorkingFolder(const std::string& folder, const std::string& sample_st
   }
   if (failure) {
     std::error_code ignored;
-    fs::remove_all(fs::u8path(temporary), ignored);
+    fs::remove_all(PathFromUtf8(temporary), ignored);
     error = "見本の刺激をコピーできません (" + failure.message() + ")。";
     return false;
   }

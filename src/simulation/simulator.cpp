@@ -16,6 +16,7 @@
 
 #include "analysis/result_reader.h"
 #include "platform/file_system.h"
+#include "platform/utf8_path.h"
 #include "app/my_app.h"
 #include "app/program.h"
 #include "display/surfaces.h"
@@ -159,8 +160,8 @@ class FolderGuard {
 
 // Any file the program reads or writes in a working folder, its stimuli and its reports.
 bool IsProgramFile(const std::filesystem::path& p) {
-  const std::string name = p.filename().string();
-  const std::string ext = p.extension().string();
+  const std::string name = Utf8FromPath(p.filename());
+  const std::string ext = Utf8FromPath(p.extension());
   for (const char* own :
        {kSummaryFileName, "ピョコラン.ini", "ピョコラン.ini.bak", "ピョコラン.ini.tmp",
         kTimingSummaryFileName, kIncompleteRunsFileName, "ピョコラン_report.pdf", "ピョコラン_report.html", "stim",
@@ -180,20 +181,20 @@ bool CheckOutputFolder(const std::string& out, std::string& error) {
     error = "the output folder is empty";
     return false;
   }
-  const fs::file_status status = fs::status(out, ec);
+  const fs::file_status status = fs::status(PathFromUtf8(out), ec);
   if (status.type() == fs::file_type::not_found) return true;
   if (!fs::is_directory(status)) {
     error = "cannot use " + out + " as the output folder: it is not a folder";
     return false;
   }
-  if (fs::equivalent(out, ".", ec)) {
+  if (fs::equivalent(PathFromUtf8(out), ".", ec)) {
     error = "the simulated runs need a folder of their own: " + out + " is the working folder";
     return false;
   }
-  if (!fs::exists(fs::path(out) / kSimulatedMarkFile, ec)) {
-    for (fs::directory_iterator it(out, ec), end; !ec && it != end; it.increment(ec)) {
+  if (!fs::exists(PathFromUtf8(out) / kSimulatedMarkFile, ec)) {
+    for (fs::directory_iterator it(PathFromUtf8(out), ec), end; !ec && it != end; it.increment(ec)) {
       if (IsProgramFile(it->path())) {
-        error = out + " holds the program's files (" + it->path().filename().string() +
+        error = out + " holds the program's files (" + Utf8FromPath(it->path().filename()) +
                 ") and is not marked as simulated; choose another --out folder";
         return false;
       }
@@ -214,7 +215,7 @@ std::string DescribeSimulation(const SimulationOptions& o, const ExperimentSetti
 }
 
 bool AppendMark(const std::string& out, const std::string& line) {
-  const std::string path = (std::filesystem::path(out) / kSimulatedMarkFile).string();
+  const std::string path = Utf8FromPath(PathFromUtf8(out) / kSimulatedMarkFile);
   std::FILE* f = FopenRegular(path.c_str(), "ab");
   if (!f) return false;
   const bool ok = std::fputs(line.c_str(), f) >= 0;
@@ -381,7 +382,7 @@ bool RunSimulation(const SimulationOptions& options, SimulationResult& result, s
     if (k == 0) {
       // The first run is ready: only now is the folder made and marked.
       std::error_code ec;
-      const bool made = fs::create_directories(options.out_dir, ec);
+      const bool made = fs::create_directories(PathFromUtf8(options.out_dir), ec);
       if (!out.Open(options.out_dir) || !out.Enter() ||
           !AppendMark(".", "Simulated runs written by pyokoran --simulate; not a participant's data.\n" +
                                DescribeSimulation(options, program->settings) +
@@ -391,8 +392,8 @@ bool RunSimulation(const SimulationOptions& options, SimulationResult& result, s
         error = "cannot write into the output folder " + options.out_dir +
                 (ec ? ": " + ec.message() : std::string());
         if (work.folder().Enter() && made) {
-          fs::remove(fs::path(options.out_dir) / kSimulatedMarkFile, ec);
-          fs::remove(options.out_dir, ec);
+          fs::remove(PathFromUtf8(options.out_dir) / kSimulatedMarkFile, ec);
+          fs::remove(PathFromUtf8(options.out_dir), ec);
         }
         return false;
       }

@@ -1,5 +1,6 @@
 #include "analysis/report.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -11,12 +12,12 @@ namespace pyokoran {
 namespace {
 
 std::string Read(const std::string& name) {
-  std::ifstream in(name, std::ios::binary);
+  std::ifstream in(std::filesystem::u8path(name), std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 void Write(const std::string& name, const std::string& bytes) {
-  std::ofstream(name, std::ios::binary) << bytes;
+  std::ofstream(std::filesystem::u8path(name), std::ios::binary) << bytes;
 }
 
 // What may stand at a report's name: only the program's own reports may be replaced, and

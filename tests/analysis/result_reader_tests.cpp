@@ -1,5 +1,6 @@
 #include "analysis/report.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -11,7 +12,7 @@ namespace pyokoran {
 namespace {
 
 void Write(const std::string& name, const std::string& bytes) {
-  std::ofstream(name, std::ios::binary) << bytes;
+  std::ofstream(std::filesystem::u8path(name), std::ios::binary) << bytes;
 }
 
 constexpr const char* kSummaryHeader =

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "platform/file_system.h"
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -95,10 +96,11 @@ inline std::vector<uint8_t> MakeBmp24(int32_t width, int32_t height,
 }
 
 inline bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
+  std::ofstream f(std::filesystem::u8path(path), std::ios::binary | std::ios::trunc);
   if (!f) return false;
-  bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  return std::fclose(f) == 0 && ok;
+  f.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  f.close();
+  return bool(f);
 }
 
 // A fresh directory under the system's temporary folder, removed with everything in it.

@@ -17,7 +17,7 @@ namespace pyokoran {
 namespace {
 
 void Write(const std::string& name, const std::string& bytes) {
-  std::ofstream(name, std::ios::binary) << bytes;
+  std::ofstream(std::filesystem::u8path(name), std::ios::binary) << bytes;
 }
 
 struct ExGaussianMoments {
@@ -39,7 +39,7 @@ ExGaussianMoments FitExGaussianByMoments(const std::vector<double>& x) {
 }
 
 std::string Read(const std::string& name) {
-  std::ifstream in(name, std::ios::binary);
+  std::ifstream in(std::filesystem::u8path(name), std::ios::binary);
   std::stringstream s;
   s << in.rdbuf();
   return s.str();
@@ -297,7 +297,7 @@ TEST_F(SimulatorTest, EveryRunGetsATimeNoEarlierRunHas) {
   std::string later = first.back();
   later[11] = char(later[11] + 1);  // the hour's tens digit: 10 hours on
   {
-    std::ofstream f("sim/ピョコラン.txt", std::ios::binary | std::ios::app);
+    std::ofstream f(std::filesystem::u8path("sim/ピョコラン.txt"), std::ios::binary | std::ios::app);
     f << "SIM01\t" << later.substr(0, 10) << "\t" << later.substr(11) << "\t6\t3";
   }
   o.progress = nullptr;

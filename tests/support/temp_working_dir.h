@@ -43,14 +43,14 @@ class TempWorkingDir {
 
   // The bytes of a file in the folder, or "<missing>".
   static std::string Read(const std::string& name) {
-    std::ifstream in(name, std::ios::binary);
+    std::ifstream in(std::filesystem::u8path(name), std::ios::binary);
     if (!in) return "<missing>";
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
   }
   static void Write(const std::string& name, const std::string& bytes) {
-    std::ofstream(name, std::ios::binary) << bytes;
+    std::ofstream(std::filesystem::u8path(name), std::ios::binary) << bytes;
   }
 
  private:
