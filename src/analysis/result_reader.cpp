@@ -422,7 +422,7 @@ bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string&
   }
   // Summarised runs whose rows disagree with their counts: a missing or cut appearance file,
   // the row limit, a missing or cut timing file (where the folder keeps timing records).
-  const bool timed_folder = fs::is_regular_file(dir / kTimingSummaryFileName, ec);
+  const bool timed_folder = fs::is_regular_file(dir / PathFromUtf8(kTimingSummaryFileName), ec);
   for (RunRecord& run : out.runs) {
     if (!run.in_summary) continue;
     const int32_t decided = run.Hit + run.Miss + run.CR + run.FA;

@@ -8,6 +8,7 @@
 
 #include "platform/fake/fake_platform.h"
 #include "support/temp_working_dir.h"
+#include "support/system_support.h"
 
 namespace pyokoran {
 namespace {
@@ -17,6 +18,11 @@ namespace fs = std::filesystem;
 // In a scratch folder holding home/ and home/Dokumente/; "~" in a row stands for home.
 class UserFoldersTest : public ::testing::Test {
  protected:
+  void SetUp() override {
+    if (!test::SystemHasXdgUserFolders()) {
+      GTEST_SKIP() << "the XDG user folders are the Linux desktop's";
+    }
+  }
   UserFoldersTest() {
     fs::create_directories(home + "/Dokumente");
   }

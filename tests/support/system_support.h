@@ -9,14 +9,16 @@ namespace pyokoran::test {
 // True where the system has FIFOs, and where a test may make symbolic links.
 bool SystemHasFifos();
 bool SystemHasSymlinks();
+// True where the documents folder comes from the XDG user folders (HOME, user-dirs.dirs).
+bool SystemHasXdgUserFolders();
+// A pattern for MakeTemporaryFolder in the system's folder for temporary files.
+std::string TemporaryFolderPattern();
 // Each false (errno set) where it failed or the system lacks it.
 bool MakeFifo(const std::string& path);
 bool MakeSymlink(const std::string& target, const std::string& link);
 bool MakeFolder(const std::string& path);
 // Removes a folder and everything in it; quietly leaves what cannot be removed.
 void RemoveTree(const std::string& path);
-// The system's folder for temporary files.
-std::string TemporaryFolder();
 // Sets the time zone for local times (a POSIX TZ value such as "JST-9").
 void SetTimeZone(const char* tz);
 

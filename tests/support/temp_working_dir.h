@@ -17,7 +17,7 @@ namespace pyokoran {
 class TempWorkingDir {
  public:
   TempWorkingDir() {
-    std::string pattern = test::TemporaryFolder() + "/pyokoran-test-XXXXXX";
+    std::string pattern = test::TemporaryFolderPattern();
     if (!MakeTemporaryFolder(pattern)) ADD_FAILURE() << "cannot make a temporary folder";
     path_ = pattern;
     old_cwd_ = CurrentFolderPath();

@@ -10,6 +10,7 @@ namespace pyokoran::test {
 
 bool SystemHasFifos() { return true; }
 bool SystemHasSymlinks() { return true; }
+bool SystemHasXdgUserFolders() { return true; }
 bool MakeFifo(const std::string& path) { return ::mkfifo(path.c_str(), 0600) == 0; }
 bool MakeSymlink(const std::string& target, const std::string& link) {
   return ::symlink(target.c_str(), link.c_str()) == 0;
@@ -20,7 +21,7 @@ void RemoveTree(const std::string& path) {
     // Left for the system's cleaning of its temporary folder.
   }
 }
-std::string TemporaryFolder() { return "/tmp"; }
+std::string TemporaryFolderPattern() { return "/tmp/pyokoran-test-XXXXXX"; }
 void SetTimeZone(const char* tz) {
   ::setenv("TZ", tz, 1);
   ::tzset();

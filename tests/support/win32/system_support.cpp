@@ -14,6 +14,8 @@ namespace pyokoran::test {
 bool SystemHasFifos() { return false; }
 // Making symbolic links needs a privilege (or developer mode) on Windows.
 bool SystemHasSymlinks() { return false; }
+// The documents folder is the system's known folder there.
+bool SystemHasXdgUserFolders() { return false; }
 bool MakeFifo(const std::string&) {
   errno = ENOSYS;
   return false;
@@ -33,12 +35,12 @@ void RemoveTree(const std::string& path) {
   std::error_code ignored;
   std::filesystem::remove_all(std::filesystem::u8path(path), ignored);
 }
-std::string TemporaryFolder() {
+std::string TemporaryFolderPattern() {
   wchar_t buffer[MAX_PATH + 1];
   const DWORD n = GetTempPathW(MAX_PATH + 1, buffer);
   std::string folder = WideToUtf8(std::wstring(buffer, n));
-  while (folder.size() > 3 && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
-  return folder;
+  if (!folder.empty() && folder.back() != '\\') folder += '\\';
+  return folder + "pyokoran-test-XXXXXX";
 }
 void SetTimeZone(const char* tz) {
   _putenv_s("TZ", tz);
