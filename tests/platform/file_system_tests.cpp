@@ -1,0 +1,60 @@
+// The settings file's replacement and the result files' repair as every system runs them
+// (on Windows: the wide file API, ReplaceFileW and the write-through move).
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "results/result_files.h"
+#include "settings/settings_file.h"
+#include "support/temp_working_dir.h"
+
+namespace pyokoran {
+namespace {
+
+constexpr const char* kBase = "ピョコラン";
+constexpr const char* kIni = "ピョコラン.ini";
+
+TEST(SettingsSave, ReplacesTheFileWholeAndLeavesNothingBeside) {
+  TempWorkingDir dir;
+  TempWorkingDir::Write(kIni, "Subject = SBJ0000\r\nOther = kept\r\n");
+  SettingsFile file;
+  file.Load(kBase);
+  file.SetString("Subject", "被験者");
+  file.Save();
+  const std::string text = TempWorkingDir::Read(kIni);
+  EXPECT_NE(text.find("Other = kept"), std::string::npos) << text;
+  EXPECT_NE(text.find("Subject = 被験者"), std::string::npos) << text;
+  for (const char* left : {"ピョコラン.ini.tmp", "ピョコラン.ini.bak"}) {
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::u8path(left))) << left;
+  }
+}
+
+TEST(SettingsSave, LeavesAReadOnlyFileAlone) {
+  TempWorkingDir dir;
+  const std::string before = "Subject = SBJ0000\r\n";
+  TempWorkingDir::Write(kIni, before);
+  namespace fs = std::filesystem;
+  fs::permissions(fs::u8path(kIni), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  SettingsFile file;
+  file.Load(kBase);
+  file.SetString("Subject", "OTHER");
+  file.Save();
+  EXPECT_EQ(TempWorkingDir::Read(kIni), before);
+  fs::permissions(fs::u8path(kIni), fs::perms::owner_read | fs::perms::owner_write);
+}
+
+// A last line cut short by a kill is moved to <name>.partial and the file cut back to its
+// last complete line before the new text goes on.
+TEST(ResultAppend, RepairsATornLastLineIntoThePartialFile) {
+  TempWorkingDir dir;
+  const std::string name = "被験者.csv";
+  TempWorkingDir::Write(name, "H\r\nrow 1\r\nrow 2 cut");
+  const AppendOutcome outcome = AppendToResultFile(name, "H\n", "row 3\n");
+  EXPECT_TRUE(outcome.written);
+  EXPECT_TRUE(outcome.repaired);
+  EXPECT_EQ(TempWorkingDir::Read(name), "H\r\nrow 1\r\nrow 3\r\n");
+  EXPECT_EQ(TempWorkingDir::Read(name + kPartialSuffix), "row 2 cut\r\n");
+}
+
+}  // namespace
+}  // namespace pyokoran
