@@ -45,7 +45,8 @@ int main(int argc, char** argv) {
       return command_line.exit_status;
     case CommandAction::RunMode:
       return command_line.mode->run(
-          {*command_line.options, command_line.arguments, command_line.folder, argc, argv});
+          {*command_line.options, command_line.arguments, command_line.folder, command_line.present,
+           argc, argv});
     case CommandAction::OpenProgram:
       break;
   }

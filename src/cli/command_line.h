@@ -67,6 +67,7 @@ struct ModeRun {
   const OptionValues& options;         // the mode's option values
   std::vector<std::string> arguments;  // its positional arguments
   std::string folder;                  // --folder's or --documents' folder, empty when neither
+  std::string present;                 // --present's mode, empty when not given
   int& argc;                           // for a mode that needs the system's application object
   char** argv;
 };

@@ -62,8 +62,11 @@ std::string Read(const OptionValues& options, SimulationOptions& o) {
     o.subject = options.Value("subject");
   }
   if (options.IsSet("out")) o.out_dir = options.Value("out");
-  const std::string problem = CheckSimulationOptions(o);
-  return problem.empty() ? "" : problem + ".";
+  // A sentence of its own ends as it is; a Japanese one ends with 。 already.
+  std::string problem = CheckSimulationOptions(o);
+  const bool ended = problem.empty() || problem.back() == '.' ||
+                     (problem.size() >= 3 && problem.compare(problem.size() - 3, 3, "。") == 0);
+  return ended ? problem : problem + ".";
 }
 
 std::string CheckSimulate(const OptionValues& options) {
