@@ -37,6 +37,7 @@ BrandingText "${APP_NAME} ${VERSION}"
 !define MULTIUSER_INSTALLMODE_INSTDIR_REGISTRY_VALUENAME "InstallLocation"
 !define MULTIUSER_INSTALLMODE_DEFAULT_REGISTRY_KEY "${UNINSTALL_KEY}"
 !define MULTIUSER_INSTALLMODE_DEFAULT_REGISTRY_VALUENAME "InstallLocation"
+!define MULTIUSER_INSTALLMODE_FUNCTION KeepFolderGiven
 !include LogicLib.nsh
 !include MultiUser.nsh
 !include MUI2.nsh
@@ -76,7 +77,16 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "FileVersion" "${VERSION}"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "FileDescription" "${APP_NAME} ${VERSION} Setup"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "${APP_NAME}"
 
+; A folder given with /D=... wins over the install mode's default folder.
+Var FolderGiven
+Function KeepFolderGiven
+  ${If} $FolderGiven != ""
+    StrCpy $INSTDIR $FolderGiven
+  ${EndIf}
+FunctionEnd
+
 Function .onInit
+  StrCpy $FolderGiven $INSTDIR
   !insertmacro MULTIUSER_INIT
 FunctionEnd
 

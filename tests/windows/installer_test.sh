@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Windows packages made by scripts/package-windows, tried under Wine in a prefix of their own:
 # the installer installs silently for the current user (/CurrentUser) and for all users
-# (/AllUsers), with the program, the stimuli, the Start-menu shortcut and the Apps & features
+# (/AllUsers, into a folder chosen with /D=), with the program, the stimuli, the Start-menu shortcut and the Apps & features
 # registration in place; each installation is removed silently (once through the registered
 # QuietUninstallString, once by starting the uninstaller in its folder), and a working folder
 # Documents\ピョコラン with data planted in it survives both. Then the portable zip's listing.
@@ -24,17 +24,31 @@ check_same() {  # <expected file> <actual file> <what>
   fi
 }
 
-# One prefix for the whole test, kept between runs. The user's folders are plain folders inside
-# it, never links into the real home folder, so nothing here touches the machine's own files.
+uninstall_key='Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Pyokoran'
+reg_value() {  # <hive file> <value name>: the value's text as the hive file stores it
+  KEY="[$uninstall_key]" NAME="\"$2\"=" awk '
+    index($0, "[") == 1 { inside = index($0, ENVIRON["KEY"]) == 1; next }
+    inside && index($0, ENVIRON["NAME"]) == 1 { print substr($0, length(ENVIRON["NAME"]) + 1) }' "$1"
+}
+name_escaped='"\x30d4\x30e7\x30b3\x30e9\x30f3"'  # ピョコラン as Wine's hive files write it
+
+# One prefix for the whole test, kept between runs; one that a failed run left with an
+# installation registered is made anew. The user's folders are plain folders inside it, never links
+# into the real home folder, so nothing here touches the machine's own files.
 export WINEPREFIX="$build/wineprefix-installer" WINEDEBUG=-all DISPLAY=
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 trap 'wineserver -k 2>/dev/null || true' EXIT
+drive="$WINEPREFIX/drive_c"
+if [ -f "$WINEPREFIX/system.reg" ] &&
+   { [ -n "$(reg_value "$WINEPREFIX/system.reg" DisplayName)" ] ||
+     [ -n "$(reg_value "$WINEPREFIX/user.reg" DisplayName)" ]; }; then
+  rm -rf "$WINEPREFIX"
+fi
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   mkdir -p "$WINEPREFIX"
   wineboot -i >/dev/null 2>&1
   wineserver -w
 fi
-drive="$WINEPREFIX/drive_c"
 user=""
 for d in "$drive"/users/*; do
   [ "$(basename "$d")" = Public ] || user="$d"
@@ -44,18 +58,10 @@ for d in Desktop Documents Downloads Music Pictures Videos; do
   if [ -L "$user/$d" ]; then rm "$user/$d"; mkdir "$user/$d"; fi
 done
 
-uninstall_key='Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Pyokoran'
-reg_value() {  # <hive file> <value name>: the value's text as the hive file stores it
-  KEY="[$uninstall_key]" NAME="\"$2\"=" awk '
-    index($0, "[") == 1 { inside = index($0, ENVIRON["KEY"]) == 1; next }
-    inside && index($0, ENVIRON["NAME"]) == 1 { print substr($0, length(ENVIRON["NAME"]) + 1) }' "$1"
-}
-name_escaped='"\x30d4\x30e7\x30b3\x30e9\x30f3"'  # ピョコラン as Wine's hive files write it
-
 # Places per install mode: folder, Start menu, hive file; the other mode's hive must stay clean.
 declare -A folder menu hive other
 folder[CurrentUser]="$user/AppData/Local/Programs/Pyokoran"
-folder[AllUsers]="$drive/Program Files/Pyokoran"
+folder[AllUsers]="$drive/Lab/Pyokoran"
 menu[CurrentUser]="$user/AppData/Roaming/Microsoft/Windows/Start Menu/Programs"
 menu[AllUsers]="$drive/ProgramData/Microsoft/Windows/Start Menu/Programs"
 hive[CurrentUser]="$WINEPREFIX/user.reg"
@@ -70,7 +76,11 @@ rm -f "${menu[CurrentUser]}/ピョコラン.lnk" "${menu[AllUsers]}/ピョコラ
 for mode in CurrentUser AllUsers; do
   dir="${folder[$mode]}"
   echo "== install /S /$mode"
-  wine "$setup" /S "/$mode" || fail "installer /S /$mode exited with $?"
+  if [ "$mode" = AllUsers ]; then
+    wine "$setup" /S /AllUsers '/D=C:\Lab\Pyokoran' || fail "installer exited with $?"
+  else
+    wine "$setup" /S /CurrentUser || fail "installer exited with $?"
+  fi
   wineserver -w
 
   check_same "$build/pyokoran.exe" "$dir/pyokoran.exe" "installed pyokoran.exe"
