@@ -1,7 +1,7 @@
 ; The Windows installer of ピョコラン (NSIS 3, Unicode, 64-bit).
 ;
 ; Built by scripts/package-windows, which passes
-;   -DVERSION=1.6.0 -DPROGRAM=<pyokoran.exe> -DSTIM_DIR=<stim folder> -DREADME=<read-me>
+;   -DVERSION=1.6.0 -DPROGRAM=<pyokoran.exe> -DREADME=<read-me> -DICON=<pyokoran.ico>
 ;   -DFILES_INSTALL=<File lines for stim> -DFILES_UNINSTALL=<Delete lines for stim> -DOUTFILE=<setup.exe>
 ;
 ; Per-user or per-machine: a user without administrator rights (a teacher at a school PC) installs
@@ -44,6 +44,8 @@ BrandingText "${APP_NAME} ${VERSION}"
 !include FileFunc.nsh
 
 !define MUI_ABORTWARNING
+!define MUI_ICON "${ICON}"
+!define MUI_UNICON "${ICON}"
 !define MUI_FINISHPAGE_RUN "$INSTDIR\pyokoran.exe"
 !define MUI_FINISHPAGE_RUN_PARAMETERS "--documents"
 !define MUI_FINISHPAGE_RUN_TEXT "$(RunProgram)"
@@ -94,18 +96,19 @@ Section
   SetOutPath "$INSTDIR"
   File "/oname=pyokoran.exe" "${PROGRAM}"
   File "/oname=readme.txt" "${README}"
+  File "/oname=pyokoran.ico" "${ICON}"
   SetOutPath "$INSTDIR\stim"
   !include "${FILES_INSTALL}"
 
   SetOutPath "$INSTDIR"
   WriteUninstaller "$INSTDIR\uninstall.exe"
-  CreateShortCut "${SHORTCUT}" "$INSTDIR\pyokoran.exe" "--documents" "$INSTDIR\pyokoran.exe" 0
+  CreateShortCut "${SHORTCUT}" "$INSTDIR\pyokoran.exe" "--documents" "$INSTDIR\pyokoran.ico" 0
 
   ; Apps & features: HKCU for one user, HKLM for all (MultiUser chose SHCTX). The install mode
   ; goes on the uninstaller's command line, so it removes what this installed.
   WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayName" "${APP_NAME}"
   WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
-  WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\pyokoran.exe"
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\pyokoran.ico"
   WriteRegStr SHCTX "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
   WriteRegStr SHCTX "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe" /$MultiUser.InstallMode'
   WriteRegStr SHCTX "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /$MultiUser.InstallMode /S'
@@ -157,6 +160,7 @@ FunctionEnd
 Section "Uninstall"
   Delete "$INSTDIR\pyokoran.exe"
   Delete "$INSTDIR\readme.txt"
+  Delete "$INSTDIR\pyokoran.ico"
   !include "${FILES_UNINSTALL}"
   RMDir "$INSTDIR\stim"
   Delete "$INSTDIR\uninstall.exe"

@@ -93,7 +93,9 @@ for mode in CurrentUser AllUsers; do
   lnk="${menu[$mode]}/ピョコラン.lnk"
   if [ -f "$lnk" ]; then
     strings -el "$lnk" | grep -qx -- "--documents" || fail "the shortcut does not pass --documents"
-    strings -el "$lnk" | grep -q 'Pyokoran\\pyokoran\.exe$' || fail "the shortcut does not start pyokoran.exe"
+    # The target's path is stored as its components.
+    strings -el "$lnk" | grep -qx 'pyokoran\.exe' || fail "the shortcut does not start pyokoran.exe"
+    strings -el "$lnk" | grep -q 'Pyokoran\\pyokoran\.ico$' || fail "the shortcut lacks the icon"
   else
     fail "no Start-menu shortcut $lnk"
   fi
