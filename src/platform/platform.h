@@ -215,6 +215,9 @@ class Platform {
     (void)tick_us;
     return false;
   }
+  // The last Present did not reach the screen (the window hidden, or drawing or sending the
+  // picture failed): that frame is neither counted nor stamped.
+  virtual bool LastPresentFailed() { return false; }
   // The figures of the run that presented last (valid until the next run binds the
   // experiment window). False when the platform keeps none.
   virtual bool GetPresentationReport(PresentationReport& report) {

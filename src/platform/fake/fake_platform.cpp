@@ -185,6 +185,11 @@ void FakePlatform::BindPresentWindow(WindowId window) {
 }
 
 void FakePlatform::Present(const Surface& stage, const Rect& stage_rect) {
+  last_present_failed_ = presents_fail;
+  if (presents_fail) {
+    last_present_tick_us_ = -1;  // as a hidden window's: returns at once, nothing shown
+    return;
+  }
   ++frames_presented;
   if (keep_frames) last_frame = stage;
   last_stage_rect = stage_rect;

@@ -224,6 +224,8 @@ bool QtPlatform::LastPresentTickUs(int64_t& tick_us) {
   return true;
 }
 
+bool QtPlatform::LastPresentFailed() { return display_->last_present_failed(); }
+
 bool QtPlatform::GetPresentationReport(PresentationReport& report) {
   if (!presented_run_) return false;
   report = display_->Report();
