@@ -49,6 +49,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <dlfcn.h>
 #include <memory>
 #include <mutex>
@@ -253,11 +254,15 @@ class XTestInjector : public Injector {
 // hole it was when the watch began.
 class CellWatch {
  public:
+  // Between the poll before (after_us) and the one that saw it (before_us), on the tick
+  // clock, converted at once (the conversion needs the running tick thread).
   struct Change {
-    int64_t after_ns, before_ns;  // between the poll that saw it and the one before
+    int64_t after_us, before_us;
     bool bare;
   };
-  CellWatch(const FrameBuffer& fb, std::vector<QRect> cells) : fb_(fb), cells_(std::move(cells)) {
+  using ToTickUs = std::function<bool(int64_t monotonic_ns, int64_t& tick_us)>;
+  CellWatch(const FrameBuffer& fb, std::vector<QRect> cells, ToTickUs to_tick)
+      : fb_(fb), cells_(std::move(cells)), to_tick_(std::move(to_tick)) {
     changes_.resize(cells_.size());
   }
   void Run(const std::atomic<bool>& stop) {
@@ -268,7 +273,10 @@ class CellWatch {
       for (size_t h = 0; h < cells_.size(); ++h) {
         const bool bare = Same(cells_[h], bare_[h]);
         if (bare != was_bare[h]) {
-          changes_[h].push_back({previous_ns, TickThread::MonotonicNs(), bare});
+          int64_t after_us, before_us;
+          if (to_tick_(previous_ns, after_us) && to_tick_(TickThread::MonotonicNs(), before_us)) {
+            changes_[h].push_back({after_us, before_us, bare});
+          }
           was_bare[h] = bare;
         }
       }
@@ -295,6 +303,7 @@ class CellWatch {
   }
   const FrameBuffer& fb_;
   std::vector<QRect> cells_;
+  ToTickUs to_tick_;
   std::vector<std::vector<uint32_t>> bare_;
   std::vector<std::vector<Change>> changes_;
   int64_t polls_ = 0;
@@ -469,7 +478,9 @@ int main(int argc, char** argv) {
       to_screen(c.x + 64, c.y + 64, r, b);
       cells.push_back(QRect(QPoint(l, t), QPoint(r - 1, b - 1)) & QRect(0, 0, fb.width(), fb.height()));
     }
-    watch = std::make_unique<CellWatch>(fb, cells);
+    watch = std::make_unique<CellWatch>(fb, cells, [&platform](int64_t ns, int64_t& us) {
+      return platform.TickClockUsAt(ns, us);
+    });
     watcher = std::thread([&] {
       while (!platform.presented.load(std::memory_order_acquire) && !stop_watch.load()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -525,16 +536,16 @@ int main(int argc, char** argv) {
     booked_early += int64_t(r.TotalRT) * 1000 + 999 < injected;
     if (t.press_us != kNoTime) stamp_error.push_back(double(t.press_us - injected) / 1000.0);
   }
-  auto print_error = [](const char* what, std::vector<double> v) {
+  auto print_error = [](const char* what, std::vector<double> v, const char* noun = "presses") {
     if (v.empty()) {
-      std::printf("  %-34s no presses\n", what);
+      std::printf("  %-34s no %s\n", what, noun);
       return;
     }
     double mean = 0, squares = 0;
     for (double e : v) mean += e / double(v.size());
     for (double e : v) squares += (e - mean) * (e - mean);
     std::sort(v.begin(), v.end());
-    std::printf("  %-34s %zu presses, mean %+.3f ms, SD %.3f ms, p99 %+.3f ms\n", what, v.size(),
+    std::printf("  %-34s %zu %s, mean %+.3f ms, SD %.3f ms, p99 %+.3f ms\n", what, v.size(), noun,
                 mean, v.size() > 1 ? std::sqrt(squares / double(v.size() - 1)) : 0.0,
                 Percentile(v, 99));
   };
@@ -559,11 +570,8 @@ int main(int argc, char** argv) {
       if (t.onset_us == kNoTime || r.Hole < 1 || size_t(r.Hole) > size_t(p.settings.n_holes)) continue;
       bool found = false;
       for (const CellWatch::Change& c : watch->changes(size_t(r.Hole - 1))) {
-        int64_t after_us, before_us;
-        if (c.bare || !platform.TickClockUsAt(c.after_ns, after_us) ||
-            !platform.TickClockUsAt(c.before_ns, before_us) || before_us < int64_t(t.shown_at) * 1000) {
-          continue;
-        }
+        const int64_t after_us = c.after_us, before_us = c.before_us;
+        if (c.bare || before_us < int64_t(t.shown_at) * 1000) continue;
         const int64_t fb_onset = (after_us + before_us) / 2;
         onset_error.push_back(double(t.onset_us - fb_onset) / 1000.0);
         uncertainty.push_back(double(before_us - after_us) / 2000.0);
@@ -577,9 +585,9 @@ int main(int argc, char** argv) {
     }
     std::printf("  against the X server's frame buffer (%lld polls; %d onsets not seen there):\n",
                 static_cast<long long>(watch->polls()), unmatched);
-    print_error("onset stamp - onset in the buffer:", onset_error);
+    print_error("onset stamp - onset in the buffer:", onset_error, "onsets");
     print_error("RT from the onset:", rt_error);
-    print_error("(the watch's uncertainty, +-)", uncertainty);
+    print_error("(the watch's uncertainty, +-)", uncertainty, "onsets");
     if (!onset_error.empty()) {
       std::printf("  onset stamp - onset in the buffer: min %+.3f ms, max %+.3f ms\n",
                   *std::min_element(onset_error.begin(), onset_error.end()),

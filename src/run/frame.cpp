@@ -169,6 +169,11 @@ void ComposeFrame(Program& program) {
       tick_us = int64_t(ReadTick(program.platform, program.timer)) * 1000;
     }
     NoteFramePresented(program.timing, tick_us);
+    FrameCompletion completion;
+    bool dropped = false;
+    if (program.platform.LastPresentCompletion(completion, dropped)) {
+      NoteFrameCompletion(program.timing, tick_us, completion, dropped);
+    }
   }
 }
 

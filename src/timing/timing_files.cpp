@@ -12,6 +12,7 @@ namespace {
 
 constexpr const char* kTimingHeader =
     "Subject,Date,Time,Trial,ShowTick,FirstFrame,Onset,FullyUp,Press,RT,OnsetRT,TickLagMs\n";
+constexpr const char* kFramesHeader = "Subject,Date,Time,Frame,FrameTime,Msc,Completion,Dropped\n";
 constexpr const char* kTimingSummaryHeader =
     "Subject\tDate\tTime\tMode\tRefreshHz\tRefreshSD\tFrames\tDropped\tLongestMs\tTickLagMs\t"
     "Reason\tFrameTimes\tPresentEvery\tRiseMs\tLockLostMs\tUnlockedFrames\tEventClock\n";
@@ -42,6 +43,12 @@ std::string TimingFileName(const std::string& subject) {
   std::string name = AppearanceFileName(subject);
   if (name.size() < 4) return {};
   return name.substr(0, name.size() - 4) + "_timing.csv";
+}
+
+std::string FramesFileName(const std::string& subject) {
+  std::string name = AppearanceFileName(subject);
+  if (name.size() < 4) return {};
+  return name.substr(0, name.size() - 4) + "_frames.csv";
 }
 
 int WriteTimingFiles(Program& program, int completed, int results_written) {
@@ -86,6 +93,24 @@ int WriteTimingFiles(Program& program, int completed, int results_written) {
   const std::string name = TimingFileName(s.subject);
   if (name.empty() || !Append(program, name, kTimingHeader, rows)) {
     return fail({name.empty() ? s.subject + "_timing.csv" : name, kTimingSummaryFileName});
+  }
+
+  // Every frame as the display system reported it, where it did.
+  const std::vector<FrameRow>& frames = program.timing.frame_rows;
+  if (!frames.empty()) {
+    std::string text;
+    text.reserve(frames.size() * (start.size() + 40));
+    for (const FrameRow& f : frames) {
+      text += start;
+      AppendFields(text, {f.frame}, ',');
+      AppendMs(text, f.time_us);
+      AppendF(text, ",%llu,%s,%d\n", static_cast<unsigned long long>(f.completion.msc),
+              CompletionModeName(f.completion.mode), f.dropped ? 1 : 0);
+    }
+    const std::string frames_name = FramesFileName(s.subject);
+    if (frames_name.empty() || !Append(program, frames_name, kFramesHeader, text)) {
+      return fail({frames_name.empty() ? s.subject + "_frames.csv" : frames_name, kTimingSummaryFileName});
+    }
   }
 
   // The run's line: how its frames reached the screen.

@@ -205,6 +205,14 @@ void FakePlatform::Present(const Surface& stage, const Rect& stage_rect) {
   if (tick_) last_present_tick_us_ = int64_t(tick_->load()) * 1000 + virtual_us_ % 1000;
 }
 
+bool FakePlatform::LastPresentCompletion(FrameCompletion& completion, bool& dropped) {
+  if (!report_completions || last_present_failed_ || !tick_ || last_present_tick_us_ < 0) return false;
+  const int64_t period_us = refresh_hz > 0 ? 1000000 / refresh_hz : 16667;
+  completion = FrameCompletion{uint64_t(virtual_us_), uint64_t(virtual_us_ / period_us), CompletionMode::Flip};
+  dropped = false;
+  return true;
+}
+
 bool FakePlatform::LastPresentTickUs(int64_t& tick_us) {
   if (!tick_ || last_present_tick_us_ < 0) return false;
   tick_us = last_present_tick_us_;

@@ -66,6 +66,9 @@ class FakePlatform : public Platform {
   // While set, presents fail (the window hidden, the picture not sent): no frame is counted,
   // the screen keeps what it had, and LastPresentFailed says so.
   bool presents_fail = false;
+  // Whether presents report their completion as a display system would: flipped, on the
+  // virtual display's refresh (counted from the tick thread's start), at its time.
+  bool report_completions = false;
 
   // ---- Record ---------------------------------------------------------------------------
   struct Message {
@@ -134,6 +137,7 @@ class FakePlatform : public Platform {
   void PlayWav(const std::vector<uint8_t>* wav) override;
   bool LastPresentTickUs(int64_t& tick_us) override;
   bool LastPresentFailed() override { return last_present_failed_; }
+  bool LastPresentCompletion(FrameCompletion& completion, bool& dropped) override;
   bool TickClockNowUs(int64_t& tick_us) override;
   bool GetPresentationReport(PresentationReport& report) override;
 

@@ -698,6 +698,7 @@ void QtDisplay::Repaint() {
 
 void QtDisplay::CountPresent(int64_t now_ns, const FrameCompletion* completion) {
   ++stats_.presented;
+  last_dropped_ = false;
   // Only presents that follow each other pass by pass count: after a pause in which the
   // loop went round without presenting, the picture was simply standing still.
   const bool follows = have_last_present_ && passes_since_present_ <= 1;
@@ -709,7 +710,7 @@ void QtDisplay::CountPresent(int64_t now_ns, const FrameCompletion* completion) 
   }
   if (completion) {
     const int before = completions_.dropped();
-    completions_.Frame(*completion, follows);
+    last_dropped_ = completions_.Frame(*completion, follows);
     stats_.dropped += completions_.dropped() - before;
   }
   previous_present_ns_ = now_ns;

@@ -129,6 +129,8 @@ class QtDisplay : public QObject {
   const FrameCompletion* last_completion() const {
     return last_completion_known_ ? &last_completion_ : nullptr;
   }
+  // That frame's refresh counter skipped (it was shown later than due).
+  bool last_dropped() const { return last_dropped_; }
   // Where locked frame times come from.
   enum class FrameTimeSource { SwapReturn, Present, Oml };
   FrameTimeSource frame_time_source() const { return source_; }
@@ -210,6 +212,7 @@ class QtDisplay : public QObject {
   int64_t swap_frame_ns_ = 0;     // the last swap's time from the display system; 0 = none
   FrameCompletion last_completion_;
   bool last_completion_known_ = false;
+  bool last_dropped_ = false;
   CompletionCount completions_;
   int unconfirmed_ = 0;           // locked frames the display system did not report in time
   bool last_failed_ = false;
