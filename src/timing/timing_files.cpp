@@ -128,12 +128,17 @@ int WriteTimingFiles(Program& program, int completed, int results_written) {
     }
     return t;
   };
+  // Texts of any length: appended whole, never through a formatted buffer.
   line += text(report.reason);
-  AppendF(line, "\t%s\t%d\t", text(report.flip_source).c_str(), report.present_every);
+  line += '\t';
+  line += text(report.flip_source);
+  AppendF(line, "\t%d\t", report.present_every);
   if (report.rise_ms > 0) AppendF(line, "%.1f", report.rise_ms);
   line += '\t';
   if (report.lock_lost_ms >= 0) AppendF(line, "%.3f", report.lock_lost_ms);
-  AppendF(line, "\t%d\t%s\n", report.unlocked_frames, text(report.event_clock).c_str());
+  AppendF(line, "\t%d\t", report.unlocked_frames);
+  line += text(report.event_clock);
+  line += '\n';
   if (!Append(program, kTimingSummaryFileName, kTimingSummaryHeader, line)) {
     return fail({kTimingSummaryFileName});
   }

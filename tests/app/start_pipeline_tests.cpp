@@ -179,6 +179,32 @@ TEST_F(StartPipeline, TimingLineWritesTheModeAsItWas) {
   }
 }
 
+// Long texts (where frame times came from, with the reason another source was not used) are
+// written whole, and every column after them stays in its place.
+TEST_F(StartPipeline, TimingLineKeepsLongTextsWhole) {
+  std::string long_text = "swap return (the swap and glFinish returned): ";
+  while (long_text.size() < 300) long_text += "the swaps did not go through X Present; ";
+  platform.frame_times = long_text;
+  platform.dialog_answers.push_back(
+      {true, [](ConditionControls& c) { c.time_limit = std::string("2"); }});
+  StartOnce();
+  app_.Run();
+  const std::string text = TempWorkingDir::Read("ピョコラン_timing.txt");
+  const size_t line = text.find("\r\n") + 2;
+  const std::string row = text.substr(line, text.find("\r\n", line) - line);
+  std::vector<std::string> fields;
+  for (size_t at = 0;;) {
+    const size_t tab = row.find('\t', at);
+    fields.push_back(row.substr(at, tab == std::string::npos ? std::string::npos : tab - at));
+    if (tab == std::string::npos) break;
+    at = tab + 1;
+  }
+  ASSERT_EQ(fields.size(), 17u) << row;
+  EXPECT_EQ(fields[11], long_text);
+  EXPECT_EQ(fields[12], "1") << "PresentEvery";
+  EXPECT_EQ(fields[16], "scripted") << "EventClock";
+}
+
 TEST_F(StartPipeline, EscapeAbortsWithoutRecordingButStillRanks) {
   TempWorkingDir::Write("ピョコラン.txt",
                         "Subject\tDate\tTime\tTgtPokko\tDstPokko\tHoles\tOrdered\tDur\tISI_1\t"

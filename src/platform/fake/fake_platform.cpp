@@ -225,7 +225,7 @@ bool FakePlatform::GetPresentationReport(PresentationReport& report) {
   report.reason = "scripted display";
   report.reported_hz = report.refresh_hz = refresh_hz;
   report.frames = run_frames_;
-  report.flip_source = "scripted";
+  report.flip_source = frame_times;
   report.rise_ms = RiseTimeMs(refresh_hz);
   report.event_clock = "scripted";
   return true;

@@ -61,6 +61,8 @@ class FakePlatform : public Platform {
   int32_t refresh_hz = 60;
   // The mode the presentation report gives ("fallback", "locked", "locked-forced").
   std::string presentation_mode = "fallback";
+  // Where the report says frame times came from.
+  std::string frame_times = "scripted";
   // Whether Present keeps a copy of the frame in last_frame (a simulation looks at none).
   bool keep_frames = true;
   // While set, presents fail (the window hidden, the picture not sent): no frame is counted,
