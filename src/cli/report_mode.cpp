@@ -1,5 +1,6 @@
-// --report [FOLDER] [--out FILE] [--anticipation MS]: the report window's table and PDF,
-// written without opening a window.
+// --report [FOLDER] [--out FILE] [--anticipation MS] [--exclude-anticipations] [--trials FILE]:
+// the report window's table (with its side file), PDF and HTML, and the trial file, written
+// without opening a window.
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -10,7 +11,9 @@
 #include <unistd.h>
 
 #include "analysis/html_report.h"
+#include "analysis/trial_export.h"
 #include "cli/analysis_modes.h"
+#include "cli/build_version.h"
 #include "gui/report_window.h"
 
 namespace pyokoran {
@@ -19,7 +22,15 @@ namespace {
 const QCommandLineOption kAnticipation(
     "anticipation", "--report: responses faster than MS count as anticipations (default 150).", "MS");
 
+const QCommandLineOption kExcludeAnticipations(
+    "exclude-anticipations",
+    "--report: leave anticipations out of Hit and FA (and so out of the rates, d' and c) too, "
+    "not only out of the RT figures.");
+const QCommandLineOption kTrials(
+    "trials", "--report: also write one row per appearance of every run to FILE (CSV).", "FILE");
+
 std::string CheckReport(const QCommandLineParser& parser) {
+  if (parser.isSet(kTrials) && parser.value(kTrials).isEmpty()) return "--trials needs a file name.";
   if (!parser.isSet(kAnticipation)) return {};
   bool ok = false;
   const int ms = parser.value(kAnticipation).toInt(&ok);
@@ -44,10 +55,21 @@ int RunReport(const ModeRun& run) {
     std::fprintf(stderr, "pyokoran: --out needs a file name\n");
     return kUsageExitStatus;
   }
+  const QString about = QString::fromStdString(AboutPathFor(base.toStdString()));
+  const QString trials = run.parser.isSet(kTrials) ? run.parser.value(kTrials) : QString();
+  QStringList outputs = {base + QStringLiteral(".csv"), base + QStringLiteral(".pdf"),
+                         base + QStringLiteral(".html"), about};
+  if (!trials.isEmpty()) {
+    if (outputs.contains(trials) || QFileInfo(trials).fileName().isEmpty()) {
+      std::fprintf(stderr, "pyokoran: --trials needs a file of its own\n");
+      return kUsageExitStatus;
+    }
+    outputs << trials;
+  }
   // Every output is checked before any is written: only the program's own earlier reports are
   // replaced, and whatever lies at a temporary name (a FIFO, a planted link) is removed unread.
-  for (const char* suffix : {".csv", ".pdf", ".html"}) {
-    const std::string path = (base + QLatin1String(suffix)).toStdString();
+  for (const QString& output : outputs) {
+    const std::string path = output.toStdString();
     struct stat info {};
     if (lstat(path.c_str(), &info) == 0 && !IsOurReport(path)) {
       std::fprintf(stderr, "pyokoran: %s exists and is not a report; not replaced\n", path.c_str());
@@ -61,9 +83,11 @@ int RunReport(const ModeRun& run) {
   if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM"))
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QApplication app(run.argc, run.argv);
+  SetReportProgramVersion("pyokoran " + VersionText());
 
   ReportWindow window(folder);
   if (run.parser.isSet(kAnticipation)) window.SetAnticipationLimit(run.parser.value(kAnticipation).toInt());
+  if (run.parser.isSet(kExcludeAnticipations)) window.SetExcludeAnticipations(true);
   if (!window.loaded()) {
     Report probe;
     std::string error;
@@ -79,14 +103,18 @@ int RunReport(const ModeRun& run) {
     std::fprintf(stderr, "pyokoran: %s\n", error.toLocal8Bit().constData());
     return 1;
   }
-  std::string html_error;
-  if (!WriteReportHtml(window.report(), (base + QStringLiteral(".html")).toStdString(), html_error)) {
-    std::fprintf(stderr, "pyokoran: %s\n", html_error.c_str());
+  std::string more_error;
+  if (!WriteReportAbout(window.report(), about.toStdString(), more_error) ||
+      !WriteReportHtml(window.report(), (base + QStringLiteral(".html")).toStdString(), more_error) ||
+      (!trials.isEmpty() && !WriteTrialsCsv(window.report(), trials.toStdString(), more_error))) {
+    std::fprintf(stderr, "pyokoran: %s\n", more_error.c_str());
     return 1;
   }
-  std::printf("%zu runs, %zu subjects%s: %s, %s and %s.html written\n", window.report().results.runs.size(),
+  std::printf("%zu runs, %zu subjects%s: %s, %s, %s.html and %s written%s%s\n", window.report().results.runs.size(),
               window.report().subjects.size(), window.report().results.simulated ? " (simulated)" : "",
-              csv.toLocal8Bit().constData(), pdf.toLocal8Bit().constData(), base.toLocal8Bit().constData());
+              csv.toLocal8Bit().constData(), pdf.toLocal8Bit().constData(), base.toLocal8Bit().constData(),
+              about.toLocal8Bit().constData(), trials.isEmpty() ? "" : "; trials: ",
+              trials.toLocal8Bit().constData());
   return 0;
 }
 
@@ -95,7 +123,8 @@ int RunReport(const ModeRun& run) {
 QCommandLineOption AnalysisOutOption() {
   return QCommandLineOption(
       "out",
-      "--report: write FILE.csv, FILE.pdf and FILE.html (default FOLDER/ピョコラン_report). "
+      "--report: write FILE.csv (with FILE_about.txt), FILE.pdf and FILE.html (default "
+      "FOLDER/ピョコラン_report). "
       "--simulate: write the runs into the folder FILE (default simulated).",
       "FILE");
 }
@@ -105,7 +134,7 @@ CommandMode ReportMode() {
   mode.options = {QCommandLineOption("report",
                                      "Write the go/no-go report of the result files in FOLDER "
                                      "(default: the working folder) as CSV, PDF and HTML, without a window."),
-                  AnalysisOutOption(), kAnticipation};
+                  AnalysisOutOption(), kAnticipation, kExcludeAnticipations, kTrials};
   mode.max_arguments = 1;
   mode.argument_name = "FOLDER";
   mode.argument_description = "--report: the folder of result files.";
