@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -60,7 +61,10 @@ int RunReport(const ModeRun& run) {
   QStringList outputs = {base + QStringLiteral(".csv"), base + QStringLiteral(".pdf"),
                          base + QStringLiteral(".html"), about};
   if (!trials.isEmpty()) {
-    if (outputs.contains(trials) || QFileInfo(trials).fileName().isEmpty()) {
+    auto same = [&](const QString& other) {
+      return QDir::cleanPath(QFileInfo(other).absoluteFilePath()) == QDir::cleanPath(QFileInfo(trials).absoluteFilePath());
+    };
+    if (std::any_of(outputs.begin(), outputs.end(), same) || QFileInfo(trials).fileName().isEmpty()) {
       std::fprintf(stderr, "pyokoran: --trials needs a file of its own\n");
       return kUsageExitStatus;
     }
