@@ -173,9 +173,10 @@ std::string RtAcrossRun(const RunRecord& run, const std::string& title, const Me
   return plot.Svg();
 }
 
-std::string RatesPlot(const RunRecord& run, const std::string& title, const HtmlReportLimits& limits) {
+std::string RatesPlot(const RunRecord& run, const std::string& title, const MeasureOptions& options,
+                      const HtmlReportLimits& limits) {
   SvgPlot plot("rates", title, "time in run (s)", "rate");
-  std::vector<RateBin> bins = RatesAcrossRun(run, 10000);
+  std::vector<RateBin> bins = RatesAcrossRun(run, 10000, options);
   const size_t all = bins.size();
   if (bins.size() > limits.points_per_plot) bins.resize(limits.points_per_plot);
   double end = std::max(10, run.TmLimit);
@@ -436,7 +437,7 @@ std::string ReportHtml(const Report& report, const HtmlReportLimits& limits) {
     out += RtHistogram(HitRts(SubjectRuns(report, s), report.options),
                        "Hit RT distribution: " + who + ", " + std::to_string(s.runs.size()) + " runs", limits);
     out += RtAcrossRun(newest, "Hit RT across the run: " + who + ", " + when, report.options, limits);
-    out += RatesPlot(newest, "Hit and false-alarm rates per 10 s: " + who + ", " + when, limits);
+    out += RatesPlot(newest, "Hit and false-alarm rates per 10 s: " + who + ", " + when, report.options, limits);
     out += DPrimePlot(report, s, "d′ across the runs of " + who, limits);
     out += "</div>\n";
   }

@@ -162,7 +162,7 @@ Histogram MakeHistogram(const std::vector<double>& values, double width) {
   return h;
 }
 
-std::vector<RateBin> RatesAcrossRun(const RunRecord& run, int32_t bin_ms) {
+std::vector<RateBin> RatesAcrossRun(const RunRecord& run, int32_t bin_ms, const MeasureOptions& options) {
   std::vector<RateBin> bins;
   if (bin_ms <= 0 || run.rows.empty()) return bins;
   // Decision times: a response's own, else between its neighbours with a response.
@@ -194,6 +194,7 @@ std::vector<RateBin> RatesAcrossRun(const RunRecord& run, int32_t bin_ms) {
       cr.resize(k + 1);
     }
     const AppearanceRow& r = run.rows[i];
+    if (options.exclude_anticipations && r.Resp && r.RT < options.anticipation_ms) continue;
     if (r.Tgt) ++(r.Resp ? hit : miss)[k];
     else ++(r.Resp ? fa : cr)[k];
   }

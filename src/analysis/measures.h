@@ -98,7 +98,8 @@ struct Histogram {
 Histogram MakeHistogram(const std::vector<double>& values, double width);
 // Uncorrected hit and false-alarm rates per bin of bin_ms across the run (NaN where a bin saw
 // no appearance of that kind). An appearance without a response carries no time in the
-// file: it is placed between the responses logged before and after it.
+// file: it is placed between the responses logged before and after it. With options that leave
+// anticipations out of Hit and FA, those appearances are left out here too.
 struct RateBin {
   double start_s = 0;
   double hit_rate = kNoValue;
@@ -106,6 +107,7 @@ struct RateBin {
   int32_t targets = 0;
   int32_t distractors = 0;
 };
-std::vector<RateBin> RatesAcrossRun(const RunRecord& run, int32_t bin_ms = 10000);
+std::vector<RateBin> RatesAcrossRun(const RunRecord& run, int32_t bin_ms = 10000,
+                                    const MeasureOptions& options = {});
 
 }  // namespace pyokoran

@@ -190,10 +190,6 @@ ReportWindow::ReportWindow(const QString& folder, QWidget* parent, bool backgrou
   bar->addWidget(exclude_);
   bar->addWidget(pool_);
   bar->addStretch(1);
-  bar->addWidget(folder_button);
-  bar->addWidget(export_button);
-  bar->addWidget(trials_button);
-  bar->addWidget(close_button);
 
   table_ = new QTableWidget(this);
   table_->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -227,6 +223,8 @@ ReportWindow::ReportWindow(const QString& folder, QWidget* parent, bool backgrou
   top->addWidget(simulated_, 0, Qt::AlignTop);
   top->addWidget(status_, 1);
   top->addWidget(progress_, 0, Qt::AlignTop);
+  // The buttons beside the status, so that both rows fit a screen 1024 pixels wide.
+  for (QPushButton* b : {folder_button, export_button, trials_button, close_button}) top->addWidget(b, 0, Qt::AlignTop);
   layout->addLayout(top);
   layout->addLayout(bar);
   layout->addWidget(splitter, 1);
@@ -568,7 +566,7 @@ void ReportWindow::DrawCharts(size_t index, bool pool_subject) {
     fas->setPointsVisible(true);
     double end = std::max(1, run.TmLimit);
     QStringList counts;
-    const std::vector<RateBin> bins = RatesAcrossRun(run, 10000);
+    const std::vector<RateBin> bins = RatesAcrossRun(run, 10000, options);
     for (const RateBin& b : bins) {
       if (!std::isnan(b.hit_rate)) hits->append(b.start_s + 5, b.hit_rate);
       if (!std::isnan(b.fa_rate)) fas->append(b.start_s + 5, b.fa_rate);

@@ -204,6 +204,16 @@ TEST(Measures, RatesAcrossRunPlaceUnansweredAppearancesBetweenResponses) {
   EXPECT_DOUBLE_EQ(bins[2].hit_rate, 0.0);
   EXPECT_DOUBLE_EQ(bins[2].fa_rate, 1.0);
   EXPECT_EQ(bins[2].start_s, 20);
+
+  // Anticipations left out of Hit and FA leave the rates too: the hit at 400 ms goes.
+  MeasureOptions exclude;
+  exclude.anticipation_ms = 500;
+  exclude.exclude_anticipations = true;
+  const auto without = RatesAcrossRun(run, 10000, exclude);
+  ASSERT_EQ(without.size(), 3u);
+  EXPECT_EQ(without[0].targets, 1);
+  EXPECT_DOUBLE_EQ(without[0].hit_rate, 0.0);
+  EXPECT_DOUBLE_EQ(without[1].hit_rate, 1.0);
 }
 
 }  // namespace
