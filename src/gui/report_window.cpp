@@ -790,7 +790,7 @@ bool ReportWindow::ExportPdf(const QString& path, bool each_subject, QString* er
         for (size_t k = 0; k < cols.size(); ++k) {
           QString text = k == 0 ? subject : U(cells[cols[k]]);
           if (pooled && k == 1) text = QStringLiteral("all %1 runs").arg(U(cells[ColumnOf("Runs")]));
-          if (condition && k == 1) text = QStringLiteral("%1 runs, same settings").arg(U(cells[ColumnOf("Runs")]));
+          if (condition && k == 1) text = QStringLiteral("%1 runs alike").arg(U(cells[ColumnOf("Runs")]));
           painter.drawText(QRect(x_of(k), y, w_of(k), this_row),
                            (k < 3 ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter |
                                (k == 0 ? Qt::TextWrapAnywhere : 0),
@@ -803,7 +803,7 @@ bool ReportWindow::ExportPdf(const QString& path, bool each_subject, QString* er
       painter.drawText(QRect(0, height - 36, width, 36), Qt::AlignLeft | Qt::TextWordWrap,
                        QString::fromUtf8("Rates uncorrected; d′ and c from log-linear rates ((Hit + 0.5) / (targets + 1), "
                                          "(FA + 0.5) / (distractors + 1)). RT figures leave out responses below %1 ms "
-                                         "(counted as anticipations%4). Bold rows pool a subject's runs; rows of \"same settings\" "
+                                         "(counted as anticipations%4). Bold rows pool a subject's runs; rows of \"runs alike\" "
                                          "pool its runs alike in all settings but the seed.%3 %5, generated %2.")
                            .arg(report_.options.anticipation_ms)
                            .arg(QDateTime::currentDateTime().toString(Qt::ISODate))
