@@ -12,6 +12,7 @@
 #include <QScreen>
 #include <QSurfaceFormat>
 #include <QtGui/qguiapplication_platform.h>
+#include <QtGui/qopenglcontext_platform.h>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -281,9 +282,11 @@ void QtDisplay::ChooseFrameTimeSource(int swaps, int present_completions) {
     why = "X Present's clock did not answer";
   }
   present_watch_.reset();
-  // GLX_OML_sync_control, where the context is GLX on X11.
+  // GLX_OML_sync_control, where the context is GLX on X11 (an EGL context has no GLX
+  // functions to look up).
   auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-  void* display = x11 ? static_cast<void*>(x11->display()) : nullptr;
+  const bool glx = context_->nativeInterface<QNativeInterface::QGLXContext>() != nullptr;
+  void* display = x11 && glx ? static_cast<void*>(x11->display()) : nullptr;
   const auto get = reinterpret_cast<GetSyncValuesOML>(context_->getProcAddress("glXGetSyncValuesOML"));
   const auto wait = reinterpret_cast<WaitForSbcOML>(context_->getProcAddress("glXWaitForSbcOML"));
   std::vector<UstProbe> probes;
