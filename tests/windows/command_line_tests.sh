@@ -26,7 +26,7 @@ rows=(
   "2|Windows の装置の名前です。|--folder データ --simulate 1 --subject NUL"
   "2|--out only goes with --report|--out x"
   "1|no result files in empty|--report empty"
-  "0|2 simulated runs written to 実験/|--folder データ --simulate 2 --seed 9 --subject 被験者 --out 実験"
+  "0|2 simulated runs written to 実験\\ |--folder データ --simulate 2 --seed 9 --subject 被験者 --out 実験"
   "0|2 runs, 1 subjects (simulated): データ\\実験\\ピョコラン_report.csv, |--report データ\\実験"
 )
 for row in "${rows[@]}"; do
