@@ -100,7 +100,7 @@ grep -q 'time_limit = 3' "ピョコラン.ini" || fail "settings not written at 
 # Wine gives Direct3D presents that do not wait: the run says so and falls back to GDI.
 grep -q '^pyokoran: presenting not locked to the refresh, through GDI' program.log ||
   fail "the run did not say how it presented"
-grep -q '^pyokoran: tick thread: ' program.log || fail "the run did not say how its tick thread is scheduled"
+grep -q '^pyokoran: tick thread: multimedia class scheduler' program.log || fail "the run did not say how its tick thread is scheduled"
 [ -f SBJ0000_timing.csv ] || fail "no timing file"
 [ "$(($(wc -l <SBJ0000_timing.csv) - 1))" -eq "$rows" ] || fail "timing rows"
 timing=$(sed -n 2p "ピョコラン_timing.txt")
