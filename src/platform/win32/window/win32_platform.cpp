@@ -17,6 +17,7 @@
 #include "app/working_folder.h"
 #include "display/surface.h"
 #include "platform/win32/window/pointer_input.h"
+#include "platform/file_system.h"
 #include "platform/tick_clock.h"
 #include "platform/win32/window/wide_text.h"
 #include "platform/win32/window/win32_dialogs.h"
@@ -50,6 +51,9 @@ struct PointerApi {
 };
 
 namespace {
+
+// The report the Report command writes in the working folder (as --report does by default).
+constexpr const char* kReportHtmlName = "ピョコラン_report.html";
 
 const wchar_t* const kWindowClass = L"PyokoranWindow";
 constexpr DWORD kMainStyle = WS_CAPTION | WS_SYSMENU;  // 0x00C80000: no sizing, no min/max box
@@ -595,25 +599,40 @@ void Win32Platform::ShowResultDialog(const ResultDialogContent& content) {
 }
 
 // The report over the working folder as one HTML file beside the result files, opened in the
-// default browser.
+// default browser. A file of that name that this program did not write as a report is left
+// alone.
 void Win32Platform::ShowReport() {
   const std::string folder = CurrentFolder();
+  if (folder.empty()) {
+    ShowMessage("作業フォルダーの場所が分からないため、レポートを作れませんでした。", kApplicationTitle,
+                MessageIcon::Exclamation);
+    return;
+  }
   Report report;
   std::string error;
-  if (!BuildReport(folder.empty() ? "." : folder, {}, report, error)) {
-    ShowMessage("レポートを作れませんでした。\n" + error, kApplicationTitle, MessageIcon::Exclamation);
+  if (!BuildReport(folder, {}, report, error)) {
+    ShowMessage("作業フォルダー「" + folder + "」の結果からレポートを作れませんでした。\n" + error,
+                kApplicationTitle, MessageIcon::Exclamation);
     return;
   }
-  const std::string name = "ピョコラン_report.html";
-  if (!WriteReportHtml(report, name, error)) {
-    ShowMessage("レポートを書けませんでした。\n" + error, kApplicationTitle, MessageIcon::Exclamation);
+  const std::string path = folder + "\\" + kReportHtmlName;
+  if (KindOfPath(path, false) != PathKind::kMissing && !IsHtmlReport(path)) {
+    ShowMessage("「" + path + "」はこのプログラムが書いたレポートではないため、上書きしませんでした。\n"
+                "そのファイルの名前を変えるか別の場所へ移してから、もう一度レポートを作ってください。",
+                kApplicationTitle, MessageIcon::Exclamation);
     return;
   }
-  const std::wstring path = Widen(folder.empty() ? name : folder + "\\" + name);
-  const HINSTANCE opened = ShellExecuteW(main_, L"open", path.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+  if (!WriteReportHtml(report, path, error)) {
+    ShowMessage("レポート「" + path + "」を書けませんでした。\n" + error, kApplicationTitle,
+                MessageIcon::Exclamation);
+    return;
+  }
+  const HINSTANCE opened =
+      ShellExecuteW(main_, L"open", Widen(path).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
   if (reinterpret_cast<INT_PTR>(opened) <= 32) {
-    ShowMessage("レポートを書きました。ブラウザーで開いてください:\n" + Narrow(path), kApplicationTitle,
-                MessageIcon::None);
+    ShowMessage("レポート「" + path + "」を書きましたが、ブラウザーで開けませんでした。"
+                "このファイルをブラウザーで開いてください。",
+                kApplicationTitle, MessageIcon::None);
   }
 }
 
