@@ -23,6 +23,7 @@ cp -r "$source/stim" "$work/stim"
 # Seed 1 with the default creatures in 12 ordered holes: the first target comes up at
 # 2238 ms in hole 12, at (881, 625) on the stage, which fills this 1024 x 768 screen.
 printf 'time_limit = 3\r\nrandom_seed = 1\r\n' >"$work/ピョコラン.ini"
+echo '<html>my notes</html>' >"$work/ピョコラン_report.html"
 
 cd "$work"
 wine "$program" >"$work/program.log" 2>&1 &
@@ -47,6 +48,16 @@ shot windows_main_window
 xdotool mousemove 500 400 click 1
 wait_for "条件設定"
 shot windows_condition_dialog
+# A subject ID that cannot name a file: told, and the dialog stays.
+xdotool key ctrl+a
+xdotool type --delay 30 'a:b'
+xdotool key Return
+wait_for pyokoran
+shot windows_subject_refused
+xdotool key Return
+gone pyokoran
+xdotool key ctrl+a
+xdotool type --delay 30 'SBJ0000'
 xdotool key Return
 wait_for "開始"
 xdotool mousemove 881 625
@@ -64,6 +75,28 @@ wait_for "結果"
 shot windows_ranking
 xdotool key Return
 gone "結果"
+# ピョコラン > Report: the user's file of that name is left alone and the message says so.
+report() {
+  xdotool key alt+e
+  sleep 0.5
+  xdotool key p
+}
+report
+wait_for pyokoran
+shot windows_report_refused
+xdotool key Return
+gone pyokoran
+[ "$(cat ピョコラン_report.html)" = '<html>my notes</html>' ] || fail "the user's file was replaced"
+rm ピョコラン_report.html
+report
+for _ in $(seq 100); do [ -f ピョコラン_report.html ] && break; sleep 0.1; done
+head -5 ピョコラン_report.html | grep -q 'content="pyokoran report"' || fail "no report written"
+# Without a browser (as under Wine here) the message names the file instead.
+for _ in $(seq 30); do [ -n "$(shown pyokoran)" ] && break; sleep 0.1; done
+if [ -n "$(shown pyokoran)" ]; then
+  xdotool key Return
+  gone pyokoran
+fi
 # Help > About, closed with Return.
 xdotool key alt+h
 sleep 0.5
