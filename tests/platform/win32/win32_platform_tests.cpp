@@ -275,6 +275,30 @@ TEST_F(Win32PlatformTest, StatusTextHasJapaneseGlyphsAndNoKeyColour) {
   platform.DrawText(empty, rect, "x", 18, 0xFFFFFF);
 }
 
+// Whatever face is asked for, the one used has every Japanese glyph of the program's texts:
+// a face the system lacks, or one without Japanese, gives way to one that has them.
+TEST(JapaneseFaceTest, TheFaceUsedHasTheGlyphsWhateverWasAskedFor) {
+  struct Case {
+    const char* name;
+    std::wstring wanted;
+  };
+  const Case cases[] = {
+      {"the status line's face", L"ＭＳ Ｐゴシック"},
+      {"a face no system has", L"Pyokoran No Such Face"},
+      {"a face without Japanese glyphs", L"Courier New"},
+      {"no face named", L""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::wstring face = JapaneseFace(c.wanted);
+    ASSERT_FALSE(face.empty());
+    EXPECT_TRUE(FaceHasGlyphs(face)) << Narrow(face);
+    if (!c.wanted.empty() && FaceHasGlyphs(c.wanted)) EXPECT_EQ(face, c.wanted);
+  }
+  // Glyphs are asked of the face itself, not of the faces the system links to it.
+  EXPECT_FALSE(FaceHasGlyphs(L"Pyokoran No Such Face"));
+}
+
 TEST_F(Win32PlatformTest, ConditionDialogFillsAndReadsItsControls) {
   CSubject subject;
   subject.subject = "SBJ0001";
