@@ -49,7 +49,9 @@ bool TickThread::Start(std::atomic<int32_t>& tick, void (*hook)(int32_t)) {
   } catch (const std::system_error&) {
     return false;
   }
-  scheduled_.wait(false);
+  // A short wait (the thread only asks for its priority first), polled: std::atomic::wait
+  // can miss its wake-up in the C++ library of MinGW-w64's GCC 12, which has no futex.
+  while (!scheduled_.load(std::memory_order_acquire)) std::this_thread::yield();
   return true;
 }
 
@@ -62,8 +64,7 @@ void TickThread::Stop() {
 void TickThread::Run(std::atomic<int32_t>* tick, void (*hook)(int32_t)) {
   scheduling_ = RaiseTickThreadPriority();
   realtime_.store(scheduling_.real_time, std::memory_order_relaxed);
-  scheduled_.store(true);
-  scheduled_.notify_one();
+  scheduled_.store(true, std::memory_order_release);
   // Time zero is when the thread runs, however long the system took to start it.
   start_ns_ = MonotonicNs();
   started_.store(true, std::memory_order_release);
