@@ -37,6 +37,7 @@
 #include <memory>
 
 #include "analysis/html_report.h"
+#include "analysis/trial_export.h"
 
 namespace pyokoran {
 namespace {
@@ -73,28 +74,6 @@ QString Wrappable(const QString& path) {
   return out;
 }
 
-// The report of one subject's runs alone (what the window shows under a subject filter).
-Report OnlySubject(const Report& all, size_t subject) {
-  Report r;
-  r.folder = all.folder;
-  r.options = all.options;
-  r.results.simulated = all.results.simulated;
-  r.results.problems = all.results.problems;
-  SubjectReport s = all.subjects[subject];
-  const std::vector<size_t> runs = s.runs;
-  s.runs.clear();
-  // Keep the newest-first order of the full report.
-  std::vector<size_t> order = runs;
-  std::sort(order.begin(), order.end());
-  for (size_t i : order) {
-    r.results.runs.push_back(all.results.runs[i]);
-    r.run_measures.push_back(all.run_measures[i]);
-  }
-  for (size_t i : runs) s.runs.push_back(size_t(std::lower_bound(order.begin(), order.end(), i) - order.begin()));
-  r.subjects.push_back(std::move(s));
-  return r;
-}
-
 constexpr int kRunRole = Qt::UserRole;       // run index, on the first cell of a row
 constexpr int kSortRole = Qt::UserRole + 1;  // number or text to sort by
 constexpr int kPooledRole = Qt::UserRole + 2;  // true on a subject's row (kRunRole: its newest run)
@@ -111,7 +90,7 @@ class SortItem : public QTableWidgetItem {
   }
 };
 
-// Columns of the window's table: those of the CSV but the level and run count.
+// Columns of the window's table: those of the CSV but the level, run id and run count.
 // Who and when first, then the measures, then the run's settings, so that the measures are
 // in view without scrolling.
 std::vector<size_t> TableColumns() {
@@ -120,7 +99,7 @@ std::vector<size_t> TableColumns() {
   const auto first_setting = std::find(names.begin(), names.end(), "Simulated") - names.begin();
   const auto first_measure = std::find(names.begin(), names.end(), "Targets") - names.begin();
   for (size_t i = 0; i < names.size(); ++i) {
-    if (names[i] == "Level" || names[i] == "Runs") continue;
+    if (names[i] == "Level" || names[i] == "Runs" || names[i] == "RunId") continue;
     if (ptrdiff_t(i) >= first_setting && ptrdiff_t(i) < first_measure) settings.push_back(i);
     else columns.push_back(i);
   }
@@ -195,8 +174,12 @@ ReportWindow::ReportWindow(const QString& folder, QWidget* parent, bool backgrou
   anticipation_->setValue(150);
   anticipation_->setSuffix(QStringLiteral(" ms"));
   pool_ = new QCheckBox(QStringLiteral("RT distribution of the subject's runs"), this);
+  exclude_ = new QCheckBox(QStringLiteral("Leave them out of Hit/FA"), this);
+  exclude_->setToolTip(QStringLiteral("Anticipations are always left out of the RT figures; checked, their "
+                                      "appearances count in neither Hit nor FA, nor in the rates, d′ and c."));
   auto* folder_button = new QPushButton(QStringLiteral("&Folder..."), this);
   auto* export_button = new QPushButton(QStringLiteral("&Export..."), this);
+  auto* trials_button = new QPushButton(QStringLiteral("Export &trials..."), this);
   auto* close_button = new QPushButton(QStringLiteral("Close"), this);
 
   auto* bar = new QHBoxLayout;
@@ -204,11 +187,9 @@ ReportWindow::ReportWindow(const QString& folder, QWidget* parent, bool backgrou
   bar->addWidget(subject_);
   bar->addWidget(new QLabel(QStringLiteral("Anticipation limit:"), this));
   bar->addWidget(anticipation_);
+  bar->addWidget(exclude_);
   bar->addWidget(pool_);
   bar->addStretch(1);
-  bar->addWidget(folder_button);
-  bar->addWidget(export_button);
-  bar->addWidget(close_button);
 
   table_ = new QTableWidget(this);
   table_->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -242,12 +223,16 @@ ReportWindow::ReportWindow(const QString& folder, QWidget* parent, bool backgrou
   top->addWidget(simulated_, 0, Qt::AlignTop);
   top->addWidget(status_, 1);
   top->addWidget(progress_, 0, Qt::AlignTop);
+  // The buttons beside the status, so that both rows fit a screen 1024 pixels wide.
+  for (QPushButton* b : {folder_button, export_button, trials_button, close_button}) top->addWidget(b, 0, Qt::AlignTop);
   layout->addLayout(top);
   layout->addLayout(bar);
   layout->addWidget(splitter, 1);
 
   connect(close_button, &QPushButton::clicked, this, &QDialog::accept);
   connect(export_button, &QPushButton::clicked, this, [this] { ExportWithDialog(); });
+  connect(trials_button, &QPushButton::clicked, this, [this] { ExportTrialsWithDialog(); });
+  connect(exclude_, &QCheckBox::toggled, this, [this] { Reload(); });
   connect(folder_button, &QPushButton::clicked, this, [this] {
     // Another folder of results, such as the simulated runs.
     const QString folder = QFileDialog::getExistingDirectory(this, QStringLiteral("Folder of result files"), folder_);
@@ -272,6 +257,10 @@ ReportWindow::ReportWindow(const QString& folder, QWidget* parent, bool backgrou
   Reload();
 }
 
+void ReportWindow::SetExcludeAnticipations(bool exclude) {
+  if (exclude_->isChecked() != exclude) exclude_->setChecked(exclude);  // reloads
+}
+
 void ReportWindow::SetAnticipationLimit(int ms) {
   if (anticipation_->value() == ms) return;
   anticipation_->setValue(ms);  // reloads
@@ -282,6 +271,7 @@ QChart* ReportWindow::chart(int i) const { return i >= 0 && i < 4 ? views_[i]->c
 void ReportWindow::Reload() {
   MeasureOptions options;
   options.anticipation_ms = anticipation_->value();
+  options.exclude_anticipations = exclude_->isChecked();
   if (!background_) {
     std::string error;
     loaded_ = BuildReport(folder_.toStdString(), options, report_, error);
@@ -370,7 +360,7 @@ void ReportWindow::FillTable() {
   const auto& names = ReportColumns();
   table_->setColumnCount(int(columns.size()));
   const size_t runs = report_.results.runs.size();
-  table_->setRowCount(int(runs + report_.subjects.size()));
+  table_->setRowCount(int(runs + report_.conditions.size() + report_.subjects.size()));
   QStringList headers;
   for (size_t c : columns) headers << U(names[c]);
   table_->setHorizontalHeaderLabels(headers);
@@ -378,19 +368,31 @@ void ReportWindow::FillTable() {
   const size_t subject_column = ColumnOf("Subject");
   QFont bold = table_->font();
   bold.setBold(true);
-  // One row per run, then one per subject with its runs pooled (bold, below the runs).
-  for (size_t r = 0; r < runs + report_.subjects.size(); ++r) {
+  // One row per run, then each subject's runs pooled: per condition, then all (bold), below
+  // the runs.
+  std::vector<std::pair<size_t, size_t>> pooled_rows;  // (subject, condition or size_t(-1))
+  for (size_t s = 0; s < report_.subjects.size(); ++s) {
+    for (size_t k : report_.subjects[s].conditions) pooled_rows.emplace_back(s, k);
+    pooled_rows.emplace_back(s, size_t(-1));
+  }
+  for (size_t r = 0; r < runs + pooled_rows.size(); ++r) {
     const bool pooled = r >= runs;
-    const SubjectReport* subject = pooled ? &report_.subjects[r - runs] : nullptr;
-    auto cells = pooled ? SubjectCells(report_, r - runs) : RunCells(report_, r);
-    if (pooled) cells[date] = "all " + std::to_string(subject->runs.size()) + " runs";
+    const SubjectReport* subject = pooled ? &report_.subjects[pooled_rows[r - runs].first] : nullptr;
+    const size_t condition = pooled ? pooled_rows[r - runs].second : size_t(-1);
+    auto cells = !pooled ? RunCells(report_, r)
+                 : condition != size_t(-1) ? ConditionCells(report_, condition)
+                                           : SubjectCells(report_, pooled_rows[r - runs].first);
+    if (pooled && condition != size_t(-1))
+      cells[date] = std::to_string(report_.conditions[condition].runs.size()) + " runs, these settings";
+    else if (pooled)
+      cells[date] = "all " + std::to_string(subject->runs.size()) + " runs";
     const size_t run_index = pooled ? (subject->runs.empty() ? 0 : subject->runs.back()) : r;
     const RunRecord& run = report_.results.runs[run_index];
     for (size_t k = 0; k < columns.size(); ++k) {
       const std::string& cell = cells[columns[k]];
       auto* item = new SortItem(columns[k] == subject_column ? Short(cell, 200) : U(cell));
       if (columns[k] == subject_column && cell.size() > 200) item->setToolTip(Short(cell, 1000));
-      if (pooled) item->setFont(bold);
+      if (pooled && condition == size_t(-1)) item->setFont(bold);
       bool number = false;
       const double v = QString::fromStdString(cell).toDouble(&number);
       if (columns[k] == date && pooled) {
@@ -447,7 +449,7 @@ size_t ReportWindow::FilteredSubject() const {
 
 Report ReportWindow::Shown() const {
   const size_t subject = FilteredSubject();
-  return subject < report_.subjects.size() ? OnlySubject(report_, subject) : report_;
+  return subject < report_.subjects.size() ? ReportOfSubject(report_, subject) : report_;
 }
 
 void ReportWindow::SelectRun(size_t run) {
@@ -564,7 +566,7 @@ void ReportWindow::DrawCharts(size_t index, bool pool_subject) {
     fas->setPointsVisible(true);
     double end = std::max(1, run.TmLimit);
     QStringList counts;
-    const std::vector<RateBin> bins = RatesAcrossRun(run, 10000);
+    const std::vector<RateBin> bins = RatesAcrossRun(run, 10000, options);
     for (const RateBin& b : bins) {
       if (!std::isnan(b.hit_rate)) hits->append(b.start_s + 5, b.hit_rate);
       if (!std::isnan(b.fa_rate)) fas->append(b.start_s + 5, b.fa_rate);
@@ -636,6 +638,19 @@ bool ReportWindow::ExportCsv(const QString& path, QString* error) {
     return false;
   }
   if (!WriteReportCsv(Shown(), path.toStdString(), why)) {
+    if (error) *error = U(why);
+    return false;
+  }
+  return true;
+}
+
+bool ReportWindow::ExportTrials(const QString& path, QString* error) {
+  std::string why;
+  if (!loaded_) {
+    if (error) *error = status_->text();
+    return false;
+  }
+  if (!WriteTrialsCsv(Shown(), path.toStdString(), why)) {
     if (error) *error = U(why);
     return false;
   }
@@ -733,7 +748,9 @@ bool ReportWindow::ExportPdf(const QString& path, bool each_subject, QString* er
       rows.push_back(RunCells(report_, size_t(table_->item(row, 0)->data(kRunRole).toULongLong())));
     }
     for (size_t s = 0; s < report_.subjects.size(); ++s) {
-      if (only == size_t(-1) || only == s) rows.push_back(SubjectCells(report_, s));
+      if (only != size_t(-1) && only != s) continue;
+      for (size_t k : report_.subjects[s].conditions) rows.push_back(ConditionCells(report_, k));
+      rows.push_back(SubjectCells(report_, s));
     }
     const int row_height = 16;
     const int first_column = 150;
@@ -759,7 +776,8 @@ bool ReportWindow::ExportPdf(const QString& path, bool each_subject, QString* er
       painter.setFont(ReportFont(7));
       while (next < rows.size()) {
         const auto& cells = rows[next];
-        const bool pooled = cells[0] == "subject";
+        const bool pooled = cells[0] == kLevelSubject;
+        const bool condition = cells[0] == kLevelCondition;
         painter.setFont(ReportFont(7, pooled));
         // A long subject ID wraps over up to four lines (then shortened in the middle).
         QString subject = Short(cells[cols[0]], 200);
@@ -772,6 +790,7 @@ bool ReportWindow::ExportPdf(const QString& path, bool each_subject, QString* er
         for (size_t k = 0; k < cols.size(); ++k) {
           QString text = k == 0 ? subject : U(cells[cols[k]]);
           if (pooled && k == 1) text = QStringLiteral("all %1 runs").arg(U(cells[ColumnOf("Runs")]));
+          if (condition && k == 1) text = QStringLiteral("%1 runs alike").arg(U(cells[ColumnOf("Runs")]));
           painter.drawText(QRect(x_of(k), y, w_of(k), this_row),
                            (k < 3 ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter |
                                (k == 0 ? Qt::TextWrapAnywhere : 0),
@@ -784,13 +803,18 @@ bool ReportWindow::ExportPdf(const QString& path, bool each_subject, QString* er
       painter.drawText(QRect(0, height - 36, width, 36), Qt::AlignLeft | Qt::TextWordWrap,
                        QString::fromUtf8("Rates uncorrected; d′ and c from log-linear rates ((Hit + 0.5) / (targets + 1), "
                                          "(FA + 0.5) / (distractors + 1)). RT figures leave out responses below %1 ms "
-                                         "(counted as anticipations). Bold rows pool a subject's runs.%3 Generated %2.")
+                                         "(counted as anticipations%4). Bold rows pool a subject's runs; rows of \"runs alike\" "
+                                         "pool its runs alike in all settings but the seed.%3 %5, generated %2.")
                            .arg(report_.options.anticipation_ms)
                            .arg(QDateTime::currentDateTime().toString(Qt::ISODate))
                            .arg(runs_in_table ? QString()
                                               : QStringLiteral(" %1 runs: only the subjects' rows here; the CSV and "
                                                                "HTML reports hold every run.")
-                                                    .arg(shown_runs)));
+                                                    .arg(shown_runs))
+                           .arg(report_.options.exclude_anticipations
+                                    ? QStringLiteral("; left out of Hit and FA as well")
+                                    : QStringLiteral("; kept in Hit and FA"))
+                           .arg(U(report_.program_version)));
       if (next < rows.size()) new_page();
     } while (next < rows.size());
 
@@ -854,9 +878,10 @@ void ReportWindow::ExportWithDialog() {
   if (!csv.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive)) csv += QStringLiteral(".csv");
   const QString base = csv.left(csv.size() - 4);
   const QString pdf = base + QStringLiteral(".pdf"), html = base + QStringLiteral(".html");
+  const QString about = U(AboutPathFor(base.toStdString()));
   // Ask before replacing anything; a file that is not a report is never replaced.
   QStringList existing;
-  for (const QString& f : {csv, pdf, html}) {
+  for (const QString& f : {csv, about, pdf, html}) {
     if (!QFileInfo::exists(f)) continue;
     if (!MayReplace(f)) {
       QMessageBox::warning(this, QStringLiteral("Report"),
@@ -872,12 +897,42 @@ void ReportWindow::ExportWithDialog() {
                             QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
     return;
   QString error;
+  std::string why;
   if (!ExportCsv(csv, &error) || !ExportPdf(pdf, false, &error) || !ExportHtml(html, &error)) {
     QMessageBox::warning(this, QStringLiteral("Report"), error);
     return;
   }
+  if (!WriteReportAbout(Shown(), about.toStdString(), why)) {
+    QMessageBox::warning(this, QStringLiteral("Report"), U(why));
+    return;
+  }
   QMessageBox::information(this, QStringLiteral("Report"),
-                           QStringLiteral("Written:\n%1\n%2\n%3").arg(csv, pdf, html));
+                           QStringLiteral("Written:\n%1\n%2\n%3\n%4").arg(csv, about, pdf, html));
+}
+
+void ReportWindow::ExportTrialsWithDialog() {
+  if (!loaded_) return;
+  const QString suggestion = QDir(folder_).filePath(QStringLiteral("ピョコラン_trials.csv"));
+  QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export one row per appearance"), suggestion,
+                                              QStringLiteral("CSV (*.csv)"), nullptr, QFileDialog::DontConfirmOverwrite);
+  if (path.isEmpty()) return;
+  if (!path.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive)) path += QStringLiteral(".csv");
+  if (QFileInfo::exists(path) || QFileInfo(path).isSymLink()) {
+    if (!MayReplace(path)) {
+      QMessageBox::warning(this, QStringLiteral("Report"),
+                           QStringLiteral("%1 exists and is not a report; nothing was written.").arg(path));
+      return;
+    }
+    if (QMessageBox::question(this, QStringLiteral("Report"), QStringLiteral("Replace %1?").arg(path),
+                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
+      return;
+  }
+  QString error;
+  if (!ExportTrials(path, &error)) {
+    QMessageBox::warning(this, QStringLiteral("Report"), error);
+    return;
+  }
+  QMessageBox::information(this, QStringLiteral("Report"), QStringLiteral("Written:\n%1").arg(path));
 }
 
 void OpenReportWindow(QWidget* parent) {

@@ -36,6 +36,8 @@ class ReportWindow : public QDialog {
   // The table as shown, then the plots: of the current selection, or (each_subject) one
   // page per subject with its newest run. False with a reason.
   bool ExportPdf(const QString& path, bool each_subject, QString* error);
+  // One row per appearance of the runs the filter shows, as CSV; false with a reason.
+  bool ExportTrials(const QString& path, QString* error);
 
   const Report& report() const { return report_; }
   bool loaded() const { return loaded_; }
@@ -44,6 +46,8 @@ class ReportWindow : public QDialog {
   QChart* chart(int i) const;  // 0 RT distribution, 1 RT across the run, 2 rates, 3 d'
   // Responses faster than ms are anticipations; the measures are computed again.
   void SetAnticipationLimit(int ms);
+  // Anticipations left out of Hit and FA (and the rates) too; the measures are computed again.
+  void SetExcludeAnticipations(bool exclude);
   // Selects the run at index (into report().results.runs) and redraws the plots.
   void SelectRun(size_t run);
 
@@ -55,6 +59,7 @@ class ReportWindow : public QDialog {
   void SelectionChanged();
   void DrawCharts(size_t run, bool pool_subject);
   void ExportWithDialog();
+  void ExportTrialsWithDialog();
   size_t FilteredSubject() const;  // index into report_.subjects; size_t(-1) for all
   Report Shown() const;             // the report as far as the filter shows it
 
@@ -71,6 +76,7 @@ class ReportWindow : public QDialog {
   QComboBox* subject_ = nullptr;
   QSpinBox* anticipation_ = nullptr;
   QCheckBox* pool_ = nullptr;
+  QCheckBox* exclude_ = nullptr;
   QTableWidget* table_ = nullptr;
   QChartView* views_[4] = {};
 };

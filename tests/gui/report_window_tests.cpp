@@ -53,9 +53,11 @@ class ReportWindowTest : public QObject {
     window.show();
     QVERIFY(window.loaded());
     QTableWidget* table = window.table();
-    QCOMPARE(table->rowCount(), 6 + 2);  // the runs, then each subject's runs pooled
-    QCOMPARE(table->item(6, 1)->text(), QStringLiteral("all 2 runs"));
-    QVERIFY(table->item(7, 0)->font().bold());
+    QCOMPARE(table->rowCount(), 6 + 2 * 2);  // the runs, then each subject's condition and all its runs
+    QCOMPARE(table->item(6, 1)->text(), QStringLiteral("2 runs, these settings"));
+    QVERIFY(!table->item(6, 0)->font().bold());
+    QCOMPARE(table->item(7, 1)->text(), QStringLiteral("all 2 runs"));
+    QVERIFY(table->item(9, 0)->font().bold());
     const int date = 1, time = 2;  // Subject, Date, Time, ...
     QCOMPARE(table->horizontalHeaderItem(date)->text(), QStringLiteral("Date"));
     for (int row = 1; row < 6; ++row) {
@@ -102,14 +104,16 @@ class ReportWindowTest : public QObject {
     QByteArray bytes = c.readAll();
     QVERIFY(bytes.startsWith("\xEF\xBB\xBF"));
     const QList<QByteArray> lines = bytes.mid(3).split('\n');
-    QCOMPARE(lines.size(), 1 + 6 + 2 + 1);  // header, runs, subjects, nothing after the last CR LF
+    // Header, runs, each subject's condition and pooled rows, nothing after the last CR LF.
+    QCOMPARE(lines.size(), 1 + 6 + 2 * 2 + 1);
     const qsizetype columns = lines[0].count(',');
-    for (int i = 1; i < 9; ++i) {
+    for (int i = 1; i < 11; ++i) {
       QVERIFY(lines[i].endsWith('\r'));
       QCOMPARE(lines[i].count(','), columns);
     }
-    QVERIFY(QString::fromUtf8(lines[7]).startsWith(QString::fromUtf8("subject,被験者B,,,2,1,")));
-    QVERIFY(lines[8].startsWith("subject,A,,,4,1,"));
+    QVERIFY(QString::fromUtf8(lines[7]).startsWith(QString::fromUtf8("subject_condition,,被験者B,,,2,1,1,")));
+    QVERIFY(QString::fromUtf8(lines[8]).startsWith(QString::fromUtf8("subject,,被験者B,,,2,1,1,")));
+    QVERIFY(lines[10].startsWith("subject,,A,,,4,1,1,"));
 
     QFile p(pdf);
     QVERIFY(p.open(QIODevice::ReadOnly));
@@ -151,7 +155,7 @@ class ReportWindowTest : public QObject {
     filter->setCurrentIndex(2);
     int shown = 0;
     for (int row = 0; row < window.table()->rowCount(); ++row) shown += !window.table()->isRowHidden(row);
-    QCOMPARE(shown, 2 + 1);  // B's runs and B's pooled row
+    QCOMPARE(shown, 2 + 2);  // B's runs, B's condition row and B's pooled row
 
     const QString csv = dir_.filePath(QStringLiteral("only_b.csv"));
     const QString html = dir_.filePath(QStringLiteral("only_b.html"));
@@ -161,8 +165,19 @@ class ReportWindowTest : public QObject {
     QFile c(csv);
     QVERIFY(c.open(QIODevice::ReadOnly));
     const QList<QByteArray> lines = c.readAll().split('\n');
-    QCOMPARE(lines.size(), 1 + 2 + 1 + 1);  // header, B's runs, B's row, nothing after the last CR LF
-    for (int i = 1; i < 4; ++i) QVERIFY(!lines[i].contains(",A,"));
+    QCOMPARE(lines.size(), 1 + 2 + 2 + 1);  // header, B's runs, B's two rows, nothing after the last CR LF
+    for (int i = 1; i < 5; ++i) QVERIFY(!lines[i].contains(",A,"));
+    // The trial file holds B's appearances only.
+    const QString trials = dir_.filePath(QStringLiteral("only_b_trials.csv"));
+    QVERIFY2(window.ExportTrials(trials, &error), qPrintable(error));
+    QFile t(trials);
+    QVERIFY(t.open(QIODevice::ReadOnly));
+    const QList<QByteArray> trial_lines = t.readAll().split('\n');
+    size_t appearances = 0;
+    for (const RunRecord& r : window.report().results.runs) appearances += r.subject_utf8 == "被験者B" ? r.rows.size() : 0;
+    QVERIFY(appearances > 0);
+    QCOMPARE(size_t(trial_lines.size()), 1 + appearances + 1);
+    for (qsizetype i = 1; i + 1 < trial_lines.size(); ++i) QVERIFY(trial_lines[i].contains(",被験者B,"));
     QFile h(html);
     QVERIFY(h.open(QIODevice::ReadOnly));
     const QByteArray page = h.readAll();
@@ -190,7 +205,7 @@ class ReportWindowTest : public QObject {
     window.show();
     QTRY_VERIFY_WITH_TIMEOUT(!window.reading(), 30000);
     QVERIFY(window.loaded());
-    QCOMPARE(window.table()->rowCount(), 6 + 2);
+    QCOMPARE(window.table()->rowCount(), 6 + 2 * 2);
     // A second reading (a new anticipation limit) on top of a running one ends with the last.
     window.SetAnticipationLimit(100);
     window.SetAnticipationLimit(200);
