@@ -18,11 +18,13 @@ namespace pyokoran {
 
 // How the tick thread is scheduled, as it found out when it started.
 struct TickScheduling {
-  bool real_time = false;   // SCHED_FIFO was granted
-  int priority = 0;         // its real-time priority then
-  int error = 0;            // errno of the refusal otherwise
+  bool real_time = false;   // SCHED_FIFO was granted (Windows: MMCSS or time-critical priority)
+  int priority = 0;         // its real-time priority then (Windows: the thread priority)
+  int error = 0;            // errno of the refusal otherwise (Windows: the system error code)
   long rtprio_limit = 0;    // the process's real-time priority limit (RLIMIT_RTPRIO), -1 unlimited
   bool capability = false;  // the program holds cap_sys_nice (a file capability)
+  bool mmcss = false;       // Windows: the thread joined the multimedia class scheduler
+  bool high_resolution_timer = false;  // Windows: it sleeps on a high-resolution waitable timer
 };
 
 // One line for the experimenter: what the tick thread got and, when real-time scheduling
