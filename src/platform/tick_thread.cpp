@@ -43,15 +43,17 @@ bool TickThread::Start(std::atomic<int32_t>& tick, void (*hook)(int32_t)) {
   counted_.store(0);
   largest_lag_ns_.store(0);
   started_.store(false);
-  scheduled_.store(false);
+  {
+    std::lock_guard<std::mutex> lock(scheduled_mutex_);
+    scheduled_ = false;
+  }
   try {
     thread_ = std::thread(&TickThread::Run, this, &tick, hook);
   } catch (const std::system_error&) {
     return false;
   }
-  // A short wait (the thread only asks for its priority first), polled: std::atomic::wait
-  // can miss its wake-up in the C++ library of MinGW-w64's GCC 12, which has no futex.
-  while (!scheduled_.load(std::memory_order_acquire)) std::this_thread::yield();
+  std::unique_lock<std::mutex> lock(scheduled_mutex_);
+  scheduled_cv_.wait(lock, [this] { return scheduled_; });
   return true;
 }
 
@@ -64,7 +66,11 @@ void TickThread::Stop() {
 void TickThread::Run(std::atomic<int32_t>* tick, void (*hook)(int32_t)) {
   scheduling_ = RaiseTickThreadPriority();
   realtime_.store(scheduling_.real_time, std::memory_order_relaxed);
-  scheduled_.store(true, std::memory_order_release);
+  {
+    std::lock_guard<std::mutex> lock(scheduled_mutex_);
+    scheduled_ = true;
+  }
+  scheduled_cv_.notify_one();
   // Time zero is when the thread runs, however long the system took to start it.
   start_ns_ = MonotonicNs();
   started_.store(true, std::memory_order_release);

@@ -8,7 +8,9 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -80,7 +82,11 @@ class TickThread {
   std::atomic<int64_t> largest_lag_ns_{0};
   std::atomic<bool> realtime_{false};
   std::atomic<bool> started_{false};  // start_ns_ is set
-  std::atomic<bool> scheduled_{false};  // the thread has written scheduling_
+  // The thread has written scheduling_. A mutex and condition variable rather than
+  // std::atomic::wait, whose fallback where there is no futex (MinGW) can miss the wake-up.
+  std::mutex scheduled_mutex_;
+  std::condition_variable scheduled_cv_;
+  bool scheduled_ = false;
   TickScheduling scheduling_;
 };
 
