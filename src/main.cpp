@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <string>
 
+#include "analysis/report.h"
 #include "app/my_app.h"
 #include "app/working_folder.h"
 #include "cli/build_version.h"
@@ -64,6 +65,8 @@ int main(int argc, char** argv) {
       !OpenLauncherFolder(platform, command_line.folder, SampleStimuliFolder())) {
     return 1;
   }
+  // The report window's files name the version with its commit, as --report's do.
+  SetReportProgramVersion("pyokoran " + VersionText());
   CMyApp app(platform, VersionText());
   return app.Run();
 }

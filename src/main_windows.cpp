@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/working_folder.h"
+#include "analysis/report.h"
 #include "cli/build_version.h"
 #include "cli/command_line.h"
 #include "platform/win32/wide.h"
@@ -148,6 +149,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     start.version = VersionText();
     start.sample_stimuli = ProgramFolder() + "\\stim";
     start.present = PresentVariable();
+    SetReportProgramVersion("pyokoran " + VersionText());
     return RunWin32Program(start);
   }
 
@@ -189,5 +191,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
       return 1;
     }
   }
+  SetReportProgramVersion("pyokoran " + VersionText());
   return RunWin32Program(start);
 }
