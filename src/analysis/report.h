@@ -25,9 +25,10 @@ struct Report {
   std::vector<SubjectReport> subjects;  // in order of first appearance in the sorted runs
 };
 
-// Reads folder and computes every measure. False with a reason when nothing can be read.
+// Reads folder and computes every measure. False with a reason when nothing can be read (or
+// control stopped the reading).
 bool BuildReport(const std::string& folder, const MeasureOptions& options, Report& report,
-                 std::string& error);
+                 std::string& error, ReadControl* control = nullptr);
 // The runs of one subject (by code page 932 bytes), oldest first.
 std::vector<const RunRecord*> SubjectRuns(const Report& report, const SubjectReport& subject);
 

@@ -3,6 +3,7 @@
 // as written (code page 932, CR LF); a line that cannot be read is skipped and noted.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -47,6 +48,27 @@ struct ResultFolder {
   std::vector<std::string> problems;  // lines or files skipped, one sentence each (UTF-8)
 };
 
+// How far a reading has come, and a way to stop it, shared between the reading thread and
+// another that watches it.
+class ReadControl {
+ public:
+  // Bytes of the result files read so far, and of all there are to read (a guess from the
+  // folder's files until the summary has named them).
+  uint64_t done() const { return done_.load(std::memory_order_relaxed); }
+  uint64_t total() const { return total_.load(std::memory_order_relaxed); }
+  // Asks the reading to stop soon (from any thread); it then fails with "reading stopped".
+  void Cancel() { cancel_.store(true, std::memory_order_relaxed); }
+  bool cancelled() const { return cancel_.load(std::memory_order_relaxed); }
+
+  // The reading's side.
+  void SetTotal(uint64_t bytes) { total_.store(bytes, std::memory_order_relaxed); }
+  void Add(uint64_t bytes) { done_.fetch_add(bytes, std::memory_order_relaxed); }
+
+ private:
+  std::atomic<uint64_t> done_{0}, total_{0};
+  std::atomic<bool> cancel_{false};
+};
+
 // Name of the mark file the simulator leaves in every folder it writes.
 inline constexpr const char* kSimulatedMarkFile = "SIMULATED.txt";
 
@@ -55,8 +77,10 @@ inline constexpr const char* kSimulatedMarkFile = "SIMULATED.txt";
 // summary lines, every file *.csv that carries the appearance header and every timing record.
 // A last line without its line end (a kill during the append) is left out with a problem line;
 // a summarised run whose rows disagree with its counts is told in its `problems`. False (with a reason in error) only when the folder cannot be
-// read at all or holds no result file; true for an empty but valid result set.
-bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string& error);
+// read at all or holds no result file; true for an empty but valid result set. The files are
+// read block by block, never whole; control, when given, follows the reading and may stop it.
+bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string& error,
+                      ReadControl* control = nullptr);
 
 // Runs over this many appearances keep only their first rows in the appearance file.
 inline constexpr int32_t kLoggedRowLimit = 4999;
