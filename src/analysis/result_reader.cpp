@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
+#include <limits>
 #include <memory>
 #include <system_error>
 #include <unordered_map>
@@ -19,6 +20,8 @@
 
 namespace pyokoran {
 namespace {
+
+static_assert(sizeof(AppearanceRow) == 32, "a million rows must stay small");
 
 constexpr size_t kSummaryColumns = 17;
 // No line the program writes comes near this; longer ones are skipped unread.
@@ -155,6 +158,11 @@ bool ToDouble(std::string_view text, double& value) {
   return ec == std::errc() && p == last && first != last;
 }
 
+template <typename T>
+bool Fits(int32_t v) {
+  return v >= std::numeric_limits<T>::min() && v <= std::numeric_limits<T>::max();
+}
+
 std::string Key(const std::string& subject, std::string_view date, std::string_view time) {
   std::string key = subject;
   key += '\x1f';
@@ -252,6 +260,8 @@ class AppearanceReader {
     const bool new_run =
         ok && (!current_ || f[0] != current_->subject || f[1] != current_->date || f[2] != current_->time);
     for (size_t k = 4; new_run && k <= 12; ++k) ok = ok && ToInt(f[k], v[k]);
+    ok = ok && Fits<int16_t>(v[13]) && Fits<int8_t>(v[14]) && Fits<int16_t>(v[15]) &&
+         Fits<int8_t>(v[18]) && Fits<int16_t>(v[23]);
     if (!ok) {
       out_.problems.push_back(name_ + ": line " + std::to_string(i + 1) +
                               " is not an appearance row; skipped");
@@ -293,13 +303,13 @@ class AppearanceReader {
     }
     AppearanceRow row;
     row.Trial = v[3];
-    row.Pokko = v[13];
-    row.Tgt = v[14];
-    row.Hole = v[15];
-    row.Resp = v[18];
+    row.Pokko = int16_t(v[13]);
+    row.Tgt = int8_t(v[14]);
+    row.Hole = int16_t(v[15]);
+    row.Resp = int8_t(v[18]);
     row.RT = v[21];
     row.TotalRT = v[22];
-    row.Error = v[23];
+    row.Error = int16_t(v[23]);
     current_->rows.push_back(row);
   }
 

@@ -11,16 +11,18 @@
 
 namespace pyokoran {
 
-// One appearance row of a run, as far as the analysis needs it.
+// One appearance row of a run, as far as the analysis needs it; kept small (32 bytes), as a
+// folder of 10 000 runs holds over a million. The small fields take what the program writes
+// (a row whose values do not fit is not taken for an appearance row).
 struct AppearanceRow {
   int32_t Trial = 0;
-  int32_t Pokko = 0;
-  int32_t Tgt = 0;
-  int32_t Hole = 0;
-  int32_t Resp = 0;
+  int16_t Pokko = 0;
+  int8_t Tgt = 0;
+  int16_t Hole = 0;
+  int8_t Resp = 0;
   int32_t RT = 0;
   int32_t TotalRT = 0;
-  int32_t Error = 0;
+  int16_t Error = 0;
   bool has_onset_rt = false;  // the timing record gave a reaction time from the onset
   double onset_rt = 0;        // ms from the first frame that showed the creature
 };

@@ -12,5 +12,7 @@ CommandMode ReportMode();
 CommandMode SimulateMode();
 // --out, which both modes take (a file name for the report, a folder for the runs).
 QCommandLineOption AnalysisOutOption();
+// --subject, which both modes take (the simulated subject; the subjects the report's PDF shows).
+QCommandLineOption SubjectOption();
 
 }  // namespace pyokoran

@@ -1,8 +1,9 @@
-// --report [FOLDER] [--out FILE] [--anticipation MS]: the report window's table and PDF,
-// written without opening a window.
+// --report [FOLDER] [--out FILE] [--anticipation MS] [--subject ID ...] [--pdf-all]: the report
+// window's table and PDF, written without opening a window.
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -12,10 +13,14 @@
 #include "analysis/html_report.h"
 #include "cli/analysis_modes.h"
 #include "gui/report_window.h"
+#include "platform/cp932.h"
 
 namespace pyokoran {
 namespace {
 
+const QCommandLineOption kPdfAll(
+    "pdf-all", "--report: the PDF holds every run and a page of plots per subject (default: the "
+               "summary, a row per subject, and the runs and plots of each --subject).");
 const QCommandLineOption kAnticipation(
     "anticipation", "--report: responses faster than MS count as anticipations (default 150).", "MS");
 
@@ -73,9 +78,25 @@ int RunReport(const ModeRun& run) {
   }
   for (const std::string& problem : window.report().results.problems)
     std::fprintf(stderr, "pyokoran: %s\n", problem.c_str());
+  // The subjects whose runs and plots the PDF adds to its summary.
+  std::vector<std::string> chosen;
+  for (const QString& id : run.parser.values(SubjectOption())) {
+    std::string cp932;
+    const bool known = Utf8ToCp932(id.toStdString(), cp932) &&
+                       std::any_of(window.report().subjects.begin(), window.report().subjects.end(),
+                                   [&](const SubjectReport& s) { return s.subject == cp932; });
+    if (!known) {
+      std::fprintf(stderr, "pyokoran: --subject %s: no runs of this subject in %s\n", id.toLocal8Bit().constData(),
+                   folder.toLocal8Bit().constData());
+      return 1;
+    }
+    chosen.push_back(cp932);
+  }
+  window.SetSelectedSubjects(chosen);
+  const PdfContent content = run.parser.isSet(kPdfAll) ? PdfContent::kEverything : PdfContent::kSelection;
   const QString csv = base + QStringLiteral(".csv"), pdf = base + QStringLiteral(".pdf");
   QString error;
-  if (!window.ExportCsv(csv, &error) || !window.ExportPdf(pdf, true, &error)) {
+  if (!window.ExportCsv(csv, &error) || !window.ExportPdf(pdf, content, &error)) {
     std::fprintf(stderr, "pyokoran: %s\n", error.toLocal8Bit().constData());
     return 1;
   }
@@ -100,12 +121,20 @@ QCommandLineOption AnalysisOutOption() {
       "FILE");
 }
 
+QCommandLineOption SubjectOption() {
+  return QCommandLineOption(
+      "subject",
+      "--simulate: subject ID (default: the settings'). --report: the PDF adds the runs and plots "
+      "of subject ID to its summary (give it again for more subjects).",
+      "ID");
+}
+
 CommandMode ReportMode() {
   CommandMode mode;
   mode.options = {QCommandLineOption("report",
                                      "Write the go/no-go report of the result files in FOLDER "
                                      "(default: the working folder) as CSV, PDF and HTML, without a window."),
-                  AnalysisOutOption(), kAnticipation};
+                  AnalysisOutOption(), kAnticipation, SubjectOption(), kPdfAll};
   mode.max_arguments = 1;
   mode.argument_name = "FOLDER";
   mode.argument_description = "--report: the folder of result files.";

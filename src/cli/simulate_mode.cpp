@@ -31,7 +31,7 @@ const QCommandLineOption kSeed(
     "--simulate: seed of the first run, 1 to 4294967295 (or as the RndSeed column shows it); "
     "run k uses S + k and is the run --seed S+k --simulate 1 gives.",
     "S");
-const QCommandLineOption kSubject("subject", "--simulate: subject ID (default: the settings').", "ID");
+const QCommandLineOption kSubject = SubjectOption();
 
 // The options as values, or the first problem.
 std::string Read(const QCommandLineParser& parser, SimulationOptions& o) {

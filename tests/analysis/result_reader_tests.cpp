@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <tuple>
 
 #include "support/temp_working_dir.h"
 #include "support/system_support.h"
@@ -309,6 +310,27 @@ TEST(ResultFolder, LargeFilesAreReadInBlocksWithProgress) {
   EXPECT_FALSE(ReadResultFolder(".", folder, error, &stop));
   EXPECT_EQ(error, "reading stopped");
   EXPECT_TRUE(folder.runs.empty());
+}
+
+// Rows are kept small: values no program-written row holds (a target flag of 300, a hole
+// beyond 32767) make the row unreadable instead of wrapping into another meaning.
+TEST(ResultFolder, ValuesBeyondWhatARowHoldsAreSkipped) {
+  TempWorkingDir dir;
+  const std::string run = "S,2026/12/01,10:00:00,";
+  Write("S.csv", std::string(kAppearanceHeader) +
+                     run + "1,6,3,12,1,2000,1000,3000,60,7,1,300,1,100,100,1,100,100,400,3400,0\r\n" +
+                     run + "2,6,3,12,1,2000,1000,3000,60,7,1,1,70000,100,100,1,100,100,400,3400,0\r\n" +
+                     run + "3,6,3,12,1,2000,1000,3000,60,7,2,1,12,100,100,1,100,100,400,3400,-1\r\n");
+  ResultFolder folder;
+  std::string error;
+  ASSERT_TRUE(ReadResultFolder(".", folder, error)) << error;
+  ASSERT_EQ(folder.runs.size(), 1u);
+  ASSERT_EQ(folder.runs[0].rows.size(), 1u);
+  const AppearanceRow& r = folder.runs[0].rows[0];
+  EXPECT_EQ(std::tuple(r.Trial, r.Pokko, r.Tgt, r.Hole, r.Resp, r.RT, r.TotalRT, r.Error),
+            std::tuple(3, int16_t(2), int8_t(1), int16_t(12), int8_t(1), 400, 3400, int16_t(-1)));
+  EXPECT_EQ(folder.problems, (std::vector<std::string>{"S.csv: line 2 is not an appearance row; skipped",
+                                                       "S.csv: line 3 is not an appearance row; skipped"}));
 }
 
 TEST(ResultFolder, MissingOrEmptyFolderIsAClearError) {
