@@ -8,6 +8,7 @@
 #include "app/working_folder.h"
 #include "cli/build_version.h"
 #include "cli/command_line.h"
+#include "cli/qt/linux_commands.h"
 #include "gui/report_window.h"
 #include "platform/qt/qt_platform.h"
 #include "timing/present_mode.h"
@@ -29,8 +30,10 @@ std::string SampleStimuliFolder() {
 
 int main(int argc, char** argv) {
   using namespace pyokoran;
-  const std::vector<CommandMode> modes = CommandModes();
-  const CommandLine command_line = ParseCommandLine(ArgumentList(argc, argv), modes);
+  const SystemCommands system = LinuxCommands();
+  const std::vector<CommandMode> modes = CommandModes(system);
+  const CommandLine command_line = ParseCommandLine(ArgumentList(argc, argv), system, modes,
+                                                    DocumentsWorkingFolder(ReadUserFolders()));
   if (!command_line.present.empty()) setenv(kPresentModeVariable, command_line.present.c_str(), 1);
   switch (command_line.action) {
     case CommandAction::PrintHelp:
@@ -42,7 +45,8 @@ int main(int argc, char** argv) {
       return command_line.exit_status;
     case CommandAction::RunMode:
       return command_line.mode->run(
-          {*command_line.parser, command_line.arguments, command_line.folder, argc, argv});
+          {*command_line.options, command_line.arguments, command_line.folder, command_line.present,
+           argc, argv});
     case CommandAction::OpenProgram:
       break;
   }

@@ -1,5 +1,7 @@
 #include "analysis/html_report.h"
 
+#include "platform/file_system.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -468,18 +470,16 @@ bool WriteReportHtml(const Report& report, const std::string& path, std::string&
     out.write(bytes.data(), std::streamsize(bytes.size()));
     out.close();
     if (!out) {
-      std::remove(temp.c_str());
+      RemoveFile(temp);
       error = "cannot write " + path;
       return false;
     }
   }
-  if (std::rename(temp.c_str(), path.c_str()) != 0) {
-    // Some systems do not rename over an existing file.
-    if (std::remove(path.c_str()) != 0 || std::rename(temp.c_str(), path.c_str()) != 0) {
-      std::remove(temp.c_str());
-      error = "cannot write " + path;
-      return false;
-    }
+  // (Through the system's own calls: names are UTF-8, which std::rename does not take on Windows.)
+  if (!ReplaceFileWith(temp, path)) {
+    RemoveFile(temp);
+    error = "cannot write " + path;
+    return false;
   }
   return true;
 }

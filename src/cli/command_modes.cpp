@@ -4,13 +4,13 @@
 
 namespace pyokoran {
 
-CommandMode CheckTimingMode();
+CommandMode CheckTimingMode(const SystemCommands& system);
 
-std::vector<CommandMode> CommandModes() {
+std::vector<CommandMode> CommandModes(const SystemCommands& system) {
   return {
-      ReportMode(),
+      ReportMode(system),
       SimulateMode(),
-      CheckTimingMode(),
+      CheckTimingMode(system),
   };
 }
 

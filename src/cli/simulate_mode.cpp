@@ -15,69 +15,67 @@
 namespace pyokoran {
 namespace {
 
-const QCommandLineOption kSimulate(
-    "simulate",
+const CommandOption kSimulate{
+    {"simulate"},
     "Run N complete runs of the working folder's settings with a simulated participant and "
     "write them into a folder of their own.",
-    "N");
-const QCommandLineOption kHit("hit", "--simulate: probability of striking a target (default 0.85).", "P");
-const QCommandLineOption kFalseAlarm(
-    "false-alarm", "--simulate: probability of striking a distractor (default 0.10).", "P");
-const QCommandLineOption kRt(
-    "rt", "--simulate: ex-Gaussian delay from the onset, ms (default 400,50,100).", "MU,SIGMA,TAU");
-const QCommandLineOption kRefresh("refresh", "--simulate: display refresh, Hz (default 60).", "HZ");
-const QCommandLineOption kSeed(
-    "seed",
+    "N"};
+const CommandOption kHit{{"hit"}, "--simulate: probability of striking a target (default 0.85).", "P"};
+const CommandOption kFalseAlarm{
+    {"false-alarm"}, "--simulate: probability of striking a distractor (default 0.10).", "P"};
+const CommandOption kRt{
+    {"rt"}, "--simulate: ex-Gaussian delay from the onset, ms (default 400,50,100).", "MU,SIGMA,TAU"};
+const CommandOption kRefresh{{"refresh"}, "--simulate: display refresh, Hz (default 60).", "HZ"};
+const CommandOption kSeed{
+    {"seed"},
     "--simulate: seed of the first run, 1 to 4294967295 (or as the RndSeed column shows it); "
     "run k uses S + k and is the run --seed S+k --simulate 1 gives.",
-    "S");
-const QCommandLineOption kSubject = SubjectOption();
+    "S"};
 
 // The options as values, or the first problem.
-std::string Read(const QCommandLineParser& parser, SimulationOptions& o) {
-  bool ok = false;
-  o.runs = parser.value(kSimulate).toInt(&ok);
-  if (!ok || o.runs < 1 || o.runs > 1000000) return "--simulate needs a number of runs from 1 to 1000000.";
-  if (parser.isSet(kHit)) {
-    o.hit = parser.value(kHit).toDouble(&ok);
-    if (!ok) return "--hit needs a probability.";
-  }
-  if (parser.isSet(kFalseAlarm)) {
-    o.false_alarm = parser.value(kFalseAlarm).toDouble(&ok);
-    if (!ok) return "--false-alarm needs a probability.";
-  }
-  if (parser.isSet(kRt) &&
-      !ParseRtTriple(parser.value(kRt).toStdString(), o.rt_mu, o.rt_sigma, o.rt_tau))
+std::string Read(const OptionValues& options, SimulationOptions& o) {
+  long long whole = 0;
+  if (!ParseWholeNumber(options.Value("simulate"), whole) || whole < 1 || whole > 1000000)
+    return "--simulate needs a number of runs from 1 to 1000000.";
+  o.runs = int32_t(whole);
+  if (options.IsSet("hit") && !ParseDecimalNumber(options.Value("hit"), o.hit))
+    return "--hit needs a probability.";
+  if (options.IsSet("false-alarm") && !ParseDecimalNumber(options.Value("false-alarm"), o.false_alarm))
+    return "--false-alarm needs a probability.";
+  if (options.IsSet("rt") && !ParseRtTriple(options.Value("rt"), o.rt_mu, o.rt_sigma, o.rt_tau))
     return "--rt needs MU,SIGMA,TAU in ms, for example 400,50,100.";
-  if (parser.isSet(kRefresh)) {
-    o.refresh_hz = parser.value(kRefresh).toInt(&ok);
-    if (!ok) return "--refresh needs a whole number of Hz.";
+  if (options.IsSet("refresh")) {
+    if (!ParseWholeNumber(options.Value("refresh"), whole) || whole < INT32_MIN || whole > INT32_MAX)
+      return "--refresh needs a whole number of Hz.";
+    o.refresh_hz = int32_t(whole);
   }
-  if (parser.isSet(kSeed)) {
+  if (options.IsSet("seed")) {
     // The RndSeed column shows seeds above 2147483647 as negative numbers: the same seeds.
-    const qlonglong seed = parser.value(kSeed).toLongLong(&ok);
-    if (!ok || seed < INT32_MIN || seed > qlonglong(UINT32_MAX))
+    if (!ParseWholeNumber(options.Value("seed"), whole) || whole < INT32_MIN || whole > (long long)UINT32_MAX)
       return "--seed needs a whole number from 1 to 4294967295.";
     o.has_seed = true;
-    o.seed = uint32_t(seed);
+    o.seed = uint32_t(whole);
   }
-  if (parser.isSet(kSubject)) {
+  if (options.IsSet("subject")) {
     o.has_subject = true;
-    o.subject = parser.value(kSubject).toStdString();
+    o.subject = options.Value("subject");
   }
-  if (parser.isSet(AnalysisOutOption())) o.out_dir = parser.value(AnalysisOutOption()).toStdString();
-  const std::string problem = CheckSimulationOptions(o);
-  return problem.empty() ? "" : problem + ".";
+  if (options.IsSet("out")) o.out_dir = options.Value("out");
+  // A sentence of its own ends as it is; a Japanese one ends with 。 already.
+  std::string problem = CheckSimulationOptions(o);
+  const bool ended = problem.empty() || problem.back() == '.' ||
+                     (problem.size() >= 3 && problem.compare(problem.size() - 3, 3, "。") == 0);
+  return ended ? problem : problem + ".";
 }
 
-std::string CheckSimulate(const QCommandLineParser& parser) {
+std::string CheckSimulate(const OptionValues& options) {
   SimulationOptions o;
-  return Read(parser, o);
+  return Read(options, o);
 }
 
 int RunSimulate(const ModeRun& run) {
   SimulationOptions o;
-  Read(run.parser, o);
+  Read(run.options, o);
   std::string error;
   if (!run.folder.empty() && !EnterWorkingFolder(run.folder, error)) {
     std::fprintf(stderr, "pyokoran: %s\n", error.c_str());
@@ -110,7 +108,7 @@ int RunSimulate(const ModeRun& run) {
 
 CommandMode SimulateMode() {
   CommandMode mode;
-  mode.options = {kSimulate, kHit, kFalseAlarm, kRt, kRefresh, kSeed, kSubject, AnalysisOutOption()};
+  mode.options = {kSimulate, kHit, kFalseAlarm, kRt, kRefresh, kSeed, SubjectOption(false), AnalysisOutOption(false)};
   mode.check = CheckSimulate;
   mode.run = RunSimulate;
   return mode;

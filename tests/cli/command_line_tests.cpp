@@ -15,24 +15,40 @@ namespace {
 // an optional positional argument.
 std::vector<CommandMode> ExampleModes() {
   CommandMode tool;
-  tool.options = {QCommandLineOption("tool", "Do the example job."),
-                  QCommandLineOption("out", "Write to FILE.", "FILE")};
+  tool.options = {CommandOption{{"tool"}, "Do the example job.", ""},
+                  CommandOption{{"out"}, "Write to FILE.", "FILE"}};
   tool.max_arguments = 1;
   tool.argument_name = "FOLDER";
   tool.argument_description = "The folder for --tool.";
   tool.argument_syntax = "[FOLDER]";
-  tool.check = [](const QCommandLineParser& parser) -> std::string {
-    return parser.value("out") == "bad" ? "--out cannot be 'bad'." : "";
+  tool.check = [](const OptionValues& options) -> std::string {
+    return options.Value("out") == "bad" ? "--out cannot be 'bad'." : "";
   };
   tool.run = [](const ModeRun&) { return 7; };
   CommandMode other;
-  other.options = {QCommandLineOption("other", "Another job."),
-                   QCommandLineOption("out", "Write to FILE.", "FILE")};  // shared with --tool
+  other.options = {CommandOption{{"other"}, "Another job.", ""},
+                   CommandOption{{"out"}, "Write to FILE.", "FILE"}};  // shared with --tool
   other.run = [](const ModeRun&) { return 8; };
   return {tool, other};
 }
 
 const char kDocuments[] = "/tmp/documents-example/ピョコラン";
+
+SystemCommands ExampleSystem() {
+  SystemCommands system;
+  system.launcher = "desktop menu";
+  system.present_help = "Present frames in MODE.";
+  system.report_pdf = true;
+  system.report = [](const ModeRun&) { return 9; };
+  system.check_timing = [](const ModeRun&) { return 10; };
+  return system;
+}
+
+std::vector<std::string> Arguments(const std::vector<const char*>& after_name) {
+  std::vector<std::string> arguments{"pyokoran"};
+  arguments.insert(arguments.end(), after_name.begin(), after_name.end());
+  return arguments;
+}
 
 struct Row {
   const char* name;
@@ -54,10 +70,8 @@ class CommandLineTest : public ::testing::TestWithParam<Row> {};
 
 TEST_P(CommandLineTest, Parses) {
   const Row& row = GetParam();
-  QStringList arguments{"pyokoran"};
-  for (const char* a : row.arguments) arguments << QString::fromUtf8(a);
   const std::vector<CommandMode> modes = ExampleModes();
-  const CommandLine result = ParseCommandLine(arguments, modes, kDocuments);
+  const CommandLine result = ParseCommandLine(Arguments(row.arguments), ExampleSystem(), modes, kDocuments);
   EXPECT_EQ(result.action, row.action) << result.text;
   EXPECT_EQ(result.exit_status, row.exit_status);
   EXPECT_NE(result.text.find(row.text_has), std::string::npos) << result.text;
@@ -69,7 +83,7 @@ TEST_P(CommandLineTest, Parses) {
   }
   if (row.mode) {
     ASSERT_NE(result.mode, nullptr);
-    EXPECT_EQ(result.mode->options.front().names().front(), row.mode);
+    EXPECT_EQ(result.mode->options.front().names.front(), row.mode);
   } else if (row.action != CommandAction::Fail) {
     EXPECT_EQ(result.mode, nullptr);
   }
@@ -112,6 +126,15 @@ INSTANTIATE_TEST_SUITE_P(
             nullptr},
         Row{"UnknownShortOption", {"-x"}, kFail, 2, "Unknown option 'x'", "", nullptr},
         Row{"StrayArgument", {"data"}, kFail, 2, "unexpected argument 'data'", "", nullptr},
+        Row{"SeveralUnknownOptions", {"-x", "--y=1", "--folder", "/tmp"}, kFail, 2,
+            "Unknown options: x, y.", "", nullptr},
+        Row{"ValueToAnOptionWithout", {"--documents=yes"}, kFail, 2,
+            "Unexpected value after '--documents'", "", nullptr},
+        Row{"SingleDashLongOption", {"-folder", "/tmp"}, kOpen, 0, "", "/tmp", nullptr},
+        Row{"DashDashEndsOptions", {"--tool", "--", "--other"}, CommandAction::RunMode, 0, "", "",
+            "tool"},
+        Row{"LastValueCounts", {"--folder", "/nonexistent-pyokoran", "--folder", "/tmp"}, kOpen, 0,
+            "", "/tmp", nullptr},
         Row{"Mode", {"--tool"}, CommandAction::RunMode, 0, "", "", "tool"},
         Row{"ModeWithItsOptionAndArgument", {"--tool", "--out", "f", "dir", "--folder", "/tmp"},
             CommandAction::RunMode, 0, "", "/tmp", "tool"},
@@ -128,7 +151,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The simulation's options as the real modes check them: what is refused says why.
 TEST(SimulateOptions, RefusedWithTheReason) {
-  const std::vector<CommandMode> modes = CommandModes();
+  const std::vector<CommandMode> modes = CommandModes(ExampleSystem());
   const struct {
     std::vector<const char*> arguments;
     const char* refused_with;  // null: accepted
@@ -144,16 +167,78 @@ TEST(SimulateOptions, RefusedWithTheReason) {
       {{"--simulate", "1", "--rt", "-400,50,100"}, "--rt"},
   };
   for (const auto& row : rows) {
-    QStringList arguments{"pyokoran"};
-    for (const char* a : row.arguments) arguments << QString::fromUtf8(a);
-    SCOPED_TRACE(arguments.join(' ').toStdString());
-    const CommandLine result = ParseCommandLine(arguments, modes, kDocuments);
+    std::string line = "pyokoran";
+    for (const char* a : row.arguments) line += std::string(" ") + a;
+    SCOPED_TRACE(line);
+    const CommandLine result = ParseCommandLine(Arguments(row.arguments), ExampleSystem(), modes, kDocuments);
     if (!row.refused_with) {
       EXPECT_EQ(result.action, CommandAction::RunMode) << result.text;
     } else {
       EXPECT_EQ(result.action, CommandAction::Fail);
       EXPECT_NE(result.text.find(row.refused_with), std::string::npos) << result.text;
     }
+  }
+}
+
+
+// --help's layout, as the program has always printed it: the names in their column, the
+// description wrapped at 79 characters (not bytes), long words and long names cut.
+TEST(HelpEntry, WrapsLikeTheProgramAlwaysHas) {
+  const std::string pyokoran14 = [] {
+    std::string text;
+    for (int i = 0; i < 14; ++i) text += "ピョコラン";
+    return text;
+  }();
+  const struct {
+    const char* name;
+    std::string names;
+    size_t width;
+    std::string description, expected;
+  } rows[] = {
+      {"AtTheLastSpace", "--out <FILE>", 14,
+       "Write the runs into the folder FILE, which is made when it does not exist yet, and say so.",
+       "  --out <FILE>   Write the runs into the folder FILE, which is made when it\n"
+       "                 does not exist yet, and say so.\n"},
+      {"LongWordCut", "--x", 6,
+       "Supercalifragilisticexpialidocioussupercalifragilisticexpialidocioussupercalifragilistic then",
+       "  --x    Supercalifragilisticexpialidocioussupercalifragilisticexpialidocioussu\n"
+       "         percalifragilistic then\n"},
+      {"NewlineKept", "--y", 6, "Line one\nline two", "  --y    Line one\n         line two\n"},
+      {"CharactersNotBytes", "--s", 6, pyokoran14 + " end", "  --s    " + pyokoran14 + "\n         end\n"},
+      {"LongNamesGoOn", "--a-very-long-option-name-that-does-not-fit-the-column <VALUE>", 50, "Short.",
+       "  --a-very-long-option-name-that-does-not-fit-the-co Short.\n  lumn <VALUE>\n"},
+      {"NoDescription", "--w", 6, "", "  --w\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(HelpEntry(row.names, row.width, row.description), row.expected);
+  }
+}
+
+// Numbers in option values: what Qt's reading accepted before, whatever the locale.
+TEST(OptionNumbers, WholeAndDecimal) {
+  const struct {
+    const char* text;
+    bool whole_ok;
+    long long whole;
+    bool decimal_ok;
+    double decimal;
+  } rows[] = {
+      {"42", true, 42, true, 42},         {" -7 ", true, -7, true, -7},
+      {"+5", true, 5, true, 5},           {"0.25", false, 0, true, 0.25},
+      {"1e-2", false, 0, true, 0.01},     {"", false, 0, false, 0},
+      {"12abc", false, 0, false, 0},      {"nan", false, 0, false, 0},
+      {"inf", false, 0, false, 0},        {"99999999999999999999", false, 0, true, 1e20},
+      {"+-3", false, 0, false, 0},        {"0,5", false, 0, false, 0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.text);
+    long long whole = 0;
+    double decimal = 0;
+    EXPECT_EQ(ParseWholeNumber(row.text, whole), row.whole_ok);
+    if (row.whole_ok) EXPECT_EQ(whole, row.whole);
+    EXPECT_EQ(ParseDecimalNumber(row.text, decimal), row.decimal_ok);
+    if (row.decimal_ok) EXPECT_DOUBLE_EQ(decimal, row.decimal);
   }
 }
 

@@ -26,6 +26,9 @@ mkfifo p.pdf.part
 ln -s S.csv p.csv.part
 check "FIFO and link at temporary names" 'timeout 30 "$bin" --report . --out p >/dev/null 2>&1'
 check "link target kept" 'head -c 8 S.csv | grep -q "^Subject,"'
+# The PDF's subjects: one with runs in the folder, or a clear refusal.
+check "--subject and --pdf-all" 'timeout 30 "$bin" --report . --out sel --subject S --pdf-all >/dev/null 2>&1 && [ -s sel.pdf ]'
+check "--subject without runs refused" 'msg=$(timeout 30 "$bin" --report . --out none --subject T 2>&1) && false || { grep -q "no runs of this subject" <<<"$msg" && [ ! -e none.csv ]; }'
 # "--out ." names no file.
 check "--out . refused" '! timeout 30 "$bin" --report . --out . >/dev/null 2>&1 && [ ! -e ..csv ]'
 exit $fail
