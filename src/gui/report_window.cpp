@@ -171,9 +171,13 @@ struct ReportTable {
     size_t run = 0;       // the run, or the subject's newest run
     size_t subject = 0;   // index into Report::subjects (pooled rows)
     bool pooled = false;
-    std::vector<std::string> cells;  // in the order of TableColumns()
-    std::vector<double> numbers;     // the cells as numbers, NaN where a cell is text
-    std::string date_key;            // newest first by date, time and line; "" for pooled rows
+    std::string text;             // the cells one after another, in the order of TableColumns()
+    std::vector<uint16_t> ends;   // where each cell ends in text
+    std::string date_key;         // newest first by date, time and line; "" for pooled rows
+    std::string_view cell(size_t k) const {
+      const size_t begin = k == 0 ? 0 : ends[k - 1];
+      return std::string_view(text).substr(begin, ends[k] - begin);
+    }
   };
   std::vector<Row> rows;
   std::vector<size_t> columns;  // TableColumns()
@@ -183,7 +187,7 @@ struct ReportTable {
 namespace {
 
 // A cell as a number, NaN when it is text.
-double CellNumber(const std::string& cell) {
+double CellNumber(std::string_view cell) {
   double v = 0;
   const char* first = cell.data();
   const char* last = first + cell.size();
@@ -207,14 +211,13 @@ ReportTable BuildReportTable(const Report& report) {
     if (row.pooled) cells[date] = "all " + std::to_string(subject->runs.size()) + " runs";
     row.subject = row.pooled ? r - runs : 0;
     row.run = row.pooled ? (subject->runs.empty() ? 0 : subject->runs.back()) : r;
-    row.cells.reserve(t.columns.size());
-    row.numbers.reserve(t.columns.size());
+    row.ends.reserve(t.columns.size());
     for (size_t c : t.columns) {
-      row.numbers.push_back(c == date ? kNoValue
-                            : cells[c].empty() && c > date ? -1e300  // below every number
-                                                           : CellNumber(cells[c]));
-      row.cells.push_back(std::move(cells[c]));
+      // A cell beyond what an offset can hold (a subject ID of many kilobytes) is shortened.
+      row.text.append(cells[c], 0, std::min<size_t>(cells[c].size(), 0xFFFF - std::min<size_t>(row.text.size(), 0xFFFF)));
+      row.ends.push_back(uint16_t(row.text.size()));
     }
+    row.text.shrink_to_fit();
     if (!row.pooled) {
       const RunRecord& run = report.results.runs[r];
       char order[16];
@@ -271,17 +274,18 @@ class ReportTableModel : public QAbstractTableModel {
     if (!index.isValid() || size_t(index.row()) >= shown_.size()) return {};
     const ReportTable::Row& row = RowAt(index.row());
     const size_t k = size_t(index.column());
-    if (k >= row.cells.size()) return {};
+    if (k >= row.ends.size()) return {};
     const bool subject = table_.columns[k] == ColumnOf("Subject");
+    const std::string_view cell = row.cell(k);
     switch (role) {
       case Qt::DisplayRole:
-        return subject ? Short(row.cells[k], 200) : U(row.cells[k]);
+        return subject ? Short(std::string(cell), 200) : QString::fromUtf8(cell.data(), qsizetype(cell.size()));
       case Qt::ToolTipRole:
-        return subject && row.cells[k].size() > 200 ? QVariant(Short(row.cells[k], 1000)) : QVariant();
+        return subject && cell.size() > 200 ? QVariant(Short(std::string(cell), 1000)) : QVariant();
       case Qt::FontRole:
         return row.pooled ? QVariant(bold_) : QVariant();
       case Qt::TextAlignmentRole:
-        return k != table_.date && !std::isnan(row.numbers[k]) && !row.cells[k].empty()
+        return k != table_.date && !std::isnan(CellNumber(cell))
                    ? QVariant(int(Qt::AlignRight | Qt::AlignVCenter))
                    : QVariant();
       default:
@@ -300,19 +304,24 @@ class ReportTableModel : public QAbstractTableModel {
 
  private:
   // Numbers as numbers, empty cells below every number, the date by date, time and line.
-  bool Less(size_t a, size_t b) const {
-    const ReportTable::Row& x = table_.rows[a];
-    const ReportTable::Row& y = table_.rows[b];
-    if (column_ == table_.date) return x.date_key < y.date_key;
-    const double u = x.numbers[column_], v = y.numbers[column_];
-    if (!std::isnan(u) && !std::isnan(v)) return u < v;
-    return x.cells[column_] < y.cells[column_];
-  }
   void Sort() {
     if (column_ >= table_.columns.size()) return;
-    std::stable_sort(order_.begin(), order_.end(), [&](size_t a, size_t b) {
-      return order_descending_ ? Less(b, a) : Less(a, b);
-    });
+    const size_t k = column_;
+    const bool after_date = table_.columns[k] > table_.columns[table_.date];
+    std::vector<double> numbers(table_.rows.size());  // NaN where the cell is text
+    for (size_t i = 0; i < numbers.size(); ++i) {
+      const std::string_view cell = table_.rows[i].cell(k);
+      numbers[i] = k == table_.date ? kNoValue : cell.empty() && after_date ? -1e300 : CellNumber(cell);
+    }
+    auto less = [&](size_t a, size_t b) {
+      const ReportTable::Row& x = table_.rows[a];
+      const ReportTable::Row& y = table_.rows[b];
+      if (k == table_.date) return x.date_key < y.date_key;
+      if (!std::isnan(numbers[a]) && !std::isnan(numbers[b])) return numbers[a] < numbers[b];
+      return x.cell(k) < y.cell(k);
+    };
+    std::stable_sort(order_.begin(), order_.end(),
+                     [&](size_t a, size_t b) { return order_descending_ ? less(b, a) : less(a, b); });
   }
   void Filter() {
     shown_.clear();
