@@ -436,7 +436,23 @@ ReportWindow::ReportWindow(const QString& folder, QWidget* parent, bool backgrou
   connect(anticipation_, &QSpinBox::valueChanged, this, [this] { Reload(); });
   connect(pool_, &QCheckBox::toggled, this, [this] { SelectionChanged(); });
   connect(table_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { SelectionChanged(); });
-  connect(model_, &QAbstractItemModel::modelReset, table_, [this] { table_->resizeColumnsToContents(); });
+  connect(model_, &QAbstractItemModel::modelReset, table_, [this] {
+    // Widths from the first rows, widened for the pooled rows (bold, larger counts) wherever
+    // they are sorted to.
+    table_->resizeColumnsToContents();
+    QFont bold = table_->font();
+    bold.setBold(true);
+    const QFontMetrics metrics(bold);
+    std::vector<int> widths(size_t(model_->columnCount()), 0);
+    for (int row = 0, pooled = 0; row < model_->rowCount() && pooled < 200; ++row) {
+      if (!model_->RowAt(row).pooled) continue;
+      ++pooled;
+      for (int c = 0; c < model_->columnCount(); ++c)
+        widths[size_t(c)] = std::max(widths[size_t(c)], metrics.horizontalAdvance(model_->index(row, c).data().toString()));
+    }
+    for (int c = 0; c < model_->columnCount(); ++c)
+      table_->setColumnWidth(c, std::max(table_->columnWidth(c), widths[size_t(c)] + 12));
+  });
 
   // Most of the screen: at 1920 x 1080 the table shows about fifteen rows above the plots.
   resize(1200, 900);
