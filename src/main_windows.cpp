@@ -86,7 +86,9 @@ class ConsoleOutput {
     if ((!out || !err) && AttachConsole(ATTACH_PARENT_PROCESS)) {
       if (!out) std::freopen("CONOUT$", "w", stdout);
       if (!err) std::freopen("CONOUT$", "w", stderr);
+      visible_ = true;
     }
+    visible_ = visible_ || (out && err);
     if (GetConsoleWindow() != nullptr) {
       code_page_ = GetConsoleOutputCP();
       SetConsoleOutputCP(CP_UTF8);
@@ -100,9 +102,28 @@ class ConsoleOutput {
   ConsoleOutput(const ConsoleOutput&) = delete;
   ConsoleOutput& operator=(const ConsoleOutput&) = delete;
 
+  // Prints text to out, or (started from a shortcut, without a console) shows it in a
+  // message box, so that a refusal is never silent.
+  void Say(const std::string& text, std::FILE* out, bool error) const {
+    if (visible_) {
+      std::fputs(text.c_str(), out);
+      return;
+    }
+    std::wstring wide;
+    Utf8ToWide(text, wide);
+    MessageBoxW(nullptr, wide.c_str(), L"ピョコラン", MB_OK | (error ? MB_ICONERROR : MB_ICONINFORMATION));
+  }
+
  private:
   UINT code_page_ = 0;
+  bool visible_ = false;
 };
+
+// PYOKORAN_PRESENT when it names a mode, else empty.
+std::string PresentVariable() {
+  const std::string value = WideToUtf8(Variable(L"PYOKORAN_PRESENT"));
+  return ParseForcedMode(value.c_str()) == ForcedMode::None ? std::string() : value;
+}
 
 int RunCheckTiming(const ModeRun& run) { return RunWin32TimingCheck(run.present, stdout); }
 
@@ -126,8 +147,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     Win32Start start;
     start.version = VersionText();
     start.sample_stimuli = ProgramFolder() + "\\stim";
-    start.present = WideToUtf8(Variable(L"PYOKORAN_PRESENT"));
-    if (ParseForcedMode(start.present.c_str()) == ForcedMode::None) start.present.clear();
+    start.present = PresentVariable();
     return RunWin32Program(start);
   }
 
@@ -135,17 +155,14 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   const SystemCommands system = WindowsCommands();
   const std::vector<CommandMode> modes = CommandModes(system);
   CommandLine command_line = ParseCommandLine(arguments, system, modes, DocumentsFolder());
-  if (command_line.present.empty()) {
-    command_line.present = WideToUtf8(Variable(L"PYOKORAN_PRESENT"));
-    if (ParseForcedMode(command_line.present.c_str()) == ForcedMode::None) command_line.present.clear();
-  }
+  if (command_line.present.empty()) command_line.present = PresentVariable();
   switch (command_line.action) {
     case CommandAction::PrintHelp:
     case CommandAction::PrintVersion:
-      std::fputs(command_line.text.c_str(), stdout);
+      console.Say(command_line.text, stdout, false);
       return 0;
     case CommandAction::Fail:
-      std::fputs(command_line.text.c_str(), stderr);
+      console.Say(command_line.text, stderr, true);
       return command_line.exit_status;
     case CommandAction::RunMode: {
       std::vector<char*> argv;
@@ -168,7 +185,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   } else if (!command_line.folder.empty()) {
     std::string error;
     if (!EnterWorkingFolder(command_line.folder, error)) {
-      std::fprintf(stderr, "pyokoran: %s\n", error.c_str());
+      console.Say("pyokoran: " + error + "\n", stderr, true);
       return 1;
     }
   }

@@ -8,7 +8,7 @@
 // process and of the UI thread are taken over the run.
 //
 //   live_latency_bench [--inject=post|xtest|none] [--seconds=60] [--yield=wait|spin]
-//                      [--seed=N] [--stim=FOLDER]
+//                      [--seed=N] [--stim=FOLDER] [--fbdir=FOLDER]
 //
 // With --stim, the stimuli in FOLDER/stim are loaded as Start loads them, so every changed
 // frame draws its holes and composes the stage before it is presented; without it the run
@@ -18,10 +18,20 @@
 //   xvfb-run -s "-screen 0 1024x768x24" live_latency_bench --inject=xtest
 //
 // With the presses' injection times taken on the run's tick clock, it also prints for every
-// booked press the error of three figures against the injection (mean, SD, 99th
-// percentile): the booked RT (its TotalRT against the injection), the press stamp of the
-// timing record, and the reaction time from the onset (OnsetRT against injection - onset);
-// and the standard deviation of the intervals between consecutive frames.
+// booked press the error of two figures against the injection (mean, SD, 99th percentile):
+// the booked RT (its TotalRT against the injection) and the press stamp of the timing
+// record; and the standard deviation of the intervals between consecutive frames.
+//
+// With --fbdir (the folder given to Xvfb's -fbdir, with --stim), a second thread watches the
+// X server's frame buffer itself (the file Xvfb keeps it in, mapped): every few hundred
+// microseconds it compares each hole's cell with the bare hole, and the first change after
+// an appearance was scheduled is when its onset reached the X server. Against that it prints
+// the onset stamp's error and the reaction time from the onset's (OnsetRT against injection
+// - onset in the frame buffer), each with the watch's own uncertainty (half the time
+// between the two polls around the change).
+//
+//   Xvfb :5 -screen 0 1024x768x24 -fbdir /tmp/fb & DISPLAY=:5 live_latency_bench
+//       --inject=xtest --stim=SOURCE_DIR --fbdir=/tmp/fb
 //
 // Goals: median and 99th percentile within 1 ms plus one frame while creatures move; CPU
 // of the process at most a quarter of one core while idle passes dominate; press stamp
@@ -39,6 +49,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <dlfcn.h>
 #include <memory>
 #include <mutex>
@@ -56,6 +67,8 @@
 #include "preparation/random.h"
 #include "run/scheduler.h"
 #include "run/trial_loop.h"
+#include "platform/tick_thread.h"
+#include "xvfb_frame_buffer.h"
 
 namespace pyokoran {
 namespace {
@@ -68,6 +81,7 @@ struct Options {
   bool spin = false;
   uint32_t seed = 1;
   std::string stim;  // folder holding stim/; empty: no pictures
+  std::string fbdir;  // Xvfb's -fbdir folder; empty: the frame buffer is not watched
 };
 
 Options Parse(int argc, char** argv) {
@@ -79,6 +93,7 @@ Options Parse(int argc, char** argv) {
     if (a == "--yield=spin") o.spin = true;
     if (a.rfind("--seed=", 0) == 0) o.seed = uint32_t(std::strtoul(a.c_str() + 7, nullptr, 10));
     if (a.rfind("--stim=", 0) == 0) o.stim = a.substr(7);
+    if (a.rfind("--fbdir=", 0) == 0) o.fbdir = a.substr(8);
   }
   return o;
 }
@@ -121,8 +136,12 @@ class BenchPlatform : public QtPlatform {
                       const std::vector<Rect>& changed) override {
     QtPlatform::PresentChanged(stage, stage_rect, changed);
     int64_t at;
-    if (LastPresentTickUs(at)) present_us.push_back(at);
+    if (LastPresentTickUs(at)) {
+      present_us.push_back(at);
+      presented.store(true, std::memory_order_release);
+    }
   }
+  std::atomic<bool> presented{false};
   std::vector<int64_t> present_us;  // every frame's time on the tick clock
 
   void YieldSlice() override {
@@ -229,6 +248,65 @@ class XTestInjector : public Injector {
   ButtonFn button_ = nullptr;
   MotionFn motion_ = nullptr;
   Display* display_ = nullptr;
+};
+
+// Polls the frame buffer: for every hole, when its cell stopped or started being the bare
+// hole it was when the watch began.
+class CellWatch {
+ public:
+  // Between the poll before (after_us) and the one that saw it (before_us), on the tick
+  // clock, converted at once (the conversion needs the running tick thread).
+  struct Change {
+    int64_t after_us, before_us;
+    bool bare;
+  };
+  using ToTickUs = std::function<bool(int64_t monotonic_ns, int64_t& tick_us)>;
+  CellWatch(const FrameBuffer& fb, std::vector<QRect> cells, ToTickUs to_tick)
+      : fb_(fb), cells_(std::move(cells)), to_tick_(std::move(to_tick)) {
+    changes_.resize(cells_.size());
+  }
+  void Run(const std::atomic<bool>& stop) {
+    for (const QRect& r : cells_) bare_.push_back(Copy(r));
+    std::vector<bool> was_bare(cells_.size(), true);
+    int64_t previous_ns = TickThread::MonotonicNs();
+    while (!stop.load(std::memory_order_relaxed)) {
+      for (size_t h = 0; h < cells_.size(); ++h) {
+        const bool bare = Same(cells_[h], bare_[h]);
+        if (bare != was_bare[h]) {
+          int64_t after_us, before_us;
+          if (to_tick_(previous_ns, after_us) && to_tick_(TickThread::MonotonicNs(), before_us)) {
+            changes_[h].push_back({after_us, before_us, bare});
+          }
+          was_bare[h] = bare;
+        }
+      }
+      previous_ns = TickThread::MonotonicNs();
+      ++polls_;
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+  }
+  const std::vector<Change>& changes(size_t hole) const { return changes_[hole]; }
+  int64_t polls() const { return polls_; }
+
+ private:
+  std::vector<uint32_t> Copy(const QRect& r) const {
+    std::vector<uint32_t> v;
+    for (int y = r.top(); y <= r.bottom(); ++y) v.insert(v.end(), fb_.Row(y) + r.left(), fb_.Row(y) + r.right() + 1);
+    return v;
+  }
+  bool Same(const QRect& r, const std::vector<uint32_t>& bare) const {
+    const size_t w = size_t(r.width());
+    for (int y = r.top(), i = 0; y <= r.bottom(); ++y, ++i) {
+      if (std::memcmp(fb_.Row(y) + r.left(), bare.data() + size_t(i) * w, w * 4) != 0) return false;
+    }
+    return true;
+  }
+  const FrameBuffer& fb_;
+  std::vector<QRect> cells_;
+  ToTickUs to_tick_;
+  std::vector<std::vector<uint32_t>> bare_;
+  std::vector<std::vector<Change>> changes_;
+  int64_t polls_ = 0;
 };
 
 // Adds every elapsed millisecond to tick, sleeping to absolute deadlines; stands in for
@@ -381,6 +459,37 @@ int main(int argc, char** argv) {
     }
   });
 
+  // The frame buffer's cells, watched from the first frame on (the holes are bare then).
+  FrameBuffer fb;
+  std::unique_ptr<CellWatch> watch;
+  std::atomic<bool> stop_watch{false};
+  std::thread watcher;
+  if (!options.fbdir.empty()) {
+    if (options.stim.empty() || !fb.Open(options.fbdir)) {
+      std::fprintf(stderr, "live_latency_bench: --fbdir needs --stim and a 32-bit Xvfb_screen0 in %s\n",
+                   options.fbdir.c_str());
+      return 1;
+    }
+    std::vector<QRect> cells;
+    for (int h = 0; h < p.settings.n_holes; ++h) {
+      const HoleCentre c = p.layout.holes[h];
+      int l, t, r, b;
+      to_screen(c.x - 64, c.y - 64, l, t);
+      to_screen(c.x + 64, c.y + 64, r, b);
+      cells.push_back(QRect(QPoint(l, t), QPoint(r - 1, b - 1)) & QRect(0, 0, fb.width(), fb.height()));
+    }
+    watch = std::make_unique<CellWatch>(fb, cells, [&platform](int64_t ns, int64_t& us) {
+      return platform.TickClockUsAt(ns, us);
+    });
+    watcher = std::thread([&] {
+      while (!platform.presented.load(std::memory_order_acquire) && !stop_watch.load()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the first frame is in
+      watch->Run(stop_watch);
+    });
+  }
+
   const double cpu_before = CpuSeconds(RUSAGE_SELF);
   const double ui_before = CpuSeconds(RUSAGE_THREAD);
   const Clock::time_point start = Clock::now();
@@ -390,6 +499,8 @@ int main(int argc, char** argv) {
   const double ui = CpuSeconds(RUSAGE_THREAD) - ui_before;
   stop = true;
   presser.join();
+  stop_watch = true;
+  if (watcher.joinable()) watcher.join();
   ticker.reset();
   platform.DestroyExperimentWindow();
 
@@ -412,7 +523,7 @@ int main(int argc, char** argv) {
               100.0 * ui / wall);
 
   // Errors against the injection, press by press in booking order.
-  std::vector<double> booked_error, stamp_error, onset_error;
+  std::vector<double> booked_error, stamp_error;
   int booked_early = 0;
   size_t k = 0;
   for (int i = 0; i < p.scheduler.log.count && k < injected_us.size(); ++i) {
@@ -424,28 +535,65 @@ int main(int argc, char** argv) {
     booked_error.push_back(double(int64_t(r.TotalRT) * 1000 - injected) / 1000.0);
     booked_early += int64_t(r.TotalRT) * 1000 + 999 < injected;
     if (t.press_us != kNoTime) stamp_error.push_back(double(t.press_us - injected) / 1000.0);
-    if (t.press_us != kNoTime && t.onset_us != kNoTime) {
-      onset_error.push_back(double((t.press_us - t.onset_us) - (injected - t.onset_us)) / 1000.0);
-    }
   }
-  auto print_error = [](const char* what, std::vector<double> v) {
+  auto print_error = [](const char* what, std::vector<double> v, const char* noun = "presses") {
     if (v.empty()) {
-      std::printf("  %-34s no presses\n", what);
+      std::printf("  %-34s no %s\n", what, noun);
       return;
     }
     double mean = 0, squares = 0;
     for (double e : v) mean += e / double(v.size());
     for (double e : v) squares += (e - mean) * (e - mean);
     std::sort(v.begin(), v.end());
-    std::printf("  %-34s %zu presses, mean %+.3f ms, SD %.3f ms, p99 %+.3f ms\n", what, v.size(),
+    std::printf("  %-34s %zu %s, mean %+.3f ms, SD %.3f ms, p99 %+.3f ms\n", what, v.size(), noun,
                 mean, v.size() > 1 ? std::sqrt(squares / double(v.size() - 1)) : 0.0,
                 Percentile(v, 99));
   };
   std::printf("  error against the injection:\n");
   print_error("booked RT (TotalRT - injection):", booked_error);
   print_error("press stamp:", stamp_error);
-  print_error("RT from the onset:", onset_error);
   std::printf("  booked RT earlier than the press: %d (goal 0)\n", booked_early);
+  std::printf("  booked RT - true RT: minimum %+.3f ms (goal >= 0)\n",
+              booked_error.empty() ? 0.0 : *std::min_element(booked_error.begin(), booked_error.end()));
+
+  if (watch) {
+    // The onset in the frame buffer: the first change of the hole's cell from bare after the
+    // appearance was scheduled; its time the middle of the two polls around it.
+    std::vector<double> onset_error, rt_error, uncertainty;
+    int unmatched = 0;
+    k = 0;
+    for (int i = 0; i < p.scheduler.log.count; ++i) {
+      const TrialRecord& r = p.scheduler.log.records[i];
+      const AppearanceTiming& t = p.timing.rows[i];
+      int64_t injected = INT64_MIN;
+      if (r.Resp == 1 && k < injected_us.size()) injected = injected_us[k++];
+      if (t.onset_us == kNoTime || r.Hole < 1 || size_t(r.Hole) > size_t(p.settings.n_holes)) continue;
+      bool found = false;
+      for (const CellWatch::Change& c : watch->changes(size_t(r.Hole - 1))) {
+        const int64_t after_us = c.after_us, before_us = c.before_us;
+        if (c.bare || before_us < int64_t(t.shown_at) * 1000) continue;
+        const int64_t fb_onset = (after_us + before_us) / 2;
+        onset_error.push_back(double(t.onset_us - fb_onset) / 1000.0);
+        uncertainty.push_back(double(before_us - after_us) / 2000.0);
+        if (injected != INT64_MIN && t.press_us != kNoTime) {
+          rt_error.push_back(double((t.press_us - t.onset_us) - (injected - fb_onset)) / 1000.0);
+        }
+        found = true;
+        break;
+      }
+      unmatched += !found;
+    }
+    std::printf("  against the X server's frame buffer (%lld polls; %d onsets not seen there):\n",
+                static_cast<long long>(watch->polls()), unmatched);
+    print_error("onset stamp - onset in the buffer:", onset_error, "onsets");
+    print_error("RT from the onset:", rt_error);
+    print_error("(the watch's uncertainty, +-)", uncertainty, "onsets");
+    if (!onset_error.empty()) {
+      std::printf("  onset stamp - onset in the buffer: min %+.3f ms, max %+.3f ms\n",
+                  *std::min_element(onset_error.begin(), onset_error.end()),
+                  *std::max_element(onset_error.begin(), onset_error.end()));
+    }
+  }
 
   PresentationReport report;
   platform.GetPresentationReport(report);

@@ -175,9 +175,10 @@ std::string RtAcrossRun(const RunRecord& run, const std::string& title, const Me
   return plot.Svg();
 }
 
-std::string RatesPlot(const RunRecord& run, const std::string& title, const HtmlReportLimits& limits) {
+std::string RatesPlot(const RunRecord& run, const std::string& title, const MeasureOptions& options,
+                      const HtmlReportLimits& limits) {
   SvgPlot plot("rates", title, "time in run (s)", "rate");
-  std::vector<RateBin> bins = RatesAcrossRun(run, 10000);
+  std::vector<RateBin> bins = RatesAcrossRun(run, 10000, options);
   const size_t all = bins.size();
   if (bins.size() > limits.points_per_plot) bins.resize(limits.points_per_plot);
   double end = std::max(10, run.TmLimit);
@@ -379,9 +380,21 @@ std::string ReportHtml(const Report& report, const HtmlReportLimits& limits) {
   out += "<p class=\"folder\">Folder: " +
          HtmlEscape(ec ? report.folder : std::string(absolute.begin(), absolute.end())) + "</p>\n";
   out += "<p>" + std::to_string(results.runs.size()) + " runs, " + std::to_string(report.subjects.size()) +
-         " subjects. Responses faster than " + std::to_string(report.options.anticipation_ms) +
-         " ms count as anticipations and are left out of the RT figures. Rates with LL are log-linear "
-         "corrected ((count + 0.5) / (n + 1)); d′ and the criterion are computed from those.</p>\n";
+         " subjects, " + std::to_string(report.conditions.size()) + " subject × condition groups. " +
+         HtmlEscape(report.program_version) + ".</p>\n";
+  out += "<p>Anticipation limit: " + std::to_string(report.options.anticipation_ms) +
+         " ms. Responses faster than that count as anticipations and are left out of the RT figures" +
+         (report.options.exclude_anticipations
+              ? std::string(", and out of Hit and FA too (their appearances count in neither the targets nor the "
+                            "distractors, nor in the rates, d′ and c)")
+              : std::string("; they stay in Hit and FA")) +
+         ". Rates with LL are log-linear corrected ((count + 0.5) / (n + 1)); d′ and the criterion are computed "
+         "from those. CI columns are 95% intervals: Wilson for the rates, ±1.96 standard errors for d′, t for "
+         "the mean hit RT.</p>\n";
+  out += "<p>Level says what a row is: <b>run</b>; <b>subject_condition</b>, a subject's runs alike in every "
+         "setting but the seed, pooled; <b>subject</b>, all of a subject's runs pooled (Conditions: how many "
+         "conditions it mixes). Beside the pooled figures, *_RunMean and *_RunSD give the mean and SD of the "
+         "runs' own values.</p>\n";
   if (!results.problems.empty()) {
     out += "<details open><summary>" + std::to_string(results.problems.size()) +
            " lines or files could not be used</summary><ul>\n";
@@ -400,9 +413,12 @@ std::string ReportHtml(const Report& report, const HtmlReportLimits& limits) {
     return report.subjects[a].subject_utf8 < report.subjects[b].subject_utf8;
   });
 
-  out += "<h2>Subjects (each subject's runs pooled)</h2>\n";
+  out += "<h2>Subjects and conditions (runs pooled)</h2>\n";
   std::vector<std::vector<std::string>> rows;
-  for (size_t i : order) rows.push_back(SubjectCells(report, i));
+  for (size_t i : order) {
+    for (size_t k : report.subjects[i].conditions) rows.push_back(ConditionCells(report, k));
+    rows.push_back(SubjectCells(report, i));
+  }
   AppendTable(out, rows);
 
   out += "<h2>All runs</h2>\n<div class=\"plots\">\n";
@@ -423,7 +439,7 @@ std::string ReportHtml(const Report& report, const HtmlReportLimits& limits) {
     out += RtHistogram(HitRts(SubjectRuns(report, s), report.options),
                        "Hit RT distribution: " + who + ", " + std::to_string(s.runs.size()) + " runs", limits);
     out += RtAcrossRun(newest, "Hit RT across the run: " + who + ", " + when, report.options, limits);
-    out += RatesPlot(newest, "Hit and false-alarm rates per 10 s: " + who + ", " + when, limits);
+    out += RatesPlot(newest, "Hit and false-alarm rates per 10 s: " + who + ", " + when, report.options, limits);
     out += DPrimePlot(report, s, "d′ across the runs of " + who, limits);
     out += "</div>\n";
   }

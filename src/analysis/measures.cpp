@@ -4,9 +4,15 @@
 #include <cmath>
 
 #include <boost/math/distributions/normal.hpp>
+#include <boost/math/distributions/students_t.hpp>
 #include <boost/math/statistics/univariate_statistics.hpp>
 
 namespace pyokoran {
+namespace {
+
+constexpr double kZ975 = 1.959963984540054;  // the normal quantile at 0.975
+
+}  // namespace
 
 double NormalQuantile(double p) {
   if (!(p > 0.0 && p < 1.0)) return kNoValue;
@@ -28,26 +34,77 @@ RtStats Describe(std::vector<double>& values) {
   s.mean = boost::math::statistics::mean(values);
   if (values.size() >= 2) s.sd = std::sqrt(boost::math::statistics::sample_variance(values));
   s.median = boost::math::statistics::median(values);
+  if (values.size() >= 2 && std::isfinite(s.sd)) {
+    const boost::math::students_t_distribution<double> t(double(values.size() - 1));
+    const double half = boost::math::quantile(t, 0.975) * s.sd / std::sqrt(double(values.size()));
+    s.mean_ci = {s.mean - half, s.mean + half};
+  }
   return s;
+}
+
+Interval WilsonInterval(int64_t k, int64_t n) {
+  if (n <= 0 || k < 0 || k > n) return {};
+  const double z2 = kZ975 * kZ975, nn = double(n), p = double(k) / nn;
+  const double centre = (p + z2 / (2 * nn)) / (1 + z2 / nn);
+  const double half = kZ975 / (1 + z2 / nn) * std::sqrt(p * (1 - p) / nn + z2 / (4 * nn * nn));
+  return {std::max(0.0, centre - half), std::min(1.0, centre + half)};
+}
+
+double DPrimeStandardError(double h, double f, int64_t n_targets, int64_t n_distractors) {
+  const double zh = NormalQuantile(h), zf = NormalQuantile(f);
+  if (!std::isfinite(zh) || !std::isfinite(zf) || n_targets <= 0 || n_distractors <= 0) return kNoValue;
+  const boost::math::normal_distribution<double> normal;
+  const double ph = boost::math::pdf(normal, zh), pf = boost::math::pdf(normal, zf);
+  return std::sqrt(h * (1 - h) / (double(n_targets) * ph * ph) +
+                   f * (1 - f) / (double(n_distractors) * pf * pf));
+}
+
+RunSpread SpreadOverRuns(const std::vector<const Measures*>& runs) {
+  auto spread = [&](double Measures::*field, bool rt) {
+    std::vector<double> values;
+    for (const Measures* m : runs) {
+      const double v = rt ? m->hit_rt.mean : m->*field;
+      if (std::isfinite(v)) values.push_back(v);
+    }
+    Spread s;
+    s.n = int32_t(values.size());
+    if (!values.empty()) s.mean = boost::math::statistics::mean(values);
+    if (values.size() >= 2) s.sd = std::sqrt(boost::math::statistics::sample_variance(values));
+    return s;
+  };
+  RunSpread r;
+  r.hit_rate = spread(&Measures::hit_rate, false);
+  r.fa_rate = spread(&Measures::fa_rate, false);
+  r.d_prime = spread(&Measures::d_prime, false);
+  r.criterion = spread(&Measures::criterion, false);
+  r.hit_rt_mean = spread(nullptr, true);
+  return r;
 }
 
 Measures Measure(const std::vector<const RunRecord*>& runs, const MeasureOptions& options) {
   Measures m;
   std::vector<double> hit_rts, fa_rts, onset_rts;
   for (const RunRecord* run : runs) {
-    m.Hit += run->Hit;
-    m.Miss += run->Miss;
-    m.FA += run->FA;
-    m.CR += run->CR;
+    int64_t hit = run->Hit, fa = run->FA;
     for (const AppearanceRow& r : run->rows) {
       if (!r.Resp) continue;
       if (r.RT < options.anticipation_ms) {
         ++m.anticipations;
+        // Out of the counts too, as far as the run's counts hold the response.
+        int64_t& count = r.Tgt ? hit : fa;
+        if (options.exclude_anticipations && count > 0) {
+          --count;
+          ++m.anticipations_excluded;
+        }
         continue;
       }
       (r.Tgt ? hit_rts : fa_rts).push_back(r.RT);
       if (r.Tgt && r.has_onset_rt) onset_rts.push_back(r.onset_rt);
     }
+    m.Hit += hit;
+    m.Miss += run->Miss;
+    m.FA += fa;
+    m.CR += run->CR;
   }
   m.targets = m.Hit + m.Miss;
   m.distractors = m.FA + m.CR;
@@ -61,6 +118,11 @@ Measures Measure(const std::vector<const RunRecord*>& runs, const MeasureOptions
   }
   m.d_prime = DPrime(m.hit_rate_ll, m.fa_rate_ll);
   m.criterion = Criterion(m.hit_rate_ll, m.fa_rate_ll);
+  m.hit_rate_ci = WilsonInterval(m.Hit, m.targets);
+  m.fa_rate_ci = WilsonInterval(m.FA, m.distractors);
+  m.d_prime_se = DPrimeStandardError(m.hit_rate_ll, m.fa_rate_ll, m.targets, m.distractors);
+  if (std::isfinite(m.d_prime) && std::isfinite(m.d_prime_se))
+    m.d_prime_ci = {m.d_prime - kZ975 * m.d_prime_se, m.d_prime + kZ975 * m.d_prime_se};
   m.hit_rt = Describe(hit_rts);
   m.fa_rt = Describe(fa_rts);
   m.onset_rt = Describe(onset_rts);
@@ -106,7 +168,7 @@ Histogram MakeHistogram(const std::vector<double>& values, double width) {
   return h;
 }
 
-std::vector<RateBin> RatesAcrossRun(const RunRecord& run, int32_t bin_ms) {
+std::vector<RateBin> RatesAcrossRun(const RunRecord& run, int32_t bin_ms, const MeasureOptions& options) {
   std::vector<RateBin> bins;
   if (bin_ms <= 0 || run.rows.empty()) return bins;
   // Decision times: a response's own, else between its neighbours with a response.
@@ -138,6 +200,7 @@ std::vector<RateBin> RatesAcrossRun(const RunRecord& run, int32_t bin_ms) {
       cr.resize(k + 1);
     }
     const AppearanceRow& r = run.rows[i];
+    if (options.exclude_anticipations && r.Resp && r.RT < options.anticipation_ms) continue;
     if (r.Tgt) ++(r.Resp ? hit : miss)[k];
     else ++(r.Resp ? fa : cr)[k];
   }

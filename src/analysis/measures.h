@@ -14,6 +14,15 @@ inline constexpr double kNoValue = std::numeric_limits<double>::quiet_NaN();
 
 struct MeasureOptions {
   int32_t anticipation_ms = 150;  // responses with RT below this are counted apart
+  // Also leave those responses (as read from the rows) out of Hit and FA and so out of the
+  // targets, distractors, rates, d' and c: the appearance counts as not shown.
+  bool exclude_anticipations = false;
+};
+
+// A two-sided 95% interval; NaN ends where it does not exist.
+struct Interval {
+  double low = kNoValue;
+  double high = kNoValue;
 };
 
 struct RtStats {
@@ -21,6 +30,7 @@ struct RtStats {
   double mean = kNoValue;
   double median = kNoValue;
   double sd = kNoValue;  // sample SD (n - 1); none below two values
+  Interval mean_ci;      // t interval of the mean; none below two values
 };
 
 struct Measures {
@@ -33,9 +43,14 @@ struct Measures {
   double fa_rate_ll = kNoValue;   // (FA + 0.5) / (distractors + 1)
   double d_prime = kNoValue;      // z(hit_rate_ll) - z(fa_rate_ll); none without both kinds
   double criterion = kNoValue;    // -(z(hit_rate_ll) + z(fa_rate_ll)) / 2
+  Interval hit_rate_ci;           // Wilson score interval of hit_rate
+  Interval fa_rate_ci;            // Wilson score interval of fa_rate
+  double d_prime_se = kNoValue;   // binomial standard error of d' at the corrected rates
+  Interval d_prime_ci;            // d' -/+ 1.96 standard errors
   RtStats hit_rt;                 // hits at or above the anticipation limit
   RtStats fa_rt;                  // false alarms at or above the limit
   int32_t anticipations = 0;      // hits and false alarms below the limit (negative ones too)
+  int32_t anticipations_excluded = 0;  // of those, left out of Hit and FA (exclude_anticipations)
   RtStats onset_rt;               // hits' reaction time from the onset, where recorded
 };
 
@@ -44,8 +59,24 @@ double NormalQuantile(double p);
 // d' and c from two rates as given (no correction); NaN when a rate is 0, 1 or missing.
 double DPrime(double hit_rate, double fa_rate);
 double Criterion(double hit_rate, double fa_rate);
-// Mean, median and sample SD of values (reordered).
+// Mean, median, sample SD and the mean's 95% t interval of values (reordered).
 RtStats Describe(std::vector<double>& values);
+// 95% Wilson score interval of the proportion k / n; none for n = 0.
+Interval WilsonInterval(int64_t k, int64_t n);
+// Standard error of d' from rates h and f seen over n_targets and n_distractors:
+// sqrt(h(1-h) / (n_t phi(z(h))^2) + f(1-f) / (n_d phi(z(f))^2)); NaN without a value.
+double DPrimeStandardError(double h, double f, int64_t n_targets, int64_t n_distractors);
+
+// Mean and sample SD over runs of one per-run measure (runs without the value left out).
+struct Spread {
+  double mean = kNoValue;
+  double sd = kNoValue;
+  int32_t n = 0;  // runs that had the value
+};
+struct RunSpread {
+  Spread hit_rate, fa_rate, d_prime, criterion, hit_rt_mean;
+};
+RunSpread SpreadOverRuns(const std::vector<const Measures*>& runs);
 
 // Counts from the summary lines (or rows), reaction times from the rows, of all runs given.
 Measures Measure(const std::vector<const RunRecord*>& runs, const MeasureOptions& options);
@@ -67,7 +98,8 @@ struct Histogram {
 Histogram MakeHistogram(const std::vector<double>& values, double width);
 // Uncorrected hit and false-alarm rates per bin of bin_ms across the run (NaN where a bin saw
 // no appearance of that kind). An appearance without a response carries no time in the
-// file: it is placed between the responses logged before and after it.
+// file: it is placed between the responses logged before and after it. With options that leave
+// anticipations out of Hit and FA, those appearances are left out here too.
 struct RateBin {
   double start_s = 0;
   double hit_rate = kNoValue;
@@ -75,6 +107,7 @@ struct RateBin {
   int32_t targets = 0;
   int32_t distractors = 0;
 };
-std::vector<RateBin> RatesAcrossRun(const RunRecord& run, int32_t bin_ms = 10000);
+std::vector<RateBin> RatesAcrossRun(const RunRecord& run, int32_t bin_ms = 10000,
+                                    const MeasureOptions& options = {});
 
 }  // namespace pyokoran

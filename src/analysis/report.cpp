@@ -6,11 +6,14 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <filesystem>
 #include <unistd.h>
 #include <unordered_map>
 
 #include "analysis/html_report.h"
 #include "platform/file_system.h"
+#include "platform/utf8_path.h"
 
 namespace pyokoran {
 namespace {
@@ -28,7 +31,7 @@ std::string Fixed(double v, int digits) {
 
 std::string Count(int64_t v) { return std::to_string(v); }
 
-void MeasureCells(std::vector<std::string>& c, const Measures& m) {
+void MeasureCells(std::vector<std::string>& c, const Measures& m, const MeasureOptions& options) {
   c.push_back(Count(m.targets));
   c.push_back(Count(m.distractors));
   c.push_back(Count(m.Hit));
@@ -36,21 +39,57 @@ void MeasureCells(std::vector<std::string>& c, const Measures& m) {
   c.push_back(Count(m.FA));
   c.push_back(Count(m.CR));
   c.push_back(Fixed(m.hit_rate, 4));
+  c.push_back(Fixed(m.hit_rate_ci.low, 4));
+  c.push_back(Fixed(m.hit_rate_ci.high, 4));
   c.push_back(Fixed(m.fa_rate, 4));
+  c.push_back(Fixed(m.fa_rate_ci.low, 4));
+  c.push_back(Fixed(m.fa_rate_ci.high, 4));
   c.push_back(Fixed(m.hit_rate_ll, 4));
   c.push_back(Fixed(m.fa_rate_ll, 4));
   c.push_back(Fixed(m.d_prime, 3));
+  c.push_back(Fixed(m.d_prime_se, 3));
+  c.push_back(Fixed(m.d_prime_ci.low, 3));
+  c.push_back(Fixed(m.d_prime_ci.high, 3));
   c.push_back(Fixed(m.criterion, 3));
   c.push_back(Fixed(m.hit_rt.mean, 1));
+  c.push_back(Fixed(m.hit_rt.mean_ci.low, 1));
+  c.push_back(Fixed(m.hit_rt.mean_ci.high, 1));
   c.push_back(Fixed(m.hit_rt.median, 1));
   c.push_back(Fixed(m.hit_rt.sd, 1));
   c.push_back(Count(m.hit_rt.n));
   c.push_back(Fixed(m.fa_rt.mean, 1));
+  c.push_back(Fixed(m.fa_rt.median, 1));
+  c.push_back(Fixed(m.fa_rt.sd, 1));
   c.push_back(Count(m.fa_rt.n));
   c.push_back(Count(m.anticipations));
+  c.push_back(std::to_string(options.anticipation_ms));
+  c.push_back(Count(m.anticipations_excluded));
   c.push_back(Fixed(m.onset_rt.mean, 1));
   c.push_back(Fixed(m.onset_rt.median, 1));
   c.push_back(Count(m.onset_rt.n));
+}
+
+// The mean and SD of the runs' own measures; empty on a run's row.
+void SpreadCells(std::vector<std::string>& c, const RunSpread* s) {
+  if (!s) {
+    c.resize(c.size() + 11);
+    return;
+  }
+  for (const auto& [spread, digits] : {std::pair{&s->hit_rate, 4}, std::pair{&s->fa_rate, 4},
+                                       std::pair{&s->d_prime, 3}}) {
+    c.push_back(Fixed(spread->mean, digits));
+    c.push_back(Fixed(spread->sd, digits));
+  }
+  c.push_back(Count(s->d_prime.n));
+  c.push_back(Fixed(s->criterion.mean, 3));
+  c.push_back(Fixed(s->criterion.sd, 3));
+  c.push_back(Fixed(s->hit_rt_mean.mean, 1));
+  c.push_back(Fixed(s->hit_rt_mean.sd, 1));
+}
+
+void SettingCells(std::vector<std::string>& c, const RunCondition& k) {
+  for (int32_t v : {k.TgtPokko, k.DstPokko, k.Holes, k.Ordered, k.Dur, k.ISI_1, k.ISI_2, k.TmLimit})
+    c.push_back(std::to_string(v));
 }
 
 // RFC 4180 quoting where a cell needs it.
@@ -76,36 +115,144 @@ void AppendRow(std::string& out, const std::vector<std::string>& cells) {
 
 const std::vector<std::string>& ReportColumns() {
   static const std::vector<std::string> columns = {
-      "Level", "Subject", "Date", "Time", "Runs", "Simulated", "TgtPokko", "DstPokko",
-      "Holes", "Ordered", "Dur", "ISI_1", "ISI_2", "TmLimit", "RndSeed", "Targets",
-      "Distractors", "Hit", "Miss", "FA", "CR", "HitRate", "FARate", "HitRateLL",
-      "FARateLL", "dPrime", "Criterion", "HitRT_Mean", "HitRT_Median", "HitRT_SD", "HitRT_N",
-      "FART_Mean", "FART_N", "Anticipations", "OnsetRT_Mean", "OnsetRT_Median", "OnsetRT_N", "Problems"};
+      "Level", "RunId", "Subject", "Date", "Time", "Runs", "Simulated", "Conditions",
+      "TgtPokko", "DstPokko", "Holes", "Ordered", "Dur", "ISI_1", "ISI_2", "TmLimit", "RndSeed",
+      "Targets", "Distractors", "Hit", "Miss", "FA", "CR",
+      "HitRate", "HitRate_CI_Low", "HitRate_CI_High", "FARate", "FARate_CI_Low", "FARate_CI_High",
+      "HitRateLL", "FARateLL", "dPrime", "dPrime_SE", "dPrime_CI_Low", "dPrime_CI_High", "Criterion",
+      "HitRT_Mean", "HitRT_CI_Low", "HitRT_CI_High", "HitRT_Median", "HitRT_SD", "HitRT_N",
+      "FART_Mean", "FART_Median", "FART_SD", "FART_N",
+      "Anticipations", "AnticipationLimit", "AnticipationsExcluded",
+      "OnsetRT_Mean", "OnsetRT_Median", "OnsetRT_N",
+      "HitRate_RunMean", "HitRate_RunSD", "FARate_RunMean", "FARate_RunSD", "dPrime_RunMean",
+      "dPrime_RunSD", "dPrime_RunN", "Criterion_RunMean", "Criterion_RunSD", "HitRT_RunMean",
+      "HitRT_RunSD", "Problems"};
   return columns;
+}
+
+RunCondition ConditionOf(const RunRecord& r) {
+  return {r.TgtPokko, r.DstPokko, r.Holes, r.Ordered, r.Dur, r.ISI_1, r.ISI_2, r.TmLimit};
+}
+
+namespace {
+std::string& ProgramVersionSetting() {
+  static std::string version;
+  return version;
+}
+}  // namespace
+
+void SetReportProgramVersion(const std::string& version) { ProgramVersionSetting() = version; }
+
+std::string DefaultProgramVersion() {
+  if (!ProgramVersionSetting().empty()) return ProgramVersionSetting();
+#ifdef PYOKORAN_PROJECT_VERSION
+  return "pyokoran " PYOKORAN_PROJECT_VERSION;
+#else
+  return "pyokoran";
+#endif
 }
 
 std::vector<std::string> RunCells(const Report& report, size_t index) {
   const RunRecord& r = report.results.runs[index];
-  std::vector<std::string> c = {"run", r.subject_utf8, r.date, r.time, "1",
-                                report.results.simulated ? "1" : "0"};
-  for (int32_t v : {r.TgtPokko, r.DstPokko, r.Holes, r.Ordered, r.Dur, r.ISI_1, r.ISI_2,
-                    r.TmLimit, r.RndSeed}) {
-    c.push_back(std::to_string(v));
-  }
-  MeasureCells(c, report.run_measures[index]);
+  std::vector<std::string> c = {kLevelRun, std::to_string(r.run_id), r.subject_utf8, r.date, r.time,
+                                "1", report.results.simulated ? "1" : "0", "1"};
+  SettingCells(c, ConditionOf(r));
+  c.push_back(std::to_string(r.RndSeed));
+  MeasureCells(c, report.run_measures[index], report.options);
+  SpreadCells(c, nullptr);
   c.push_back(r.problems);
+  return c;
+}
+
+std::vector<std::string> ConditionCells(const Report& report, size_t index) {
+  const ConditionReport& k = report.conditions[index];
+  std::vector<std::string> c = {kLevelCondition, "", report.subjects[k.subject].subject_utf8, "", "",
+                                std::to_string(k.runs.size()), report.results.simulated ? "1" : "0", "1"};
+  SettingCells(c, k.condition);
+  c.emplace_back();  // the seeds differ
+  MeasureCells(c, k.measures, report.options);
+  SpreadCells(c, &k.spread);
+  c.emplace_back();
   return c;
 }
 
 std::vector<std::string> SubjectCells(const Report& report, size_t index) {
   const SubjectReport& s = report.subjects[index];
-  std::vector<std::string> c = {"subject", s.subject_utf8, "", "", std::to_string(s.runs.size()),
-                                report.results.simulated ? "1" : "0"};
+  std::vector<std::string> c = {kLevelSubject, "", s.subject_utf8, "", "", std::to_string(s.runs.size()),
+                                report.results.simulated ? "1" : "0", std::to_string(s.conditions.size())};
   c.resize(c.size() + 9);
-  MeasureCells(c, s.measures);
+  MeasureCells(c, s.measures, report.options);
+  SpreadCells(c, &s.spread);
   c.emplace_back();
   return c;
 }
+
+namespace {
+
+// The subjects' and conditions' pooled measures and spreads, from the runs' indices.
+void PoolGroups(Report& report) {
+  auto spread = [&](const std::vector<size_t>& runs) {
+    std::vector<const Measures*> m;
+    m.reserve(runs.size());
+    for (size_t i : runs) m.push_back(&report.run_measures[i]);
+    return SpreadOverRuns(m);
+  };
+  auto records = [&](const std::vector<size_t>& runs) {
+    std::vector<const RunRecord*> r;
+    r.reserve(runs.size());
+    for (size_t i : runs) r.push_back(&report.results.runs[i]);
+    return r;
+  };
+  for (SubjectReport& s : report.subjects) {
+    s.measures = Measure(records(s.runs), report.options);
+    s.spread = spread(s.runs);
+  }
+  for (ConditionReport& k : report.conditions) {
+    k.measures = Measure(records(k.runs), report.options);
+    k.spread = spread(k.runs);
+  }
+}
+
+// Each subject's conditions, in order of their first (oldest) run.
+void GroupConditions(Report& report) {
+  report.conditions.clear();
+  for (size_t si = 0; si < report.subjects.size(); ++si) {
+    SubjectReport& s = report.subjects[si];
+    s.conditions.clear();
+    for (size_t run : s.runs) {
+      const RunCondition c = ConditionOf(report.results.runs[run]);
+      size_t found = s.conditions.size();
+      for (size_t k = 0; k < s.conditions.size(); ++k) {
+        if (report.conditions[s.conditions[k]].condition == c) found = k;
+      }
+      if (found == s.conditions.size()) {
+        s.conditions.push_back(report.conditions.size());
+        report.conditions.push_back({si, c, {}, {}, {}});
+      }
+      report.conditions[s.conditions[found]].runs.push_back(run);
+    }
+  }
+}
+
+// The simulator's mark file, as far as it is text of a sensible size.
+std::string ReadSimulationNotes(const std::string& folder) {
+  std::error_code ec;
+  const std::filesystem::path path =
+      (folder.empty() ? std::filesystem::path(".") : PathFromUtf8(folder)) / kSimulatedMarkFile;
+  const int fd = OpenNoFollow(Utf8FromPath(path));
+  if (fd < 0) return {};
+  FileStatus info;
+  std::string text;
+  if (StatusOf(fd, info) && info.regular) {
+    text.resize(size_t(std::min<int64_t>(info.size, 64 * 1024)));
+    const int64_t n = ReadAt(fd, text.data(), text.size(), 0);
+    text.resize(n > 0 ? size_t(n) : 0);
+  }
+  close(fd);
+  return text;
+}
+
+}  // namespace
 
 bool BuildReport(const std::string& folder, const MeasureOptions& options, Report& report,
                  std::string& error, ReadControl* control) {
@@ -126,14 +273,50 @@ bool BuildReport(const std::string& folder, const MeasureOptions& options, Repor
   for (size_t i = 0; i < runs.size(); ++i) {
     report.run_measures.push_back(Measure({&runs[i]}, options));
     auto [it, added] = subject_index.emplace(runs[i].subject, report.subjects.size());
-    if (added) report.subjects.push_back({runs[i].subject, runs[i].subject_utf8, {}, {}});
+    if (added) {
+      report.subjects.emplace_back();
+      report.subjects.back().subject = runs[i].subject;
+      report.subjects.back().subject_utf8 = runs[i].subject_utf8;
+    }
     report.subjects[it->second].runs.push_back(i);
   }
-  for (SubjectReport& s : report.subjects) {
-    std::reverse(s.runs.begin(), s.runs.end());
-    s.measures = Measure(SubjectRuns(report, s), options);
-  }
+  for (size_t i = 0; i < runs.size(); ++i) runs[i].run_id = int32_t(runs.size() - i);
+  for (SubjectReport& s : report.subjects) std::reverse(s.runs.begin(), s.runs.end());
+  GroupConditions(report);
+  PoolGroups(report);
+  if (report.results.simulated) report.simulation_notes = ReadSimulationNotes(folder);
   return true;
+}
+
+Report ReportOfSubject(const Report& all, size_t subject) {
+  Report r;
+  r.folder = all.folder;
+  r.options = all.options;
+  r.program_version = all.program_version;
+  r.simulation_notes = all.simulation_notes;
+  r.results.simulated = all.results.simulated;
+  r.results.problems = all.results.problems;
+  if (subject >= all.subjects.size()) return r;
+  // The subject's runs in the newest-first order of the whole report.
+  std::vector<size_t> order = all.subjects[subject].runs;
+  std::sort(order.begin(), order.end());
+  auto index_of = [&](size_t i) { return size_t(std::lower_bound(order.begin(), order.end(), i) - order.begin()); };
+  for (size_t i : order) {
+    r.results.runs.push_back(all.results.runs[i]);
+    r.run_measures.push_back(all.run_measures[i]);
+  }
+  SubjectReport s = all.subjects[subject];
+  for (size_t& i : s.runs) i = index_of(i);
+  s.conditions.clear();
+  for (size_t k : all.subjects[subject].conditions) {
+    ConditionReport c = all.conditions[k];
+    c.subject = 0;
+    for (size_t& i : c.runs) i = index_of(i);
+    s.conditions.push_back(r.conditions.size());
+    r.conditions.push_back(std::move(c));
+  }
+  r.subjects.push_back(std::move(s));
+  return r;
 }
 
 std::vector<const RunRecord*> SubjectRuns(const Report& report, const SubjectReport& subject) {
@@ -145,11 +328,90 @@ std::vector<const RunRecord*> SubjectRuns(const Report& report, const SubjectRep
 
 std::string ReportCsv(const Report& report) {
   std::string out = "\xEF\xBB\xBF";
-  out.reserve(size_t(report.results.runs.size() + report.subjects.size() + 1) * 200);
+  out.reserve(size_t(report.results.runs.size() + report.conditions.size() + report.subjects.size() + 1) * 400);
   AppendRow(out, ReportColumns());
   for (size_t i = 0; i < report.results.runs.size(); ++i) AppendRow(out, RunCells(report, i));
-  for (size_t i = 0; i < report.subjects.size(); ++i) AppendRow(out, SubjectCells(report, i));
+  for (size_t i = 0; i < report.subjects.size(); ++i) {
+    for (size_t k : report.subjects[i].conditions) AppendRow(out, ConditionCells(report, k));
+    AppendRow(out, SubjectCells(report, i));
+  }
   return out;
+}
+
+std::string AboutPathFor(const std::string& base) { return base + "_about.txt"; }
+
+std::string ReportAbout(const Report& report) {
+  const ResultFolder& results = report.results;
+  std::string out = kAboutHead;
+  out += "Program: " + report.program_version + "\n";
+  char when[64] = "";
+  const std::time_t now = std::time(nullptr);
+  if (const std::tm* utc = std::gmtime(&now)) std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%SZ", utc);
+  out += std::string("Written: ") + when + "\n";
+  std::error_code ec;
+  const std::filesystem::path folder =
+      std::filesystem::absolute(PathFromUtf8(report.folder.empty() ? "." : report.folder), ec);
+  out += "Folder: " + (ec ? report.folder : Utf8FromPath(folder.lexically_normal())) + "\n";
+  out += "Runs: " + std::to_string(results.runs.size()) + "; subjects: " + std::to_string(report.subjects.size()) +
+         "; subject x condition rows: " + std::to_string(report.conditions.size()) + "\n";
+  out += std::string("Simulated data: ") + (results.simulated ? "yes" : "no") + "\n";
+  out += "Anticipation limit: " + std::to_string(report.options.anticipation_ms) +
+         " ms. Hits and false alarms with an RT below it are counted in Anticipations and left out of "
+         "every RT figure.\n";
+  out += report.options.exclude_anticipations
+             ? "Anticipations in Hit and FA: left out (--exclude-anticipations). Such a response's appearance "
+               "counts in neither Hit nor FA, nor in Targets or Distractors, so not in the rates, d' and c "
+               "(AnticipationsExcluded says how many).\n"
+             : "Anticipations in Hit and FA: kept (the default). Hit, FA, the rates, d' and c count them.\n";
+  out += R"(
+Rows (column Level):
+  run                one run (RunId numbers the runs oldest first, as in the trial file).
+  subject_condition  one subject's runs alike in every setting but the seed, pooled.
+  subject            all of one subject's runs pooled; Conditions says how many conditions
+                     that row mixes (more than 1: read the subject_condition rows).
+Pooled rows sum the counts of their runs and pool the reaction times; beside them,
+*_RunMean and *_RunSD are the mean and SD of the runs' own values (runs without the value
+left out; dPrime_RunN runs had a d'). A pooled d' grows with the number of runs when the
+runs are near perfect (the correction below shrinks with the counts): compare it with
+dPrime_RunMean.
+Measures:
+  HitRate = Hit / Targets, FARate = FA / Distractors, uncorrected; *_CI_Low and *_CI_High:
+  95% Wilson score intervals.
+  HitRateLL = (Hit + 0.5) / (Targets + 1), FARateLL = (FA + 0.5) / (Distractors + 1)
+  (log-linear correction); dPrime = z(HitRateLL) - z(FARateLL), Criterion = -(z(HitRateLL)
+  + z(FARateLL)) / 2.
+  dPrime_SE = sqrt(H(1-H) / (Targets phi(z(H))^2) + F(1-F) / (Distractors phi(z(F))^2)) at
+  the corrected rates H and F; dPrime_CI_* = dPrime -/+ 1.96 dPrime_SE.
+  HitRT_*: hits at or above the anticipation limit (ms from the scheduled appearance);
+  HitRT_CI_*: 95% t interval of the mean (n - 1 degrees of freedom). FART_*: the same for
+  false alarms. OnsetRT_*: hits' RT from the first frame that showed the creature, where
+  the timing record gives it.
+Missing values are empty cells. Problems names what the files lack for a run.
+)";
+  if (!results.problems.empty()) {
+    out += "\nLines or files not used (" + std::to_string(results.problems.size()) + "):\n";
+    for (size_t i = 0; i < results.problems.size() && i < 200; ++i) out += "  " + results.problems[i] + "\n";
+    if (results.problems.size() > 200) out += "  ...\n";
+  }
+  if (results.simulated) {
+    out += std::string("\nSimulation (") + kSimulatedMarkFile + "):\n";
+    std::string line;
+    for (char ch : report.simulation_notes) {
+      if (ch == '\r') continue;
+      if (ch == '\n') {
+        out += "  " + line + "\n";
+        line.clear();
+      } else {
+        line += ch;
+      }
+    }
+    if (!line.empty()) out += "  " + line + "\n";
+  }
+  return out;
+}
+
+bool WriteReportAbout(const Report& report, const std::string& path, std::string& error) {
+  return WriteReportFile(path, ReportAbout(report), error);
 }
 
 bool IsOurReport(const std::string& path) {
@@ -168,7 +430,9 @@ bool IsOurReport(const std::string& path) {
     }
   }
   close(fd);
-  if (head.rfind("\xEF\xBB\xBFLevel,", 0) == 0) return true;
+  if (head.rfind("\xEF\xBB\xBFLevel,", 0) == 0 || head.rfind("\xEF\xBB\xBFRunId,", 0) == 0 ||
+      head.rfind(kAboutHead, 0) == 0)
+    return true;
   if (head.rfind("%PDF-", 0) == 0) {
     // The creator in the document information, as plain or UTF-16 text.
     const std::string plain = "(pyokoran)";
@@ -183,12 +447,20 @@ bool IsOurReport(const std::string& path) {
 }
 
 bool WriteReportCsv(const Report& report, const std::string& path, std::string& error) {
+  return WriteReportFile(path, ReportCsv(report), error);
+}
+
+bool WriteReportFile(const std::string& path, const std::string& bytes, std::string& error) {
+  return WriteReportStreamed(path, [&](const ReportSink& emit) { return emit(bytes); }, error);
+}
+
+bool WriteReportStreamed(const std::string& path, const std::function<bool(const ReportSink&)>& produce,
+                         std::string& error) {
   // Only an earlier report may be replaced: under its name could be a subject's file.
   if (KindOfPath(path, false) != PathKind::kMissing && !IsOurReport(path)) {
     error = path + " exists and is not a report; not replaced";
     return false;
   }
-  const std::string bytes = ReportCsv(report);
   // Into a new file beside the target, renamed over it once complete; whatever lies at the
   // temporary name (a link planted there too) is removed, never followed.
   const std::string temp = path + ".part";
@@ -201,24 +473,33 @@ bool WriteReportCsv(const Report& report, const std::string& path, std::string& 
     error = "cannot write " + path + ": " + std::strerror(errno);
     return false;
   }
-  const char* p = bytes.data();
-  size_t left = bytes.size();
-  bool ok = true;
-  while (left > 0) {
-    const ssize_t n = write(fd, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = false;
-      break;
+  int saved = 0;
+  const ReportSink emit = [&](std::string_view bytes) {
+    const char* p = bytes.data();
+    size_t left = bytes.size();
+    while (left > 0) {
+      const ssize_t n = write(fd, p, left);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        saved = n < 0 ? errno : ENOSPC;
+        return false;
+      }
+      p += n;
+      left -= size_t(n);
     }
-    p += n;
-    left -= size_t(n);
+    return true;
+  };
+  bool ok = produce(emit) && saved == 0;
+  if (close(fd) != 0 && ok) {
+    ok = false;
+    saved = errno;
   }
-  const int saved = errno;
-  ok = close(fd) == 0 && ok;
-  if (ok && !ReplaceFileWith(temp, path)) ok = false;
+  if (ok && !ReplaceFileWith(temp, path)) {
+    ok = false;
+    saved = errno;
+  }
   if (!ok) {
-    error = "cannot write " + path + ": " + std::strerror(errno ? errno : saved);
+    error = "cannot write " + path + (saved ? std::string(": ") + std::strerror(saved) : std::string());
     RemoveFile(temp);
     return false;
   }

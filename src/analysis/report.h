@@ -1,8 +1,12 @@
-// The report over a folder of result files: one row per run (newest first) and one per
-// subject with its runs pooled, and the table as CSV for spreadsheets, R and pandas.
+// The report over a folder of result files: one row per run (newest first), one per subject and
+// condition (runs alike in all their settings but the seed) and one per subject with all its
+// runs pooled, each pooled row with the mean and SD of its runs' own measures beside; the table
+// as CSV for spreadsheets, R and pandas, with a side file saying how it was made.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "analysis/measures.h"
@@ -10,12 +14,36 @@
 
 namespace pyokoran {
 
+// The settings that make a run's condition: all of a run's settings but the subject and seed.
+struct RunCondition {
+  int32_t TgtPokko = 0, DstPokko = 0, Holes = 0, Ordered = 0, Dur = 0, ISI_1 = 0, ISI_2 = 0,
+          TmLimit = 0;
+  friend bool operator==(const RunCondition&, const RunCondition&) = default;
+};
+RunCondition ConditionOf(const RunRecord& run);
+
 struct SubjectReport {
   std::string subject;       // code page 932 bytes
   std::string subject_utf8;
   std::vector<size_t> runs;  // indices into Report::runs, oldest first
   Measures measures;         // the runs pooled
+  RunSpread spread;          // mean and SD of the runs' own measures
+  std::vector<size_t> conditions;  // indices into Report::conditions, in order of first run
 };
+
+// One subject's runs under one condition.
+struct ConditionReport {
+  size_t subject = 0;        // index into Report::subjects
+  RunCondition condition;
+  std::vector<size_t> runs;  // indices into Report::runs, oldest first
+  Measures measures;         // the runs pooled
+  RunSpread spread;          // mean and SD of the runs' own measures
+};
+
+// The program and version a report names: "pyokoran" and the project version this library was
+// built with, or what was set (the program sets its full version, commit included, at start).
+std::string DefaultProgramVersion();
+void SetReportProgramVersion(const std::string& version);
 
 struct Report {
   std::string folder;
@@ -23,6 +51,9 @@ struct Report {
   ResultFolder results;              // runs newest first
   std::vector<Measures> run_measures;  // per run, same order
   std::vector<SubjectReport> subjects;  // in order of first appearance in the sorted runs
+  std::vector<ConditionReport> conditions;  // per subject, in order of first run
+  std::string program_version = DefaultProgramVersion();  // "pyokoran 1.6.0 ..."
+  std::string simulation_notes;  // the simulator's mark file (UTF-8), for a simulated folder
 };
 
 // Reads folder and computes every measure. False with a reason when nothing can be read (or
@@ -31,24 +62,51 @@ bool BuildReport(const std::string& folder, const MeasureOptions& options, Repor
                  std::string& error, ReadControl* control = nullptr);
 // The runs of one subject (by code page 932 bytes), oldest first.
 std::vector<const RunRecord*> SubjectRuns(const Report& report, const SubjectReport& subject);
+// The same report over one subject's runs alone (run ids kept).
+Report ReportOfSubject(const Report& report, size_t subject);
 
-// The table: a header, one row per run, then one row per subject ("Level" run or subject).
-// UTF-8 with a byte-order mark, comma-separated, CR LF; empty cells where a value does not
-// exist; decimal points whatever the locale.
+// What the "Level" column says of a row.
+inline constexpr const char* kLevelRun = "run";
+inline constexpr const char* kLevelCondition = "subject_condition";
+inline constexpr const char* kLevelSubject = "subject";
+
+// The table: a header, one row per run, then for each subject its condition rows and its
+// pooled row. UTF-8 with a byte-order mark, comma-separated, CR LF; empty cells where a value
+// does not exist; decimal points whatever the locale.
 std::string ReportCsv(const Report& report);
 // Writes ReportCsv to path, replacing an earlier report but no other file. False with a
 // reason on failure.
 bool WriteReportCsv(const Report& report, const std::string& path, std::string& error);
 
+// How the table was made, as UTF-8 text: program version, folder, anticipation limit and
+// whether anticipations were left out of the counts, the simulation's parameters, what the
+// columns mean. Kept beside the CSV (kept out of it, so that every CSV reader reads the table
+// without options).
+std::string ReportAbout(const Report& report);
+bool WriteReportAbout(const Report& report, const std::string& path, std::string& error);
+// The side file's name for a report written as base + ".csv".
+std::string AboutPathFor(const std::string& base);
+// The first bytes of every such side file.
+inline constexpr const char* kAboutHead = "pyokoran report: how the table was made\n";
+
 // Column names of the table, in order.
 const std::vector<std::string>& ReportColumns();
-// One run's or subject's cells as text, in column order (for the window and the PDF).
+// One row's cells as text, in column order (for the window, the PDF and the HTML report).
 std::vector<std::string> RunCells(const Report& report, size_t run);
+std::vector<std::string> ConditionCells(const Report& report, size_t condition);
 std::vector<std::string> SubjectCells(const Report& report, size_t subject);
 
 // True when path is a regular file this program wrote as a report: a CSV starting with its BOM
-// and "Level,", an HTML report, or a PDF naming the program as its creator. Never blocks on a
-// FIFO; a link is not followed.
+// and "Level," (the table) or "RunId," (the trials), the side file, an HTML report, or a PDF
+// naming the program as its creator. Never blocks on a FIFO; a link is not followed.
 bool IsOurReport(const std::string& path);
+// Writes bytes to path through a new file beside it, replacing an earlier report but no other
+// file and never following a link. False with a reason; the file at path is then as it was.
+bool WriteReportFile(const std::string& path, const std::string& bytes, std::string& error);
+// The same with the bytes given piece by piece: produce calls the sink with each piece and
+// returns false (the sink's false passed on) to give up, leaving path as it was.
+using ReportSink = std::function<bool(std::string_view)>;
+bool WriteReportStreamed(const std::string& path, const std::function<bool(const ReportSink&)>& produce,
+                         std::string& error);
 
 }  // namespace pyokoran

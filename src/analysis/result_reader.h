@@ -38,6 +38,7 @@ struct RunRecord {
   int32_t Hit = 0, Miss = 0, CR = 0, FA = 0;  // from the summary line, else counted from rows
   bool in_summary = false;  // false: known from its appearance rows only
   int32_t file_order = 0;   // position of first sight (summary lines first), for stable order
+  int32_t run_id = 0;       // 1, 2, ... oldest first over the folder (set by the report)
   std::vector<AppearanceRow> rows;
   bool rows_cut = false;     // rows beyond the log limit were left out
   int32_t timing_rows = 0;  // rows of the subject's timing file that belong to this run

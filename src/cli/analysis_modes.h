@@ -22,6 +22,8 @@ CommandOption SubjectOption(bool report_pdf);
 struct ReportOutputs {
   std::string folder;  // of the result files
   std::string base;    // --out without its suffix, or folder/ピョコラン_report
+  std::string about;   // the CSV's side file
+  std::string trials;  // --trials, or empty
   bool pdf = false;
 };
 
@@ -32,8 +34,8 @@ struct ReportOutputs {
 bool PrepareReportOutputs(const ModeRun& run, bool pdf, ReportOutputs& outputs, int& status);
 // The measure options --report's options ask for.
 MeasureOptions ReportMeasureOptions(const OptionValues& options);
-// Prints the problems found in the files, writes the CSV, then (write_pdf) the PDF, then the
-// HTML, and says what was written; the exit status.
+// Prints the problems found in the files, writes the CSV and its side file, then (write_pdf) the
+// PDF, then the HTML and the trial file, and says what was written; the exit status.
 int WriteReportOutputs(const Report& report, const ReportOutputs& outputs,
                        const std::function<bool(const std::string& path, std::string& error)>& write_pdf);
 // --report where the system has no PDF: the folder read, the CSV and the HTML written.

@@ -1,12 +1,18 @@
-// --report [FOLDER] [--out FILE] [--anticipation MS] [--subject ID ...] [--pdf-all]: the report
-// over a folder of result files as CSV and HTML (and, where the system has it, PDF), written
-// without opening a window.
+// --report [FOLDER] [--out FILE] [--anticipation MS] [--exclude-anticipations] [--trials FILE]
+// [--subject ID ...] [--pdf-all]: the report over a folder of result files as CSV (with its side
+// file) and HTML (and, where the system has it, PDF), and the trial file, written without
+// opening a window.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <vector>
 
 #include "analysis/html_report.h"
+#include "analysis/trial_export.h"
 #include "cli/analysis_modes.h"
+#include "cli/build_version.h"
 #include "platform/file_system.h"
+#include "platform/utf8_path.h"
 
 namespace pyokoran {
 namespace {
@@ -14,7 +20,16 @@ namespace {
 const CommandOption kAnticipation{
     {"anticipation"}, "--report: responses faster than MS count as anticipations (default 150).", "MS"};
 
+const CommandOption kExcludeAnticipations{
+    {"exclude-anticipations"},
+    "--report: leave anticipations out of Hit and FA (and so out of the rates, d' and c) too, "
+    "not only out of the RT figures.",
+    ""};
+const CommandOption kTrials{
+    {"trials"}, "--report: also write one row per appearance of every run to FILE (CSV).", "FILE"};
+
 std::string CheckReport(const OptionValues& options) {
+  if (options.IsSet("trials") && options.Value("trials").empty()) return "--trials needs a file name.";
   if (!options.IsSet("anticipation")) return {};
   long long ms = 0;
   return ParseWholeNumber(options.Value("anticipation"), ms) && ms >= -1000 && ms <= 5000
@@ -46,6 +61,7 @@ MeasureOptions ReportMeasureOptions(const OptionValues& options) {
   long long ms = 0;
   if (options.IsSet("anticipation") && ParseWholeNumber(options.Value("anticipation"), ms))
     measures.anticipation_ms = int32_t(ms);
+  measures.exclude_anticipations = options.IsSet("exclude-anticipations");
   return measures;
 }
 
@@ -69,8 +85,26 @@ bool PrepareReportOutputs(const ModeRun& run, bool pdf, ReportOutputs& outputs, 
     return false;
   }
   outputs.base = base;
-  for (const char* suffix : {".csv", ".pdf", ".html"}) {
-    const std::string path = base + suffix;
+  outputs.about = AboutPathFor(base);
+  std::vector<std::string> paths = {base + ".csv", base + ".pdf", base + ".html", outputs.about};
+  if (run.options.IsSet("trials")) {
+    outputs.trials = run.options.Value("trials");
+    // Not one of the report's own files under another spelling.
+    auto normal = [](const std::string& p) {
+      std::error_code ec;
+      return std::filesystem::absolute(PathFromUtf8(p), ec).lexically_normal();
+    };
+    const auto same = [&](const std::string& p) { return normal(p) == normal(outputs.trials); };
+    if (FileNameOf(outputs.trials).empty() || std::any_of(paths.begin(), paths.end(), same)) {
+      std::fprintf(stderr, "pyokoran: --trials needs a file of its own\n");
+      status = kUsageExitStatus;
+      return false;
+    }
+    paths.push_back(outputs.trials);
+  }
+  // The files name the program's whole version, commit included.
+  SetReportProgramVersion("pyokoran " + VersionText());
+  for (const std::string& path : paths) {
     if (KindOfPath(path, false) != PathKind::kMissing && !IsOurReport(path)) {
       std::fprintf(stderr, "pyokoran: %s exists and is not a report; not replaced\n", path.c_str());
       status = 1;
@@ -88,12 +122,14 @@ int WriteReportOutputs(const Report& report, const ReportOutputs& outputs,
   for (const std::string& problem : report.results.problems) std::fprintf(stderr, "pyokoran: %s\n", problem.c_str());
   const std::string csv = outputs.base + ".csv", pdf = outputs.base + ".pdf", html = outputs.base + ".html";
   std::string error;
-  if (!WriteReportCsv(report, csv, error) || (outputs.pdf && !write_pdf(pdf, error)) ||
-      !WriteReportHtml(report, html, error)) {
+  if (!WriteReportCsv(report, csv, error) || !WriteReportAbout(report, outputs.about, error) ||
+      (outputs.pdf && !write_pdf(pdf, error)) || !WriteReportHtml(report, html, error) ||
+      (!outputs.trials.empty() && !WriteTrialsCsv(report, outputs.trials, error))) {
     std::fprintf(stderr, "pyokoran: %s\n", error.c_str());
     return 1;
   }
-  const std::string written = outputs.pdf ? csv + ", " + pdf + " and " + html : csv + " and " + html;
+  std::string written = csv + ", " + outputs.about + (outputs.pdf ? ", " + pdf : std::string()) + " and " + html;
+  if (!outputs.trials.empty()) written += "; trials: " + outputs.trials;
   std::printf("%zu runs, %zu subjects%s: %s written\n", report.results.runs.size(), report.subjects.size(),
               report.results.simulated ? " (simulated)" : "", written.c_str());
   return 0;
@@ -115,8 +151,8 @@ int RunReportCsvHtml(const ModeRun& run) {
 CommandOption AnalysisOutOption(bool report_pdf) {
   return CommandOption{
       {"out"},
-      std::string(report_pdf ? "--report: write FILE.csv, FILE.pdf and FILE.html"
-                             : "--report: write FILE.csv and FILE.html") +
+      std::string(report_pdf ? "--report: write FILE.csv (with FILE_about.txt), FILE.pdf and FILE.html"
+                             : "--report: write FILE.csv (with FILE_about.txt) and FILE.html") +
           " (default FOLDER/ピョコラン_report). --simulate: write the runs into the folder FILE "
           "(default simulated).",
       "FILE"};
@@ -142,7 +178,7 @@ CommandMode ReportMode(const SystemCommands& system) {
                           "working folder) as CSV and HTML, without a window (the PDF is written "
                           "by the Linux version only).",
                     ""},
-      AnalysisOutOption(system.report_pdf), kAnticipation};
+      AnalysisOutOption(system.report_pdf), kAnticipation, kExcludeAnticipations, kTrials};
   if (system.report_pdf) {
     mode.options.push_back(SubjectOption(true));
     mode.options.push_back(CommandOption{

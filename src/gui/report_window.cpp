@@ -42,6 +42,7 @@
 #include <optional>
 
 #include "analysis/html_report.h"
+#include "analysis/trial_export.h"
 
 namespace pyokoran {
 namespace {
@@ -78,29 +79,7 @@ QString Wrappable(const QString& path) {
   return out;
 }
 
-// The report of one subject's runs alone (what the window shows under a subject filter).
-Report OnlySubject(const Report& all, size_t subject) {
-  Report r;
-  r.folder = all.folder;
-  r.options = all.options;
-  r.results.simulated = all.results.simulated;
-  r.results.problems = all.results.problems;
-  SubjectReport s = all.subjects[subject];
-  const std::vector<size_t> runs = s.runs;
-  s.runs.clear();
-  // Keep the newest-first order of the full report.
-  std::vector<size_t> order = runs;
-  std::sort(order.begin(), order.end());
-  for (size_t i : order) {
-    r.results.runs.push_back(all.results.runs[i]);
-    r.run_measures.push_back(all.run_measures[i]);
-  }
-  for (size_t i : runs) s.runs.push_back(size_t(std::lower_bound(order.begin(), order.end(), i) - order.begin()));
-  r.subjects.push_back(std::move(s));
-  return r;
-}
-
-// Columns of the window's table: those of the CSV but the level and run count.
+// Columns of the window's table: those of the CSV but the level, run id and run count.
 // Who and when first, then the measures, then the run's settings, so that the measures are
 // in view without scrolling.
 std::vector<size_t> TableColumns() {
@@ -109,7 +88,7 @@ std::vector<size_t> TableColumns() {
   const auto first_setting = std::find(names.begin(), names.end(), "Simulated") - names.begin();
   const auto first_measure = std::find(names.begin(), names.end(), "Targets") - names.begin();
   for (size_t i = 0; i < names.size(); ++i) {
-    if (names[i] == "Level" || names[i] == "Runs") continue;
+    if (names[i] == "Level" || names[i] == "Runs" || names[i] == "RunId") continue;
     if (ptrdiff_t(i) >= first_setting && ptrdiff_t(i) < first_measure) settings.push_back(i);
     else columns.push_back(i);
   }
@@ -170,7 +149,8 @@ struct ReportTable {
   struct Row {
     size_t run = 0;       // the run, or the subject's newest run
     size_t subject = 0;   // index into Report::subjects (pooled rows)
-    bool pooled = false;
+    bool pooled = false;  // a subject's or a condition's runs pooled
+    bool bold = false;    // a subject's runs pooled
     std::string text;             // the cells one after another, in the order of TableColumns()
     std::vector<uint16_t> ends;   // where each cell ends in text
     std::string date_key;         // newest first by date, time and line; "" for pooled rows
@@ -202,14 +182,27 @@ ReportTable BuildReportTable(const Report& report) {
   const size_t date = ColumnOf("Date");
   t.date = size_t(std::find(t.columns.begin(), t.columns.end(), date) - t.columns.begin());
   const size_t runs = report.results.runs.size();
-  t.rows.reserve(runs + report.subjects.size());
-  for (size_t r = 0; r < runs + report.subjects.size(); ++r) {
+  // One row per run, then each subject's runs pooled: per condition, then all (bold).
+  std::vector<std::pair<size_t, size_t>> pooled_rows;  // (subject, condition or size_t(-1))
+  for (size_t s = 0; s < report.subjects.size(); ++s) {
+    for (size_t k : report.subjects[s].conditions) pooled_rows.emplace_back(s, k);
+    pooled_rows.emplace_back(s, size_t(-1));
+  }
+  t.rows.reserve(runs + pooled_rows.size());
+  for (size_t r = 0; r < runs + pooled_rows.size(); ++r) {
     ReportTable::Row row;
     row.pooled = r >= runs;
-    const SubjectReport* subject = row.pooled ? &report.subjects[r - runs] : nullptr;
-    std::vector<std::string> cells = row.pooled ? SubjectCells(report, r - runs) : RunCells(report, r);
-    if (row.pooled) cells[date] = "all " + std::to_string(subject->runs.size()) + " runs";
-    row.subject = row.pooled ? r - runs : 0;
+    const size_t condition = row.pooled ? pooled_rows[r - runs].second : size_t(-1);
+    row.bold = row.pooled && condition == size_t(-1);
+    row.subject = row.pooled ? pooled_rows[r - runs].first : 0;
+    const SubjectReport* subject = row.pooled ? &report.subjects[row.subject] : nullptr;
+    std::vector<std::string> cells = !row.pooled                ? RunCells(report, r)
+                                     : condition != size_t(-1) ? ConditionCells(report, condition)
+                                                               : SubjectCells(report, row.subject);
+    if (row.pooled && condition != size_t(-1))
+      cells[date] = std::to_string(report.conditions[condition].runs.size()) + " runs, these settings";
+    else if (row.pooled)
+      cells[date] = "all " + std::to_string(subject->runs.size()) + " runs";
     row.run = row.pooled ? (subject->runs.empty() ? 0 : subject->runs.back()) : r;
     row.ends.reserve(t.columns.size());
     for (size_t c : t.columns) {
@@ -283,7 +276,7 @@ class ReportTableModel : public QAbstractTableModel {
       case Qt::ToolTipRole:
         return subject && cell.size() > 200 ? QVariant(Short(std::string(cell), 1000)) : QVariant();
       case Qt::FontRole:
-        return row.pooled ? QVariant(bold_) : QVariant();
+        return row.bold ? QVariant(bold_) : QVariant();
       case Qt::TextAlignmentRole:
         return k != table_.date && !std::isnan(CellNumber(cell))
                    ? QVariant(int(Qt::AlignRight | Qt::AlignVCenter))
@@ -363,8 +356,12 @@ ReportWindow::ReportWindow(const QString& folder, QWidget* parent, bool backgrou
   anticipation_->setValue(150);
   anticipation_->setSuffix(QStringLiteral(" ms"));
   pool_ = new QCheckBox(QStringLiteral("RT distribution of the subject's runs"), this);
+  exclude_ = new QCheckBox(QStringLiteral("Leave them out of Hit/FA"), this);
+  exclude_->setToolTip(QStringLiteral("Anticipations are always left out of the RT figures; checked, their "
+                                      "appearances count in neither Hit nor FA, nor in the rates, d′ and c."));
   auto* folder_button = new QPushButton(QStringLiteral("&Folder..."), this);
   auto* export_button = new QPushButton(QStringLiteral("&Export..."), this);
+  auto* trials_button = new QPushButton(QStringLiteral("Export &trials..."), this);
   auto* close_button = new QPushButton(QStringLiteral("Close"), this);
 
   auto* bar = new QHBoxLayout;
@@ -372,11 +369,9 @@ ReportWindow::ReportWindow(const QString& folder, QWidget* parent, bool backgrou
   bar->addWidget(subject_);
   bar->addWidget(new QLabel(QStringLiteral("Anticipation limit:"), this));
   bar->addWidget(anticipation_);
+  bar->addWidget(exclude_);
   bar->addWidget(pool_);
   bar->addStretch(1);
-  bar->addWidget(folder_button);
-  bar->addWidget(export_button);
-  bar->addWidget(close_button);
 
   table_ = new QTableView(this);
   model_ = new ReportTableModel(table_);
@@ -419,12 +414,16 @@ ReportWindow::ReportWindow(const QString& folder, QWidget* parent, bool backgrou
   top->addWidget(simulated_, 0, Qt::AlignTop);
   top->addWidget(status_, 1);
   top->addWidget(progress_, 0, Qt::AlignTop);
+  // The buttons beside the status, so that both rows fit a screen 1024 pixels wide.
+  for (QPushButton* b : {folder_button, export_button, trials_button, close_button}) top->addWidget(b, 0, Qt::AlignTop);
   layout->addLayout(top);
   layout->addLayout(bar);
   layout->addWidget(splitter, 1);
 
   connect(close_button, &QPushButton::clicked, this, &QDialog::accept);
   connect(export_button, &QPushButton::clicked, this, [this] { ExportWithDialog(); });
+  connect(trials_button, &QPushButton::clicked, this, [this] { ExportTrialsWithDialog(); });
+  connect(exclude_, &QCheckBox::toggled, this, [this] { Reload(); });
   connect(folder_button, &QPushButton::clicked, this, [this] {
     // Another folder of results, such as the simulated runs.
     const QString folder = QFileDialog::getExistingDirectory(this, QStringLiteral("Folder of result files"), folder_);
@@ -466,6 +465,10 @@ ReportWindow::ReportWindow(const QString& folder, QWidget* parent, bool backgrou
   Reload();
 }
 
+void ReportWindow::SetExcludeAnticipations(bool exclude) {
+  if (exclude_->isChecked() != exclude) exclude_->setChecked(exclude);  // reloads
+}
+
 void ReportWindow::SetAnticipationLimit(int ms) {
   if (anticipation_->value() == ms) return;
   anticipation_->setValue(ms);  // reloads
@@ -476,6 +479,7 @@ QChart* ReportWindow::chart(int i) const { return i >= 0 && i < 4 ? views_[i]->c
 void ReportWindow::Reload() {
   MeasureOptions options;
   options.anticipation_ms = anticipation_->value();
+  options.exclude_anticipations = exclude_->isChecked();
   if (!background_) {
     std::string error;
     loaded_ = BuildReport(folder_.toStdString(), options, report_, error);
@@ -637,6 +641,12 @@ size_t ReportWindow::FilteredSubject() const {
   return size_t(subject_->itemData(index).toULongLong());
 }
 
+const Report& ReportWindow::Shown(Report& only) const {
+  const size_t subject = FilteredSubject();
+  if (subject >= report_.subjects.size()) return report_;  // the report itself, not a copy
+  only = ReportOfSubject(report_, subject);
+  return only;
+}
 
 void ReportWindow::SelectRun(size_t run) {
   for (int row = 0; row < model_->rowCount(); ++row) {
@@ -752,7 +762,7 @@ void ReportWindow::DrawCharts(size_t index, bool pool_subject) {
     fas->setPointsVisible(true);
     double end = std::max(1, run.TmLimit);
     QStringList counts;
-    const std::vector<RateBin> bins = RatesAcrossRun(run, 10000);
+    const std::vector<RateBin> bins = RatesAcrossRun(run, 10000, options);
     for (const RateBin& b : bins) {
       if (!std::isnan(b.hit_rate)) hits->append(b.start_s + 5, b.hit_rate);
       if (!std::isnan(b.fa_rate)) fas->append(b.start_s + 5, b.fa_rate);
@@ -823,11 +833,22 @@ bool ReportWindow::ExportCsv(const QString& path, QString* error) {
     if (error) *error = status_->text();
     return false;
   }
-  // Under a filter, a report of the subject's runs alone; else the report itself, not a copy.
-  const size_t subject = FilteredSubject();
-  const bool filtered = subject < report_.subjects.size();
-  const Report only = filtered ? OnlySubject(report_, subject) : Report{};
-  if (!WriteReportCsv(filtered ? only : report_, path.toStdString(), why)) {
+  Report only;
+  if (!WriteReportCsv(Shown(only), path.toStdString(), why)) {
+    if (error) *error = U(why);
+    return false;
+  }
+  return true;
+}
+
+bool ReportWindow::ExportTrials(const QString& path, QString* error) {
+  std::string why;
+  if (!loaded_) {
+    if (error) *error = status_->text();
+    return false;
+  }
+  Report only;
+  if (!WriteTrialsCsv(Shown(only), path.toStdString(), why)) {
     if (error) *error = U(why);
     return false;
   }
@@ -840,11 +861,8 @@ bool ReportWindow::ExportHtml(const QString& path, QString* error) {
     if (error) *error = status_->text();
     return false;
   }
-  // Under a filter, a report of the subject's runs alone; else the report itself, not a copy.
-  const size_t subject = FilteredSubject();
-  const bool filtered = subject < report_.subjects.size();
-  const Report only = filtered ? OnlySubject(report_, subject) : Report{};
-  if (!WriteReportHtml(filtered ? only : report_, path.toStdString(), why)) {
+  Report only;
+  if (!WriteReportHtml(Shown(only), path.toStdString(), why)) {
     if (error) *error = U(why);
     return false;
   }
@@ -921,7 +939,10 @@ bool ReportWindow::ExportPdf(const QString& path, PdfContent content, QString* e
       return everything || std::find(selected.begin(), selected.end(), subject) != selected.end();
     };
     std::vector<std::vector<std::string>> rows;
-    for (size_t s = 0; s < report_.subjects.size(); ++s) rows.push_back(SubjectCells(report_, s));
+    for (size_t s = 0; s < report_.subjects.size(); ++s) {
+      for (size_t k : report_.subjects[s].conditions) rows.push_back(ConditionCells(report_, k));
+      rows.push_back(SubjectCells(report_, s));
+    }
     int shown_runs = 0;
     for (size_t r = 0; r < report_.results.runs.size(); ++r) {
       if (!is_selected(report_.results.runs[r].subject)) continue;
@@ -957,7 +978,8 @@ bool ReportWindow::ExportPdf(const QString& path, PdfContent content, QString* e
       painter.setFont(ReportFont(7));
       while (next < rows.size()) {
         const auto& cells = rows[next];
-        const bool pooled = cells[0] == "subject";
+        const bool pooled = cells[0] == kLevelSubject;
+        const bool condition = cells[0] == kLevelCondition;
         painter.setFont(ReportFont(7, pooled));
         // A long subject ID wraps over up to four lines (then shortened in the middle).
         QString subject = Short(cells[cols[0]], 200);
@@ -970,6 +992,7 @@ bool ReportWindow::ExportPdf(const QString& path, PdfContent content, QString* e
         for (size_t k = 0; k < cols.size(); ++k) {
           QString text = k == 0 ? subject : U(cells[cols[k]]);
           if (pooled && k == 1) text = QStringLiteral("all %1 runs").arg(U(cells[ColumnOf("Runs")]));
+          if (condition && k == 1) text = QStringLiteral("%1 runs alike").arg(U(cells[ColumnOf("Runs")]));
           painter.drawText(QRect(x_of(k), y, w_of(k), this_row),
                            (k < 3 ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter |
                                (k == 0 ? Qt::TextWrapAnywhere : 0),
@@ -982,7 +1005,8 @@ bool ReportWindow::ExportPdf(const QString& path, PdfContent content, QString* e
       painter.drawText(QRect(0, height - 36, width, 36), Qt::AlignLeft | Qt::TextWordWrap,
                        QString::fromUtf8("Rates uncorrected; d′ and c from log-linear rates ((Hit + 0.5) / (targets + 1), "
                                          "(FA + 0.5) / (distractors + 1)). RT figures leave out responses below %1 ms "
-                                         "(counted as anticipations). Bold rows pool a subject's runs.%3 Generated %2.")
+                                         "(counted as anticipations%4). Bold rows pool a subject's runs; rows of \"runs alike\" "
+                                         "pool its runs alike in all settings but the seed.%3 %5, generated %2.")
                            .arg(report_.options.anticipation_ms)
                            .arg(QDateTime::currentDateTime().toString(Qt::ISODate))
                            .arg(everything ? QString()
@@ -991,7 +1015,11 @@ bool ReportWindow::ExportPdf(const QString& path, PdfContent content, QString* e
                                     : QStringLiteral(" The summary, then the %1 runs of %2; the CSV and HTML "
                                                      "reports hold every run.")
                                           .arg(shown_runs)
-                                          .arg(selected_names.join(QStringLiteral(", ")))));
+                                          .arg(selected_names.join(QStringLiteral(", "))))
+                           .arg(report_.options.exclude_anticipations
+                                    ? QStringLiteral("; left out of Hit and FA as well")
+                                    : QStringLiteral("; kept in Hit and FA"))
+                           .arg(U(report_.program_version)));
       if (next < rows.size()) new_page();
     } while (next < rows.size());
 
@@ -1048,9 +1076,10 @@ void ReportWindow::ExportWithDialog() {
   if (!csv.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive)) csv += QStringLiteral(".csv");
   const QString base = csv.left(csv.size() - 4);
   const QString pdf = base + QStringLiteral(".pdf"), html = base + QStringLiteral(".html");
+  const QString about = U(AboutPathFor(base.toStdString()));
   // Ask before replacing anything; a file that is not a report is never replaced.
   QStringList existing;
-  for (const QString& f : {csv, pdf, html}) {
+  for (const QString& f : {csv, about, pdf, html}) {
     if (!QFileInfo::exists(f)) continue;
     if (!MayReplace(f)) {
       QMessageBox::warning(this, QStringLiteral("Report"),
@@ -1087,12 +1116,43 @@ void ReportWindow::ExportWithDialog() {
   if (ask.clickedButton() != selection && ask.clickedButton() != everything) return;
   const PdfContent content = ask.clickedButton() == everything ? PdfContent::kEverything : PdfContent::kSelection;
   QString error;
+  std::string why;
   if (!ExportCsv(csv, &error) || !ExportPdf(pdf, content, &error) || !ExportHtml(html, &error)) {
     QMessageBox::warning(this, QStringLiteral("Report"), error);
     return;
   }
+  Report only;
+  if (!WriteReportAbout(Shown(only), about.toStdString(), why)) {
+    QMessageBox::warning(this, QStringLiteral("Report"), U(why));
+    return;
+  }
   QMessageBox::information(this, QStringLiteral("Report"),
-                           QStringLiteral("Written:\n%1\n%2\n%3").arg(csv, pdf, html));
+                           QStringLiteral("Written:\n%1\n%2\n%3\n%4").arg(csv, about, pdf, html));
+}
+
+void ReportWindow::ExportTrialsWithDialog() {
+  if (!loaded_) return;
+  const QString suggestion = QDir(folder_).filePath(QStringLiteral("ピョコラン_trials.csv"));
+  QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export one row per appearance"), suggestion,
+                                              QStringLiteral("CSV (*.csv)"), nullptr, QFileDialog::DontConfirmOverwrite);
+  if (path.isEmpty()) return;
+  if (!path.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive)) path += QStringLiteral(".csv");
+  if (QFileInfo::exists(path) || QFileInfo(path).isSymLink()) {
+    if (!MayReplace(path)) {
+      QMessageBox::warning(this, QStringLiteral("Report"),
+                           QStringLiteral("%1 exists and is not a report; nothing was written.").arg(path));
+      return;
+    }
+    if (QMessageBox::question(this, QStringLiteral("Report"), QStringLiteral("Replace %1?").arg(path),
+                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
+      return;
+  }
+  QString error;
+  if (!ExportTrials(path, &error)) {
+    QMessageBox::warning(this, QStringLiteral("Report"), error);
+    return;
+  }
+  QMessageBox::information(this, QStringLiteral("Report"), QStringLiteral("Written:\n%1").arg(path));
 }
 
 void OpenReportWindow(QWidget* parent) {

@@ -57,6 +57,8 @@ class ReportWindow : public QDialog {
   // selected row's.
   void SetSelectedSubjects(std::vector<std::string> subjects) { chosen_ = std::move(subjects); }
   std::vector<std::string> SelectedSubjects() const;
+  // One row per appearance of the runs the filter shows, as CSV; false with a reason.
+  bool ExportTrials(const QString& path, QString* error);
 
   const Report& report() const { return report_; }
   bool loaded() const { return loaded_; }
@@ -72,6 +74,8 @@ class ReportWindow : public QDialog {
   QChart* chart(int i) const;  // 0 RT distribution, 1 RT across the run, 2 rates, 3 d'
   // Responses faster than ms are anticipations; the measures are computed again.
   void SetAnticipationLimit(int ms);
+  // Anticipations left out of Hit and FA (and the rates) too; the measures are computed again.
+  void SetExcludeAnticipations(bool exclude);
   // Selects the run at index (into report().results.runs) and redraws the plots.
   void SelectRun(size_t run);
 
@@ -85,7 +89,11 @@ class ReportWindow : public QDialog {
   void SelectionChanged();
   void DrawCharts(size_t run, bool pool_subject);
   void ExportWithDialog();
+  void ExportTrialsWithDialog();
   size_t FilteredSubject() const;  // index into report_.subjects; size_t(-1) for all
+  // The report as far as the filter shows it: the report itself, or a report of the filtered
+  // subject's runs alone, made in only.
+  const Report& Shown(Report& only) const;
 
   QString folder_;
   Report report_;
@@ -103,6 +111,7 @@ class ReportWindow : public QDialog {
   QComboBox* subject_ = nullptr;
   QSpinBox* anticipation_ = nullptr;
   QCheckBox* pool_ = nullptr;
+  QCheckBox* exclude_ = nullptr;
   QTableView* table_ = nullptr;
   ReportTableModel* model_ = nullptr;
   QChartView* views_[4] = {};

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "timing/flip_times.h"
+
 namespace pyokoran {
 
 struct Surface;
@@ -213,6 +215,17 @@ class Platform {
   // thread runs or the platform cannot tell.
   virtual bool LastPresentTickUs(int64_t& tick_us) {
     (void)tick_us;
+    return false;
+  }
+  // The last Present did not reach the screen (the window hidden, or drawing or sending the
+  // picture failed): that frame is neither counted nor stamped.
+  virtual bool LastPresentFailed() { return false; }
+  // How the display system reported the last Present's completion (its UST, refresh counter
+  // and whether it flipped), and whether that frame was dropped; false where it reported
+  // nothing.
+  virtual bool LastPresentCompletion(FrameCompletion& completion, bool& dropped) {
+    (void)completion;
+    (void)dropped;
     return false;
   }
   // The figures of the run that presented last (valid until the next run binds the

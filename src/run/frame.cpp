@@ -187,12 +187,19 @@ void ComposeFrame(Program& program) {
       changed.push_back(band);
     }
   }
-  if (PresentFrame(program.platform, display, &changed)) {
+  // A frame that did not go out is neither counted nor stamped: what it showed first is
+  // stamped by the next frame that does.
+  if (PresentFrame(program.platform, display, &changed) && !program.platform.LastPresentFailed()) {
     int64_t tick_us;
     if (!program.platform.LastPresentTickUs(tick_us)) {
       tick_us = int64_t(ReadTick(program.platform, program.timer)) * 1000;
     }
     NoteFramePresented(program.timing, tick_us);
+    FrameCompletion completion;
+    bool dropped = false;
+    if (program.platform.LastPresentCompletion(completion, dropped)) {
+      NoteFrameCompletion(program.timing, tick_us, completion, dropped);
+    }
   }
 }
 

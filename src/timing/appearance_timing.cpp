@@ -13,6 +13,7 @@ void ResetTimingLog(TimingLog& timing) {
   for (AppearanceTiming& r : timing.rows) r = AppearanceTiming{};
   timing.press_us = kNoTime;
   timing.frames = 0;
+  timing.frame_rows.clear();
 }
 
 void BeginAppearanceTiming(TimingLog& timing, int slot, int32_t shown_at) {
@@ -45,6 +46,11 @@ void NoteFramePresented(TimingLog& timing, int64_t tick_us) {
       r.fully_up_us = s.appearance.fully_up_us;
     }
   }
+}
+
+void NoteFrameCompletion(TimingLog& timing, int64_t tick_us, const FrameCompletion& completion,
+                         bool dropped) {
+  timing.frame_rows.push_back(FrameRow{timing.frames, tick_us, completion, dropped});
 }
 
 void NoteAppearanceBooked(TimingLog& timing, int slot, int32_t row, int64_t press_us,

@@ -8,8 +8,10 @@
 
 #include <cstdint>
 #include <limits>
+#include <vector>
 
 #include "run/scheduler.h"
+#include "timing/flip_times.h"
 
 namespace pyokoran {
 
@@ -32,12 +34,21 @@ struct SlotTiming {
   bool fully_up_due = false;    // drawn fully up: the next presented frame shows it so
 };
 
+// A presented frame as the display system reported its completion.
+struct FrameRow {
+  int32_t frame = 0;      // its number among the run's presented frames, from 1
+  int64_t time_us = 0;    // on the tick clock
+  FrameCompletion completion;
+  bool dropped = false;   // skipped, or shown on a later refresh than due
+};
+
 struct TimingLog {
   SlotTiming slots[kMaxCreatures];
   AppearanceTiming rows[kLogCapacity];  // row i belongs to the trial log's record i
   int64_t press_us = kNoTime;  // the trial loop's press being tested (RegisterResponse books it)
   int64_t tick_lag_us = 0;     // the counter's lag behind the clock when the loop read the tick
   int32_t frames = 0;          // frames presented in the run
+  std::vector<FrameRow> frame_rows;  // where the display system reports completions
 };
 
 // Run preparation: every slot and row cleared.
@@ -50,6 +61,9 @@ void NoteHoleDrawn(TimingLog& timing, int slot, bool visible, bool fully_up);
 // After a present, with its time: it is the onset or fully-up frame of every slot drawn so
 // since the previous one.
 void NoteFramePresented(TimingLog& timing, int64_t tick_us);
+// After NoteFramePresented, where the display system reported how the frame completed.
+void NoteFrameCompletion(TimingLog& timing, int64_t tick_us, const FrameCompletion& completion,
+                         bool dropped);
 // Scheduler: the slot's appearance was booked in row of the log, struck at press_us
 // (kNoTime for a Miss or CR), with the tick counter tick_lag_us behind the clock. Frames that
 // follow still fill the row in.

@@ -12,6 +12,7 @@ namespace {
 
 constexpr const char* kTimingHeader =
     "Subject,Date,Time,Trial,ShowTick,FirstFrame,Onset,FullyUp,Press,RT,OnsetRT,TickLagMs\n";
+constexpr const char* kFramesHeader = "Subject,Date,Time,Frame,FrameTime,Msc,Completion,Dropped\n";
 constexpr const char* kTimingSummaryHeader =
     "Subject\tDate\tTime\tMode\tRefreshHz\tRefreshSD\tFrames\tDropped\tLongestMs\tTickLagMs\t"
     "Reason\tFrameTimes\tPresentEvery\tRiseMs\tLockLostMs\tUnlockedFrames\tEventClock\n";
@@ -42,6 +43,12 @@ std::string TimingFileName(const std::string& subject) {
   std::string name = AppearanceFileName(subject);
   if (name.size() < 4) return {};
   return name.substr(0, name.size() - 4) + "_timing.csv";
+}
+
+std::string FramesFileName(const std::string& subject) {
+  std::string name = AppearanceFileName(subject);
+  if (name.size() < 4) return {};
+  return name.substr(0, name.size() - 4) + "_frames.csv";
 }
 
 int WriteTimingFiles(Program& program, int completed, int results_written) {
@@ -88,6 +95,24 @@ int WriteTimingFiles(Program& program, int completed, int results_written) {
     return fail({name.empty() ? s.subject + "_timing.csv" : name, kTimingSummaryFileName});
   }
 
+  // Every frame as the display system reported it, where it did.
+  const std::vector<FrameRow>& frames = program.timing.frame_rows;
+  if (!frames.empty()) {
+    std::string text;
+    text.reserve(frames.size() * (start.size() + 40));
+    for (const FrameRow& f : frames) {
+      text += start;
+      AppendFields(text, {f.frame}, ',');
+      AppendMs(text, f.time_us);
+      AppendF(text, ",%llu,%s,%d\n", static_cast<unsigned long long>(f.completion.msc),
+              CompletionModeName(f.completion.mode), f.dropped ? 1 : 0);
+    }
+    const std::string frames_name = FramesFileName(s.subject);
+    if (frames_name.empty() || !Append(program, frames_name, kFramesHeader, text)) {
+      return fail({frames_name.empty() ? s.subject + "_frames.csv" : frames_name, kTimingSummaryFileName});
+    }
+  }
+
   // The run's line: how its frames reached the screen.
   PresentationReport report;
   if (!program.platform.GetPresentationReport(report)) report.mode = "unknown";
@@ -103,12 +128,17 @@ int WriteTimingFiles(Program& program, int completed, int results_written) {
     }
     return t;
   };
+  // Texts of any length: appended whole, never through a formatted buffer.
   line += text(report.reason);
-  AppendF(line, "\t%s\t%d\t", text(report.flip_source).c_str(), report.present_every);
+  line += '\t';
+  line += text(report.flip_source);
+  AppendF(line, "\t%d\t", report.present_every);
   if (report.rise_ms > 0) AppendF(line, "%.1f", report.rise_ms);
   line += '\t';
   if (report.lock_lost_ms >= 0) AppendF(line, "%.3f", report.lock_lost_ms);
-  AppendF(line, "\t%d\t%s\n", report.unlocked_frames, text(report.event_clock).c_str());
+  AppendF(line, "\t%d\t", report.unlocked_frames);
+  line += text(report.event_clock);
+  line += '\n';
   if (!Append(program, kTimingSummaryFileName, kTimingSummaryHeader, line)) {
     return fail({kTimingSummaryFileName});
   }

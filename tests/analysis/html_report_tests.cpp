@@ -45,8 +45,10 @@ Report MakeReport(const std::vector<std::string>& subjects, size_t runs, int row
   for (size_t i = 0; i < report.results.runs.size(); ++i) {
     report.run_measures.push_back(Measure({&report.results.runs[i]}, report.options));
     const std::string& s = report.results.runs[i].subject;
-    if (report.subjects.empty() || report.subjects.back().subject != s)
-      report.subjects.push_back({s, s, {}, {}});
+    if (report.subjects.empty() || report.subjects.back().subject != s) {
+      report.subjects.emplace_back();
+      report.subjects.back().subject = report.subjects.back().subject_utf8 = s;
+    }
     report.subjects.back().runs.push_back(i);
   }
   for (SubjectReport& s : report.subjects) s.measures = Measure(SubjectRuns(report, s), report.options);

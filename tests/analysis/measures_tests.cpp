@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
 #include <ostream>
 
 namespace pyokoran {
@@ -105,6 +106,86 @@ TEST(Measures, AnticipationsAreCountedApartAndLeftOutOfRtFigures) {
   EXPECT_EQ(Measure({&a, &b}, none).hit_rt.n, 6);
 }
 
+// 95% intervals against values worked out by hand.
+TEST(Measures, IntervalsAgainstHandWorkedValues) {
+  const struct {
+    int64_t k, n;
+    double low, high;
+  } wilson[] = {{8, 10, 0.490162, 0.943318}, {0, 10, 0.0, 0.277533}, {10, 10, 0.722467, 1.0},
+                {84, 100, 0.755797, 0.899047}};
+  for (const auto& c : wilson) {
+    const Interval i = WilsonInterval(c.k, c.n);
+    EXPECT_NEAR(i.low, c.low, 1e-6) << c.k << "/" << c.n;
+    EXPECT_NEAR(i.high, c.high, 1e-6) << c.k << "/" << c.n;
+  }
+  EXPECT_TRUE(std::isnan(WilsonInterval(0, 0).low));
+
+  EXPECT_NEAR(DPrimeStandardError(0.84, 0.16, 100, 100), 0.213084, 1e-6);
+  EXPECT_TRUE(std::isnan(DPrimeStandardError(1.0, 0.16, 100, 100)));
+  EXPECT_TRUE(std::isnan(DPrimeStandardError(0.84, 0.16, 100, 0)));
+
+  // t with 2 degrees of freedom: 300 -/+ 4.302653 * 150 / sqrt(3).
+  std::vector<double> rts = {150, 450, 300};
+  const RtStats s = Describe(rts);
+  EXPECT_NEAR(s.mean_ci.low, -72.6207, 1e-3);
+  EXPECT_NEAR(s.mean_ci.high, 672.6207, 1e-3);
+  std::vector<double> one = {300};
+  EXPECT_TRUE(std::isnan(Describe(one).mean_ci.low));
+
+  // A run's d' interval is its d' -/+ 1.96 standard errors.
+  RunRecord run;
+  run.Hit = 84, run.Miss = 16, run.FA = 16, run.CR = 84;
+  const Measures m = Measure({&run}, {});
+  EXPECT_NEAR(m.d_prime - m.d_prime_ci.low, 1.959964 * m.d_prime_se, 1e-6);
+  EXPECT_NEAR(m.d_prime_ci.high - m.d_prime, 1.959964 * m.d_prime_se, 1e-6);
+  EXPECT_NEAR(m.hit_rate_ci.low, 0.755797, 1e-6);
+}
+
+// Left out of the counts as well, on request: the appearance counts in neither Hit nor the
+// targets (nor FA and the distractors), so the rates are those of the other appearances.
+TEST(Measures, AnticipationsLeftOutOfHitAndFaOnRequest) {
+  RunRecord run;
+  for (int32_t rt : {-20, 100, 400, 500}) run.rows.push_back(Response(1, rt));
+  run.rows.push_back(Response(0, 90));
+  run.rows.push_back(Response(0, 600));
+  run.Hit = 4, run.Miss = 4, run.FA = 2, run.CR = 8;
+
+  MeasureOptions exclude;
+  exclude.exclude_anticipations = true;
+  const Measures kept = Measure({&run}, {}), left_out = Measure({&run}, exclude);
+  EXPECT_EQ(kept.Hit, 4);
+  EXPECT_EQ(kept.anticipations_excluded, 0);
+  EXPECT_EQ(left_out.Hit, 2);
+  EXPECT_EQ(left_out.targets, 6);
+  EXPECT_EQ(left_out.FA, 1);
+  EXPECT_EQ(left_out.distractors, 9);
+  EXPECT_DOUBLE_EQ(left_out.hit_rate, 2.0 / 6.0);
+  EXPECT_EQ(left_out.anticipations, 3);
+  EXPECT_EQ(left_out.anticipations_excluded, 3);
+  EXPECT_EQ(left_out.hit_rt.n, kept.hit_rt.n);  // RT figures never held them
+
+  // Rows that disagree with the counts never take a count below zero.
+  RunRecord cut = run;
+  cut.Hit = 1, cut.FA = 0;
+  const Measures m = Measure({&cut}, exclude);
+  EXPECT_EQ(m.Hit, 0);
+  EXPECT_EQ(m.FA, 0);
+  EXPECT_EQ(m.anticipations_excluded, 1);
+}
+
+TEST(Measures, SpreadOverRunsLeavesOutRunsWithoutTheValue) {
+  Measures a, b, c;
+  a.d_prime = 1.0, b.d_prime = 3.0;  // c has no d'
+  a.hit_rt.mean = 400;
+  const RunSpread s = SpreadOverRuns({&a, &b, &c});
+  EXPECT_DOUBLE_EQ(s.d_prime.mean, 2.0);
+  EXPECT_DOUBLE_EQ(s.d_prime.sd, std::sqrt(2.0));
+  EXPECT_EQ(s.d_prime.n, 2);
+  EXPECT_DOUBLE_EQ(s.hit_rt_mean.mean, 400);
+  EXPECT_TRUE(std::isnan(s.hit_rt_mean.sd));
+  EXPECT_TRUE(std::isnan(s.hit_rate.mean));
+}
+
 // Unanswered appearances carry no time; they fall between the responses around them.
 TEST(Measures, RatesAcrossRunPlaceUnansweredAppearancesBetweenResponses) {
   RunRecord run;
@@ -123,6 +204,16 @@ TEST(Measures, RatesAcrossRunPlaceUnansweredAppearancesBetweenResponses) {
   EXPECT_DOUBLE_EQ(bins[2].hit_rate, 0.0);
   EXPECT_DOUBLE_EQ(bins[2].fa_rate, 1.0);
   EXPECT_EQ(bins[2].start_s, 20);
+
+  // Anticipations left out of Hit and FA leave the rates too: the hit at 400 ms goes.
+  MeasureOptions exclude;
+  exclude.anticipation_ms = 500;
+  exclude.exclude_anticipations = true;
+  const auto without = RatesAcrossRun(run, 10000, exclude);
+  ASSERT_EQ(without.size(), 3u);
+  EXPECT_EQ(without[0].targets, 1);
+  EXPECT_DOUBLE_EQ(without[0].hit_rate, 0.0);
+  EXPECT_DOUBLE_EQ(without[1].hit_rate, 1.0);
 }
 
 }  // namespace

@@ -29,6 +29,10 @@ TEST(IsOurReport, OnlyTheProgramsOwnReports) {
   TempWorkingDir dir;
   Write("ours.csv", "\xEF\xBB\xBFLevel,Subject\r\n");
   Write("user.csv", "Level,Subject\r\n");
+  Write("trials.csv", "\xEF\xBB\xBFRunId,Subject\r\n");
+  Write("user_trials.csv", "RunId,Subject\r\n");
+  Write("r_about.txt", kAboutHead);
+  Write("notes.txt", "pyokoran is mentioned here\n");
   // Creator as UTF-16 text with its byte-order mark, as a PDF writer may store it.
   Write("ours.pdf", std::string("%PDF-1.4\n<< /Creator (\xFE\xFF\0p\0y\0o\0k\0o\0r\0a\0n) >>\n",
                                 45));
@@ -41,7 +45,8 @@ TEST(IsOurReport, OnlyTheProgramsOwnReports) {
     bool ours;
   } cases[] = {{"ours.csv", true},        {"user.csv", false}, {"ours.pdf", true},
                {"plain.pdf", true},       {"manuscript.pdf", false}, {"fifo.csv", false},
-               {"link.csv", false},       {"missing.csv", false}};
+               {"link.csv", false},       {"missing.csv", false},      {"trials.csv", true},
+               {"user_trials.csv", false}, {"r_about.txt", true},        {"notes.txt", false}};
   for (const auto& c : cases) EXPECT_EQ(IsOurReport(c.path), c.ours) << c.path;
 }
 

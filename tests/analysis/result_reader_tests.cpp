@@ -1,10 +1,12 @@
 #include "analysis/report.h"
+#include "analysis/trial_export.h"
 
-#include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <tuple>
 
 #include "support/temp_working_dir.h"
@@ -100,10 +102,38 @@ TEST_F(ResultFolderTest, CsvHasBomOneRowPerRunAndSubjectAndQuotes) {
   ASSERT_EQ(csv.substr(0, 3), "\xEF\xBB\xBF");
   size_t lines = 0;
   for (size_t p = 0; (p = csv.find("\r\n", p)) != std::string::npos; p += 2) ++lines;
-  EXPECT_EQ(lines, 1u + 3u + 2u);
-  EXPECT_NE(csv.find("run,\"A,B\",2026/12/01,11:00:00,1,0,"), std::string::npos);
-  EXPECT_NE(csv.find("subject,被験者01,,,2,0,"), std::string::npos);
+  EXPECT_EQ(lines, 1u + 3u + 2u * 2u);  // header, runs, each subject's condition and pooled rows
+  EXPECT_NE(csv.find("\r\nrun,2,\"A,B\",2026/12/01,11:00:00,1,0,1,6,3,12,1,2000,1000,3000,60,8,"),
+            std::string::npos);
+  EXPECT_NE(csv.find("\r\nsubject_condition,,被験者01,,,2,0,1,6,3,12,1,2000,1000,3000,60,,"), std::string::npos);
+  EXPECT_NE(csv.find("\r\nsubject,,被験者01,,,2,0,1,,,,,,,,,,"), std::string::npos);
   ASSERT_TRUE(WriteReportCsv(report, "report.csv", error)) << error;
+}
+
+// One row per appearance, runs joined to the table by RunId, NA where nothing exists: no
+// response, no timing record for the run, a column the timing record lacks.
+TEST_F(ResultFolderTest, TrialFileHasOneRowPerAppearanceWithNaWhereNothingExists) {
+  Report report;
+  std::string error;
+  ASSERT_TRUE(BuildReport(".", {}, report, error)) << error;
+  ASSERT_TRUE(WriteTrialsCsv(report, "trials.csv", error)) << error;
+  std::ifstream in("trials.csv", std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+  std::vector<std::string> lines;
+  for (size_t start = 0, end; (end = bytes.find("\r\n", start)) != std::string::npos; start = end + 2)
+    lines.push_back(bytes.substr(start, end - start));
+  ASSERT_EQ(lines.size(), 1u + 1u + 4u + 1u);  // header; A,B's run; 被験者01's runs
+  EXPECT_EQ(lines[0].rfind("\xEF\xBB\xBFRunId,Subject,Date,Time,", 0), 0u);
+  const std::string settings = ",0,6,3,12,1,2000,1000,3000,60,";
+  const std::string na6 = "NA,NA,NA,NA,NA,NA";
+  EXPECT_EQ(lines[1], "2,\"A,B\",2026/12/01,11:00:00" + settings + "8,1,7,distractor,4,FA,90,4090,1,NA," + na6);
+  EXPECT_EQ(lines[2], "1,被験者01,2026/12/01,10:00:00" + settings + "7,1,1,target,1,Hit,420,3420,0,NA," + na6);
+  EXPECT_EQ(lines[4], "1,被験者01,2026/12/01,10:00:00" + settings + "7,3,3,target,3,Miss,NA,NA,NA,NA," + na6);
+  EXPECT_EQ(lines[5], "1,被験者01,2026/12/01,10:00:00" + settings + "7,4,7,distractor,4,CR,NA,NA,NA,NA," + na6);
+  // The timing record gives what it holds; FirstFrame and TickLagMs it lacks.
+  EXPECT_EQ(lines[6], "3,被験者01,2026/12/02,09:00:00" + settings + "9,1,1,target,1,Hit,500,2500,0,488,2000,NA,2012,2530,2500,NA");
+  // Every row has every column.
+  for (const std::string& line : lines) EXPECT_EQ(std::count(line.begin(), line.end(), ','), std::count(lines[0].begin(), lines[0].end(), ',') + (line == lines[1] ? 1 : 0)) << line;
 }
 
 // A copy of an appearance file beside it, and a row of another subject pasted into it: only

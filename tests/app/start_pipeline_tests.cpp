@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
+
+#include <cstdio>
 
 #include <algorithm>
 #include <cstdlib>
@@ -115,12 +118,49 @@ TEST_F(StartPipeline, DefaultRunWritesBothResultFilesAndOpensTheRanking) {
             TempWorkingDir::Read(golden + "default_run_SBJ0000_timing.csv"));
   EXPECT_EQ(TempWorkingDir::Read("ピョコラン_timing.txt"),
             TempWorkingDir::Read(golden + "default_run_timing.txt"));
+  EXPECT_FALSE(std::filesystem::exists("SBJ0000_frames.csv"))
+      << "no frames file where the display system reports nothing";
 
   ASSERT_EQ(platform.result_dialogs.size(), 1u);
   const ResultDialogContent& ranking = platform.result_dialogs[0];
   ASSERT_EQ(ranking.lines.size(), 1u);
   EXPECT_EQ(ranking.selected, 0);
   EXPECT_EQ(ranking.summary.rfind("【最終結果】 SBJ0000 さん ／ スコア：", 0), 0u);
+}
+
+// Where the display system reports how each frame completed, every presented frame gets a row
+// in the frames file, in order, with its time, refresh counter and how it completed.
+TEST_F(StartPipeline, FramesFileHoldsEveryReportedFrame) {
+  platform.report_completions = true;
+  platform.dialog_answers.push_back(
+      {true, [](ConditionControls& c) { c.time_limit = std::string("5"); }});
+  StartOnce();
+  app_.Run();
+  const std::string text = TempWorkingDir::Read("SBJ0000_frames.csv");
+  ASSERT_EQ(text.rfind("Subject,Date,Time,Frame,FrameTime,Msc,Completion,Dropped\r\n", 0), 0u) << text;
+  int rows = 0;
+  int previous_frame = 0;
+  long long previous_msc = -1;
+  for (size_t at = text.find("\r\n") + 2; at < text.size();) {
+    const size_t end = text.find("\r\n", at);
+    ASSERT_NE(end, std::string::npos);
+    const std::string line = text.substr(at, end - at);
+    at = end + 2;
+    int frame = 0;
+    long long msc = 0;
+    char time[32] = {}, mode[32] = {};
+    int dropped = -1;
+    ASSERT_EQ(std::sscanf(line.c_str(), "SBJ0000,%*[^,],%*[^,],%d,%31[^,],%lld,%31[^,],%d", &frame, time,
+                          &msc, mode, &dropped), 5) << line;
+    EXPECT_GT(frame, previous_frame) << line;
+    EXPECT_GT(msc, previous_msc) << line;
+    EXPECT_STREQ(mode, "flip");
+    EXPECT_EQ(dropped, 0);
+    previous_frame = frame, previous_msc = msc;
+    ++rows;
+  }
+  EXPECT_EQ(rows, program().timing.frames);
+  EXPECT_GT(rows, 50);
 }
 
 // The run's line gives the mode as the display reported it: a lock forced on swaps that did
@@ -137,6 +177,32 @@ TEST_F(StartPipeline, TimingLineWritesTheModeAsItWas) {
     EXPECT_NE(text.find(std::string("\t") + mode + "\t"), std::string::npos) << text;
     EXPECT_NE(text.find("\tscripted display\t"), std::string::npos) << "the reason beside it";
   }
+}
+
+// Long texts (where frame times came from, with the reason another source was not used) are
+// written whole, and every column after them stays in its place.
+TEST_F(StartPipeline, TimingLineKeepsLongTextsWhole) {
+  std::string long_text = "swap return (the swap and glFinish returned): ";
+  while (long_text.size() < 300) long_text += "the swaps did not go through X Present; ";
+  platform.frame_times = long_text;
+  platform.dialog_answers.push_back(
+      {true, [](ConditionControls& c) { c.time_limit = std::string("2"); }});
+  StartOnce();
+  app_.Run();
+  const std::string text = TempWorkingDir::Read("ピョコラン_timing.txt");
+  const size_t line = text.find("\r\n") + 2;
+  const std::string row = text.substr(line, text.find("\r\n", line) - line);
+  std::vector<std::string> fields;
+  for (size_t at = 0;;) {
+    const size_t tab = row.find('\t', at);
+    fields.push_back(row.substr(at, tab == std::string::npos ? std::string::npos : tab - at));
+    if (tab == std::string::npos) break;
+    at = tab + 1;
+  }
+  ASSERT_EQ(fields.size(), 17u) << row;
+  EXPECT_EQ(fields[11], long_text);
+  EXPECT_EQ(fields[12], "1") << "PresentEvery";
+  EXPECT_EQ(fields[16], "scripted") << "EventClock";
 }
 
 TEST_F(StartPipeline, EscapeAbortsWithoutRecordingButStillRanks) {

@@ -26,6 +26,15 @@ mkfifo p.pdf.part
 ln -s S.csv p.csv.part
 check "FIFO and link at temporary names" 'timeout 30 "$bin" --report . --out p >/dev/null 2>&1'
 check "link target kept" 'head -c 8 S.csv | grep -q "^Subject,"'
+# The trial file and the side file are guarded the same way.
+check "side file written" 'head -1 r_about.txt | grep -q "^pyokoran report"'
+mkfifo tf.csv
+check "FIFO as the trial file refused" '! timeout 30 "$bin" --report . --out q --trials tf.csv >/dev/null 2>&1 && [ ! -e q.csv ]'
+ln -s S.csv tl.csv.part
+check "link at the trial file's temporary name" 'timeout 30 "$bin" --report . --out r --trials tl.csv >/dev/null 2>&1 && head -c 8 S.csv | grep -q "^Subject,"'
+check "trial file is not the table" '! timeout 30 "$bin" --report . --out r --trials ./r.csv >/dev/null 2>&1'
+printf 'notes\n' > n_about.txt
+check "user file at the side file's name refused" '! timeout 30 "$bin" --report . --out n >/dev/null 2>&1 && [ "$(cat n_about.txt)" = notes ] && [ ! -e n.csv ]'
 # The PDF's subjects: one with runs in the folder, or a clear refusal.
 check "--subject and --pdf-all" 'timeout 30 "$bin" --report . --out sel --subject S --pdf-all >/dev/null 2>&1 && [ -s sel.pdf ]'
 check "--subject without runs refused" 'msg=$(timeout 30 "$bin" --report . --out none --subject T 2>&1) && false || { grep -q "no runs of this subject" <<<"$msg" && [ ! -e none.csv ]; }'

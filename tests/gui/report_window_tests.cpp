@@ -71,9 +71,11 @@ class ReportWindowTest : public QObject {
     window.show();
     QVERIFY(window.loaded());
     QTableView* table = window.table();
-    QCOMPARE(table->model()->rowCount(), 6 + 2);  // the runs, then each subject's runs pooled
-    QCOMPARE(Cell(table, 6, 1), QStringLiteral("all 2 runs"));
-    QVERIFY(table->model()->index(7, 0).data(Qt::FontRole).value<QFont>().bold());
+    QCOMPARE(table->model()->rowCount(), 6 + 2 * 2);  // the runs, then each subject's condition and all its runs
+    QCOMPARE(Cell(table, 6, 1), QStringLiteral("2 runs, these settings"));
+    QVERIFY(!table->model()->index(6, 0).data(Qt::FontRole).value<QFont>().bold());
+    QCOMPARE(Cell(table, 7, 1), QStringLiteral("all 2 runs"));
+    QVERIFY(table->model()->index(9, 0).data(Qt::FontRole).value<QFont>().bold());
     const int date = 1, time = 2;  // Subject, Date, Time, ...
     QCOMPARE(table->model()->headerData(date, Qt::Horizontal).toString(), QStringLiteral("Date"));
     for (int row = 1; row < 6; ++row) {
@@ -90,14 +92,14 @@ class ReportWindowTest : public QObject {
       ++hit;
     QVERIFY(hit < table->model()->columnCount());
     table->sortByColumn(hit, Qt::AscendingOrder);
-    for (int row = 1; row < 8; ++row) QVERIFY(Cell(table, row - 1, hit).toInt() <= Cell(table, row, hit).toInt());
+    for (int row = 1; row < 10; ++row) QVERIFY(Cell(table, row - 1, hit).toInt() <= Cell(table, row, hit).toInt());
     table->sortByColumn(date, Qt::DescendingOrder);
     QCOMPARE(Cell(table, 0, 0), QString::fromUtf8("被験者B"));
 
-    // Filter on A: its four runs and its pooled row stay.
+    // Filter on A: its four runs, its condition row and its pooled row stay.
     window.subject_filter()->setCurrentText(QStringLiteral("A"));
-    QCOMPARE(table->model()->rowCount(), 4 + 1);
-    for (int row = 0; row < 5; ++row) QCOMPARE(Cell(table, row, 0), QStringLiteral("A"));
+    QCOMPARE(table->model()->rowCount(), 4 + 2);
+    for (int row = 0; row < 6; ++row) QCOMPARE(Cell(table, row, 0), QStringLiteral("A"));
 
     // The plots of the selected run: one dot per hit, d' over A's four runs.
     const auto selected = table->selectionModel()->selectedRows();
@@ -130,14 +132,16 @@ class ReportWindowTest : public QObject {
     QByteArray bytes = c.readAll();
     QVERIFY(bytes.startsWith("\xEF\xBB\xBF"));
     const QList<QByteArray> lines = bytes.mid(3).split('\n');
-    QCOMPARE(lines.size(), 1 + 6 + 2 + 1);  // header, runs, subjects, nothing after the last CR LF
+    // Header, runs, each subject's condition and pooled rows, nothing after the last CR LF.
+    QCOMPARE(lines.size(), 1 + 6 + 2 * 2 + 1);
     const qsizetype columns = lines[0].count(',');
-    for (int i = 1; i < 9; ++i) {
+    for (int i = 1; i < 11; ++i) {
       QVERIFY(lines[i].endsWith('\r'));
       QCOMPARE(lines[i].count(','), columns);
     }
-    QVERIFY(QString::fromUtf8(lines[7]).startsWith(QString::fromUtf8("subject,被験者B,,,2,1,")));
-    QVERIFY(lines[8].startsWith("subject,A,,,4,1,"));
+    QVERIFY(QString::fromUtf8(lines[7]).startsWith(QString::fromUtf8("subject_condition,,被験者B,,,2,1,1,")));
+    QVERIFY(QString::fromUtf8(lines[8]).startsWith(QString::fromUtf8("subject,,被験者B,,,2,1,1,")));
+    QVERIFY(lines[10].startsWith("subject,,A,,,4,1,1,"));
 
     QFile p(pdf);
     QVERIFY(p.open(QIODevice::ReadOnly));
@@ -177,7 +181,7 @@ class ReportWindowTest : public QObject {
     QCOMPARE(filter->itemText(1), QStringLiteral("A"));
     QCOMPARE(filter->itemText(2), QString::fromUtf8("被験者B"));
     filter->setCurrentIndex(2);
-    QCOMPARE(window.table()->model()->rowCount(), 2 + 1);  // B's runs and B's pooled row
+    QCOMPARE(window.table()->model()->rowCount(), 2 + 2);  // B's runs, B's condition row and B's pooled row
 
     const QString csv = dir_.filePath(QStringLiteral("only_b.csv"));
     const QString html = dir_.filePath(QStringLiteral("only_b.html"));
@@ -187,8 +191,19 @@ class ReportWindowTest : public QObject {
     QFile c(csv);
     QVERIFY(c.open(QIODevice::ReadOnly));
     const QList<QByteArray> lines = c.readAll().split('\n');
-    QCOMPARE(lines.size(), 1 + 2 + 1 + 1);  // header, B's runs, B's row, nothing after the last CR LF
-    for (int i = 1; i < 4; ++i) QVERIFY(!lines[i].contains(",A,"));
+    QCOMPARE(lines.size(), 1 + 2 + 2 + 1);  // header, B's runs, B's two rows, nothing after the last CR LF
+    for (int i = 1; i < 5; ++i) QVERIFY(!lines[i].contains(",A,"));
+    // The trial file holds B's appearances only.
+    const QString trials = dir_.filePath(QStringLiteral("only_b_trials.csv"));
+    QVERIFY2(window.ExportTrials(trials, &error), qPrintable(error));
+    QFile t(trials);
+    QVERIFY(t.open(QIODevice::ReadOnly));
+    const QList<QByteArray> trial_lines = t.readAll().split('\n');
+    size_t appearances = 0;
+    for (const RunRecord& r : window.report().results.runs) appearances += r.subject_utf8 == "被験者B" ? r.rows.size() : 0;
+    QVERIFY(appearances > 0);
+    QCOMPARE(size_t(trial_lines.size()), 1 + appearances + 1);
+    for (qsizetype i = 1; i + 1 < trial_lines.size(); ++i) QVERIFY(trial_lines[i].contains(",被験者B,"));
     QFile h(html);
     QVERIFY(h.open(QIODevice::ReadOnly));
     const QByteArray page = h.readAll();
@@ -216,7 +231,7 @@ class ReportWindowTest : public QObject {
     window.show();
     QTRY_VERIFY_WITH_TIMEOUT(!window.reading(), 30000);
     QVERIFY(window.loaded());
-    QCOMPARE(window.table()->model()->rowCount(), 6 + 2);
+    QCOMPARE(window.table()->model()->rowCount(), 6 + 2 * 2);
     // A second reading (a new anticipation limit) on top of a running one ends with the last.
     window.SetAnticipationLimit(100);
     window.SetAnticipationLimit(200);
@@ -287,7 +302,7 @@ class ReportWindowTest : public QObject {
     tick.start(5);
     QTRY_VERIFY_WITH_TIMEOUT(!window.reading(), 120000);
     QVERIFY(window.loaded());
-    QCOMPARE(window.table()->model()->rowCount(), 3000 + 1);
+    QCOMPARE(window.table()->model()->rowCount(), 3000 + 2);  // the runs, the condition row, the subject row
     QVERIFY2(ticks > 0, "no event was handled while the folder was read");
     QVERIFY(rising);
     QVERIFY2(partial, "the bar never showed a share between nothing and all");

@@ -141,3 +141,47 @@ INSTANTIATE_TEST_SUITE_P(
 
 }  // namespace
 }  // namespace pyokoran
+
+namespace pyokoran {
+namespace {
+
+struct FailCase {
+  const char* name;
+  int32_t from, until;  // ticks between which presents fail (the window hidden)
+  friend std::ostream& operator<<(std::ostream& out, const FailCase& c) { return out << c.name; }
+};
+
+class FailedFrameTest : public OneTargetRun, public ::testing::WithParamInterface<FailCase> {};
+
+// A frame that did not reach the screen is neither counted nor stamped: the appearance's
+// first frame, onset and fully-up frame come from frames that went out, never from the tick
+// of one that did not (nor from an earlier frame).
+TEST_P(FailedFrameTest, OnlyFramesThatWentOutAreStamped) {
+  const FailCase& c = GetParam();
+  platform.ArriveAt(c.from, [&] { platform.presents_fail = true; });
+  platform.ArriveAt(c.until, [&] { platform.presents_fail = false; });
+  const int before = platform.frames_presented;
+  ASSERT_EQ(RunTrialLoop(p), 1);
+
+  EXPECT_EQ(p.timing.frames, platform.frames_presented - before);
+  const AppearanceTiming& t = p.timing.rows[0];
+  for (int64_t stamp : {t.first_frame_us, t.onset_us, t.fully_up_us}) {
+    ASSERT_NE(stamp, kNoTime);
+    EXPECT_FALSE(stamp >= int64_t(c.from) * 1000 && stamp < int64_t(c.until) * 1000)
+        << stamp << " stamped while presents failed";
+  }
+  EXPECT_LE(t.first_frame_us, t.onset_us);
+  EXPECT_LE(t.onset_us, t.fully_up_us);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Hidden, FailedFrameTest,
+    ::testing::Values(
+        // The target comes up at 600: its first frame and onset wait for the window.
+        FailCase{"AsItComesUp", 590, 700},
+        // It is fully up at about 1120.
+        FailCase{"AsItRisesFully", 1000, 1400}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace pyokoran

@@ -32,8 +32,10 @@ rows=(
 for row in "${rows[@]}"; do
   IFS='|' read -r status piece line <<<"$row"
   read -r -a arguments <<<"$line"
-  output=$(win "${arguments[@]}" 2>&1)
+  # Into a file, not a pipe: Wine's services, started by the first program, would hold a pipe open.
+  win "${arguments[@]}" >output.txt 2>&1
   got=$?
+  output=$(cat output.txt)
   if [ "$got" != "$status" ] || [[ "$output" != *"$piece"* ]]; then
     echo "FAIL: pyokoran $line: status $got (want $status), printed:"
     echo "$output"

@@ -8,7 +8,7 @@ if [ ! -f "$prefix/system.reg" ]; then
   wineboot -i >/dev/null 2>&1
   wineserver -w
 fi
-wineserver -p
+wineserver -p </dev/null >/dev/null 2>&1
 wine_cleanup() { wineserver -k 2>/dev/null || true; }
 trap 'wine_cleanup; rm -rf "$dir"' EXIT
 win() { wine "$exe" "$@"; }

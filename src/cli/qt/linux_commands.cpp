@@ -31,6 +31,7 @@ int RunReport(const ModeRun& run) {
   ReportWindow window(QString::fromStdString(outputs.folder));
   if (run.options.IsSet("anticipation"))
     window.SetAnticipationLimit(ReportMeasureOptions(run.options).anticipation_ms);
+  if (run.options.IsSet("exclude-anticipations")) window.SetExcludeAnticipations(true);
   if (!window.loaded()) {
     Report probe;
     std::string error;

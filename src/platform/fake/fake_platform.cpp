@@ -185,6 +185,11 @@ void FakePlatform::BindPresentWindow(WindowId window) {
 }
 
 void FakePlatform::Present(const Surface& stage, const Rect& stage_rect) {
+  last_present_failed_ = presents_fail;
+  if (presents_fail) {
+    last_present_tick_us_ = -1;  // as a hidden window's: returns at once, nothing shown
+    return;
+  }
   ++frames_presented;
   if (keep_frames) last_frame = stage;
   last_stage_rect = stage_rect;
@@ -200,6 +205,14 @@ void FakePlatform::Present(const Surface& stage, const Rect& stage_rect) {
   if (tick_) last_present_tick_us_ = int64_t(tick_->load()) * 1000 + virtual_us_ % 1000;
 }
 
+bool FakePlatform::LastPresentCompletion(FrameCompletion& completion, bool& dropped) {
+  if (!report_completions || last_present_failed_ || !tick_ || last_present_tick_us_ < 0) return false;
+  const int64_t period_us = refresh_hz > 0 ? 1000000 / refresh_hz : 16667;
+  completion = FrameCompletion{uint64_t(virtual_us_), uint64_t(virtual_us_ / period_us), CompletionMode::Flip};
+  dropped = false;
+  return true;
+}
+
 bool FakePlatform::LastPresentTickUs(int64_t& tick_us) {
   if (!tick_ || last_present_tick_us_ < 0) return false;
   tick_us = last_present_tick_us_;
@@ -212,7 +225,7 @@ bool FakePlatform::GetPresentationReport(PresentationReport& report) {
   report.reason = "scripted display";
   report.reported_hz = report.refresh_hz = refresh_hz;
   report.frames = run_frames_;
-  report.flip_source = "scripted";
+  report.flip_source = frame_times;
   report.rise_ms = RiseTimeMs(refresh_hz);
   report.event_clock = "scripted";
   return true;

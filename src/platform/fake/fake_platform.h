@@ -61,8 +61,16 @@ class FakePlatform : public Platform {
   int32_t refresh_hz = 60;
   // The mode the presentation report gives ("fallback", "locked", "locked-forced").
   std::string presentation_mode = "fallback";
+  // Where the report says frame times came from.
+  std::string frame_times = "scripted";
   // Whether Present keeps a copy of the frame in last_frame (a simulation looks at none).
   bool keep_frames = true;
+  // While set, presents fail (the window hidden, the picture not sent): no frame is counted,
+  // the screen keeps what it had, and LastPresentFailed says so.
+  bool presents_fail = false;
+  // Whether presents report their completion as a display system would: flipped, on the
+  // virtual display's refresh (counted from the tick thread's start), at its time.
+  bool report_completions = false;
 
   // ---- Record ---------------------------------------------------------------------------
   struct Message {
@@ -130,6 +138,8 @@ class FakePlatform : public Platform {
   int64_t CurrentTime() override;
   void PlayWav(const std::vector<uint8_t>* wav) override;
   bool LastPresentTickUs(int64_t& tick_us) override;
+  bool LastPresentFailed() override { return last_present_failed_; }
+  bool LastPresentCompletion(FrameCompletion& completion, bool& dropped) override;
   bool TickClockNowUs(int64_t& tick_us) override;
   bool GetPresentationReport(PresentationReport& report) override;
 
@@ -151,6 +161,7 @@ class FakePlatform : public Platform {
   int32_t stall_left_ms_ = 0;  // of a stall: milliseconds the tick still stands still
   int32_t behind_ms_ = 0;      // how far the stalled tick is behind the clock
   int64_t last_present_tick_us_ = -1;  // on the tick clock; -1 before the first
+  bool last_present_failed_ = false;
   int run_frames_ = 0;                 // presented since the experiment window was bound
   MainWindowHandler* main_handler_ = nullptr;
   PointerHandler* pointer_ = nullptr;

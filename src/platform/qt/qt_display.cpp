@@ -11,6 +11,7 @@
 #include <QPainter>
 #include <QScreen>
 #include <QSurfaceFormat>
+#include <QtGui/qguiapplication_platform.h>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -18,6 +19,7 @@
 #include <cstring>
 #include <thread>
 
+#include "platform/qt/x11_present.h"
 #include "platform/qt/x11_window_picture.h"
 #include "platform/tick_thread.h"
 
@@ -51,6 +53,12 @@ class Mark {
   bool on_;
   std::chrono::steady_clock::time_point last_;
 };
+
+// GLX_OML_sync_control, looked up at run time (Bool, Display*, GLXDrawable).
+using GetSyncValuesOML = int (*)(void*, unsigned long, int64_t*, int64_t*, int64_t*);
+using WaitForSbcOML = int (*)(void*, unsigned long, int64_t, int64_t*, int64_t*, int64_t*);
+// Round trips that check the display system's clock.
+constexpr int kClockProbes = 8;
 
 const char* const kVertexShader = R"(
 attribute vec2 position;
@@ -126,6 +134,10 @@ void QtDisplay::Bind(QWindow* window, bool run) {
         std::chrono::duration<double>(decision_.present_every / decision_.refresh_hz));
     lock_watch_.Start(1000.0 / decision_.refresh_hz);
     lock_lost_ns_ = 0;
+    completions_.Start(decision_.present_every);
+    unconfirmed_ = 0;
+    last_completion_known_ = false;
+    last_failed_ = false;
     if (!locked()) {
       if (!backing_store_only_) picture_ = X11WindowPicture::Create(window_);
       if (!picture_) store_ = std::make_unique<QBackingStore>(window_);
@@ -147,6 +159,7 @@ void QtDisplay::Bind(QWindow* window, bool run) {
                  decision_.reason.c_str(), decision_.samples, decision_.mean_ms,
                  decision_.sd_ms, decision_.reported_hz, locked() && !pace_locked_ ? "locked" : "paced",
                  decision_.refresh_hz, self_pacing_ ? "" : " (unpaced)");
+    if (locked()) std::fprintf(stderr, "pyokoran: frame times: %s\n", DescribeFrameTimes().c_str());
   } else if (in_run_) {
     in_run_ = false;
     std::fprintf(stderr,
@@ -172,7 +185,7 @@ PresentationReport QtDisplay::Report() const {
   r.swap_near_share = decision_.near_share;
   r.present_every = decision_.present_every;
   r.rise_ms = RiseTimeMs(decision_.refresh_hz / decision_.present_every);
-  r.flip_source = locked() ? "swap return (the swap and glFinish returned)"
+  r.flip_source = locked() ? DescribeFrameTimes()
                            : "clock-paced (the picture handed to the X server)";
   r.lock_lost_ms = lock_watch_.lost() ? double(lock_lost_ns_) / 1e6 : -1.0;
   r.unlocked_frames = lock_watch_.unlocked_frames();
@@ -211,6 +224,12 @@ bool QtDisplay::StartOpenGL(std::vector<double>& intervals_ms, std::vector<doubl
   }
   f->glGenTextures(1, &texture_);
   gl_ready_ = true;
+  // Watching the window's presents from before the first swap: whether the swaps go
+  // through Present at all shows in the completions they bring.
+  if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+    present_watch_ = X11PresentWatch::Create(uint32_t(window_->winId()));
+  }
+  int completions = 0;
 
   // The swaps of a black window, timed where each one has completed.
   f->glClearColor(0, 0, 0, 1);
@@ -232,8 +251,111 @@ bool QtDisplay::StartOpenGL(std::vector<double>& intervals_ms, std::vector<doubl
       work_ms.push_back(double(drawn - begun) / 1e6);
     }
     previous = now;
+    if (present_watch_) completions += present_watch_->Drain();
   }
+  if (present_watch_) {
+    // The last swaps' completions may still be on their way.
+    FrameCompletion late;
+    const int64_t until = TickThread::MonotonicNs() + 100'000'000;
+    while (completions < kSwapsToMeasure && present_watch_->Next(until, late)) ++completions;
+  }
+  ChooseFrameTimeSource(kSwapsToMeasure, completions);
   return true;
+}
+
+void QtDisplay::ChooseFrameTimeSource(int swaps, int present_completions) {
+  source_ = FrameTimeSource::SwapReturn;
+  ust_check_ = UstCheck{};
+  std::string why;
+  if (!present_watch_) {
+    why = "no X Present extension to watch";
+  } else if (present_completions < swaps / 2) {
+    why = "the swaps did not go through X Present (" + std::to_string(present_completions) +
+          " completions for " + std::to_string(swaps) + " swaps)";
+  } else {
+    ust_check_ = CheckUstClock(present_watch_->Probe(kClockProbes));
+    if (ust_check_.kind != UstCheck::Unchecked) {
+      source_ = FrameTimeSource::Present;
+      return;
+    }
+    why = "X Present's clock did not answer";
+  }
+  present_watch_.reset();
+  // GLX_OML_sync_control, where the context is GLX on X11.
+  auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+  void* display = x11 ? static_cast<void*>(x11->display()) : nullptr;
+  const auto get = reinterpret_cast<GetSyncValuesOML>(context_->getProcAddress("glXGetSyncValuesOML"));
+  const auto wait = reinterpret_cast<WaitForSbcOML>(context_->getProcAddress("glXWaitForSbcOML"));
+  std::vector<UstProbe> probes;
+  if (display && get && wait) {
+    const unsigned long drawable = window_->winId();
+    for (int i = 0; i < kClockProbes; ++i) {
+      int64_t ust = 0, msc = 0, sbc = 0;
+      const int64_t before = TickThread::MonotonicNs();
+      if (!get(display, drawable, &ust, &msc, &sbc) || ust <= 0) break;
+      probes.push_back({before, uint64_t(ust), TickThread::MonotonicNs()});
+    }
+  }
+  if (probes.size() == size_t(kClockProbes)) {
+    ust_check_ = CheckUstClock(probes);
+    if (ust_check_.kind != UstCheck::Unchecked) {
+      source_ = FrameTimeSource::Oml;
+      oml_display_ = display;
+      oml_wait_for_sbc_ = reinterpret_cast<void*>(wait);
+      return;
+    }
+  }
+  ust_check_ = UstCheck{};
+  source_why_ = why + "; no GLX_OML_sync_control";
+}
+
+int64_t QtDisplay::AwaitCompletion() {
+  last_completion_known_ = false;
+  FrameCompletion c;
+  bool got = false;
+  if (source_ == FrameTimeSource::Present && present_watch_) {
+    // A swap completes within a refresh or two; past four (or 100 ms) it is not coming.
+    const int64_t wait_ns = std::max<int64_t>(100'000'000, 4 * std::chrono::nanoseconds(period_).count());
+    got = present_watch_->Next(TickThread::MonotonicNs() + wait_ns, c);
+  } else if (source_ == FrameTimeSource::Oml) {
+    int64_t ust = 0, msc = 0, sbc = 0;
+    // Target 0: until every swap asked for so far has completed.
+    got = reinterpret_cast<WaitForSbcOML>(oml_wait_for_sbc_)(oml_display_, window_->winId(), 0, &ust,
+                                                              &msc, &sbc) &&
+          ust > 0;
+    c = FrameCompletion{uint64_t(ust), uint64_t(msc), CompletionMode::Unknown};
+  } else {
+    return 0;
+  }
+  int64_t ns = 0;
+  if (!got || !UstToMonotonicNs(ust_check_, c.ust_us, ns)) {
+    ++unconfirmed_;
+    return 0;
+  }
+  last_completion_ = c;
+  last_completion_known_ = true;
+  // Never later than now: the report came after the picture.
+  return std::min(ns, TickThread::MonotonicNs());
+}
+
+std::string QtDisplay::DescribeFrameTimes() const {
+  std::string text;
+  switch (source_) {
+    case FrameTimeSource::Present:
+      text = "X Present completion (" + DescribeUstCheck(ust_check_) + "); " +
+             completions_.Describe() + "; dropped counted from the refresh counter";
+      break;
+    case FrameTimeSource::Oml:
+      text = "GLX_OML_sync_control (" + DescribeUstCheck(ust_check_) +
+             "); dropped counted from the refresh counter";
+      break;
+    case FrameTimeSource::SwapReturn:
+      return "swap return (the swap and glFinish returned): " + source_why_;
+  }
+  if (unconfirmed_ > 0) {
+    text += "; " + std::to_string(unconfirmed_) + " frames not reported in time, timed at the swap's return";
+  }
+  return text;
 }
 
 void QtDisplay::StopOpenGL() {
@@ -245,6 +367,10 @@ void QtDisplay::StopOpenGL() {
   texture_ = 0;
   program_.reset();
   context_.reset();
+  present_watch_.reset();
+  source_ = FrameTimeSource::SwapReturn;
+  source_why_ = "no OpenGL";
+  oml_display_ = oml_wait_for_sbc_ = nullptr;
   gl_ready_ = false;
   texture_full_ = false;
 }
@@ -535,9 +661,13 @@ bool QtDisplay::DrawAndSwap(bool upload_all) {
   }
   if (measure_parts_) f->glFinish();
   parts_.draw = mark.Lap();
+  if (present_watch_) present_watch_->Drain();  // reports of earlier swaps, come too late
   context_->swapBuffers(window_);
   parts_.send = mark.Lap();
-  f->glFinish();  // returns once the swap has happened
+  // Returns once the swap has happened, where the driver waits for it; then the display
+  // system's report of it, where there is one.
+  if (source_ != FrameTimeSource::Oml) f->glFinish();
+  swap_frame_ns_ = AwaitCompletion();
   parts_.wait = mark.Lap();
   return true;
 }
@@ -566,14 +696,22 @@ void QtDisplay::Repaint() {
   }
 }
 
-void QtDisplay::CountPresent(int64_t now_ns) {
+void QtDisplay::CountPresent(int64_t now_ns, const FrameCompletion* completion) {
   ++stats_.presented;
+  last_dropped_ = false;
   // Only presents that follow each other pass by pass count: after a pause in which the
   // loop went round without presenting, the picture was simply standing still.
-  if (have_last_present_ && passes_since_present_ <= 1) {
+  const bool follows = have_last_present_ && passes_since_present_ <= 1;
+  if (follows) {
     const double gap = double(now_ns - previous_present_ns_) / 1e6;
-    if (gap > 1.5 * Milliseconds(period_)) ++stats_.dropped;
+    // With the display system's refresh counter, a drop is a frame whose counter skipped.
+    if (!completion && gap > 1.5 * Milliseconds(period_)) ++stats_.dropped;
     stats_.longest_gap_ms = std::max(stats_.longest_gap_ms, gap);
+  }
+  if (completion) {
+    const int before = completions_.dropped();
+    last_dropped_ = completions_.Frame(*completion, follows);
+    stats_.dropped += completions_.dropped() - before;
   }
   previous_present_ns_ = now_ns;
   last_present_ns_ = now_ns;
@@ -586,6 +724,8 @@ void QtDisplay::Present(const Surface& stage, const Rect& stage_rect,
   if (!window_ || !window_->isVisible() || stage.width <= 0 || stage.height <= 0 ||
       stage.pixels.size() != size_t(stage.width) * size_t(stage.height)) {
     compare_next_ = true;  // the changes named now would be lost otherwise
+    last_present_ns_ = 0;  // nothing went out: no time, not even the previous frame's
+    last_failed_ = true;
     return;
   }
   if (compare_next_) changed_areas = nullptr;
@@ -605,18 +745,29 @@ void QtDisplay::Present(const Surface& stage, const Rect& stage_rect,
     WaitForRefresh();
   }
   bool sent;
+  swap_frame_ns_ = 0;
+  last_completion_known_ = false;
   if (locked()) {
     sent = DrawAndSwap(!texture_full_);
+    if (sent && last_completion_known_ && last_completion_.mode == CompletionMode::Skip) {
+      // The display system replaced it before it was shown: dropped, and not on screen.
+      const int before = completions_.dropped();
+      completions_.Frame(last_completion_);
+      stats_.dropped += completions_.dropped() - before;
+      sent = false;
+    }
   } else {
     sent = FlushBackingStore(changed);
   }
+  last_failed_ = !sent;
   if (!sent) {
     // Neither counted nor stamped: the picture did not go out.
     last_present_ns_ = 0;
     compare_next_ = true;
     return;
   }
-  const int64_t now_ns = TickThread::MonotonicNs();
+  // Locked: when the display system says the picture reached the screen, where it says so.
+  const int64_t now_ns = swap_frame_ns_ != 0 ? swap_frame_ns_ : TickThread::MonotonicNs();
   if (locked() && decision_.refresh_locked && decision_.present_every == 1 &&
       lock_watch_.Frame(now_ns / 1000, have_last_present_ && passes_since_present_ <= 1)) {
     // The swaps no longer wait: paced on the clock from here on, counted apart.
@@ -628,7 +779,7 @@ void QtDisplay::Present(const Surface& stage, const Rect& stage_rect,
                            "paced on the clock from now on\n");
     }
   }
-  CountPresent(now_ns);
+  CountPresent(now_ns, locked() ? last_completion() : nullptr);
 }
 
 void QtDisplay::DrawText(Surface& surface, const Rect& rect, const std::string& text,

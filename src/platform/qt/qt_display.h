@@ -3,8 +3,12 @@
 // Two ways to the screen, decided when a run binds the window (see timing/present_mode.h):
 // - locked: OpenGL on the window itself, swap interval 1. The stage is kept as a texture
 //   updated with the changed parts only, drawn unfiltered into stage_rect with black around
-//   it, and every swap waits for the display's refresh (glFinish after the swap); a frame's
-//   time is when the swap completed.
+//   it, and every swap waits for the display's refresh. A frame's time is the display
+//   system's own report of when the picture reached the screen, mapped onto the monotonic
+//   clock: the X Present extension's completion of the swap (with its refresh count and
+//   whether it flipped or was copied), read on a connection of our own (X11PresentWatch),
+//   or else GLX_OML_sync_control's; where neither is to be had, when the swap and a
+//   glFinish returned, which may be a refresh or two before the picture is shown.
 // - fallback: only the changed parts of the stage, scaled (nearest pixel) into a picture of
 //   the window and sent: on X11 through memory shared with the server (X11WindowPicture),
 //   elsewhere, or where that cannot be had, through the window's backing store. Nothing
@@ -28,6 +32,7 @@
 
 #include "display/surface.h"
 #include "platform/platform.h"
+#include "timing/flip_times.h"
 #include "timing/present_mode.h"
 
 class QBackingStore;
@@ -37,6 +42,7 @@ class QPainter;
 
 namespace pyokoran {
 
+class X11PresentWatch;
 class X11WindowPicture;
 
 class QtDisplay : public QObject {
@@ -114,8 +120,20 @@ class QtDisplay : public QObject {
   bool locked() const { return gl_ready_ && decision_.mode != PresentMode::Fallback; }
   // The fallback presents through memory shared with the X server.
   bool shared_picture() const { return picture_ != nullptr; }
-  // CLOCK_MONOTONIC ns of the last present's time (see the header comment); 0 before one.
+  // CLOCK_MONOTONIC ns of the last present's time (see the header comment); 0 before one
+  // and when the last present did not go out.
   int64_t last_present_ns() const { return last_present_ns_; }
+  // The last present did not go out (the window hidden, or drawing or sending failed).
+  bool last_present_failed() const { return last_failed_; }
+  // How the display system says the last locked frame completed; null where it says nothing.
+  const FrameCompletion* last_completion() const {
+    return last_completion_known_ ? &last_completion_ : nullptr;
+  }
+  // That frame's refresh counter skipped (it was shown later than due).
+  bool last_dropped() const { return last_dropped_; }
+  // Where locked frame times come from.
+  enum class FrameTimeSource { SwapReturn, Present, Oml };
+  FrameTimeSource frame_time_source() const { return source_; }
   // CLOCK_MONOTONIC ns at which the run's lock was lost; 0 while kept.
   int64_t lock_lost_ns() const { return lock_lost_ns_; }
   // The run's figures so far (tick lag left 0: the tick thread knows it).
@@ -142,12 +160,19 @@ class QtDisplay : public QObject {
   double ReportedRefreshHz() const;
   // OpenGL: a context on the window, the swaps measured; false when none can be made.
   bool StartOpenGL(std::vector<double>& intervals_ms, std::vector<double>& work_ms);
+  // After the measuring swaps (present_completions of them reported by Present): where frame
+  // times will come from, the display system's clock checked by round trips.
+  void ChooseFrameTimeSource(int swaps, int present_completions);
+  // Locked: waits for the display system's report of the swap just made; its time on the
+  // monotonic clock, or 0 (then the swap's return is used).
+  int64_t AwaitCompletion();
+  std::string DescribeFrameTimes() const;
   void StopOpenGL();
   // Draws the texture into stage_rect with black around it and swaps; true when drawn.
   bool DrawAndSwap(bool upload_all);
   // Through the window's picture or the backing store; true when sent.
   bool FlushBackingStore(bool changed);
-  void CountPresent(int64_t now_ns);
+  void CountPresent(int64_t now_ns, const FrameCompletion* completion);
 
   QPointer<QWindow> window_;
   QImage shown_;                 // the stage as on screen now, for repaints and comparison
@@ -176,6 +201,21 @@ class QtDisplay : public QObject {
   bool read_back_ = false;
   QImage read_back_image_;
   std::vector<uint32_t> upload_;  // one changed part, packed
+
+  // Frame times from the display system (locked).
+  FrameTimeSource source_ = FrameTimeSource::SwapReturn;
+  std::string source_why_;        // why the swap's return is used
+  std::unique_ptr<X11PresentWatch> present_watch_;
+  UstCheck ust_check_;
+  void* oml_display_ = nullptr;   // the X display of GLX_OML_sync_control
+  void* oml_wait_for_sbc_ = nullptr;
+  int64_t swap_frame_ns_ = 0;     // the last swap's time from the display system; 0 = none
+  FrameCompletion last_completion_;
+  bool last_completion_known_ = false;
+  bool last_dropped_ = false;
+  CompletionCount completions_;
+  int unconfirmed_ = 0;           // locked frames the display system did not report in time
+  bool last_failed_ = false;
 
   ModeDecision decision_;
   bool pace_locked_ = false;  // locked but the swap was not seen to wait: pace as well

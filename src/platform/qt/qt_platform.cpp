@@ -224,6 +224,16 @@ bool QtPlatform::LastPresentTickUs(int64_t& tick_us) {
   return true;
 }
 
+bool QtPlatform::LastPresentFailed() { return display_->last_present_failed(); }
+
+bool QtPlatform::LastPresentCompletion(FrameCompletion& completion, bool& dropped) {
+  const FrameCompletion* c = display_->last_present_failed() ? nullptr : display_->last_completion();
+  if (!c) return false;
+  completion = *c;
+  dropped = display_->last_dropped();
+  return true;
+}
+
 bool QtPlatform::GetPresentationReport(PresentationReport& report) {
   if (!presented_run_) return false;
   report = display_->Report();

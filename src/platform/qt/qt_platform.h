@@ -59,6 +59,8 @@ class QtPlatform : public Platform {
   void PresentChanged(const Surface& stage, const Rect& stage_rect,
                       const std::vector<Rect>& changed) override;
   bool LastPresentTickUs(int64_t& tick_us) override;
+  bool LastPresentFailed() override;
+  bool LastPresentCompletion(FrameCompletion& completion, bool& dropped) override;
   bool TickClockNowUs(int64_t& tick_us) override {
     return tick_thread_.TickClockUs(TickThread::MonotonicNs(), tick_us);
   }

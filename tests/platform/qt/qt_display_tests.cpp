@@ -12,6 +12,11 @@
 #include "platform/qt/qt_display.h"
 #include "platform/qt/qt_experiment_window.h"
 #include "platform/qt/qt_platform.h"
+#include "platform/qt/x11_present.h"
+#include "platform/tick_thread.h"
+
+#include <xcb/present.h>
+#include <xcb/xcb.h>
 
 #include <QBackingStore>
 #include <array>
@@ -402,6 +407,100 @@ class QtDisplayTest : public QObject {
   }
 
   // Under Xvfb the swaps do not wait for a refresh: the check must say so and fail.
+  // Under an X server: the Present extension is found on the experiment window, its clock
+  // is proved to be the monotonic one by round trips (as Mesa and the X server keep UST on
+  // Linux), and a forced locked run names where its frame times come from. Where the swaps
+  // go through Present (DRI3), every frame has a completion on a later refresh, timed within
+  // the swap; software OpenGL on Xvfb copies without Present, and the record says so.
+  void frameTimeSourceIsFoundAndSaid() {
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) QSKIP("needs an X server");
+    if (!QtDisplay::OpenGLAvailable()) QSKIP("no OpenGL on this platform");
+    SpyPointer spy;
+    QtExperimentWindow window(nullptr, spy, true);
+    window.setGeometry(QGuiApplication::primaryScreen()->geometry());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+    std::unique_ptr<X11PresentWatch> watch = X11PresentWatch::Create(uint32_t(window.winId()));
+    QVERIFY2(watch, "no X Present extension");
+    const std::vector<UstProbe> probes = watch->Probe(8);
+    QCOMPARE(int(probes.size()), 8);
+    const UstCheck check = CheckUstClock(probes);
+    qInfo("Present %u.%u: %s", watch->major(), watch->minor(), DescribeUstCheck(check).c_str());
+    QCOMPARE(int(check.kind), int(UstCheck::Monotonic));
+    // Pictures presented on the window (as Mesa presents a swap through DRI3) are reported
+    // once each, on successive refreshes, at a time within their round trip.
+    {
+      xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+      QVERIFY(!xcb_connection_has_error(c));
+      const xcb_pixmap_t pixmap = xcb_generate_id(c);
+      xcb_create_pixmap(c, xcb_setup_roots_iterator(xcb_get_setup(c)).data->root_depth, pixmap,
+                        uint32_t(window.winId()), 16, 16);
+      uint64_t previous_msc = 0;
+      for (uint32_t i = 1; i <= 5; ++i) {
+        const int64_t before = TickThread::MonotonicNs();
+        xcb_present_pixmap(c, uint32_t(window.winId()), pixmap, i, 0, 0, 0, 0, 0, 0, 0,
+                           XCB_PRESENT_OPTION_NONE, 0, 0, 0, 0, nullptr);
+        xcb_flush(c);
+        FrameCompletion done;
+        QVERIFY(watch->Next(before + 500'000'000, done));
+        int64_t at = 0;
+        QVERIFY(UstToMonotonicNs(check, done.ust_us, at));
+        QVERIFY(at >= before - 1000 && at <= TickThread::MonotonicNs());
+        QVERIFY(done.mode == CompletionMode::Copy || done.mode == CompletionMode::Flip);
+        QVERIFY(done.msc > previous_msc);
+        previous_msc = done.msc;
+      }
+      QCOMPARE(watch->Drain(), 0);
+      xcb_free_pixmap(c, pixmap);
+      xcb_disconnect(c);
+    }
+    watch.reset();
+
+    qputenv(kPresentModeVariable, "locked");
+    QtDisplay display;
+    QVERIFY(display.Init());
+    display.set_self_pacing(false);
+    display.Bind(&window, true);
+    qunsetenv(kPresentModeVariable);
+    QVERIFY(display.locked());
+    Surface stage(kStageWidth, kStageHeight);
+    const Rect rect = FitStage(platform_.GetScreenSize().width, platform_.GetScreenSize().height);
+    uint64_t previous_msc = 0;
+    for (int frame = 0; frame < 30; ++frame) {
+      std::fill(stage.pixels.begin(), stage.pixels.end(), uint32_t(frame * 0x010101));
+      const int64_t before = TickThread::MonotonicNs();
+      display.Present(stage, rect);
+      const int64_t after = TickThread::MonotonicNs();
+      QVERIFY(!display.last_present_failed());
+      QVERIFY(display.last_present_ns() >= before && display.last_present_ns() <= after);
+      const FrameCompletion* c = display.last_completion();
+      if (display.frame_time_source() == QtDisplay::FrameTimeSource::SwapReturn) {
+        QVERIFY(!c);
+        continue;
+      }
+      QVERIFY2(c, "a locked frame without its completion");
+      QVERIFY(c->msc > previous_msc);
+      previous_msc = c->msc;
+    }
+    const PresentationReport report = display.Report();
+    qInfo("frame times: %s", report.flip_source.c_str());
+    QCOMPARE(report.frames, 30);
+    switch (display.frame_time_source()) {
+      case QtDisplay::FrameTimeSource::Present:
+        QVERIFY(report.flip_source.rfind("X Present completion (UST proved monotonic", 0) == 0);
+        break;
+      case QtDisplay::FrameTimeSource::Oml:
+        QVERIFY(report.flip_source.rfind("GLX_OML_sync_control", 0) == 0);
+        break;
+      case QtDisplay::FrameTimeSource::SwapReturn:
+        QVERIFY(report.flip_source.find("did not go through X Present") != std::string::npos);
+        QVERIFY(report.flip_source.find("no GLX_OML_sync_control") != std::string::npos);
+        break;
+    }
+    display.Bind(nullptr, false);
+  }
+
   void timingCheckReportsTheFallbackHonestly() {
     if (!QtDisplay::OpenGLAvailable()) QSKIP("no OpenGL on this platform");
     PresentationReport report;

@@ -1,0 +1,242 @@
+#include "analysis/trial_export.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <filesystem>
+#include <numeric>
+#include <string_view>
+#include <unordered_map>
+
+#include "platform/file_system.h"
+#include "platform/utf8_path.h"
+#include "timing/timing_files.h"
+
+namespace pyokoran {
+namespace {
+
+constexpr const char* kNa = "NA";
+// The timing record's columns carried into the trial file, by their names there.
+constexpr const char* kTimingColumns[] = {"ShowTick", "FirstFrame", "Onset", "FullyUp", "Press", "TickLagMs"};
+constexpr size_t kTimingCount = std::size(kTimingColumns);
+constexpr size_t kFlushBytes = size_t(1) << 20;
+
+std::vector<std::string_view> Split(std::string_view line, char sep) {
+  std::vector<std::string_view> fields;
+  size_t start = 0;
+  for (;;) {
+    const size_t end = line.find(sep, start);
+    fields.push_back(line.substr(start, end == std::string_view::npos ? end : end - start));
+    if (end == std::string_view::npos) return fields;
+    start = end + 1;
+  }
+}
+
+// A cell as written: quoted where it holds a separator, a quote or a line break.
+void AppendCell(std::string& out, std::string_view cell) {
+  if (cell.find_first_of(",\"\r\n") == std::string_view::npos) {
+    out.append(cell);
+    return;
+  }
+  out += '"';
+  for (char ch : cell) {
+    if (ch == '"') out += '"';
+    out += ch;
+  }
+  out += '"';
+}
+
+// "," and the number.
+void AppendInt(std::string& out, int32_t v) {
+  char buffer[16];
+  buffer[0] = ',';
+  auto [p, ec] = std::to_chars(buffer + 1, buffer + sizeof buffer, v);
+  out.append(buffer, p);
+}
+
+// A timing cell as a number, else NA (the record leaves cells empty where nothing happened).
+void AppendNumber(std::string& out, std::string_view cell) {
+  double v = 0;
+  auto [p, ec] = std::from_chars(cell.data(), cell.data() + cell.size(), v);
+  if (cell.empty() || ec != std::errc() || p != cell.data() + cell.size() || !std::isfinite(v)) out += kNa;
+  else out.append(cell);
+}
+
+// The onset RT as the reader took it (ms with up to three decimals).
+void AppendMs(std::string& out, double v) {
+  char buffer[64];
+  auto [p, ec] = std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::fixed, 3);
+  if (ec != std::errc()) {
+    out += kNa;
+    return;
+  }
+  std::string_view s(buffer, size_t(p - buffer));
+  while (s.back() == '0') s.remove_suffix(1);
+  if (s.back() == '.') s.remove_suffix(1);
+  out.append(s);
+}
+
+// One subject's timing record: its lines grouped by run (date and time), with the column of
+// each name carried over.
+class TimingRecord {
+ public:
+  TimingRecord(const std::string& folder, const std::string& subject) : file_(PathOf(folder, subject)) {
+    if (!file_.opened()) return;
+    const std::string_view bytes = file_.bytes();
+    size_t start = 0;
+    bool header = true;
+    while (start < bytes.size()) {
+      const size_t end = bytes.find('\n', start);
+      if (end == std::string_view::npos) break;  // a torn last line is left out
+      std::string_view line = bytes.substr(start, end - start);
+      start = end + 1;
+      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+      if (header) {
+        header = false;
+        if (!ReadHeader(line)) return;
+        continue;
+      }
+      std::vector<std::string_view> f = Split(line, ',');
+      if (f.size() < columns_) continue;
+      // A subject holding commas: the surplus fields at the front belong to it.
+      const size_t extra = f.size() - columns_;
+      const std::string_view who(f[0].data(), size_t(f[extra].data() + f[extra].size() - f[0].data()));
+      if (who != subject) continue;
+      f.erase(f.begin() + 1, f.begin() + 1 + ptrdiff_t(extra));
+      runs_[Key(f[date_], f[time_])].push_back(std::move(f));
+    }
+  }
+
+  // The lines of one run, keyed by trial number (empty when the record has none).
+  std::unordered_map<int32_t, const std::vector<std::string_view>*> Run(const std::string& date,
+                                                                       const std::string& time) const {
+    std::unordered_map<int32_t, const std::vector<std::string_view>*> rows;
+    auto it = runs_.find(Key(date, time));
+    if (it == runs_.end()) return rows;
+    for (const auto& f : it->second) {
+      int32_t trial = 0;
+      auto [p, ec] = std::from_chars(f[trial_].data(), f[trial_].data() + f[trial_].size(), trial);
+      if (ec == std::errc() && p == f[trial_].data() + f[trial_].size()) rows.emplace(trial, &f);
+    }
+    return rows;
+  }
+  // Index into a line of the named column, or -1 where the record lacks it.
+  int Column(size_t k) const { return index_[k]; }
+
+ private:
+  static std::string PathOf(const std::string& folder, const std::string& subject) {
+    const std::string name = TimingFileName(subject);
+    if (name.empty()) return {};
+    return Utf8FromPath((folder.empty() ? std::filesystem::path(".") : PathFromUtf8(folder)) / PathFromUtf8(name));
+  }
+  static std::string Key(std::string_view date, std::string_view time) {
+    std::string k(date);
+    k += '\x1f';
+    k.append(time);
+    return k;
+  }
+  bool ReadHeader(std::string_view line) {
+    const auto names = Split(line, ',');
+    columns_ = names.size();
+    int date = -1, time = -1, trial = -1;
+    for (size_t c = 0; c < names.size(); ++c) {
+      if (names[c] == "Date") date = int(c);
+      else if (names[c] == "Time") time = int(c);
+      else if (names[c] == "Trial") trial = int(c);
+      for (size_t k = 0; k < kTimingCount; ++k) {
+        if (names[c] == kTimingColumns[k]) index_[k] = int(c);
+      }
+    }
+    if (names.empty() || names[0] != "Subject" || date < 0 || time < 0 || trial < 0) return false;
+    date_ = size_t(date), time_ = size_t(time), trial_ = size_t(trial);
+    return true;
+  }
+
+  MappedFile file_;
+  size_t columns_ = 0, date_ = 0, time_ = 0, trial_ = 0;
+  int index_[kTimingCount] = {-1, -1, -1, -1, -1, -1};
+  std::unordered_map<std::string, std::vector<std::vector<std::string_view>>> runs_;
+};
+
+}  // namespace
+
+const std::vector<std::string>& TrialColumns() {
+  static const std::vector<std::string> columns = {
+      "RunId", "Subject", "Date", "Time", "Simulated", "TgtPokko", "DstPokko", "Holes", "Ordered",
+      "Dur", "ISI_1", "ISI_2", "TmLimit", "RndSeed", "Trial", "Pokko", "Kind", "Hole", "Outcome",
+      "RT", "TotalRT", "Anticipation", "OnsetRT", "ShowTick", "FirstFrame", "Onset", "FullyUp",
+      "Press", "TickLagMs"};
+  return columns;
+}
+
+bool WriteTrialsCsv(const Report& report, const std::string& path, std::string& error) {
+  return WriteReportStreamed(
+      path,
+      [&](const ReportSink& emit) {
+        std::string out = "\xEF\xBB\xBF";
+        const auto& names = TrialColumns();
+        for (size_t i = 0; i < names.size(); ++i) {
+          if (i) out += ',';
+          out += names[i];
+        }
+        out += "\r\n";
+        std::vector<size_t> order(report.subjects.size());
+        std::iota(order.begin(), order.end(), size_t(0));
+        std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+          return report.subjects[a].subject_utf8 < report.subjects[b].subject_utf8;
+        });
+        const std::string simulated = report.results.simulated ? "1" : "0";
+        for (size_t si : order) {
+          const SubjectReport& s = report.subjects[si];
+          const TimingRecord timing(report.folder, s.subject);
+          for (size_t ri : s.runs) {
+            const RunRecord& run = report.results.runs[ri];
+            const auto timed = timing.Run(run.date, run.time);
+            // The cells every row of the run shares.
+            std::string head = std::to_string(run.run_id);
+            head += ',';
+            AppendCell(head, run.subject_utf8);
+            for (const std::string* t : {&run.date, &run.time, &simulated}) {
+              head += ',';
+              head += *t;
+            }
+            for (int32_t v : {run.TgtPokko, run.DstPokko, run.Holes, run.Ordered, run.Dur, run.ISI_1,
+                              run.ISI_2, run.TmLimit, run.RndSeed})
+              AppendInt(head, v);
+            for (const AppearanceRow& r : run.rows) {
+              out += head;
+              AppendInt(out, r.Trial);
+              AppendInt(out, r.Pokko);
+              out += r.Tgt ? ",target" : ",distractor";
+              AppendInt(out, r.Hole);
+              out += r.Tgt ? (r.Resp ? ",Hit" : ",Miss") : (r.Resp ? ",FA" : ",CR");
+              if (r.Resp) {
+                AppendInt(out, r.RT);
+                AppendInt(out, r.TotalRT);
+                out += r.RT < report.options.anticipation_ms ? ",1," : ",0,";
+              } else {
+                out += ",NA,NA,NA,";
+              }
+              if (r.has_onset_rt) AppendMs(out, r.onset_rt);
+              else out += kNa;
+              auto it = timed.find(r.Trial);
+              for (size_t k = 0; k < kTimingCount; ++k) {
+                out += ',';
+                const int c = timing.Column(k);
+                if (it == timed.end() || c < 0) out += kNa;
+                else AppendNumber(out, (*it->second)[size_t(c)]);
+              }
+              out += "\r\n";
+              if (out.size() >= kFlushBytes) {
+                if (!emit(out)) return false;
+                out.clear();
+              }
+            }
+          }
+        }
+        return emit(out);
+      },
+      error);
+}
+
+}  // namespace pyokoran
