@@ -246,21 +246,35 @@ std::string DPrimePlot(const Report& report, const SubjectReport& subject, const
 // A cell's text, bounded (a subject ID can be tens of thousands of characters).
 std::string Cell(const std::string& text) { return HtmlEscape(ShortenUtf8(text, 400)); }
 
-// Columns in the order shown: who and when, the measures, then the run's settings.
-std::vector<size_t> ShownColumns() {
+// Columns in the order shown. Runs: who and when, the measures, then the run's settings.
+// Pooled rows (conditions_first): who, how many runs and conditions, the condition's settings,
+// the measures, then what such rows leave empty.
+std::vector<size_t> ShownColumns(bool conditions_first) {
   const auto& names = ReportColumns();
   const size_t first_setting = size_t(std::find(names.begin(), names.end(), "Simulated") - names.begin());
   const size_t first_measure = size_t(std::find(names.begin(), names.end(), "Targets") - names.begin());
   std::vector<size_t> shown, settings;
+  if (conditions_first) {
+    std::vector<size_t> rest;
+    for (size_t i = 0; i < names.size(); ++i) {
+      const std::string& n = names[i];
+      const bool front = n == "Level" || n == "Subject" || n == "Runs" || n == "Conditions" ||
+                         (i > first_setting && i < first_measure && n != "RndSeed");
+      (front ? shown : i >= first_measure && n != "Problems" ? settings : rest).push_back(i);
+    }
+    shown.insert(shown.end(), settings.begin(), settings.end());
+    shown.insert(shown.end(), rest.begin(), rest.end());
+    return shown;
+  }
   for (size_t i = 0; i < names.size(); ++i)
     (i >= first_setting && i < first_measure ? settings : shown).push_back(i);
   shown.insert(shown.end(), settings.begin(), settings.end());
   return shown;
 }
 
-void AppendTable(std::string& out, const std::vector<std::vector<std::string>>& rows) {
+void AppendTable(std::string& out, const std::vector<std::vector<std::string>>& rows, bool conditions_first = false) {
   const auto& names = ReportColumns();
-  const std::vector<size_t> columns = ShownColumns();
+  const std::vector<size_t> columns = ShownColumns(conditions_first);
   out += "<div class=\"table\"><table>\n<thead><tr>";
   for (size_t c : columns) out += "<th>" + HtmlEscape(names[c]) + "</th>";
   out += "</tr></thead>\n<tbody>\n";
@@ -395,6 +409,20 @@ std::string ReportHtml(const Report& report, const HtmlReportLimits& limits) {
          "setting but the seed, pooled; <b>subject</b>, all of a subject's runs pooled (Conditions: how many "
          "conditions it mixes). Beside the pooled figures, *_RunMean and *_RunSD give the mean and SD of the "
          "runs' own values.</p>\n";
+  if (results.simulated && !report.simulation_notes.empty()) {
+    // The simulator's mark file, line by line (escaping keeps no line break).
+    out += "<details><summary>How the runs were simulated</summary><pre class=\"note\">";
+    const std::string notes = ShortenUtf8(report.simulation_notes, 20000);
+    for (size_t start = 0; start < notes.size();) {
+      size_t end = notes.find('\n', start);
+      if (end == std::string::npos) end = notes.size();
+      std::string line = notes.substr(start, end - start);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      out += HtmlEscape(line) + "\n";
+      start = end + 1;
+    }
+    out += "</pre></details>\n";
+  }
   if (!results.problems.empty()) {
     out += "<details open><summary>" + std::to_string(results.problems.size()) +
            " lines or files could not be used</summary><ul>\n";
@@ -419,7 +447,7 @@ std::string ReportHtml(const Report& report, const HtmlReportLimits& limits) {
     for (size_t k : report.subjects[i].conditions) rows.push_back(ConditionCells(report, k));
     rows.push_back(SubjectCells(report, i));
   }
-  AppendTable(out, rows);
+  AppendTable(out, rows, /*conditions_first=*/true);
 
   out += "<h2>All runs</h2>\n<div class=\"plots\">\n";
   std::vector<const RunRecord*> all;

@@ -96,27 +96,24 @@ class TimingRecord {
         if (!ReadHeader(line)) return;
         continue;
       }
-      std::vector<std::string_view> f = Split(line, ',');
-      if (f.size() < columns_) continue;
-      // A subject holding commas: the surplus fields at the front belong to it.
-      const size_t extra = f.size() - columns_;
-      const std::string_view who(f[0].data(), size_t(f[extra].data() + f[extra].size() - f[0].data()));
-      if (who != subject) continue;
-      f.erase(f.begin() + 1, f.begin() + 1 + ptrdiff_t(extra));
-      runs_[Key(f[date_], f[time_])].push_back(std::move(f));
+      std::vector<std::string_view> f;
+      if (!Fields(line, subject, f)) continue;
+      runs_[Key(f[date_], f[time_])].push_back(line);  // kept as a line: split again when used
     }
   }
 
-  // The lines of one run, keyed by trial number (empty when the record has none).
-  std::unordered_map<int32_t, const std::vector<std::string_view>*> Run(const std::string& date,
-                                                                       const std::string& time) const {
-    std::unordered_map<int32_t, const std::vector<std::string_view>*> rows;
+  // The fields of one run's lines, keyed by trial number (empty when the record has none).
+  std::unordered_map<int32_t, std::vector<std::string_view>> Run(const std::string& subject, const std::string& date,
+                                                                const std::string& time) const {
+    std::unordered_map<int32_t, std::vector<std::string_view>> rows;
     auto it = runs_.find(Key(date, time));
     if (it == runs_.end()) return rows;
-    for (const auto& f : it->second) {
+    for (std::string_view line : it->second) {
+      std::vector<std::string_view> f;
+      if (!Fields(line, subject, f)) continue;
       int32_t trial = 0;
       auto [p, ec] = std::from_chars(f[trial_].data(), f[trial_].data() + f[trial_].size(), trial);
-      if (ec == std::errc() && p == f[trial_].data() + f[trial_].size()) rows.emplace(trial, &f);
+      if (ec == std::errc() && p == f[trial_].data() + f[trial_].size()) rows.emplace(trial, std::move(f));
     }
     return rows;
   }
@@ -124,6 +121,18 @@ class TimingRecord {
   int Column(size_t k) const { return index_[k]; }
 
  private:
+  // A line's fields, the subject's own first (it may hold commas: the surplus fields at the
+  // front belong to it); false for a line of another subject or with too few fields.
+  bool Fields(std::string_view line, const std::string& subject, std::vector<std::string_view>& f) const {
+    f = Split(line, ',');
+    if (f.size() < columns_) return false;
+    const size_t extra = f.size() - columns_;
+    const std::string_view who(f[0].data(), size_t(f[extra].data() + f[extra].size() - f[0].data()));
+    if (who != subject) return false;
+    f.erase(f.begin() + 1, f.begin() + 1 + ptrdiff_t(extra));
+    f[0] = who;
+    return true;
+  }
   static std::string PathOf(const std::string& folder, const std::string& subject) {
     const std::string name = TimingFileName(subject);
     if (name.empty()) return {};
@@ -155,7 +164,7 @@ class TimingRecord {
   MappedFile file_;
   size_t columns_ = 0, date_ = 0, time_ = 0, trial_ = 0;
   int index_[kTimingCount] = {-1, -1, -1, -1, -1, -1};
-  std::unordered_map<std::string, std::vector<std::vector<std::string_view>>> runs_;
+  std::unordered_map<std::string, std::vector<std::string_view>> runs_;
 };
 
 }  // namespace
@@ -191,7 +200,7 @@ bool WriteTrialsCsv(const Report& report, const std::string& path, std::string& 
           const TimingRecord timing(report.folder, s.subject);
           for (size_t ri : s.runs) {
             const RunRecord& run = report.results.runs[ri];
-            const auto timed = timing.Run(run.date, run.time);
+            const auto timed = timing.Run(s.subject, run.date, run.time);
             // The cells every row of the run shares.
             std::string head = std::to_string(run.run_id);
             head += ',';
@@ -224,7 +233,7 @@ bool WriteTrialsCsv(const Report& report, const std::string& path, std::string& 
                 out += ',';
                 const int c = timing.Column(k);
                 if (it == timed.end() || c < 0) out += kNa;
-                else AppendNumber(out, (*it->second)[size_t(c)]);
+                else AppendNumber(out, it->second[size_t(c)]);
               }
               out += "\r\n";
               if (out.size() >= kFlushBytes) {

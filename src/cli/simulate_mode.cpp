@@ -6,6 +6,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 
 #include "app/working_folder.h"
@@ -93,8 +94,9 @@ int RunSimulate(const ModeRun& run) {
   SimulationResult result;
   const bool done = RunSimulation(o, result, error);
   if (result.runs > 0) {
-    std::printf("%d simulated runs written to %s/ (Hit %d, Miss %d, FA %d, CR %d; %lld appearances)\n",
-                result.runs, result.out_dir.c_str(), result.totals.Hit, result.totals.Miss,
+    std::printf("%d simulated runs written to %s%c (Hit %d, Miss %d, FA %d, CR %d; %lld appearances)\n",
+                result.runs, result.out_dir.c_str(), char(std::filesystem::path::preferred_separator),
+                result.totals.Hit, result.totals.Miss,
                 result.totals.FA, result.totals.CR, static_cast<long long>(result.appearances));
   }
   if (!done) {

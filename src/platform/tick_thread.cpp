@@ -43,13 +43,17 @@ bool TickThread::Start(std::atomic<int32_t>& tick, void (*hook)(int32_t)) {
   counted_.store(0);
   largest_lag_ns_.store(0);
   started_.store(false);
-  scheduled_.store(false);
+  {
+    std::lock_guard<std::mutex> lock(scheduled_mutex_);
+    scheduled_ = false;
+  }
   try {
     thread_ = std::thread(&TickThread::Run, this, &tick, hook);
   } catch (const std::system_error&) {
     return false;
   }
-  scheduled_.wait(false);
+  std::unique_lock<std::mutex> lock(scheduled_mutex_);
+  scheduled_cv_.wait(lock, [this] { return scheduled_; });
   return true;
 }
 
@@ -62,8 +66,11 @@ void TickThread::Stop() {
 void TickThread::Run(std::atomic<int32_t>* tick, void (*hook)(int32_t)) {
   scheduling_ = RaiseTickThreadPriority();
   realtime_.store(scheduling_.real_time, std::memory_order_relaxed);
-  scheduled_.store(true);
-  scheduled_.notify_one();
+  {
+    std::lock_guard<std::mutex> lock(scheduled_mutex_);
+    scheduled_ = true;
+  }
+  scheduled_cv_.notify_one();
   // Time zero is when the thread runs, however long the system took to start it.
   start_ns_ = MonotonicNs();
   started_.store(true, std::memory_order_release);

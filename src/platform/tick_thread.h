@@ -8,7 +8,9 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -16,11 +18,13 @@ namespace pyokoran {
 
 // How the tick thread is scheduled, as it found out when it started.
 struct TickScheduling {
-  bool real_time = false;   // SCHED_FIFO was granted
-  int priority = 0;         // its real-time priority then
-  int error = 0;            // errno of the refusal otherwise
+  bool real_time = false;   // SCHED_FIFO was granted (Windows: MMCSS or time-critical priority)
+  int priority = 0;         // its real-time priority then (Windows: the thread priority)
+  int error = 0;            // errno of the refusal otherwise (Windows: the system error code)
   long rtprio_limit = 0;    // the process's real-time priority limit (RLIMIT_RTPRIO), -1 unlimited
   bool capability = false;  // the program holds cap_sys_nice (a file capability)
+  bool mmcss = false;       // Windows: the thread joined the multimedia class scheduler
+  bool high_resolution_timer = false;  // Windows: it sleeps on a high-resolution waitable timer
 };
 
 // One line for the experimenter: what the tick thread got and, when real-time scheduling
@@ -78,7 +82,11 @@ class TickThread {
   std::atomic<int64_t> largest_lag_ns_{0};
   std::atomic<bool> realtime_{false};
   std::atomic<bool> started_{false};  // start_ns_ is set
-  std::atomic<bool> scheduled_{false};  // the thread has written scheduling_
+  // The thread has written scheduling_. A mutex and condition variable rather than
+  // std::atomic::wait, whose fallback where there is no futex (MinGW) can miss the wake-up.
+  std::mutex scheduled_mutex_;
+  std::condition_variable scheduled_cv_;
+  bool scheduled_ = false;
   TickScheduling scheduling_;
 };
 

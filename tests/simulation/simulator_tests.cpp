@@ -123,11 +123,11 @@ TEST_F(SimulatorTest, ThreeHundredRunsMatchTheParticipantAndReadBack) {
   EXPECT_GT(booked_minus_onset / double(onset_rts.size()), 0);
   EXPECT_EQ(m.anticipations, 0);
 
-  // The CSV holds every run and the subject.
+  // The CSV holds every run, the subject's one condition and the subject.
   const std::string csv = ReportCsv(report);
   size_t lines = 0;
   for (size_t p = 0; (p = csv.find("\r\n", p)) != std::string::npos; p += 2) ++lines;
-  EXPECT_EQ(lines, 1u + 300u + 1u);
+  EXPECT_EQ(lines, 1u + 300u + 1u + 1u);
 
   // The same seed plans the same layouts and schedules: a second simulation into its own
   // folder writes the same appearances.

@@ -26,8 +26,8 @@ rows=(
   "2|Windows の装置の名前です。|--folder データ --simulate 1 --subject NUL"
   "2|--out only goes with --report|--out x"
   "1|no result files in empty|--report empty"
-  "0|2 simulated runs written to 実験/|--folder データ --simulate 2 --seed 9 --subject 被験者 --out 実験"
-  "0|2 runs, 1 subjects (simulated): データ\\実験\\ピョコラン_report.csv and|--report データ\\実験"
+  "0|2 simulated runs written to 実験\\ |--folder データ --simulate 2 --seed 9 --subject 被験者 --out 実験"
+  "0|2 runs, 1 subjects (simulated): データ\\実験\\ピョコラン_report.csv, |--report データ\\実験"
 )
 for row in "${rows[@]}"; do
   IFS='|' read -r status piece line <<<"$row"
@@ -35,7 +35,7 @@ for row in "${rows[@]}"; do
   # Into a file, not a pipe: Wine's services, started by the first program, would hold a pipe open.
   win "${arguments[@]}" >output.txt 2>&1
   got=$?
-  output=$(cat output.txt)
+  output=$(tr '\r\n' '  ' <output.txt | tr -s ' ')  # --help's wrapping aside
   if [ "$got" != "$status" ] || [[ "$output" != *"$piece"* ]]; then
     echo "FAIL: pyokoran $line: status $got (want $status), printed:"
     echo "$output"

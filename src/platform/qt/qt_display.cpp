@@ -12,6 +12,7 @@
 #include <QScreen>
 #include <QSurfaceFormat>
 #include <QtGui/qguiapplication_platform.h>
+#include <QtGui/qopenglcontext_platform.h>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -281,9 +282,11 @@ void QtDisplay::ChooseFrameTimeSource(int swaps, int present_completions) {
     why = "X Present's clock did not answer";
   }
   present_watch_.reset();
-  // GLX_OML_sync_control, where the context is GLX on X11.
+  // GLX_OML_sync_control, where the context is GLX on X11 (an EGL context has no GLX
+  // functions to look up).
   auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-  void* display = x11 ? static_cast<void*>(x11->display()) : nullptr;
+  const bool glx = context_->nativeInterface<QNativeInterface::QGLXContext>() != nullptr;
+  void* display = x11 && glx ? static_cast<void*>(x11->display()) : nullptr;
   const auto get = reinterpret_cast<GetSyncValuesOML>(context_->getProcAddress("glXGetSyncValuesOML"));
   const auto wait = reinterpret_cast<WaitForSbcOML>(context_->getProcAddress("glXWaitForSbcOML"));
   std::vector<UstProbe> probes;
@@ -301,6 +304,7 @@ void QtDisplay::ChooseFrameTimeSource(int swaps, int present_completions) {
     if (ust_check_.kind != UstCheck::Unchecked) {
       source_ = FrameTimeSource::Oml;
       oml_display_ = display;
+      oml_get_sync_values_ = reinterpret_cast<void*>(get);
       oml_wait_for_sbc_ = reinterpret_cast<void*>(wait);
       return;
     }
@@ -313,15 +317,23 @@ int64_t QtDisplay::AwaitCompletion() {
   last_completion_known_ = false;
   FrameCompletion c;
   bool got = false;
+  // A swap completes within a refresh or two; past four (or 100 ms) it is not coming.
+  const int64_t deadline_ns = TickThread::MonotonicNs() +
+      std::max<int64_t>(100'000'000, 4 * std::chrono::nanoseconds(period_).count());
   if (source_ == FrameTimeSource::Present && present_watch_) {
-    // A swap completes within a refresh or two; past four (or 100 ms) it is not coming.
-    const int64_t wait_ns = std::max<int64_t>(100'000'000, 4 * std::chrono::nanoseconds(period_).count());
-    got = present_watch_->Next(TickThread::MonotonicNs() + wait_ns, c);
+    got = present_watch_->Next(deadline_ns, c);
   } else if (source_ == FrameTimeSource::Oml) {
+    // Asked for only once the swap has completed, so that the wait cannot block.
+    const auto get = reinterpret_cast<GetSyncValuesOML>(oml_get_sync_values_);
+    const unsigned long drawable = window_->winId();
     int64_t ust = 0, msc = 0, sbc = 0;
-    // Target 0: until every swap asked for so far has completed.
-    got = reinterpret_cast<WaitForSbcOML>(oml_wait_for_sbc_)(oml_display_, window_->winId(), 0, &ust,
-                                                              &msc, &sbc) &&
+    while (oml_target_sbc_ > 0 && get(oml_display_, drawable, &ust, &msc, &sbc) &&
+           sbc < oml_target_sbc_ && TickThread::MonotonicNs() < deadline_ns) {
+      std::this_thread::sleep_for(std::chrono::microseconds(250));
+    }
+    got = oml_target_sbc_ > 0 && sbc >= oml_target_sbc_ &&
+          reinterpret_cast<WaitForSbcOML>(oml_wait_for_sbc_)(oml_display_, drawable, oml_target_sbc_,
+                                                             &ust, &msc, &sbc) &&
           ust > 0;
     c = FrameCompletion{uint64_t(ust), uint64_t(msc), CompletionMode::Unknown};
   } else {
@@ -370,7 +382,7 @@ void QtDisplay::StopOpenGL() {
   present_watch_.reset();
   source_ = FrameTimeSource::SwapReturn;
   source_why_ = "no OpenGL";
-  oml_display_ = oml_wait_for_sbc_ = nullptr;
+  oml_display_ = oml_wait_for_sbc_ = oml_get_sync_values_ = nullptr;
   gl_ready_ = false;
   texture_full_ = false;
 }
@@ -662,11 +674,20 @@ bool QtDisplay::DrawAndSwap(bool upload_all) {
   if (measure_parts_) f->glFinish();
   parts_.draw = mark.Lap();
   if (present_watch_) present_watch_->Drain();  // reports of earlier swaps, come too late
+  oml_target_sbc_ = 0;
+  if (source_ == FrameTimeSource::Oml) {
+    // The swap about to be asked for is the one after the last counted.
+    int64_t ust = 0, msc = 0, sbc = 0;
+    if (reinterpret_cast<GetSyncValuesOML>(oml_get_sync_values_)(oml_display_, window_->winId(), &ust,
+                                                                 &msc, &sbc)) {
+      oml_target_sbc_ = sbc + 1;
+    }
+  }
   context_->swapBuffers(window_);
   parts_.send = mark.Lap();
   // Returns once the swap has happened, where the driver waits for it; then the display
   // system's report of it, where there is one.
-  if (source_ != FrameTimeSource::Oml) f->glFinish();
+  f->glFinish();
   swap_frame_ns_ = AwaitCompletion();
   parts_.wait = mark.Lap();
   return true;

@@ -209,6 +209,8 @@ class QtDisplay : public QObject {
   UstCheck ust_check_;
   void* oml_display_ = nullptr;   // the X display of GLX_OML_sync_control
   void* oml_wait_for_sbc_ = nullptr;
+  void* oml_get_sync_values_ = nullptr;
+  int64_t oml_target_sbc_ = 0;    // the swap counter once the last swap has completed
   int64_t swap_frame_ns_ = 0;     // the last swap's time from the display system; 0 = none
   FrameCompletion last_completion_;
   bool last_completion_known_ = false;

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <mmsystem.h>
+#include <avrt.h>
 
 #include <string>
 
@@ -41,22 +42,83 @@ bool MonotonicClockAvailable() {
 
 bool MonotonicClockHasMsResolution() { return CounterFrequency() >= 1000; }
 
-// The highest priority an ordinary program may give a thread; it sleeps nearly all the time.
+namespace {
+
+// Takes the calling thread out of the multimedia class scheduler when it ends.
+struct MmcssTask {
+  HANDLE task = nullptr;
+  ~MmcssTask() {
+    if (task) AvRevertMmThreadCharacteristics(task);
+  }
+};
+thread_local MmcssTask mmcss_task;
+
+// Whether this system has high-resolution waitable timers (Windows 10 1803 and later), which
+// DeadlineSleeper then sleeps on.
+bool HasHighResolutionTimer() {
+  HANDLE timer = CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
+                                        TIMER_ALL_ACCESS);
+  if (!timer) return false;
+  CloseHandle(timer);
+  return true;
+}
+
+bool UnderWine() {
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}
+
+}  // namespace
+
+// The tick thread joins the multimedia class scheduler (MMCSS) as a "Pro Audio" task at
+// critical priority, which runs it ahead of ordinary threads for as long as it lives; where
+// the service refuses, it takes the time-critical priority of its process's class instead.
+// It sleeps nearly all the time, so it takes little.
 TickScheduling RaiseTickThreadPriority() {
   TickScheduling result;
-  if (SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL)) {
+  result.high_resolution_timer = HasHighResolutionTimer();
+  if (!mmcss_task.task) {
+    DWORD task_index = 0;
+    mmcss_task.task = AvSetMmThreadCharacteristicsW(L"Pro Audio", &task_index);
+    if (!mmcss_task.task) result.error = int(GetLastError());
+  }
+  if (mmcss_task.task) {
     result.real_time = true;
-    result.priority = THREAD_PRIORITY_TIME_CRITICAL;
-  } else {
+    result.mmcss = true;
+    AvSetMmThreadPriority(mmcss_task.task, AVRT_PRIORITY_CRITICAL);
+    // Wine accepts the task without scheduling it any differently.
+    if (UnderWine()) SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
+  } else if (SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL)) {
+    result.real_time = true;
+  } else if (result.error == 0) {
     result.error = int(GetLastError());
   }
+  result.priority = GetThreadPriority(GetCurrentThread());
   return result;
 }
 
 std::string DescribeTickScheduling(const TickScheduling& s) {
-  if (s.real_time) return "tick thread: time-critical priority (THREAD_PRIORITY_TIME_CRITICAL)";
+  const std::string timer = s.high_resolution_timer
+                                ? "; sleeps on a high-resolution waitable timer"
+                                : "; sleeps with the system timer at 1 ms (timeBeginPeriod), "
+                                  "no high-resolution waitable timer";
+  if (s.mmcss && UnderWine()) {
+    return "tick thread: multimedia class scheduler (MMCSS task \"Pro Audio\") as Wine "
+           "accepts it, without effect there; thread priority " + std::to_string(s.priority) +
+           timer;
+  }
+  if (s.mmcss) {
+    return "tick thread: multimedia class scheduler (MMCSS task \"Pro Audio\", critical "
+           "priority)" + timer;
+  }
+  if (s.real_time) {
+    return "tick thread: time-critical thread priority (" + std::to_string(s.priority) +
+           "); the multimedia class scheduler refused (Windows error " +
+           std::to_string(s.error) + "): check that the service \"Multimedia Class Scheduler\" "
+           "runs" + timer;
+  }
   return "tick thread: ordinary priority; raising it was refused (Windows error " +
-         std::to_string(s.error) + ")";
+         std::to_string(s.error) + ")" + timer;
 }
 
 // A high-resolution waitable timer where the system has one (Windows 10 1803 and later);

@@ -118,6 +118,42 @@ class QtDisplayTest : public QObject {
     platform_.DrawText(red, Rect{50, 50, -10, -10}, "x", 0, 0xFFFFFF);
   }
 
+  // A present while the window is hidden does not go out: it is neither counted nor given a
+  // time, not even the previous frame's; the next one after the window is back is.
+  void hiddenWindowPresentHasNoTime() {
+    QWindow window;
+    window.setFlags(Qt::Window | Qt::FramelessWindowHint);
+    window.setGeometry(QGuiApplication::primaryScreen()->geometry());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QtDisplay display;
+    QVERIFY(display.Init());
+    display.set_self_pacing(false);
+    display.Bind(&window, true);
+    Surface stage(kStageWidth, kStageHeight);
+    const Rect rect = FitStage(platform_.GetScreenSize().width, platform_.GetScreenSize().height);
+    display.Present(stage, rect);
+    QVERIFY(!display.last_present_failed());
+    QVERIFY(display.last_present_ns() != 0);
+    QCOMPARE(display.stats().presented, 1);
+
+    window.hide();
+    std::fill(stage.pixels.begin(), stage.pixels.end(), 0x00FF00u);
+    display.Present(stage, rect);
+    QVERIFY(display.last_present_failed());
+    QCOMPARE(display.last_present_ns(), int64_t(0));
+    QCOMPARE(display.stats().presented, 1);
+
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const int64_t before = TickThread::MonotonicNs();
+    display.Present(stage, rect);
+    QVERIFY(!display.last_present_failed());
+    QVERIFY(display.last_present_ns() >= before);
+    QCOMPARE(display.stats().presented, 2);
+    display.Bind(nullptr, false);
+  }
+
   void presentStretchesTheStageBetweenBlackBars() {
     QWindow window;
     window.setFlags(Qt::Window | Qt::FramelessWindowHint);

@@ -1,8 +1,22 @@
 #include "platform/win32/window/win32_program.h"
 
-#include <windows.h>
+#include <cstdlib>
+
+#include "app/my_app.h"
+#include "app/working_folder.h"
+#include "platform/win32/window/win32_platform.h"
+#include "timing/present_mode.h"
+#include "timing/timing_check.h"
 
 namespace pyokoran {
+
+namespace {
+
+void ForcePresentMode(const std::string& present) {
+  if (!present.empty()) _putenv_s(kPresentModeVariable, present.c_str());
+}
+
+}  // namespace
 
 std::string WineVersion() {
   HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
@@ -14,15 +28,29 @@ std::string WineVersion() {
   return text ? text : "";
 }
 
-// The window layer is not built yet: the program says so instead of showing nothing.
-int RunWin32Program(const Win32Start&) {
-  MessageBoxW(nullptr, L"このビルドにはウィンドウがありません。", L"ピョコラン", MB_OK | MB_ICONERROR);
-  return 1;
+int RunWin32Program(const Win32Start& start) {
+  ForcePresentMode(start.present);
+  Win32Platform platform(GetModuleHandleW(nullptr));
+  if (!start.launcher_folder.empty() &&
+      !OpenLauncherFolder(platform, start.launcher_folder, start.sample_stimuli)) {
+    return 1;
+  }
+  CMyApp app(platform, start.version);
+  return app.Run();
 }
 
-int RunWin32TimingCheck(const std::string&, std::FILE* out) {
-  std::fputs("The timing check needs the program's windows, which this build lacks.\n", out);
-  return 1;
+int RunWin32TimingCheck(const std::string& present, std::FILE* out) {
+  ForcePresentMode(present);
+  const std::string wine = WineVersion();
+  if (!wine.empty()) {
+    std::fprintf(out,
+                 "note: running under Wine %s, not Windows: its presents, frame statistics, "
+                 "input times and timers say nothing about a Windows PC. Run this check on the "
+                 "lab's Windows PC.\n",
+                 wine.c_str());
+  }
+  Win32Platform platform(GetModuleHandleW(nullptr));
+  return CheckTiming(platform, out);
 }
 
 }  // namespace pyokoran
