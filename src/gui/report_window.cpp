@@ -409,7 +409,13 @@ ReportWindow::ReportWindow(const QString& folder, QWidget* parent, bool backgrou
   progress_->setVisible(false);
   progress_timer_ = new QTimer(this);
   progress_timer_->setInterval(50);
-  connect(progress_timer_, &QTimer::timeout, this, [this] { progress_->setValue(progress()); });
+  connect(progress_timer_, &QTimer::timeout, this, [this] {
+    const int value = progress();
+    // Every byte read: the measures are being computed.
+    if (value == 1000 && progress_->value() != 1000)
+      status_->setText(QStringLiteral("Computing the measures of %1 …").arg(Wrappable(QFileInfo(folder_).absoluteFilePath())));
+    progress_->setValue(value);
+  });
   auto* top = new QHBoxLayout;
   top->addWidget(simulated_, 0, Qt::AlignTop);
   top->addWidget(status_, 1);
