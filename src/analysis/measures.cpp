@@ -138,7 +138,13 @@ std::vector<RtPoint> HitRtAcrossRun(const RunRecord& run, const MeasureOptions& 
 }
 
 std::vector<double> HitRts(const std::vector<const RunRecord*>& runs, const MeasureOptions& options) {
+  // Counted first: over thousands of runs a growing vector would hold up to three times as much.
+  size_t n = 0;
+  for (const RunRecord* run : runs) {
+    for (const AppearanceRow& r : run->rows) n += r.Tgt && r.Resp && r.RT >= options.anticipation_ms;
+  }
   std::vector<double> rts;
+  rts.reserve(n);
   for (const RunRecord* run : runs) {
     for (const AppearanceRow& r : run->rows) {
       if (r.Tgt && r.Resp && r.RT >= options.anticipation_ms) rts.push_back(r.RT);

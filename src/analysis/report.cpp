@@ -255,11 +255,11 @@ std::string ReadSimulationNotes(const std::string& folder) {
 }  // namespace
 
 bool BuildReport(const std::string& folder, const MeasureOptions& options, Report& report,
-                 std::string& error) {
+                 std::string& error, ReadControl* control) {
   report = Report{};
   report.folder = folder;
   report.options = options;
-  if (!ReadResultFolder(folder, report.results, error)) return false;
+  if (!ReadResultFolder(folder, report.results, error, control)) return false;
 
   // Newest first; among equal times the later line first.
   auto& runs = report.results.runs;

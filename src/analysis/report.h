@@ -56,9 +56,10 @@ struct Report {
   std::string simulation_notes;  // the simulator's mark file (UTF-8), for a simulated folder
 };
 
-// Reads folder and computes every measure. False with a reason when nothing can be read.
+// Reads folder and computes every measure. False with a reason when nothing can be read (or
+// control stopped the reading).
 bool BuildReport(const std::string& folder, const MeasureOptions& options, Report& report,
-                 std::string& error);
+                 std::string& error, ReadControl* control = nullptr);
 // The runs of one subject (by code page 932 bytes), oldest first.
 std::vector<const RunRecord*> SubjectRuns(const Report& report, const SubjectReport& subject);
 // The same report over one subject's runs alone (run ids kept).

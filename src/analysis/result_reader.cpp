@@ -5,6 +5,8 @@
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
+#include <limits>
+#include <memory>
 #include <system_error>
 #include <unordered_map>
 #include <unordered_set>
@@ -19,6 +21,8 @@
 namespace pyokoran {
 namespace {
 
+static_assert(sizeof(AppearanceRow) == 32, "a million rows must stay small");
+
 constexpr size_t kSummaryColumns = 17;
 // No line the program writes comes near this; longer ones are skipped unread.
 constexpr size_t kMaxLineBytes = 64 * 1024;
@@ -29,51 +33,86 @@ constexpr const char* kAppearanceHeader =
     "Subject,Date,Time,Trial,TgtPokko,DstPokko,Holes,Ordered,Dur,ISI_1,ISI_2,TmLimit,"
     "RndSeed,Pokko,Tgt,Hole,Hole_X,Hole_Y,Resp,Resp_X,Resp_Y,RT,TotalRT,Error";
 
-// The whole file, or false when it cannot be opened or read as a regular file.
-bool ReadWholeFile(const std::string& path, std::string& bytes) {
-  std::FILE* f = FopenRegular(path.c_str(), "rb");
-  if (!f) return false;
-  bytes.clear();
-  if (std::fseek(f, 0, SEEK_END) == 0) {
-    const long size = std::ftell(f);
-    if (size > 0) bytes.reserve(size_t(size));
-    std::rewind(f);
-  }
-  char buffer[1 << 16];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.append(buffer, n);
-  const bool ok = !std::ferror(f);
-  std::fclose(f);
-  return ok;
-}
+// Hands a file's lines to a function one by one, read block by block so that a large file
+// never sits in memory whole: fn(index, line) with the line's 0-based index and the line
+// without its CR LF (or LF). A line longer than kMaxLineBytes is skipped with a problem line
+// (fn sees it empty, keeping the numbering); a last line without its line feed is torn (a
+// kill during an append): it is left out and noted. Bytes read are added to *read. False when
+// the stream fails or the reading is stopped.
+class LineStream {
+ public:
+  LineStream(std::FILE* f, std::string name, std::vector<std::string>& problems,
+             ReadControl* control)
+      : f_(f), name_(std::move(name)), problems_(problems), control_(control) {}
 
-// Lines without their CR LF (or LF); a last line without its line feed is torn (a kill
-// during an append): it is left out and noted in problems under name.
-std::vector<std::string_view> SplitLines(std::string_view bytes, const std::string& name,
-                                         std::vector<std::string>& problems) {
-  std::vector<std::string_view> lines;
-  size_t start = 0;
-  while (start < bytes.size()) {
-    size_t end = bytes.find('\n', start);
-    if (end == std::string::npos) {
-      problems.push_back(name + ": line " + std::to_string(lines.size() + 1) +
-                         " has no line end (cut off while written); skipped");
-      break;
+  template <typename Fn>
+  bool ForEach(Fn&& fn) {
+    std::string pending;  // the start of a line whose end is in a later block
+    bool skipping = false;  // inside a line longer than the limit
+    size_t index = 0;
+    std::vector<char> block(kBlockBytes);
+    for (;;) {
+      if (control_ && control_->cancelled())
+        return false;
+      const size_t n = std::fread(block.data(), 1, block.size(), f_);
+      if (n == 0) break;
+      if (control_) control_->Add(n);
+      std::string_view data(block.data(), n);
+      size_t start = 0;
+      while (start < data.size()) {
+        const size_t end = data.find('\n', start);
+        if (end == std::string_view::npos) {
+          if (!skipping) {
+            pending.append(data.substr(start));
+            if (pending.size() > kMaxLineBytes) {
+              skipping = true;
+              pending.clear();
+            }
+          }
+          break;
+        }
+        if (skipping || pending.size() + (end - start) > kMaxLineBytes) {
+          problems_.push_back(name_ + ": line " + std::to_string(index + 1) + " is longer than " +
+                              std::to_string(kMaxLineBytes) + " bytes; skipped");
+          fn(index++, std::string_view());  // keeps the numbering; empty lines are passed over
+          skipping = false;
+          pending.clear();
+        } else {
+          std::string_view line;
+          if (pending.empty()) {
+            line = data.substr(start, end - start);
+          } else {
+            pending.append(data.substr(start, end - start));
+            line = pending;
+          }
+          if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+          fn(index++, line);
+          pending.clear();
+        }
+        start = end + 1;
+      }
     }
-    if (end - start > kMaxLineBytes) {
-      problems.push_back(name + ": line " + std::to_string(lines.size() + 1) + " is longer than " +
-                         std::to_string(kMaxLineBytes) + " bytes; skipped");
-      lines.emplace_back();  // keeps the numbering; empty lines are passed over
-      start = end + 1;
-      continue;
+    if (std::ferror(f_)) return false;
+    if (skipping || !pending.empty()) {
+      problems_.push_back(name_ + ": line " + std::to_string(index + 1) +
+                          " has no line end (cut off while written); skipped");
     }
-    size_t stop = end;
-    if (stop > start && bytes[stop - 1] == '\r') --stop;
-    lines.emplace_back(bytes.data() + start, stop - start);
-    start = end + 1;
+    return true;
   }
-  return lines;
-}
+
+ private:
+  static constexpr size_t kBlockBytes = 1 << 18;
+  std::FILE* f_;
+  std::string name_;
+  std::vector<std::string>& problems_;
+  ReadControl* control_;
+};
+
+// Closes a stdio stream on the way out.
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
 
 std::vector<std::string_view> SplitFields(std::string_view line, char sep) {
   std::vector<std::string_view> fields;
@@ -87,20 +126,6 @@ std::vector<std::string_view> SplitFields(std::string_view line, char sep) {
     fields.push_back(line.substr(start, end - start));
     start = end + 1;
   }
-}
-
-// A subject may hold the separator: the surplus fields at the front are joined back into it.
-bool FoldSubject(std::vector<std::string_view>& fields, size_t columns, char sep,
-                 std::string& subject) {
-  if (fields.size() < columns) return false;
-  const size_t extra = fields.size() - columns;
-  subject.assign(fields[0]);
-  for (size_t i = 1; i <= extra; ++i) {
-    subject += sep;
-    subject.append(fields[i]);
-  }
-  fields.erase(fields.begin() + 1, fields.begin() + 1 + ptrdiff_t(extra));
-  return true;
 }
 
 // Splits line at sep into exactly n fields, taking them from the right so that a subject
@@ -131,6 +156,11 @@ bool ToDouble(std::string_view text, double& value) {
   const char* last = first + text.size();
   auto [p, ec] = std::from_chars(first, last, value);
   return ec == std::errc() && p == last && first != last;
+}
+
+template <typename T>
+bool Fits(int32_t v) {
+  return v >= std::numeric_limits<T>::min() && v <= std::numeric_limits<T>::max();
 }
 
 std::string Key(const std::string& subject, std::string_view date, std::string_view time) {
@@ -172,65 +202,75 @@ RunRecord& FindOrAdd(ResultFolder& out, Index& index, RunRecord&& key) {
   return out.runs.back();
 }
 
-void ReadSummary(const std::string& path, ResultFolder& out, Index& index) {
-  std::string bytes;
+// False only when the reading was stopped.
+bool ReadSummary(const std::string& path, ResultFolder& out, Index& index, ReadControl* control) {
   std::error_code ec;
   if (std::filesystem::file_size(PathFromUtf8(path), ec) > kMaxFileBytes && !ec) {
     out.problems.push_back(std::string(kSummaryFileName) + ": larger than " +
                            std::to_string(kMaxFileBytes >> 20) + " MiB; not read");
-    return;
+    return true;
   }
-  if (!ReadWholeFile(path, bytes)) {
+  File f(FopenRegular(path.c_str(), "rb"));
+  bool stopped = false;
+  if (f) {
+    LineStream lines(f.get(), kSummaryFileName, out.problems, control);
+    const bool ok = lines.ForEach([&](size_t i, std::string_view line) {
+      if (i == 0 && line.substr(0, 8) == "Subject\t") return;
+      if (line.empty()) return;
+      RunRecord run;
+      if (!ParseSummaryLine(line, run)) {
+        out.problems.push_back(std::string(kSummaryFileName) + ": line " + std::to_string(i + 1) +
+                               " is not a summary line; skipped");
+        return;
+      }
+      run.in_summary = true;
+      const std::string k = Key(run.subject, run.date, run.time);
+      if (index.runs.count(k)) {
+        out.problems.push_back(std::string(kSummaryFileName) + ": line " + std::to_string(i + 1) +
+                               " repeats the run of " + ToUtf8(run.subject) + " at " + run.date +
+                               " " + run.time + "; skipped");
+        return;
+      }
+      FindOrAdd(out, index, std::move(run));
+    });
+    stopped = !ok && !std::ferror(f.get());
+    if (!ok && !stopped) f.reset();
+  }
+  if (!f) {
+    // Lines read before a failure are kept; the file is said to be unreadable.
     out.problems.push_back(std::string(kSummaryFileName) + ": cannot be read; skipped");
-    return;
   }
-  const auto lines = SplitLines(bytes, kSummaryFileName, out.problems);
-  for (size_t i = 0; i < lines.size(); ++i) {
-    if (i == 0 && lines[0].substr(0, 8) == "Subject\t") continue;
-    if (lines[i].empty()) continue;
-    RunRecord run;
-    if (!ParseSummaryLine(lines[i], run)) {
-      out.problems.push_back(std::string(kSummaryFileName) + ": line " + std::to_string(i + 1) +
-                             " is not a summary line; skipped");
-      continue;
-    }
-    run.in_summary = true;
-    const std::string k = Key(run.subject, run.date, run.time);
-    if (index.runs.count(k)) {
-      out.problems.push_back(std::string(kSummaryFileName) + ": line " + std::to_string(i + 1) +
-                             " repeats the run of " + ToUtf8(run.subject) + " at " + run.date +
-                             " " + run.time + "; skipped");
-      continue;
-    }
-    FindOrAdd(out, index, std::move(run));
-  }
+  return !stopped;
 }
 
-// Rows of another subject than `subject` (when not empty) are left out with a problem line.
-void ReadAppearances(const std::string& name, const std::string& subject, std::string_view bytes,
-                     ResultFolder& out, Index& index) {
-  const auto lines = SplitLines(bytes, name, out.problems);
-  RunRecord* current = nullptr;
-  for (size_t i = 1; i < lines.size(); ++i) {
-    if (lines[i].empty()) continue;
-    AppearanceRow row;
+// The rows of one appearance file, line by line. Rows of another subject than `subject` (when
+// not empty) are left out with a problem line.
+class AppearanceReader {
+ public:
+  AppearanceReader(const std::string& name, const std::string& subject, ResultFolder& out, Index& index)
+      : name_(name), subject_(subject), out_(out), index_(index) {}
+
+  void Line(size_t i, std::string_view line) {
+    if (i == 0 || line.empty()) return;  // the header
     std::string_view f[kAppearanceColumns];
     int32_t v[kAppearanceColumns] = {};
-    bool ok = SplitExactly(lines[i], ',', kAppearanceColumns, f) && f[1].size() == 10 && !f[2].empty();
+    bool ok = SplitExactly(line, ',', kAppearanceColumns, f) && f[1].size() == 10 && !f[2].empty();
     // The columns the measures use; the run's settings only where a run begins.
     for (size_t k : {3, 13, 14, 15, 18, 21, 22, 23}) ok = ok && ToInt(f[k], v[k]);
     const bool new_run =
-        ok && (!current || f[0] != current->subject || f[1] != current->date || f[2] != current->time);
+        ok && (!current_ || f[0] != current_->subject || f[1] != current_->date || f[2] != current_->time);
     for (size_t k = 4; new_run && k <= 12; ++k) ok = ok && ToInt(f[k], v[k]);
+    ok = ok && Fits<int16_t>(v[13]) && Fits<int8_t>(v[14]) && Fits<int16_t>(v[15]) &&
+         Fits<int8_t>(v[18]) && Fits<int16_t>(v[23]);
     if (!ok) {
-      out.problems.push_back(name + ": line " + std::to_string(i + 1) +
-                             " is not an appearance row; skipped");
-      continue;
+      out_.problems.push_back(name_ + ": line " + std::to_string(i + 1) +
+                              " is not an appearance row; skipped");
+      return;
     }
-    if (!subject.empty() && f[0] != subject) {
-      out.problems.push_back(name + ": line " + std::to_string(i + 1) +
-                             " belongs to another subject; skipped");
-      continue;
+    if (!subject_.empty() && f[0] != subject_) {
+      out_.problems.push_back(name_ + ": line " + std::to_string(i + 1) +
+                              " belongs to another subject; skipped");
+      return;
     }
     if (new_run) {
       RunRecord key;
@@ -246,63 +286,86 @@ void ReadAppearances(const std::string& name, const std::string& subject, std::s
       key.ISI_2 = v[10];
       key.TmLimit = v[11];
       key.RndSeed = v[12];
-      current = &FindOrAdd(out, index, std::move(key));
+      current_ = &FindOrAdd(out_, index_, std::move(key));
+      // A summarised run says how many rows to expect.
+      if (current_->in_summary && current_->rows.empty())
+        current_->rows.reserve(size_t(std::clamp<int64_t>(
+            int64_t(current_->Hit) + current_->Miss + current_->CR + current_->FA, 0, kLoggedRowLimit)));
     }
-    if (current->rows.size() >= size_t(kLoggedRowLimit)) {
-      if (!current->rows_cut) {
-        current->rows_cut = true;
-        out.problems.push_back(name + ": line " + std::to_string(i + 1) + " and later rows of " +
-                               ToUtf8(current->subject) + " " + current->date + " " + current->time +
-                               " are beyond " + std::to_string(kLoggedRowLimit) + " rows; skipped");
+    if (current_->rows.size() >= size_t(kLoggedRowLimit)) {
+      if (!current_->rows_cut) {
+        current_->rows_cut = true;
+        out_.problems.push_back(name_ + ": line " + std::to_string(i + 1) + " and later rows of " +
+                                ToUtf8(current_->subject) + " " + current_->date + " " + current_->time +
+                                " are beyond " + std::to_string(kLoggedRowLimit) + " rows; skipped");
       }
-      continue;
+      return;
     }
+    AppearanceRow row;
     row.Trial = v[3];
-    row.Pokko = v[13];
-    row.Tgt = v[14];
-    row.Hole = v[15];
-    row.Resp = v[18];
+    row.Pokko = int16_t(v[13]);
+    row.Tgt = int8_t(v[14]);
+    row.Hole = int16_t(v[15]);
+    row.Resp = int8_t(v[18]);
     row.RT = v[21];
     row.TotalRT = v[22];
-    row.Error = v[23];
-    current->rows.push_back(row);
+    row.Error = int16_t(v[23]);
+    current_->rows.push_back(row);
   }
-}
 
-void ReadTiming(const std::string& name, const std::string& bytes, ResultFolder& out,
-                Index& index) {
-  const auto lines = SplitLines(bytes, name, out.problems);
-  if (lines.empty()) return;
-  const auto header = SplitFields(lines[0], ',');
-  int subject = -1, date = -1, time = -1, trial = -1, onset_rt = -1;
-  for (size_t c = 0; c < header.size(); ++c) {
-    const std::string n = Normalised(header[c]);
-    if (n == "subject") subject = int(c);
-    else if (n == "date") date = int(c);
-    else if (n == "time") time = int(c);
-    else if (n == "trial") trial = int(c);
-    else if (onset_rt < 0 && n != "onset" && n.find("onset") != std::string::npos &&
-             n.find("rt") != std::string::npos)
-      onset_rt = int(c);
-  }
-  if (subject != 0 || date < 0 || time < 0 || trial < 0 || onset_rt < 0) {
-    out.problems.push_back(name + ": no reaction time from the onset found; not used");
-    return;
-  }
-  for (size_t i = 1; i < lines.size(); ++i) {
-    if (lines[i].empty()) continue;
-    auto fields = SplitFields(lines[i], ',');
-    std::string who;
-    if (!FoldSubject(fields, header.size(), ',', who)) continue;
+ private:
+  const std::string& name_;
+  const std::string& subject_;
+  ResultFolder& out_;
+  Index& index_;
+  RunRecord* current_ = nullptr;
+};
+
+// The reactions times from the onset in a subject's timing record, line by line.
+class TimingReader {
+ public:
+  TimingReader(const std::string& name, ResultFolder& out, Index& index)
+      : name_(name), out_(out), index_(index) {}
+
+  void Line(size_t i, std::string_view line) {
+    if (i == 0) {
+      Header(line);
+      return;
+    }
+    if (!usable_ || line.empty()) return;
+    fields_.clear();
+    size_t start = 0;
+    for (;;) {
+      const size_t end = line.find(',', start);
+      fields_.push_back(line.substr(start, end == std::string_view::npos ? end : end - start));
+      if (end == std::string_view::npos) break;
+      start = end + 1;
+    }
+    // A subject may hold the separator: the surplus fields at the front belong to it.
+    if (fields_.size() < columns_) return;
+    const size_t extra = fields_.size() - columns_;
+    who_.assign(fields_[0]);
+    for (size_t k = 1; k <= extra; ++k) {
+      who_ += ',';
+      who_.append(fields_[k]);
+    }
+    auto field = [&](int c) { return fields_[size_t(c) == 0 ? 0 : size_t(c) + extra]; };
     int32_t trial_number = 0;
     double rt = 0;
-    if (!ToInt(fields[size_t(trial)], trial_number)) continue;
-    const bool pressed = ToDouble(fields[size_t(onset_rt)], rt);  // empty without a press
-    auto it = index.runs.find(Key(who, fields[size_t(date)], fields[size_t(time)]));
-    if (it == index.runs.end()) continue;
-    RunRecord& run = out.runs[it->second];
+    if (!ToInt(field(trial_), trial_number)) return;
+    const bool pressed = ToDouble(field(onset_rt_), rt);  // empty without a press
+    // A run's rows follow one another: the run of the row before is looked at first.
+    const std::string_view date = field(date_), time = field(time_);
+    if (!last_ || out_.runs[last_run_].subject != who_ || out_.runs[last_run_].date != date ||
+        out_.runs[last_run_].time != time) {
+      auto it = index_.runs.find(Key(who_, date, time));
+      if (it == index_.runs.end()) return;
+      last_run_ = it->second;
+      last_ = true;
+    }
+    RunRecord& run = out_.runs[last_run_];
     ++run.timing_rows;
-    if (!pressed) continue;
+    if (!pressed) return;
     // Rows are numbered 1.. in log order; look there first.
     AppearanceRow* row = nullptr;
     if (trial_number >= 1 && size_t(trial_number) <= run.rows.size() &&
@@ -313,11 +376,41 @@ void ReadTiming(const std::string& name, const std::string& bytes, ResultFolder&
         if (r.Trial == trial_number) row = &r;
       }
     }
-    if (!row) continue;
+    if (!row) return;
     row->has_onset_rt = true;
     row->onset_rt = rt;
   }
-}
+
+ private:
+  void Header(std::string_view line) {
+    const auto header = SplitFields(line, ',');
+    int subject = -1;
+    for (size_t c = 0; c < header.size(); ++c) {
+      const std::string n = Normalised(header[c]);
+      if (n == "subject") subject = int(c);
+      else if (n == "date") date_ = int(c);
+      else if (n == "time") time_ = int(c);
+      else if (n == "trial") trial_ = int(c);
+      else if (onset_rt_ < 0 && n != "onset" && n.find("onset") != std::string::npos &&
+               n.find("rt") != std::string::npos)
+        onset_rt_ = int(c);
+    }
+    columns_ = header.size();
+    usable_ = subject == 0 && date_ >= 0 && time_ >= 0 && trial_ >= 0 && onset_rt_ >= 0;
+    if (!usable_) out_.problems.push_back(name_ + ": no reaction time from the onset found; not used");
+  }
+
+  const std::string& name_;
+  ResultFolder& out_;
+  Index& index_;
+  bool usable_ = false;
+  size_t columns_ = 0;
+  int date_ = -1, time_ = -1, trial_ = -1, onset_rt_ = -1;
+  std::vector<std::string_view> fields_;
+  std::string who_;
+  bool last_ = false;
+  size_t last_run_ = 0;  // the run of the row before, when last_
+};
 
 }  // namespace
 
@@ -338,7 +431,8 @@ bool ParseSummaryLine(std::string_view line, RunRecord& run) {
   return true;
 }
 
-bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string& error) {
+bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string& error,
+                      ReadControl* control) {
   namespace fs = std::filesystem;
   out = ResultFolder{};
   std::error_code ec;
@@ -347,12 +441,29 @@ bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string&
     error = "not a folder: " + Utf8FromPath(dir);
     return false;
   }
+  auto stopped = [&] {
+    error = "reading stopped";
+    out = ResultFolder{};
+    return false;
+  };
   Index index;
   bool found = false;
   const fs::path summary = dir / PathFromUtf8(kSummaryFileName);
   if (fs::is_regular_file(summary, ec)) {
     found = true;
-    ReadSummary(Utf8FromPath(summary), out, index);
+    if (control) {
+      // Until the summary names the files to read, the share of every result file is a guess.
+      uint64_t guess = 0;
+      for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        if (it->path().extension() == ".csv" || it->path() == summary) {
+          const uintmax_t size = it->is_regular_file(ec) ? it->file_size(ec) : 0;
+          if (!ec) guess += std::min<uintmax_t>(size, kMaxFileBytes);
+        }
+      }
+      ec.clear();
+      control->SetTotal(guess);
+    }
+    if (!ReadSummary(Utf8FromPath(summary), out, index, control)) return stopped();
   } else if (fs::symlink_status(summary, ec).type() != fs::file_type::not_found) {
     out.problems.push_back(std::string(kSummaryFileName) + ": not a regular file; skipped");
   }
@@ -384,7 +495,17 @@ bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string&
     std::sort(csv.begin(), csv.end());
     subjects.assign(csv.size(), std::string());
   }
-  std::vector<std::pair<std::string, std::string>> timing;
+  if (control) {
+    // Now the files are known: what is left to read, after what has been.
+    uint64_t total = control->done();
+    for (const fs::path& p : csv) {
+      const uintmax_t size = fs::file_size(p, ec);
+      if (!ec && size <= kMaxFileBytes) total += size;
+    }
+    ec.clear();
+    control->SetTotal(total);
+  }
+  std::vector<std::string> timing;  // read once every run is known
   for (size_t i = 0; i < csv.size(); ++i) {
     const fs::path& p = csv[i];
     if (!subjects[i].empty() && !fs::exists(fs::symlink_status(p, ec))) continue;
@@ -394,23 +515,49 @@ bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string&
                              std::to_string(kMaxFileBytes >> 20) + " MiB; not read");
       continue;
     }
-    const MappedFile file(Utf8FromPath(p));
-    if (!file.opened()) {
-      out.problems.push_back(Utf8FromPath(p.filename()) + ": cannot be read; skipped");
+    const std::string name = Utf8FromPath(p.filename());
+    File f(FopenRegular(Utf8FromPath(p).c_str(), "rb"));
+    if (!f) {
+      out.problems.push_back(name + ": cannot be read; skipped");
       continue;
     }
-    const std::string_view bytes = file.bytes();
-    const size_t eol = bytes.find_first_of("\r\n");
-    const std::string_view header = bytes.substr(0, eol);
+    // The first line up to its CR or LF tells what the file is.
+    std::string header;
+    for (int c; header.size() <= kMaxLineBytes && (c = std::fgetc(f.get())) != EOF && c != '\r' && c != '\n';)
+      header += char(c);
+    if (std::ferror(f.get()) || std::fseek(f.get(), 0, SEEK_SET) != 0) {
+      out.problems.push_back(name + ": cannot be read; skipped");
+      continue;
+    }
     if (header == kAppearanceHeader) {
       found = true;
-      ReadAppearances(Utf8FromPath(p.filename()), subjects[i], bytes, out, index);
+      AppearanceReader reader(name, subjects[i], out, index);
+      LineStream lines(f.get(), name, out.problems, control);
+      if (!lines.ForEach([&](size_t k, std::string_view line) { reader.Line(k, line); })) {
+        if (!std::ferror(f.get())) return stopped();
+        out.problems.push_back(name + ": cannot be read; skipped");
+      }
     } else if (Utf8FromPath(p.stem()).size() > 7 &&
                Utf8FromPath(p.stem()).compare(Utf8FromPath(p.stem()).size() - 7, 7, "_timing") == 0) {
-      timing.emplace_back(Utf8FromPath(p.filename()), std::string(bytes));
+      timing.push_back(Utf8FromPath(p));
+    } else if (control) {
+      control->Add(size);  // not read: counted as done
     }
   }
-  for (auto& [name, bytes] : timing) ReadTiming(name, bytes, out, index);
+  for (const std::string& path : timing) {
+    const std::string name = Utf8FromPath(PathFromUtf8(path).filename());
+    File f(FopenRegular(path.c_str(), "rb"));
+    if (!f) {
+      out.problems.push_back(name + ": cannot be read; skipped");
+      continue;
+    }
+    TimingReader reader(name, out, index);
+    LineStream lines(f.get(), name, out.problems, control);
+    if (!lines.ForEach([&](size_t k, std::string_view line) { reader.Line(k, line); })) {
+      if (!std::ferror(f.get())) return stopped();
+      out.problems.push_back(name + ": cannot be read; skipped");
+    }
+  }
 
   // Runs known from their rows only get their counts from the rows.
   for (RunRecord& run : out.runs) {

@@ -3,6 +3,7 @@
 // as written (code page 932, CR LF); a line that cannot be read is skipped and noted.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -10,16 +11,18 @@
 
 namespace pyokoran {
 
-// One appearance row of a run, as far as the analysis needs it.
+// One appearance row of a run, as far as the analysis needs it; kept small (32 bytes), as a
+// folder of 10 000 runs holds over a million. The small fields take what the program writes
+// (a row whose values do not fit is not taken for an appearance row).
 struct AppearanceRow {
   int32_t Trial = 0;
-  int32_t Pokko = 0;
-  int32_t Tgt = 0;
-  int32_t Hole = 0;
-  int32_t Resp = 0;
+  int16_t Pokko = 0;
+  int8_t Tgt = 0;
+  int16_t Hole = 0;
+  int8_t Resp = 0;
   int32_t RT = 0;
   int32_t TotalRT = 0;
-  int32_t Error = 0;
+  int16_t Error = 0;
   bool has_onset_rt = false;  // the timing record gave a reaction time from the onset
   double onset_rt = 0;        // ms from the first frame that showed the creature
 };
@@ -48,6 +51,27 @@ struct ResultFolder {
   std::vector<std::string> problems;  // lines or files skipped, one sentence each (UTF-8)
 };
 
+// How far a reading has come, and a way to stop it, shared between the reading thread and
+// another that watches it.
+class ReadControl {
+ public:
+  // Bytes of the result files read so far, and of all there are to read (a guess from the
+  // folder's files until the summary has named them).
+  uint64_t done() const { return done_.load(std::memory_order_relaxed); }
+  uint64_t total() const { return total_.load(std::memory_order_relaxed); }
+  // Asks the reading to stop soon (from any thread); it then fails with "reading stopped".
+  void Cancel() { cancel_.store(true, std::memory_order_relaxed); }
+  bool cancelled() const { return cancel_.load(std::memory_order_relaxed); }
+
+  // The reading's side.
+  void SetTotal(uint64_t bytes) { total_.store(bytes, std::memory_order_relaxed); }
+  void Add(uint64_t bytes) { done_.fetch_add(bytes, std::memory_order_relaxed); }
+
+ private:
+  std::atomic<uint64_t> done_{0}, total_{0};
+  std::atomic<bool> cancel_{false};
+};
+
 // Name of the mark file the simulator leaves in every folder it writes.
 inline constexpr const char* kSimulatedMarkFile = "SIMULATED.txt";
 
@@ -56,8 +80,10 @@ inline constexpr const char* kSimulatedMarkFile = "SIMULATED.txt";
 // summary lines, every file *.csv that carries the appearance header and every timing record.
 // A last line without its line end (a kill during the append) is left out with a problem line;
 // a summarised run whose rows disagree with its counts is told in its `problems`. False (with a reason in error) only when the folder cannot be
-// read at all or holds no result file; true for an empty but valid result set.
-bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string& error);
+// read at all or holds no result file; true for an empty but valid result set. The files are
+// read block by block, never whole; control, when given, follows the reading and may stop it.
+bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string& error,
+                      ReadControl* control = nullptr);
 
 // Runs over this many appearances keep only their first rows in the appearance file.
 inline constexpr int32_t kLoggedRowLimit = 4999;

@@ -14,6 +14,9 @@ CommandMode ReportMode(const SystemCommands& system);
 CommandMode SimulateMode();
 // --out, which both modes take (a file name for the report, a folder for the runs).
 CommandOption AnalysisOutOption(bool report_pdf);
+// --subject, which both modes take (the simulated subject; the subjects the report's PDF adds
+// to its summary).
+CommandOption SubjectOption(bool report_pdf);
 
 // Where --report writes: base + ".csv", ".html" (and ".pdf").
 struct ReportOutputs {

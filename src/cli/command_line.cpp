@@ -21,6 +21,11 @@ std::string OptionValues::Value(const std::string& name) const {
   return values_[it->second].back();
 }
 
+std::vector<std::string> OptionValues::Values(const std::string& name) const {
+  const auto it = index_.find(name);
+  return it == index_.end() ? std::vector<std::string>() : values_[it->second];
+}
+
 // Reads arguments against a list of options: "--name", "--name=value", "--name value", the
 // same with one dash, "--" before arguments that are never options, "-" as an argument.
 class CommandLineParser {

@@ -38,6 +38,8 @@ class OptionValues {
   bool IsSet(const std::string& name) const;
   // Its value (the last one when given more than once); empty when not given.
   std::string Value(const std::string& name) const;
+  // Every value it was given, in order.
+  std::vector<std::string> Values(const std::string& name) const;
 
  private:
   friend class CommandLineParser;

@@ -1,6 +1,7 @@
-// --report [FOLDER] [--out FILE] [--anticipation MS] [--exclude-anticipations] [--trials FILE]:
-// the report over a folder of result files as CSV (with its side file) and HTML (and, where the
-// system has it, PDF), and the trial file, written without opening a window.
+// --report [FOLDER] [--out FILE] [--anticipation MS] [--exclude-anticipations] [--trials FILE]
+// [--subject ID ...] [--pdf-all]: the report over a folder of result files as CSV (with its side
+// file) and HTML (and, where the system has it, PDF), and the trial file, written without
+// opening a window.
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -157,6 +158,15 @@ CommandOption AnalysisOutOption(bool report_pdf) {
       "FILE"};
 }
 
+CommandOption SubjectOption(bool report_pdf) {
+  return CommandOption{{"subject"},
+                       std::string("--simulate: subject ID (default: the settings').") +
+                           (report_pdf ? " --report: the PDF adds the runs and plots of subject ID to its "
+                                         "summary (give it again for more subjects)."
+                                       : ""),
+                       "ID"};
+}
+
 CommandMode ReportMode(const SystemCommands& system) {
   CommandMode mode;
   mode.options = {
@@ -169,6 +179,14 @@ CommandMode ReportMode(const SystemCommands& system) {
                           "by the Linux version only).",
                     ""},
       AnalysisOutOption(system.report_pdf), kAnticipation, kExcludeAnticipations, kTrials};
+  if (system.report_pdf) {
+    mode.options.push_back(SubjectOption(true));
+    mode.options.push_back(CommandOption{
+        {"pdf-all"},
+        "--report: the PDF holds every run and a page of plots per subject (default: the "
+        "summary, a row per subject, and the runs and plots of each --subject).",
+        ""});
+  }
   mode.max_arguments = 1;
   mode.argument_name = "FOLDER";
   mode.argument_description = "--report: the folder of result files.";

@@ -32,7 +32,6 @@ const CommandOption kSeed{
     "--simulate: seed of the first run, 1 to 4294967295 (or as the RndSeed column shows it); "
     "run k uses S + k and is the run --seed S+k --simulate 1 gives.",
     "S"};
-const CommandOption kSubject{{"subject"}, "--simulate: subject ID (default: the settings').", "ID"};
 
 // The options as values, or the first problem.
 std::string Read(const OptionValues& options, SimulationOptions& o) {
@@ -111,7 +110,7 @@ int RunSimulate(const ModeRun& run) {
 
 CommandMode SimulateMode() {
   CommandMode mode;
-  mode.options = {kSimulate, kHit, kFalseAlarm, kRt, kRefresh, kSeed, kSubject, AnalysisOutOption(false)};
+  mode.options = {kSimulate, kHit, kFalseAlarm, kRt, kRefresh, kSeed, SubjectOption(false), AnalysisOutOption(false)};
   mode.check = CheckSimulate;
   mode.run = RunSimulate;
   return mode;

@@ -68,6 +68,10 @@ struct FullScreenDisplay {
   SurfaceSlot stage;
   StageGeometry geometry;
   SurfaceTable surfaces;
+  // Nothing ever looks at the frames (the simulator's virtual display): the stage is not
+  // composed, and a hole's picture is drawn only while it must show whether the creature is
+  // visible yet. Presents, their times and the timing record are as in a run on a screen.
+  bool frames_unseen = false;
 };
 
 struct StagePoint {

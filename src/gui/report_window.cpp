@@ -30,11 +30,16 @@
 #include <QScreen>
 #include <QSpinBox>
 #include <QSplitter>
-#include <QTableWidget>
+#include <QAbstractTableModel>
+#include <QCloseEvent>
+#include <QTableView>
+#include <QTimer>
 #include <QValueAxis>
 #include <QVBoxLayout>
+#include <charconv>
 #include <cmath>
 #include <memory>
+#include <optional>
 
 #include "analysis/html_report.h"
 #include "analysis/trial_export.h"
@@ -73,22 +78,6 @@ QString Wrappable(const QString& path) {
   out.replace(QLatin1Char('/'), QStringLiteral("/\u200B"));
   return out;
 }
-
-constexpr int kRunRole = Qt::UserRole;       // run index, on the first cell of a row
-constexpr int kSortRole = Qt::UserRole + 1;  // number or text to sort by
-constexpr int kPooledRole = Qt::UserRole + 2;  // true on a subject's row (kRunRole: its newest run)
-
-// Sorts numbers as numbers; empty cells (no value) sort below every number.
-class SortItem : public QTableWidgetItem {
- public:
-  using QTableWidgetItem::QTableWidgetItem;
-  bool operator<(const QTableWidgetItem& other) const override {
-    const QVariant a = data(kSortRole), b = other.data(kSortRole);
-    if (a.typeId() == QMetaType::Double && b.typeId() == QMetaType::Double)
-      return a.toDouble() < b.toDouble();
-    return a.toString() < b.toString();
-  }
-};
 
 // Columns of the window's table: those of the CSV but the level, run id and run count.
 // Who and when first, then the measures, then the run's settings, so that the measures are
@@ -154,6 +143,199 @@ static_assert(std::size(kPdfHeaders) == std::size(kPdfColumns));
 
 }  // namespace
 
+// The table's rows, made beside the reading (off the window's thread): each run's row, then
+// each subject's pooled row, with what sorting needs.
+struct ReportTable {
+  struct Row {
+    size_t run = 0;       // the run, or the subject's newest run
+    size_t subject = 0;   // index into Report::subjects (pooled rows)
+    bool pooled = false;  // a subject's or a condition's runs pooled
+    bool bold = false;    // a subject's runs pooled
+    std::string text;             // the cells one after another, in the order of TableColumns()
+    std::vector<uint16_t> ends;   // where each cell ends in text
+    std::string date_key;         // newest first by date, time and line; "" for pooled rows
+    std::string_view cell(size_t k) const {
+      const size_t begin = k == 0 ? 0 : ends[k - 1];
+      return std::string_view(text).substr(begin, ends[k] - begin);
+    }
+  };
+  std::vector<Row> rows;
+  std::vector<size_t> columns;  // TableColumns()
+  size_t date = 0;              // the date's place among them
+};
+
+namespace {
+
+// A cell as a number, NaN when it is text.
+double CellNumber(std::string_view cell) {
+  double v = 0;
+  const char* first = cell.data();
+  const char* last = first + cell.size();
+  if (first != last && *first == '+') ++first;
+  auto [p, ec] = std::from_chars(first, last, v);
+  return ec == std::errc() && p == last && first != last ? v : kNoValue;
+}
+
+ReportTable BuildReportTable(const Report& report) {
+  ReportTable t;
+  t.columns = TableColumns();
+  const size_t date = ColumnOf("Date");
+  t.date = size_t(std::find(t.columns.begin(), t.columns.end(), date) - t.columns.begin());
+  const size_t runs = report.results.runs.size();
+  // One row per run, then each subject's runs pooled: per condition, then all (bold).
+  std::vector<std::pair<size_t, size_t>> pooled_rows;  // (subject, condition or size_t(-1))
+  for (size_t s = 0; s < report.subjects.size(); ++s) {
+    for (size_t k : report.subjects[s].conditions) pooled_rows.emplace_back(s, k);
+    pooled_rows.emplace_back(s, size_t(-1));
+  }
+  t.rows.reserve(runs + pooled_rows.size());
+  for (size_t r = 0; r < runs + pooled_rows.size(); ++r) {
+    ReportTable::Row row;
+    row.pooled = r >= runs;
+    const size_t condition = row.pooled ? pooled_rows[r - runs].second : size_t(-1);
+    row.bold = row.pooled && condition == size_t(-1);
+    row.subject = row.pooled ? pooled_rows[r - runs].first : 0;
+    const SubjectReport* subject = row.pooled ? &report.subjects[row.subject] : nullptr;
+    std::vector<std::string> cells = !row.pooled                ? RunCells(report, r)
+                                     : condition != size_t(-1) ? ConditionCells(report, condition)
+                                                               : SubjectCells(report, row.subject);
+    if (row.pooled && condition != size_t(-1))
+      cells[date] = std::to_string(report.conditions[condition].runs.size()) + " runs, these settings";
+    else if (row.pooled)
+      cells[date] = "all " + std::to_string(subject->runs.size()) + " runs";
+    row.run = row.pooled ? (subject->runs.empty() ? 0 : subject->runs.back()) : r;
+    row.ends.reserve(t.columns.size());
+    for (size_t c : t.columns) {
+      // A cell beyond what an offset can hold (a subject ID of many kilobytes) is shortened.
+      row.text.append(cells[c], 0, std::min<size_t>(cells[c].size(), 0xFFFF - std::min<size_t>(row.text.size(), 0xFFFF)));
+      row.ends.push_back(uint16_t(row.text.size()));
+    }
+    row.text.shrink_to_fit();
+    if (!row.pooled) {
+      const RunRecord& run = report.results.runs[r];
+      char order[16];
+      std::snprintf(order, sizeof order, "%09d", run.file_order);
+      row.date_key = run.date + ' ' + run.time + ' ' + order;
+    }
+    t.rows.push_back(std::move(row));
+  }
+  return t;
+}
+
+}  // namespace
+
+// The table as the view asks for it: only the rows the subject filter lets through, sorted;
+// nothing is copied into widgets, so that thousands of runs fill it at once.
+class ReportTableModel : public QAbstractTableModel {
+ public:
+  explicit ReportTableModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+  void SetTable(ReportTable&& table, const QFont& bold) {
+    beginResetModel();
+    table_ = std::move(table);
+    bold_ = bold;
+    order_.resize(table_.rows.size());
+    for (size_t i = 0; i < order_.size(); ++i) order_[i] = i;
+    Sort();
+    Filter();
+    endResetModel();
+  }
+  // Shows only the rows of subject (code page 932 bytes); null for every row.
+  void SetFilter(const Report& report, const std::string* subject) {
+    beginResetModel();
+    report_ = &report;
+    only_ = subject ? std::optional<std::string>(*subject) : std::nullopt;
+    Filter();
+    endResetModel();
+  }
+  const ReportTable::Row& RowAt(int row) const { return table_.rows[shown_[size_t(row)]]; }
+  int ColumnOfDate() const { return int(table_.date); }
+
+  int rowCount(const QModelIndex& parent = {}) const override {
+    return parent.isValid() ? 0 : int(shown_.size());
+  }
+  int columnCount(const QModelIndex& parent = {}) const override {
+    return parent.isValid() ? 0 : int(table_.columns.size());
+  }
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
+        size_t(section) >= table_.columns.size())
+      return QAbstractTableModel::headerData(section, orientation, role);
+    return U(ReportColumns()[table_.columns[size_t(section)]]);
+  }
+  QVariant data(const QModelIndex& index, int role) const override {
+    if (!index.isValid() || size_t(index.row()) >= shown_.size()) return {};
+    const ReportTable::Row& row = RowAt(index.row());
+    const size_t k = size_t(index.column());
+    if (k >= row.ends.size()) return {};
+    const bool subject = table_.columns[k] == ColumnOf("Subject");
+    const std::string_view cell = row.cell(k);
+    switch (role) {
+      case Qt::DisplayRole:
+        return subject ? Short(std::string(cell), 200) : QString::fromUtf8(cell.data(), qsizetype(cell.size()));
+      case Qt::ToolTipRole:
+        return subject && cell.size() > 200 ? QVariant(Short(std::string(cell), 1000)) : QVariant();
+      case Qt::FontRole:
+        return row.bold ? QVariant(bold_) : QVariant();
+      case Qt::TextAlignmentRole:
+        return k != table_.date && !std::isnan(CellNumber(cell))
+                   ? QVariant(int(Qt::AlignRight | Qt::AlignVCenter))
+                   : QVariant();
+      default:
+        return {};
+    }
+  }
+  void sort(int column, Qt::SortOrder order) override {
+    if (column < 0 || size_t(column) >= table_.columns.size()) return;
+    Q_EMIT layoutAboutToBeChanged();
+    column_ = size_t(column);
+    order_descending_ = order == Qt::DescendingOrder;
+    Sort();
+    Filter();
+    Q_EMIT layoutChanged();
+  }
+
+ private:
+  // Numbers as numbers, empty cells below every number, the date by date, time and line.
+  void Sort() {
+    if (column_ >= table_.columns.size()) return;
+    const size_t k = column_;
+    const bool after_date = table_.columns[k] > table_.columns[table_.date];
+    std::vector<double> numbers(table_.rows.size());  // NaN where the cell is text
+    for (size_t i = 0; i < numbers.size(); ++i) {
+      const std::string_view cell = table_.rows[i].cell(k);
+      numbers[i] = k == table_.date ? kNoValue : cell.empty() && after_date ? -1e300 : CellNumber(cell);
+    }
+    auto less = [&](size_t a, size_t b) {
+      const ReportTable::Row& x = table_.rows[a];
+      const ReportTable::Row& y = table_.rows[b];
+      if (k == table_.date) return x.date_key < y.date_key;
+      if (!std::isnan(numbers[a]) && !std::isnan(numbers[b])) return numbers[a] < numbers[b];
+      return x.cell(k) < y.cell(k);
+    };
+    std::stable_sort(order_.begin(), order_.end(),
+                     [&](size_t a, size_t b) { return order_descending_ ? less(b, a) : less(a, b); });
+  }
+  void Filter() {
+    shown_.clear();
+    shown_.reserve(order_.size());
+    for (size_t i : order_) {
+      if (!only_ || (report_ && table_.rows[i].run < report_->results.runs.size() &&
+                     report_->results.runs[table_.rows[i].run].subject == *only_))
+        shown_.push_back(i);
+    }
+  }
+
+  ReportTable table_;
+  QFont bold_;
+  const Report* report_ = nullptr;
+  std::optional<std::string> only_;
+  std::vector<size_t> order_;  // every row, sorted
+  std::vector<size_t> shown_;  // those the filter lets through
+  size_t column_ = size_t(-1);
+  bool order_descending_ = true;
+};
+
 ReportWindow::ReportWindow(const QString& folder, QWidget* parent, bool background)
     : QDialog(parent), folder_(folder), background_(background) {
   setWindowTitle(QString::fromUtf8("Report — ピョコラン"));
@@ -191,12 +373,17 @@ ReportWindow::ReportWindow(const QString& folder, QWidget* parent, bool backgrou
   bar->addWidget(pool_);
   bar->addStretch(1);
 
-  table_ = new QTableWidget(this);
+  table_ = new QTableView(this);
+  model_ = new ReportTableModel(table_);
+  table_->setModel(model_);
   table_->setSelectionBehavior(QAbstractItemView::SelectRows);
   table_->setSelectionMode(QAbstractItemView::SingleSelection);
   table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   table_->verticalHeader()->setVisible(false);
-  table_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  // Widths from the first rows only: measuring thousands of rows would hold the window up.
+  table_->horizontalHeader()->setResizeContentsPrecision(50);
+  table_->setSortingEnabled(true);
+  table_->horizontalHeader()->setSortIndicatorShown(true);
 
   auto* charts = new QWidget(this);
   auto* grid = new QGridLayout(charts);
@@ -216,9 +403,19 @@ ReportWindow::ReportWindow(const QString& folder, QWidget* parent, bool backgrou
 
   auto* layout = new QVBoxLayout(this);
   progress_ = new QProgressBar(this);
-  progress_->setRange(0, 0);  // busy: the reading does not know its length beforehand
-  progress_->setMaximumWidth(200);
+  progress_->setRange(0, 1000);  // thousandths of the bytes to read
+  progress_->setFormat(QStringLiteral("%p%"));
+  progress_->setMinimumWidth(200);
   progress_->setVisible(false);
+  progress_timer_ = new QTimer(this);
+  progress_timer_->setInterval(50);
+  connect(progress_timer_, &QTimer::timeout, this, [this] {
+    const int value = progress();
+    // Every byte read: the measures are being computed.
+    if (value == 1000 && progress_->value() != 1000)
+      status_->setText(QStringLiteral("Computing the measures of %1 …").arg(Wrappable(QFileInfo(folder_).absoluteFilePath())));
+    progress_->setValue(value);
+  });
   auto* top = new QHBoxLayout;
   top->addWidget(simulated_, 0, Qt::AlignTop);
   top->addWidget(status_, 1);
@@ -243,7 +440,24 @@ ReportWindow::ReportWindow(const QString& folder, QWidget* parent, bool backgrou
   connect(subject_, &QComboBox::currentIndexChanged, this, [this] { ApplyFilter(); });
   connect(anticipation_, &QSpinBox::valueChanged, this, [this] { Reload(); });
   connect(pool_, &QCheckBox::toggled, this, [this] { SelectionChanged(); });
-  connect(table_, &QTableWidget::itemSelectionChanged, this, [this] { SelectionChanged(); });
+  connect(table_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { SelectionChanged(); });
+  connect(model_, &QAbstractItemModel::modelReset, table_, [this] {
+    // Widths from the first rows, widened for the pooled rows (bold, larger counts) wherever
+    // they are sorted to.
+    table_->resizeColumnsToContents();
+    QFont bold = table_->font();
+    bold.setBold(true);
+    const QFontMetrics metrics(bold);
+    std::vector<int> widths(size_t(model_->columnCount()), 0);
+    for (int row = 0, pooled = 0; row < model_->rowCount() && pooled < 200; ++row) {
+      if (!model_->RowAt(row).pooled) continue;
+      ++pooled;
+      for (int c = 0; c < model_->columnCount(); ++c)
+        widths[size_t(c)] = std::max(widths[size_t(c)], metrics.horizontalAdvance(model_->index(row, c).data().toString()));
+    }
+    for (int c = 0; c < model_->columnCount(); ++c)
+      table_->setColumnWidth(c, std::max(table_->columnWidth(c), widths[size_t(c)] + 12));
+  });
 
   // Most of the screen: at 1920 x 1080 the table shows about fifteen rows above the plots.
   resize(1200, 900);
@@ -275,41 +489,72 @@ void ReportWindow::Reload() {
   if (!background_) {
     std::string error;
     loaded_ = BuildReport(folder_.toStdString(), options, report_, error);
+    if (loaded_) FillTable(BuildReportTable(report_));
     Show(error);
     return;
   }
-  // In the background: the window stays responsive and shows that it is reading. A request
-  // made while a reading runs is served once that one ends.
+  // In the background: the window stays responsive and shows how much it has read. A request
+  // made while a reading runs stops that one and reads again once it has ended.
   if (reader_) {
     reload_again_ = true;
+    control_->Cancel();
     return;
   }
+  progress_->setValue(0);
   progress_->setVisible(true);
+  progress_timer_->start();
   status_->setText(QStringLiteral("Reading %1 …").arg(Wrappable(QFileInfo(folder_).absoluteFilePath())));
-  auto result = std::make_shared<std::pair<Report, std::string>>();
-  auto ok = std::make_shared<bool>(false);
-  reader_ = QThread::create([folder = folder_.toStdString(), options, result, ok] {
-    *ok = BuildReport(folder, options, result->first, result->second);
+  struct Result {
+    Report report;
+    ReportTable table;
+    std::string error;
+    bool ok = false;
+  };
+  auto result = std::make_shared<Result>();
+  control_ = std::make_shared<ReadControl>();
+  reader_ = QThread::create([folder = folder_.toStdString(), options, result, control = control_] {
+    result->ok = BuildReport(folder, options, result->report, result->error, control.get());
+    if (result->ok) result->table = BuildReportTable(result->report);
   });
-  connect(reader_, &QThread::finished, this, [this, result, ok] {
+  connect(reader_, &QThread::finished, this, [this, result] {
     reader_->deleteLater();
     reader_ = nullptr;
+    control_.reset();
     if (reload_again_) {
       reload_again_ = false;
       Reload();
       return;
     }
+    progress_timer_->stop();
     progress_->setVisible(false);
-    report_ = std::move(result->first);
-    loaded_ = *ok;
-    Show(result->second);
+    report_ = std::move(result->report);
+    loaded_ = result->ok;
+    if (loaded_) FillTable(std::move(result->table));
+    Show(result->error);
   });
   reader_->start();
+}
+
+int ReportWindow::progress() const {
+  if (!control_) return reader_ ? 0 : 1000;
+  const uint64_t total = control_->total(), done = control_->done();
+  return total == 0 ? 0 : int(std::min<uint64_t>(1000, done * 1000 / total));
+}
+
+void ReportWindow::done(int result) {
+  if (control_) control_->Cancel();  // the destructor waits only for the block being read
+  QDialog::done(result);
+}
+
+void ReportWindow::closeEvent(QCloseEvent* event) {
+  if (control_) control_->Cancel();
+  QDialog::closeEvent(event);
 }
 
 ReportWindow::~ReportWindow() {
   if (reader_) {
     reader_->disconnect(this);
+    if (control_) control_->Cancel();
     reader_->wait();
     delete reader_;
   }
@@ -348,97 +593,52 @@ void ReportWindow::Show(const std::string& error) {
     subject_->setItemData(subject_->count() - 1, Short(report_.subjects[i].subject_utf8, 1000), Qt::ToolTipRole);
   }
   subject_->setCurrentIndex(std::max(0, subject_->findText(keep)));
-  FillTable();
+  if (!loaded_) FillTable(BuildReportTable(report_));
   ApplyFilter();
 }
 
-void ReportWindow::FillTable() {
-  const QSignalBlocker block(table_);
-  table_->setSortingEnabled(false);
-  table_->clear();
-  const auto columns = TableColumns();
-  const auto& names = ReportColumns();
-  table_->setColumnCount(int(columns.size()));
-  const size_t runs = report_.results.runs.size();
-  table_->setRowCount(int(runs + report_.conditions.size() + report_.subjects.size()));
-  QStringList headers;
-  for (size_t c : columns) headers << U(names[c]);
-  table_->setHorizontalHeaderLabels(headers);
-  const size_t date = ColumnOf("Date");
-  const size_t subject_column = ColumnOf("Subject");
+void ReportWindow::FillTable(ReportTable&& table) {
   QFont bold = table_->font();
   bold.setBold(true);
-  // One row per run, then each subject's runs pooled: per condition, then all (bold), below
-  // the runs.
-  std::vector<std::pair<size_t, size_t>> pooled_rows;  // (subject, condition or size_t(-1))
-  for (size_t s = 0; s < report_.subjects.size(); ++s) {
-    for (size_t k : report_.subjects[s].conditions) pooled_rows.emplace_back(s, k);
-    pooled_rows.emplace_back(s, size_t(-1));
-  }
-  for (size_t r = 0; r < runs + pooled_rows.size(); ++r) {
-    const bool pooled = r >= runs;
-    const SubjectReport* subject = pooled ? &report_.subjects[pooled_rows[r - runs].first] : nullptr;
-    const size_t condition = pooled ? pooled_rows[r - runs].second : size_t(-1);
-    auto cells = !pooled ? RunCells(report_, r)
-                 : condition != size_t(-1) ? ConditionCells(report_, condition)
-                                           : SubjectCells(report_, pooled_rows[r - runs].first);
-    if (pooled && condition != size_t(-1))
-      cells[date] = std::to_string(report_.conditions[condition].runs.size()) + " runs, these settings";
-    else if (pooled)
-      cells[date] = "all " + std::to_string(subject->runs.size()) + " runs";
-    const size_t run_index = pooled ? (subject->runs.empty() ? 0 : subject->runs.back()) : r;
-    const RunRecord& run = report_.results.runs[run_index];
-    for (size_t k = 0; k < columns.size(); ++k) {
-      const std::string& cell = cells[columns[k]];
-      auto* item = new SortItem(columns[k] == subject_column ? Short(cell, 200) : U(cell));
-      if (columns[k] == subject_column && cell.size() > 200) item->setToolTip(Short(cell, 1000));
-      if (pooled && condition == size_t(-1)) item->setFont(bold);
-      bool number = false;
-      const double v = QString::fromStdString(cell).toDouble(&number);
-      if (columns[k] == date && pooled) {
-        item->setData(kSortRole, QString());  // below every run when newest first
-      } else if (columns[k] == date) {
-        // Newest first by date, time and line.
-        item->setData(kSortRole, QStringLiteral("%1 %2 %3")
-                                     .arg(U(run.date), U(run.time))
-                                     .arg(run.file_order, 9, 10, QLatin1Char('0')));
-      } else if (number) {
-        item->setData(kSortRole, v);
-        item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-      } else if (cell.empty() && columns[k] > date) {
-        item->setData(kSortRole, -1e300);
-      } else {
-        item->setData(kSortRole, U(cell));
-      }
-      if (k == 0) {
-        item->setData(kRunRole, qulonglong(run_index));
-        item->setData(kPooledRole, pooled);
-      }
-      table_->setItem(int(r), int(k), item);
-    }
-  }
-  table_->setSortingEnabled(true);
-  const int date_column = int(std::find(columns.begin(), columns.end(), date) - columns.begin());
-  table_->sortByColumn(date_column, Qt::DescendingOrder);
+  const int date = int(table.date);
+  model_->SetTable(std::move(table), bold);
+  // Newest first.
+  table_->horizontalHeader()->setSortIndicator(date, Qt::DescendingOrder);
+}
+
+size_t ReportWindow::RunOfRow(int row) const {
+  return row >= 0 && row < model_->rowCount() ? model_->RowAt(row).run : size_t(-1);
+}
+
+bool ReportWindow::PooledRow(int row) const {
+  return row >= 0 && row < model_->rowCount() && model_->RowAt(row).pooled;
 }
 
 void ReportWindow::ApplyFilter() {
   const size_t subject = FilteredSubject();
   const std::string* only = subject < report_.subjects.size() ? &report_.subjects[subject].subject : nullptr;
-  int first_visible = -1;
-  for (int row = 0; row < table_->rowCount(); ++row) {
-    const size_t run = size_t(table_->item(row, 0)->data(kRunRole).toULongLong());
-    const bool show = !only || report_.results.runs[run].subject == *only;
-    table_->setRowHidden(row, !show);
-    if (show && first_visible < 0) first_visible = row;
-  }
-  if (first_visible >= 0) {
-    table_->selectRow(first_visible);
+  model_->SetFilter(report_, only);
+  if (model_->rowCount() > 0) {
+    table_->selectRow(0);
     SelectionChanged();
   } else {
     table_->clearSelection();
-    for (QChartView* v : views_) v->setChart(NewChart(QStringLiteral("no runs")));
+    for (QChartView* v : views_) {
+      QChart* old = v->chart();
+      v->setChart(NewChart(QStringLiteral("no runs")));
+      delete old;
+    }
   }
+}
+
+std::vector<std::string> ReportWindow::SelectedSubjects() const {
+  if (chosen_) return *chosen_;
+  const size_t subject = FilteredSubject();
+  if (subject < report_.subjects.size()) return {report_.subjects[subject].subject};
+  if (!report_.results.runs.empty() && selected_ < report_.results.runs.size() &&
+      table_->selectionModel() && table_->selectionModel()->hasSelection())
+    return {report_.results.runs[selected_].subject};
+  return {};
 }
 
 size_t ReportWindow::FilteredSubject() const {
@@ -447,15 +647,17 @@ size_t ReportWindow::FilteredSubject() const {
   return size_t(subject_->itemData(index).toULongLong());
 }
 
-Report ReportWindow::Shown() const {
+const Report& ReportWindow::Shown(Report& only) const {
   const size_t subject = FilteredSubject();
-  return subject < report_.subjects.size() ? ReportOfSubject(report_, subject) : report_;
+  if (subject >= report_.subjects.size()) return report_;  // the report itself, not a copy
+  only = ReportOfSubject(report_, subject);
+  return only;
 }
 
 void ReportWindow::SelectRun(size_t run) {
-  for (int row = 0; row < table_->rowCount(); ++row) {
-    if (size_t(table_->item(row, 0)->data(kRunRole).toULongLong()) == run &&
-        !table_->item(row, 0)->data(kPooledRole).toBool()) {
+  for (int row = 0; row < model_->rowCount(); ++row) {
+    if (RunOfRow(row) == run && !PooledRow(row)) {
+      const QSignalBlocker block(table_->selectionModel());
       table_->selectRow(row);
       break;
     }
@@ -467,10 +669,10 @@ void ReportWindow::SelectRun(size_t run) {
 void ReportWindow::SelectionChanged() {
   const auto rows = table_->selectionModel() ? table_->selectionModel()->selectedRows() : QModelIndexList();
   if (rows.isEmpty()) return;
-  const QTableWidgetItem* item = table_->item(rows.front().row(), 0);
-  if (!item) return;
-  selected_ = size_t(item->data(kRunRole).toULongLong());
-  DrawCharts(selected_, pool_->isChecked() || item->data(kPooledRole).toBool());
+  const int row = rows.front().row();
+  if (RunOfRow(row) >= report_.results.runs.size()) return;
+  selected_ = RunOfRow(row);
+  DrawCharts(selected_, pool_->isChecked() || PooledRow(row));
 }
 
 void ReportWindow::DrawCharts(size_t index, bool pool_subject) {
@@ -637,7 +839,8 @@ bool ReportWindow::ExportCsv(const QString& path, QString* error) {
     if (error) *error = status_->text();
     return false;
   }
-  if (!WriteReportCsv(Shown(), path.toStdString(), why)) {
+  Report only;
+  if (!WriteReportCsv(Shown(only), path.toStdString(), why)) {
     if (error) *error = U(why);
     return false;
   }
@@ -650,7 +853,8 @@ bool ReportWindow::ExportTrials(const QString& path, QString* error) {
     if (error) *error = status_->text();
     return false;
   }
-  if (!WriteTrialsCsv(Shown(), path.toStdString(), why)) {
+  Report only;
+  if (!WriteTrialsCsv(Shown(only), path.toStdString(), why)) {
     if (error) *error = U(why);
     return false;
   }
@@ -663,7 +867,8 @@ bool ReportWindow::ExportHtml(const QString& path, QString* error) {
     if (error) *error = status_->text();
     return false;
   }
-  if (!WriteReportHtml(Shown(), path.toStdString(), why)) {
+  Report only;
+  if (!WriteReportHtml(Shown(only), path.toStdString(), why)) {
     if (error) *error = U(why);
     return false;
   }
@@ -681,7 +886,7 @@ bool MayReplace(const QString& path) {
 
 }  // namespace
 
-bool ReportWindow::ExportPdf(const QString& path, bool each_subject, QString* error) {
+bool ReportWindow::ExportPdf(const QString& path, PdfContent content, QString* error) {
   if (!loaded_) {
     if (error) *error = status_->text();
     return false;
@@ -730,27 +935,30 @@ bool ReportWindow::ExportPdf(const QString& path, bool each_subject, QString* er
       ++page_number;
     };
 
-    // The table: rows as the window shows them (all rows when exporting every subject).
+    // The summary (every subject's pooled row), then the runs of the selected subjects (of
+    // every subject for everything), newest first.
     std::vector<size_t> cols;
     for (const char* name : kPdfColumns) cols.push_back(ColumnOf(name));
-    // Beyond kPdfRunRows runs the table keeps to the subjects' rows (the CSV holds every run).
-    constexpr int kPdfRunRows = 300;
-    const size_t only = each_subject ? size_t(-1) : FilteredSubject();
-    std::vector<std::vector<std::string>> rows;
-    int shown_runs = 0;
-    auto run_row = [&](int row) {
-      return (each_subject || !table_->isRowHidden(row)) && !table_->item(row, 0)->data(kPooledRole).toBool();
+    const bool everything = content == PdfContent::kEverything;
+    const std::vector<std::string> selected = SelectedSubjects();
+    auto is_selected = [&](const std::string& subject) {
+      return everything || std::find(selected.begin(), selected.end(), subject) != selected.end();
     };
-    for (int row = 0; row < table_->rowCount(); ++row) shown_runs += run_row(row);
-    const bool runs_in_table = shown_runs <= kPdfRunRows;
-    for (int row = 0; runs_in_table && row < table_->rowCount(); ++row) {
-      if (!run_row(row)) continue;
-      rows.push_back(RunCells(report_, size_t(table_->item(row, 0)->data(kRunRole).toULongLong())));
-    }
+    std::vector<std::vector<std::string>> rows;
     for (size_t s = 0; s < report_.subjects.size(); ++s) {
-      if (only != size_t(-1) && only != s) continue;
       for (size_t k : report_.subjects[s].conditions) rows.push_back(ConditionCells(report_, k));
       rows.push_back(SubjectCells(report_, s));
+    }
+    int shown_runs = 0;
+    for (size_t r = 0; r < report_.results.runs.size(); ++r) {
+      if (!is_selected(report_.results.runs[r].subject)) continue;
+      rows.push_back(RunCells(report_, r));
+      ++shown_runs;
+    }
+    QStringList selected_names;
+    for (const SubjectReport& s : report_.subjects) {
+      if (std::find(selected.begin(), selected.end(), s.subject) != selected.end())
+        selected_names << Short(s.subject_utf8, 40);
     }
     const int row_height = 16;
     const int first_column = 150;
@@ -807,10 +1015,13 @@ bool ReportWindow::ExportPdf(const QString& path, bool each_subject, QString* er
                                          "pool its runs alike in all settings but the seed.%3 %5, generated %2.")
                            .arg(report_.options.anticipation_ms)
                            .arg(QDateTime::currentDateTime().toString(Qt::ISODate))
-                           .arg(runs_in_table ? QString()
-                                              : QStringLiteral(" %1 runs: only the subjects' rows here; the CSV and "
-                                                               "HTML reports hold every run.")
-                                                    .arg(shown_runs))
+                           .arg(everything ? QString()
+                                : selected.empty()
+                                    ? QStringLiteral(" Summary only; the CSV and HTML reports hold every run.")
+                                    : QStringLiteral(" The summary, then the %1 runs of %2; the CSV and HTML "
+                                                     "reports hold every run.")
+                                          .arg(shown_runs)
+                                          .arg(selected_names.join(QStringLiteral(", "))))
                            .arg(report_.options.exclude_anticipations
                                     ? QStringLiteral("; left out of Hit and FA as well")
                                     : QStringLiteral("; kept in Hit and FA"))
@@ -835,25 +1046,18 @@ bool ReportWindow::ExportPdf(const QString& path, bool each_subject, QString* er
         chart->resize(old);
       }
     };
-    if (each_subject) {
-      const size_t keep = selected_;
-      const bool pool = pool_->isChecked();
-      // A page per subject, up to kPdfSubjectPages (the HTML report shows more).
-      constexpr size_t kPdfSubjectPages = 20;
-      size_t pages = 0;
-      for (int i = 1; i < subject_->count() && pages < kPdfSubjectPages; ++i) {
-        const SubjectReport& s = report_.subjects[size_t(subject_->itemData(i).toULongLong())];
-        if (s.runs.empty()) continue;
-        DrawCharts(s.runs.back(), true);
-        plots_page(QString::fromUtf8("%1: newest run, and the RT distribution of all %2 runs")
-                       .arg(Short(s.subject_utf8, 60))
-                       .arg(s.runs.size()));
-        ++pages;
-      }
-      if (!report_.results.runs.empty()) DrawCharts(keep, pool);
-    } else if (!report_.results.runs.empty()) {
-      plots_page(QStringLiteral("Plots: %1").arg(Short(report_.results.runs[selected_].subject_utf8, 60)));
+    // A page of plots per subject shown: its newest run, and the RT distribution of all its runs.
+    const size_t keep = selected_;
+    const bool pool = pool_->isChecked();
+    for (int i = 1; i < subject_->count(); ++i) {
+      const SubjectReport& s = report_.subjects[size_t(subject_->itemData(i).toULongLong())];
+      if (s.runs.empty() || !is_selected(s.subject)) continue;
+      DrawCharts(s.runs.back(), true);
+      plots_page(QString::fromUtf8("%1: newest run, and the RT distribution of all %2 runs")
+                     .arg(Short(s.subject_utf8, 60))
+                     .arg(s.runs.size()));
     }
+    if (!report_.results.runs.empty()) DrawCharts(keep, pool);
     if (!painter.end()) {
       if (error) *error = QStringLiteral("cannot write %1").arg(path);
       QFile::remove(temp);
@@ -896,13 +1100,35 @@ void ReportWindow::ExportWithDialog() {
                                 .arg(QFileInfo(csv).absolutePath(), existing.join(QLatin1Char('\n'))),
                             QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
     return;
+  // What the PDF holds beside its summary: the selected subjects, or every run and subject.
+  QStringList names;
+  for (const std::string& subject : SelectedSubjects()) {
+    for (const SubjectReport& s : report_.subjects) {
+      if (s.subject == subject) names << Short(s.subject_utf8, 40);
+    }
+  }
+  QMessageBox ask(QMessageBox::Question, QStringLiteral("Report"),
+                  QStringLiteral("The PDF holds a summary (a row per subject). What else?"), QMessageBox::Cancel,
+                  this);
+  QPushButton* selection = ask.addButton(
+      names.isEmpty() ? QStringLiteral("Summary only")
+                      : QStringLiteral("The runs and plots of %1").arg(names.join(QStringLiteral(", "))),
+      QMessageBox::AcceptRole);
+  QPushButton* everything = ask.addButton(
+      QStringLiteral("Every run, and plots of every subject (%1 runs)").arg(report_.results.runs.size()),
+      QMessageBox::AcceptRole);
+  ask.setDefaultButton(selection);
+  ask.exec();
+  if (ask.clickedButton() != selection && ask.clickedButton() != everything) return;
+  const PdfContent content = ask.clickedButton() == everything ? PdfContent::kEverything : PdfContent::kSelection;
   QString error;
   std::string why;
-  if (!ExportCsv(csv, &error) || !ExportPdf(pdf, false, &error) || !ExportHtml(html, &error)) {
+  if (!ExportCsv(csv, &error) || !ExportPdf(pdf, content, &error) || !ExportHtml(html, &error)) {
     QMessageBox::warning(this, QStringLiteral("Report"), error);
     return;
   }
-  if (!WriteReportAbout(Shown(), about.toStdString(), why)) {
+  Report only;
+  if (!WriteReportAbout(Shown(only), about.toStdString(), why)) {
     QMessageBox::warning(this, QStringLiteral("Report"), U(why));
     return;
   }

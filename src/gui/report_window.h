@@ -4,6 +4,10 @@
 
 #include <QDialog>
 #include <QString>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "analysis/report.h"
 
@@ -15,14 +19,25 @@ class QLabel;
 class QProgressBar;
 class QThread;
 class QSpinBox;
-class QTableWidget;
+class QTableView;
+class QTimer;
 
 namespace pyokoran {
 
+class ReportTableModel;
+struct ReportTable;
+
+// What the PDF holds beside its summary (every subject's pooled row).
+enum class PdfContent {
+  kSelection,   // the runs and a page of plots of each selected subject
+  kEverything,  // every run's row, and a page of plots of every subject
+};
+
 class ReportWindow : public QDialog {
  public:
-  // Reads folder at once, or (background) on another thread while the window shows a busy
-  // bar; a folder without results shows an empty table and the reason.
+  // Reads folder at once, or (background) on another thread while the window shows how much
+  // of the files it has read; a folder without results shows an empty table and the reason.
+  // Closing the window stops a reading.
   explicit ReportWindow(const QString& folder, QWidget* parent = nullptr, bool background = false);
   ~ReportWindow() override;
   // True while a background reading runs.
@@ -33,15 +48,28 @@ class ReportWindow : public QDialog {
   bool ExportCsv(const QString& path, QString* error);
   // The same as a self-contained HTML report with its plots; false with a reason.
   bool ExportHtml(const QString& path, QString* error);
-  // The table as shown, then the plots: of the current selection, or (each_subject) one
-  // page per subject with its newest run. False with a reason.
-  bool ExportPdf(const QString& path, bool each_subject, QString* error);
+  // The summary (every subject's pooled row), then with kSelection the runs and plots of the
+  // selected subjects (SelectedSubjects), with kEverything every run and a page of plots per
+  // subject. False with a reason.
+  bool ExportPdf(const QString& path, PdfContent content, QString* error);
+  // The subjects (code page 932 bytes) whose runs and plots the PDF adds to its summary:
+  // those given here once set (none when empty), else the subject filter's, else the
+  // selected row's.
+  void SetSelectedSubjects(std::vector<std::string> subjects) { chosen_ = std::move(subjects); }
+  std::vector<std::string> SelectedSubjects() const;
   // One row per appearance of the runs the filter shows, as CSV; false with a reason.
   bool ExportTrials(const QString& path, QString* error);
 
   const Report& report() const { return report_; }
   bool loaded() const { return loaded_; }
-  QTableWidget* table() const { return table_; }
+  // The table: the rows the subject filter shows, in the order sorted.
+  QTableView* table() const { return table_; }
+  // The run (index into report().results.runs) a table row stands for, and whether the row
+  // pools a subject's runs (then the run is that subject's newest).
+  size_t RunOfRow(int row) const;
+  bool PooledRow(int row) const;
+  // How far a background reading has come, 0 ... 1000 (of the bytes to read).
+  int progress() const;
   QComboBox* subject_filter() const { return subject_; }
   QChart* chart(int i) const;  // 0 RT distribution, 1 RT across the run, 2 rates, 3 d'
   // Responses faster than ms are anticipations; the measures are computed again.
@@ -53,15 +81,19 @@ class ReportWindow : public QDialog {
 
  private:
   void Reload();
+  void done(int result) override;       // stops a reading
+  void closeEvent(QCloseEvent* event) override;
   void Show(const std::string& error);  // the report just read, or the reason it is not
-  void FillTable();
+  void FillTable(ReportTable&& table);
   void ApplyFilter();
   void SelectionChanged();
   void DrawCharts(size_t run, bool pool_subject);
   void ExportWithDialog();
   void ExportTrialsWithDialog();
   size_t FilteredSubject() const;  // index into report_.subjects; size_t(-1) for all
-  Report Shown() const;             // the report as far as the filter shows it
+  // The report as far as the filter shows it: the report itself, or a report of the filtered
+  // subject's runs alone, made in only.
+  const Report& Shown(Report& only) const;
 
   QString folder_;
   Report report_;
@@ -72,12 +104,16 @@ class ReportWindow : public QDialog {
   QProgressBar* progress_ = nullptr;
   bool background_ = false;
   QThread* reader_ = nullptr;
+  std::shared_ptr<ReadControl> control_;  // of the reading under way
+  QTimer* progress_timer_ = nullptr;
   bool reload_again_ = false;
+  std::optional<std::vector<std::string>> chosen_;
   QComboBox* subject_ = nullptr;
   QSpinBox* anticipation_ = nullptr;
   QCheckBox* pool_ = nullptr;
   QCheckBox* exclude_ = nullptr;
-  QTableWidget* table_ = nullptr;
+  QTableView* table_ = nullptr;
+  ReportTableModel* model_ = nullptr;
   QChartView* views_[4] = {};
 };
 

@@ -64,6 +64,18 @@ void DrawHole(Program& program, int slot_index) {
   StimulusSet& stim = program.stimuli;
   const int32_t composite = stim.composite_surface[h];
 
+  if (display.frames_unseen) {
+    // Once the creature is known to show (or while no creature is up) the picture serves
+    // nothing: it is drawn whole again when next it must tell whether a creature shows.
+    const SlotTiming& timing = program.timing.slots[slot_index];
+    const bool shown = timing.appearance.onset_us != kNoTime || timing.onset_due;
+    if (!slot.up || shown) {
+      stim.ground_rows[h] = 0;
+      if (slot.up) NoteHoleDrawn(program.timing, slot_index, true, slot.depth == 0);
+      return;
+    }
+  }
+
   // Rows above the creature and the lip stay bare ground, so only the rows from the first
   // that may differ from the ground, now or as last drawn, are drawn again.
   const bool creature = slot.depth >= 0 && slot.depth < kCell;
@@ -110,6 +122,20 @@ void ComposeFrame(Program& program) {
   // What was copied is handed to the present, which then sends only that.
   std::vector<Rect>& changed = stim.changed_areas;
   changed.clear();
+  if (display.frames_unseen) {
+    // Nothing looks at the stage: the frame is presented as it stands.
+    for (bool& h : stim.hole_changed) h = false;
+    stim.stage_composed = true;
+    ReadTick(program.platform, program.timer);
+    if (PresentFrame(program.platform, display, &changed)) {
+      int64_t tick_us;
+      if (!program.platform.LastPresentTickUs(tick_us)) {
+        tick_us = int64_t(ReadTick(program.platform, program.timer)) * 1000;
+      }
+      NoteFramePresented(program.timing, tick_us);
+    }
+    return;
+  }
   const bool whole = !stim.stage_composed;
   if (whole) {
     BltAt(display, SURFACE_STAGE, 0, 0, stim.background, NO_KEY);

@@ -110,8 +110,9 @@ class SimulatedParticipant {
   int32_t seen_[kMaxCreatures];
 };
 
-// The scripted platform as a virtual display: frames are drawn as in a real run (the onset
-// is found in them) but not kept, presents wait for the display's refresh, each yield is one
+// The scripted platform as a virtual display: each hole's picture is drawn as in a real run
+// until it shows whether the creature is visible (the onset is found in it), the stage is not
+// composed as nobody looks at it, presents wait for the display's refresh, each yield is one
 // millisecond, and every event delivery lets the participant act.
 class SimulationPlatform : public FakePlatform {
  public:
@@ -351,6 +352,7 @@ bool RunSimulation(const SimulationOptions& options, SimulationResult& result, s
     error = "the virtual display did not start";
     return false;
   }
+  program->display.frames_unseen = !options.compose_frames;  // nobody looks at the virtual display
 
   SimulatedParticipant participant(options);
   platform->participant = &participant;

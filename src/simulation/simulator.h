@@ -28,6 +28,8 @@ struct SimulationOptions {
   bool has_subject = false;  // else the subject of the settings
   std::string subject;       // UTF-8
   std::string out_dir = "simulated";
+  // Compose every frame as a screen would show it (slower; the files come out the same).
+  bool compose_frames = false;
   // Called after every run written: runs done, runs asked for, seconds since the start.
   std::function<void(int32_t done, int32_t total, double seconds)> progress;
 };

@@ -29,7 +29,14 @@ Report MakeReport(const std::vector<std::string>& subjects, size_t runs, int row
       for (int i = 0; i < rows; ++i) {
         const bool target = !distractors || i % 2 == 0;
         const bool resp = target || fa;
-        run.rows.push_back({i + 1, 1, target ? 1 : 0, 1, resp ? 1 : 0, resp ? rt : 0, 1000 * (i + 1), 0});
+        AppearanceRow row;
+        row.Trial = i + 1;
+        row.Pokko = row.Hole = 1;
+        row.Tgt = target ? 1 : 0;
+        row.Resp = resp ? 1 : 0;
+        row.RT = resp ? rt : 0;
+        row.TotalRT = 1000 * (i + 1);
+        run.rows.push_back(row);
         (target ? (resp ? run.Hit : run.Miss) : (resp ? run.FA : run.CR))++;
       }
       report.results.runs.push_back(run);

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <tuple>
 
 #include "support/temp_working_dir.h"
 #include "support/system_support.h"
@@ -289,6 +290,77 @@ TEST(ResultFolder, OverlongLinesAndSurplusRowsAreCapped) {
   EXPECT_EQ(report.results.problems[0], "S.csv: line 2 is longer than 65536 bytes; skipped");
   EXPECT_EQ(report.results.problems[1],
             "S.csv: line 5002 and later rows of S 2026/12/01 10:00:00 are beyond 4999 rows; skipped");
+}
+
+// Files are read block by block: rows across the blocks' borders, an overlong line across one
+// and an overlong last line without its line end come out as from a file read whole; the
+// reading tells its progress and can be stopped.
+TEST(ResultFolder, LargeFilesAreReadInBlocksWithProgress) {
+  TempWorkingDir dir;
+  std::string text = kAppearanceHeader;
+  auto rows = [&](int run, int count) {
+    for (int t = 1; t <= count; ++t)
+      text += "S,2026/12/01,10:0" + std::to_string(run) + ":00," + std::to_string(t) +
+              ",6,3,12,1,2000,1000,3000,60,7,1,1,1,100,100,1,100,100," + std::to_string(300 + t % 97) +
+              ",3400,0\r\n";
+  };
+  rows(1, 2500);  // about 230 kB: the next line crosses the first block's end at 256 KiB
+  const size_t long_line = size_t(std::count(text.begin(), text.end(), '\n')) + 1;
+  text += std::string(70 * 1024, '\t') + "\r\n";
+  rows(2, 4000);
+  rows(3, 10);
+  const size_t torn_line = size_t(std::count(text.begin(), text.end(), '\n')) + 1;
+  text += std::string(70 * 1024, 'x');
+  ASSERT_GT(text.size(), size_t(2) << 18);
+  Write("S.csv", text);
+
+  ReadControl control;
+  ResultFolder folder;
+  std::string error;
+  ASSERT_TRUE(ReadResultFolder(".", folder, error, &control)) << error;
+  ASSERT_EQ(folder.runs.size(), 3u);
+  const size_t counts[] = {2500, 4000, 10};
+  for (size_t r = 0; r < 3; ++r) {
+    ASSERT_EQ(folder.runs[r].rows.size(), counts[r]) << r;
+    for (size_t t = 0; t < counts[r]; ++t) {
+      ASSERT_EQ(folder.runs[r].rows[t].Trial, int32_t(t + 1)) << r;
+      ASSERT_EQ(folder.runs[r].rows[t].RT, int32_t(300 + (t + 1) % 97)) << r;
+    }
+  }
+  EXPECT_EQ(folder.problems,
+            (std::vector<std::string>{
+                "S.csv: line " + std::to_string(long_line) + " is longer than 65536 bytes; skipped",
+                "S.csv: line " + std::to_string(torn_line) + " has no line end (cut off while written); skipped"}));
+  EXPECT_EQ(control.done(), text.size());
+  EXPECT_EQ(control.total(), text.size());
+
+  // Stopped before it starts: nothing is kept.
+  ReadControl stop;
+  stop.Cancel();
+  EXPECT_FALSE(ReadResultFolder(".", folder, error, &stop));
+  EXPECT_EQ(error, "reading stopped");
+  EXPECT_TRUE(folder.runs.empty());
+}
+
+// Rows are kept small: values no program-written row holds (a target flag of 300, a hole
+// beyond 32767) make the row unreadable instead of wrapping into another meaning.
+TEST(ResultFolder, ValuesBeyondWhatARowHoldsAreSkipped) {
+  TempWorkingDir dir;
+  const std::string run = "S,2026/12/01,10:00:00,";
+  Write("S.csv", std::string(kAppearanceHeader) +
+                     run + "1,6,3,12,1,2000,1000,3000,60,7,1,300,1,100,100,1,100,100,400,3400,0\r\n" +
+                     run + "2,6,3,12,1,2000,1000,3000,60,7,1,1,70000,100,100,1,100,100,400,3400,0\r\n" +
+                     run + "3,6,3,12,1,2000,1000,3000,60,7,2,1,12,100,100,1,100,100,400,3400,-1\r\n");
+  ResultFolder folder;
+  std::string error;
+  ASSERT_TRUE(ReadResultFolder(".", folder, error)) << error;
+  ASSERT_EQ(folder.runs.size(), 1u);
+  ASSERT_EQ(folder.runs[0].rows.size(), 1u);
+  const AppearanceRow& r = folder.runs[0].rows[0];
+  EXPECT_EQ(std::tuple(r.Trial, r.Pokko, r.Tgt, r.Hole, r.Resp, r.RT, r.TotalRT, r.Error),
+            std::tuple(3, int16_t(2), int8_t(1), int16_t(12), int8_t(1), 400, 3400, int16_t(-1)));
+  EXPECT_EQ(folder.problems, (std::vector<std::string>{"S.csv: line 2 is not an appearance row; skipped",
+                                                       "S.csv: line 3 is not an appearance row; skipped"}));
 }
 
 TEST(ResultFolder, MissingOrEmptyFolderIsAClearError) {

@@ -35,6 +35,9 @@ check "link at the trial file's temporary name" 'timeout 30 "$bin" --report . --
 check "trial file is not the table" '! timeout 30 "$bin" --report . --out r --trials ./r.csv >/dev/null 2>&1'
 printf 'notes\n' > n_about.txt
 check "user file at the side file's name refused" '! timeout 30 "$bin" --report . --out n >/dev/null 2>&1 && [ "$(cat n_about.txt)" = notes ] && [ ! -e n.csv ]'
+# The PDF's subjects: one with runs in the folder, or a clear refusal.
+check "--subject and --pdf-all" 'timeout 30 "$bin" --report . --out sel --subject S --pdf-all >/dev/null 2>&1 && [ -s sel.pdf ]'
+check "--subject without runs refused" 'msg=$(timeout 30 "$bin" --report . --out none --subject T 2>&1) && false || { grep -q "no runs of this subject" <<<"$msg" && [ ! -e none.csv ]; }'
 # "--out ." names no file.
 check "--out . refused" '! timeout 30 "$bin" --report . --out . >/dev/null 2>&1 && [ ! -e ..csv ]'
 exit $fail

@@ -1,5 +1,5 @@
 // The report window on a folder of simulated runs, under the offscreen platform: its table,
-// filter and plots, and the PDF and CSV it exports.
+// filter and plots, the PDF and CSV it exports, and a large folder read in the background.
 #include <QApplication>
 #include <QAreaSeries>
 #include <QLineSeries>
@@ -7,16 +7,34 @@
 #include <QComboBox>
 #include <QFile>
 #include <QScatterSeries>
-#include <QTableWidget>
+#include <QElapsedTimer>
+#include <QTableView>
+#include <QTimer>
 #include <QTemporaryDir>
 #include <QValueAxis>
 #include <QtTest>
 #include <unistd.h>
 
+#include <fstream>
+
 #include "gui/report_window.h"
 #include "simulation/simulator.h"
 
 namespace pyokoran {
+namespace {
+
+QString Cell(const QTableView* table, int row, int column) {
+  return table->model()->index(row, column).data().toString();
+}
+
+int Pages(const QString& pdf) {
+  QFile p(pdf);
+  if (!p.open(QIODevice::ReadOnly)) return -1;
+  const QByteArray bytes = p.readAll();
+  return int(bytes.count("/Type /Page") - bytes.count("/Type /Pages"));
+}
+
+}  // namespace
 
 class ReportWindowTest : public QObject {
   Q_OBJECT
@@ -52,31 +70,41 @@ class ReportWindowTest : public QObject {
     ReportWindow window(folder_);
     window.show();
     QVERIFY(window.loaded());
-    QTableWidget* table = window.table();
-    QCOMPARE(table->rowCount(), 6 + 2 * 2);  // the runs, then each subject's condition and all its runs
-    QCOMPARE(table->item(6, 1)->text(), QStringLiteral("2 runs, these settings"));
-    QVERIFY(!table->item(6, 0)->font().bold());
-    QCOMPARE(table->item(7, 1)->text(), QStringLiteral("all 2 runs"));
-    QVERIFY(table->item(9, 0)->font().bold());
+    QTableView* table = window.table();
+    QCOMPARE(table->model()->rowCount(), 6 + 2 * 2);  // the runs, then each subject's condition and all its runs
+    QCOMPARE(Cell(table, 6, 1), QStringLiteral("2 runs, these settings"));
+    QVERIFY(!table->model()->index(6, 0).data(Qt::FontRole).value<QFont>().bold());
+    QCOMPARE(Cell(table, 7, 1), QStringLiteral("all 2 runs"));
+    QVERIFY(table->model()->index(9, 0).data(Qt::FontRole).value<QFont>().bold());
     const int date = 1, time = 2;  // Subject, Date, Time, ...
-    QCOMPARE(table->horizontalHeaderItem(date)->text(), QStringLiteral("Date"));
+    QCOMPARE(table->model()->headerData(date, Qt::Horizontal).toString(), QStringLiteral("Date"));
     for (int row = 1; row < 6; ++row) {
-      const QString before = table->item(row - 1, date)->text() + table->item(row - 1, time)->text();
-      const QString after = table->item(row, date)->text() + table->item(row, time)->text();
+      const QString before = Cell(table, row - 1, date) + Cell(table, row - 1, time);
+      const QString after = Cell(table, row, date) + Cell(table, row, time);
       QVERIFY2(before >= after, qPrintable(before + " < " + after));
     }
-    QCOMPARE(table->item(0, 0)->text(), QString::fromUtf8("被験者B"));
+    QCOMPARE(Cell(table, 0, 0), QString::fromUtf8("被験者B"));
 
-    // Filter on A: its four runs stay.
+    // Sorted by hits, numbers as numbers, and back to newest first.
+    int hit = 0;
+    while (hit < table->model()->columnCount() &&
+           table->model()->headerData(hit, Qt::Horizontal).toString() != QStringLiteral("Hit"))
+      ++hit;
+    QVERIFY(hit < table->model()->columnCount());
+    table->sortByColumn(hit, Qt::AscendingOrder);
+    for (int row = 1; row < 10; ++row) QVERIFY(Cell(table, row - 1, hit).toInt() <= Cell(table, row, hit).toInt());
+    table->sortByColumn(date, Qt::DescendingOrder);
+    QCOMPARE(Cell(table, 0, 0), QString::fromUtf8("被験者B"));
+
+    // Filter on A: its four runs, its condition row and its pooled row stay.
     window.subject_filter()->setCurrentText(QStringLiteral("A"));
-    int shown = 0;
-    for (int row = 0; row < 6; ++row) shown += table->isRowHidden(row) ? 0 : 1;
-    QCOMPARE(shown, 4);
+    QCOMPARE(table->model()->rowCount(), 4 + 2);
+    for (int row = 0; row < 6; ++row) QCOMPARE(Cell(table, row, 0), QStringLiteral("A"));
 
     // The plots of the selected run: one dot per hit, d' over A's four runs.
     const auto selected = table->selectionModel()->selectedRows();
     QCOMPARE(selected.size(), 1);
-    const size_t run = size_t(table->item(selected.front().row(), 0)->data(Qt::UserRole).toULongLong());
+    const size_t run = window.RunOfRow(selected.front().row());
     const RunRecord& r = window.report().results.runs[run];
     QCOMPARE(r.subject, std::string("A"));
     auto* dots = qobject_cast<QScatterSeries*>(window.chart(1)->series().value(0));
@@ -97,7 +125,7 @@ class ReportWindowTest : public QObject {
     const QString pdf = dir_.filePath(QStringLiteral("out.pdf"));
     QString error;
     QVERIFY2(window.ExportCsv(csv, &error), qPrintable(error));
-    QVERIFY2(window.ExportPdf(pdf, true, &error), qPrintable(error));
+    QVERIFY2(window.ExportPdf(pdf, PdfContent::kEverything, &error), qPrintable(error));
 
     QFile c(csv);
     QVERIFY(c.open(QIODevice::ReadOnly));
@@ -121,13 +149,13 @@ class ReportWindowTest : public QObject {
     QVERIFY(bytes.startsWith("%PDF-"));
     QVERIFY(bytes.trimmed().endsWith("%%EOF"));
     // The table, then a page of plots per subject.
-    QCOMPARE(bytes.count("/Type /Page") - bytes.count("/Type /Pages"), 3);
+    QCOMPARE(Pages(pdf), 3);
 
     // A subject's appearance file under the report's name is never replaced.
     const QString subject_file = QDir(folder_).filePath(QStringLiteral("A.csv"));
     QVERIFY(!window.ExportCsv(subject_file, &error));
     QVERIFY(error.contains(QStringLiteral("not a report")));
-    QVERIFY(!window.ExportPdf(subject_file, false, &error));
+    QVERIFY(!window.ExportPdf(subject_file, PdfContent::kSelection, &error));
 
     // Nor is a PDF the program did not write, and our own PDF is replaced.
     const QString manuscript = dir_.filePath(QStringLiteral("manuscript.pdf"));
@@ -137,12 +165,12 @@ class ReportWindowTest : public QObject {
       QVERIFY(m.open(QIODevice::WriteOnly));
       m.write(theirs);
     }
-    QVERIFY(!window.ExportPdf(manuscript, false, &error));
+    QVERIFY(!window.ExportPdf(manuscript, PdfContent::kSelection, &error));
     QVERIFY(error.contains(QStringLiteral("not a report")));
     QFile m(manuscript);
     QVERIFY(m.open(QIODevice::ReadOnly));
     QCOMPARE(m.readAll(), theirs);
-    QVERIFY2(window.ExportPdf(pdf, false, &error), qPrintable(error));
+    QVERIFY2(window.ExportPdf(pdf, PdfContent::kSelection, &error), qPrintable(error));
   }
 
   void subjectFilterIsSortedAndExportsWhatItShows() {
@@ -153,9 +181,7 @@ class ReportWindowTest : public QObject {
     QCOMPARE(filter->itemText(1), QStringLiteral("A"));
     QCOMPARE(filter->itemText(2), QString::fromUtf8("被験者B"));
     filter->setCurrentIndex(2);
-    int shown = 0;
-    for (int row = 0; row < window.table()->rowCount(); ++row) shown += !window.table()->isRowHidden(row);
-    QCOMPARE(shown, 2 + 2);  // B's runs, B's condition row and B's pooled row
+    QCOMPARE(window.table()->model()->rowCount(), 2 + 2);  // B's runs, B's condition row and B's pooled row
 
     const QString csv = dir_.filePath(QStringLiteral("only_b.csv"));
     const QString html = dir_.filePath(QStringLiteral("only_b.html"));
@@ -205,7 +231,7 @@ class ReportWindowTest : public QObject {
     window.show();
     QTRY_VERIFY_WITH_TIMEOUT(!window.reading(), 30000);
     QVERIFY(window.loaded());
-    QCOMPARE(window.table()->rowCount(), 6 + 2 * 2);
+    QCOMPARE(window.table()->model()->rowCount(), 6 + 2 * 2);
     // A second reading (a new anticipation limit) on top of a running one ends with the last.
     window.SetAnticipationLimit(100);
     window.SetAnticipationLimit(200);
@@ -213,10 +239,87 @@ class ReportWindowTest : public QObject {
     QCOMPARE(window.report().options.anticipation_ms, 200);
   }
 
+  // The PDF holds the summary and, beside it, only the selected subjects: none, one (its
+  // runs' table and a page of plots), or all of them.
+  void pdfHoldsTheSummaryAndTheSelectedSubjects() {
+    ReportWindow window(folder_);
+    const QString pdf = dir_.filePath(QStringLiteral("selected.pdf"));
+    const struct {
+      const char* name;
+      std::vector<std::string> subjects;
+      PdfContent content;
+      int pages;
+    } cases[] = {
+        {"summary only", {}, PdfContent::kSelection, 1},
+        {"one subject", {"A"}, PdfContent::kSelection, 2},
+        {"both subjects", {"A", "\x94\xed\x8c\xb1\x8e\xd2\x42"}, PdfContent::kSelection, 3},
+        {"everything", {}, PdfContent::kEverything, 3},
+    };
+    for (const auto& c : cases) {
+      window.SetSelectedSubjects(c.subjects);
+      QString error;
+      QVERIFY2(window.ExportPdf(pdf, c.content, &error), qPrintable(error));
+      QVERIFY2(Pages(pdf) == c.pages, c.name);
+    }
+  }
+
+  // A large folder: the window keeps handling events while it reads, its bar tells the share
+  // of bytes read (rising to the end), and closing the window stops the reading.
+  void staysResponsiveWhileReadingALargeFolder() {
+    const QString big = dir_.filePath(QStringLiteral("big"));
+    QVERIFY(QDir().mkpath(big));
+    {
+      std::ofstream summary((big + QString::fromUtf8("/ピョコラン.txt")).toStdString(), std::ios::binary);
+      std::ofstream rows((big + QStringLiteral("/S.csv")).toStdString(), std::ios::binary);
+      summary << "Subject\tDate\tTime\tTgtPokko\tDstPokko\tHoles\tOrdered\tDur\tISI_1\tISI_2\tTmLimit\t"
+                 "RndSeed\tHit\tMiss\tCR\tFA\tScore\r\n";
+      rows << "Subject,Date,Time,Trial,TgtPokko,DstPokko,Holes,Ordered,Dur,ISI_1,ISI_2,TmLimit,"
+              "RndSeed,Pokko,Tgt,Hole,Hole_X,Hole_Y,Resp,Resp_X,Resp_Y,RT,TotalRT,Error\r\n";
+      char time[16];
+      for (int run = 0; run < 3000; ++run) {
+        std::snprintf(time, sizeof time, "%02d:%02d:%02d", run / 3600, run / 60 % 60, run % 60);
+        summary << "S\t2026/12/01\t" << time << "\t6\t3\t12\t1\t2000\t1000\t3000\t60\t" << run + 1
+                << "\t100\t0\t0\t0\t100\r\n";
+        for (int t = 1; t <= 100; ++t)
+          rows << "S,2026/12/01," << time << ',' << t << ",6,3,12,1,2000,1000,3000,60," << run + 1
+               << ",1,1,3,512,384,1,512,384," << 300 + t << ',' << 1000 * t << ",0\r\n";
+      }
+    }
+    ReportWindow window(big, nullptr, /*background=*/true);
+    window.show();
+    QVERIFY(window.reading());
+    int ticks = 0, last = 0;
+    bool partial = false, rising = true;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+      if (!window.reading()) return;
+      ++ticks;
+      const int p = window.progress();
+      rising = rising && p >= last;
+      partial = partial || (p > 0 && p < 1000);
+      last = p;
+    });
+    tick.start(5);
+    QTRY_VERIFY_WITH_TIMEOUT(!window.reading(), 120000);
+    QVERIFY(window.loaded());
+    QCOMPARE(window.table()->model()->rowCount(), 3000 + 2);  // the runs, the condition row, the subject row
+    QVERIFY2(ticks > 0, "no event was handled while the folder was read");
+    QVERIFY(rising);
+    QVERIFY2(partial, "the bar never showed a share between nothing and all");
+
+    // Closed while it reads: the reading stops and nothing is shown.
+    ReportWindow closed(big, nullptr, /*background=*/true);
+    closed.show();
+    QVERIFY(closed.reading());
+    closed.close();
+    QTRY_VERIFY_WITH_TIMEOUT(!closed.reading(), 120000);
+    QVERIFY(!closed.loaded());
+  }
+
   void aFolderWithoutResultsSaysSo() {
     ReportWindow window(dir_.filePath(QStringLiteral("stim")));
     QVERIFY(!window.loaded());
-    QCOMPARE(window.table()->rowCount(), 0);
+    QCOMPARE(window.table()->model()->rowCount(), 0);
     QString error;
     QVERIFY(!window.ExportCsv(dir_.filePath(QStringLiteral("none.csv")), &error));
     QVERIFY(error.contains(QStringLiteral("no result files")));

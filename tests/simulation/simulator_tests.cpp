@@ -223,6 +223,45 @@ TEST_F(SimulatorTest, RunKOfASeedIsTheRunOfSeedSPlusKAlone) {
   EXPECT_NE(Read("three/ピョコラン.txt").find("\t42\t"), std::string::npos);
 }
 
+// Nobody looks at the virtual display, so its frames are not composed: runs with hits, false
+// alarms and slow presses at two refresh rates come out as with every frame drawn.
+TEST_F(SimulatorTest, FramesLeftUncomposedGiveTheSameFiles) {
+  const struct {
+    const char* name;
+    int32_t refresh_hz;
+    double hit, false_alarm, mu, tau;
+  } cases[] = {{"60 Hz", 60, 0.85, 0.10, 400, 100}, {"144 Hz quick", 144, 1.0, 0.5, 150, 10},
+               {"30 Hz slow", 30, 0.3, 0.0, 900, 300}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimulationOptions o;
+    o.runs = 3;
+    o.has_seed = true;
+    o.seed = 7;
+    o.refresh_hz = c.refresh_hz;
+    o.hit = c.hit;
+    o.false_alarm = c.false_alarm;
+    o.rt_mu = c.mu;
+    o.rt_tau = c.tau;
+    SimulationResult result;
+    std::string error;
+    o.out_dir = std::string("unseen ") + c.name;
+    ASSERT_TRUE(RunSimulation(o, result, error)) << error;
+    o.compose_frames = true;
+    o.out_dir = std::string("composed ") + c.name;
+    ASSERT_TRUE(RunSimulation(o, result, error)) << error;
+    for (const auto& [file, sep] : {std::pair<std::string, char>{"ピョコラン.txt", '\t'},
+                                    {"ピョコラン_timing.txt", '\t'},
+                                    {"SIM01.csv", ','},
+                                    {"SIM01_timing.csv", ','}}) {
+      SCOPED_TRACE(file);
+      const auto unseen = LinesWithoutStamps(Read(std::string("unseen ") + c.name + "/" + file), sep);
+      ASSERT_GT(unseen.size(), 3u);
+      EXPECT_EQ(unseen, LinesWithoutStamps(Read(std::string("composed ") + c.name + "/" + file), sep));
+    }
+  }
+}
+
 // Options and folders that are refused before anything is written.
 TEST_F(SimulatorTest, BadOptionsAndFoldersAreRefusedBeforeAnythingIsWritten) {
   std::filesystem::create_directory("timing_only");

@@ -1,11 +1,13 @@
 #include "cli/qt/linux_commands.h"
 
 #include <QApplication>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
 #include "cli/analysis_modes.h"
 #include "gui/report_window.h"
+#include "platform/cp932.h"
 #include "platform/qt/qt_platform.h"
 #include "timing/timing_check.h"
 
@@ -37,9 +39,25 @@ int RunReport(const ModeRun& run) {
     std::fprintf(stderr, "pyokoran: %s\n", error.c_str());
     return 1;
   }
-  return WriteReportOutputs(window.report(), outputs, [&window](const std::string& path, std::string& error) {
+  // The subjects whose runs and plots the PDF adds to its summary.
+  std::vector<std::string> chosen;
+  for (const std::string& id : run.options.Values("subject")) {
+    std::string cp932;
+    const auto& subjects = window.report().subjects;
+    if (!Utf8ToCp932(id, cp932) || std::none_of(subjects.begin(), subjects.end(), [&](const SubjectReport& s) {
+          return s.subject == cp932;
+        })) {
+      std::fprintf(stderr, "pyokoran: --subject %s: no runs of this subject in %s\n", id.c_str(),
+                   outputs.folder.c_str());
+      return 1;
+    }
+    chosen.push_back(cp932);
+  }
+  window.SetSelectedSubjects(chosen);
+  const PdfContent content = run.options.IsSet("pdf-all") ? PdfContent::kEverything : PdfContent::kSelection;
+  return WriteReportOutputs(window.report(), outputs, [&](const std::string& path, std::string& error) {
     QString why;
-    if (window.ExportPdf(QString::fromStdString(path), true, &why)) return true;
+    if (window.ExportPdf(QString::fromStdString(path), content, &why)) return true;
     error = why.toStdString();
     return false;
   });
