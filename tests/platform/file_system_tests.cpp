@@ -4,8 +4,10 @@
 
 #include <filesystem>
 
+#include "platform/file_system.h"
 #include "results/result_files.h"
 #include "settings/settings_file.h"
+#include "support/system_support.h"
 #include "support/temp_working_dir.h"
 
 namespace pyokoran {
@@ -41,6 +43,27 @@ TEST(SettingsSave, LeavesAReadOnlyFileAlone) {
   file.Save();
   EXPECT_EQ(TempWorkingDir::Read(kIni), before);
   fs::permissions(fs::u8path(kIni), fs::perms::owner_read | fs::perms::owner_write);
+}
+
+// A settings file that is a link to one kept elsewhere stays a link; the file it leads to
+// takes the new text.
+TEST(SettingsSave, WritesThroughALinkAndKeepsIt) {
+  TempWorkingDir dir;
+  ASSERT_TRUE(test::MakeFolder("kept"));
+  TempWorkingDir::Write("kept/real.ini", "Subject = SBJ0000\r\n");
+  const std::u8string absolute =
+      std::filesystem::absolute(std::filesystem::u8path("kept/real.ini")).make_preferred().u8string();
+  const std::string real(absolute.begin(), absolute.end());
+  if (!test::MakeSymlink(real, kIni)) GTEST_SKIP() << "this system refuses symbolic links here";
+  if (KindOfPath(kIni, true) != PathKind::kRegular) {
+    GTEST_SKIP() << "this system makes links it cannot follow (Wine)";
+  }
+  SettingsFile file;
+  file.Load(kBase);
+  file.SetString("Subject", "被験者");
+  file.Save();
+  EXPECT_EQ(KindOfPath(kIni, false), PathKind::kLink);
+  EXPECT_NE(TempWorkingDir::Read("kept/real.ini").find("Subject = 被験者"), std::string::npos);
 }
 
 // A last line cut short by a kill is moved to <name>.partial and the file cut back to its

@@ -6,7 +6,8 @@
 
 namespace pyokoran::test {
 
-// True where the system has FIFOs, and where a test may make symbolic links.
+// True where the system has FIFOs, and where a test may make symbolic links to anything
+// (on Windows a test may still try MakeSymlink to a file of its own, and skip when refused).
 bool SystemHasFifos();
 bool SystemHasSymlinks();
 // True where the documents folder comes from the XDG user folders (HOME, user-dirs.dirs).

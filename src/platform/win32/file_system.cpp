@@ -118,8 +118,50 @@ bool ReplaceFileWith(const std::string& from, const std::string& to) {
 }
 
 // Links on Windows (reparse points) are followed by the system when a file is opened.
+// The system resolves every link on the way when it opens the name; the name of what it
+// opened is the target. A name that does not exist (yet) stands for itself.
 bool FollowLinks(const std::string& path, std::string& target) {
   target = path;
+  const std::wstring name = Wide(path);
+  HANDLE file = CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_CANT_RESOLVE_FILENAME) {
+      SetErrnoFromLastError();
+      return false;  // a loop of links
+    }
+    return true;
+  }
+  std::wstring final_name(MAX_PATH, L'\0');
+  DWORD n = GetFinalPathNameByHandleW(file, final_name.data(), DWORD(final_name.size()),
+                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (n >= final_name.size()) {
+    final_name.resize(n + 1);
+    n = GetFinalPathNameByHandleW(file, final_name.data(), DWORD(final_name.size()),
+                                  FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  }
+  CloseHandle(file);
+  if (n == 0 || n >= final_name.size()) return true;
+  final_name.resize(n);
+  // \\?\C:\dir\file and \\?\UNC\server\share\file in their everyday forms.
+  if (final_name.rfind(L"\\\\?\\UNC\\", 0) == 0) {
+    final_name = L"\\\\" + final_name.substr(8);
+  } else if (final_name.rfind(L"\\\\?\\", 0) == 0) {
+    final_name = final_name.substr(4);
+  }
+  // The name itself when it already names that file, so that messages keep the user's form.
+  std::wstring full(MAX_PATH, L'\0');
+  const DWORD full_n = GetFullPathNameW(name.c_str(), DWORD(full.size()), full.data(), nullptr);
+  if (full_n > 0 && full_n < full.size()) {
+    full.resize(full_n);
+    if (CompareStringOrdinal(full.c_str(), int(full.size()), final_name.c_str(),
+                             int(final_name.size()), TRUE) == CSTR_EQUAL) {
+      return true;
+    }
+  }
+  target = WideToUtf8(final_name);
   return true;
 }
 

@@ -20,8 +20,15 @@ bool MakeFifo(const std::string&) {
   errno = ENOSYS;
   return false;
 }
-bool MakeSymlink(const std::string&, const std::string&) {
-  errno = ENOSYS;
+bool MakeSymlink(const std::string& target, const std::string& link) {
+  std::wstring wide_target, wide_link;
+  if (!Utf8ToWide(target, wide_target) || !Utf8ToWide(link, wide_link)) return false;
+  // Without developer mode or the privilege the system refuses, and the caller skips.
+  if (CreateSymbolicLinkW(wide_link.c_str(), wide_target.c_str(),
+                          SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE)) {
+    return true;
+  }
+  SetErrnoFromLastError();
   return false;
 }
 bool MakeFolder(const std::string& path) {
