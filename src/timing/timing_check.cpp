@@ -1,8 +1,10 @@
 #include "timing/timing_check.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 
+#include "display/surface.h"
 #include "timing/present_mode.h"
 
 namespace pyokoran {
@@ -97,6 +99,36 @@ int CheckTiming(Platform& platform, std::FILE* out) {
   std::fputs(v.text.c_str(), out);
   std::fflush(out);
   return v.pass ? 0 : 1;
+}
+
+void FillFromDecision(const ModeDecision& decision, bool locked, PresentationReport& r) {
+  r.mode = ModeName(locked ? decision.mode : PresentMode::Fallback);
+  r.reason = decision.reason;
+  r.reported_hz = decision.reported_hz;
+  r.refresh_hz = decision.refresh_hz;
+  r.refresh_locked = decision.refresh_locked;
+  r.swap_samples = decision.samples;
+  r.swap_warm_up = decision.warm_up;
+  r.swap_mean_ms = decision.mean_ms;
+  r.swap_sd_ms = decision.sd_ms;
+  r.swap_median_ms = decision.median_ms;
+  r.swap_mad_ms = decision.mad_ms;
+  r.swap_near_share = decision.near_share;
+  r.present_every = decision.present_every;
+  r.rise_ms = RiseTimeMs(decision.refresh_hz / decision.present_every);
+}
+
+void DrawCheckPattern(Surface& stage, int frame) {
+  std::fill(stage.pixels.begin(), stage.pixels.end(), 0x404040u);
+  const int bar = (frame * 16) % stage.width;
+  for (int y = 0; y < stage.height; ++y) {
+    uint32_t* row = stage.row(y);
+    for (int x = bar; x < std::min(bar + 32, stage.width); ++x) row[x] = 0xFFFFFF;
+  }
+  const int block = (frame % 60) * 16;
+  for (int y = 700; y < 732; ++y) {
+    for (int x = block; x < std::min(block + 16, stage.width); ++x) stage.row(y)[x] = 0xFF8000;
+  }
 }
 
 }  // namespace pyokoran

@@ -23,6 +23,27 @@ struct TimingVerdict {
 // within 1 ms.
 TimingVerdict JudgeTimingCheck(const PresentationReport& report);
 
+struct ModeDecision;
+
+// The decision's figures in a presentation report: mode (fallback unless locked), reason,
+// refresh rates, the measured swaps, every how many refreshes a frame goes out, rise time.
+void FillFromDecision(const ModeDecision& decision, bool locked, PresentationReport& report);
+
+// The check's window takes no input.
+class NoPointer : public PointerHandler {
+ public:
+  void OnButtonDown(MouseButton, int32_t, int32_t) override {}
+  void OnButtonUp(MouseButton) override {}
+  void OnMouseMove(int32_t, int32_t, bool) override {}
+  void OnTouch(const std::vector<TouchContact>&) override {}
+  void OnActivate(bool) override {}
+  void OnCloseOrDestroy() override {}
+};
+
+// The check's changing pattern: grey ground, a white bar sweeping across, a block per frame
+// count.
+void DrawCheckPattern(Surface& stage, int frame);
+
 // Runs the platform's check and prints the report to out; 0 for PASS, 1 for FAIL.
 int CheckTiming(Platform& platform, std::FILE* out);
 

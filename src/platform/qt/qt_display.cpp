@@ -23,6 +23,7 @@
 #include "platform/qt/x11_present.h"
 #include "platform/qt/x11_window_picture.h"
 #include "platform/tick_thread.h"
+#include "timing/timing_check.h"
 
 namespace pyokoran {
 
@@ -172,20 +173,7 @@ void QtDisplay::Bind(QWindow* window, bool run) {
 
 PresentationReport QtDisplay::Report() const {
   PresentationReport r;
-  r.mode = ModeName(locked() ? decision_.mode : PresentMode::Fallback);
-  r.reason = decision_.reason;
-  r.reported_hz = decision_.reported_hz;
-  r.refresh_hz = decision_.refresh_hz;
-  r.refresh_locked = decision_.refresh_locked;
-  r.swap_samples = decision_.samples;
-  r.swap_warm_up = decision_.warm_up;
-  r.swap_mean_ms = decision_.mean_ms;
-  r.swap_sd_ms = decision_.sd_ms;
-  r.swap_median_ms = decision_.median_ms;
-  r.swap_mad_ms = decision_.mad_ms;
-  r.swap_near_share = decision_.near_share;
-  r.present_every = decision_.present_every;
-  r.rise_ms = RiseTimeMs(decision_.refresh_hz / decision_.present_every);
+  FillFromDecision(decision_, locked(), r);
   r.flip_source = locked() ? DescribeFrameTimes()
                            : "clock-paced (the picture handed to the X server)";
   r.lock_lost_ms = lock_watch_.lost() ? double(lock_lost_ns_) / 1e6 : -1.0;

@@ -21,6 +21,7 @@
 #include "platform/qt/qt_main_window.h"
 #include "platform/qt/sdl_sound.h"
 #include "timing/present_mode.h"
+#include "timing/timing_check.h"
 
 namespace pyokoran {
 
@@ -273,30 +274,6 @@ namespace pyokoran {
 
 namespace {
 
-// The check's window takes no input.
-class NoPointer : public PointerHandler {
- public:
-  void OnButtonDown(MouseButton, int32_t, int32_t) override {}
-  void OnButtonUp(MouseButton) override {}
-  void OnMouseMove(int32_t, int32_t, bool) override {}
-  void OnTouch(const std::vector<TouchContact>&) override {}
-  void OnActivate(bool) override {}
-  void OnCloseOrDestroy() override {}
-};
-
-// A changing pattern: grey ground, a white bar sweeping across, a block per frame count.
-void DrawCheckPattern(Surface& stage, int frame) {
-  std::fill(stage.pixels.begin(), stage.pixels.end(), 0x404040u);
-  const int bar = (frame * 16) % stage.width;
-  for (int y = 0; y < stage.height; ++y) {
-    uint32_t* row = stage.row(y);
-    for (int x = bar; x < std::min(bar + 32, stage.width); ++x) row[x] = 0xFFFFFF;
-  }
-  const int block = (frame % 60) * 16;
-  for (int y = 700; y < 732; ++y) {
-    for (int x = block; x < std::min(block + 16, stage.width); ++x) stage.row(y)[x] = 0xFF8000;
-  }
-}
 
 }  // namespace
 

@@ -11,6 +11,7 @@
 
 #include "platform/tick_thread.h"
 #include "platform/tick_clock.h"
+#include "timing/timing_check.h"
 
 namespace pyokoran {
 
@@ -326,21 +327,8 @@ void Win32Display::Bind(HWND window, bool run, const std::function<HWND()>& rema
 
 PresentationReport Win32Display::Report() const {
   PresentationReport r;
-  r.mode = ModeName(locked() ? decision_.mode : PresentMode::Fallback);
-  r.reason = decision_.reason;
+  FillFromDecision(decision_, locked(), r);
   if (!statistics_note_.empty()) r.reason += "; " + statistics_note_;
-  r.reported_hz = decision_.reported_hz;
-  r.refresh_hz = decision_.refresh_hz;
-  r.refresh_locked = decision_.refresh_locked;
-  r.swap_samples = decision_.samples;
-  r.swap_warm_up = decision_.warm_up;
-  r.swap_mean_ms = decision_.mean_ms;
-  r.swap_sd_ms = decision_.sd_ms;
-  r.swap_median_ms = decision_.median_ms;
-  r.swap_mad_ms = decision_.mad_ms;
-  r.swap_near_share = decision_.near_share;
-  r.present_every = decision_.present_every;
-  r.rise_ms = RiseTimeMs(decision_.refresh_hz / decision_.present_every);
   if (!locked()) {
     r.flip_source = "clock-paced (the picture handed to GDI)";
   } else if (statistics_frames_ > 0 && statistics_frames_ == stats_.presented) {

@@ -26,6 +26,7 @@
 #include "platform/win32/window/win32_sound.h"
 #include "platform/win32/window/win32_text.h"
 #include "timing/present_mode.h"
+#include "timing/timing_check.h"
 
 namespace pyokoran {
 
@@ -99,30 +100,6 @@ PointerSample SampleOf(HWND window, const POINTER_INFO& info) {
   return p;
 }
 
-// The timing check's window takes no input.
-class NoPointer : public PointerHandler {
- public:
-  void OnButtonDown(MouseButton, int32_t, int32_t) override {}
-  void OnButtonUp(MouseButton) override {}
-  void OnMouseMove(int32_t, int32_t, bool) override {}
-  void OnTouch(const std::vector<TouchContact>&) override {}
-  void OnActivate(bool) override {}
-  void OnCloseOrDestroy() override {}
-};
-
-// A changing pattern: grey ground, a white bar sweeping across, a block per frame count.
-void DrawCheckPattern(Surface& stage, int frame) {
-  std::fill(stage.pixels.begin(), stage.pixels.end(), 0x404040u);
-  const int bar = (frame * 16) % stage.width;
-  for (int y = 0; y < stage.height; ++y) {
-    uint32_t* row = stage.row(y);
-    for (int x = bar; x < std::min(bar + 32, stage.width); ++x) row[x] = 0xFFFFFF;
-  }
-  const int block = (frame % 60) * 16;
-  for (int y = 700; y < 732; ++y) {
-    for (int x = block; x < std::min(block + 16, stage.width); ++x) stage.row(y)[x] = 0xFF8000;
-  }
-}
 
 // The largest centred 4:3 rectangle of a w x h screen, as a run fits its stage.
 Rect StageRectOf(int32_t w, int32_t h) {
