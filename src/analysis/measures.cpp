@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <unordered_map>
 
 #include <boost/math/distributions/normal.hpp>
 #include <boost/math/distributions/students_t.hpp>
@@ -11,6 +12,17 @@ namespace pyokoran {
 namespace {
 
 constexpr double kZ975 = 1.959963984540054;  // the normal quantile at 0.975
+
+// Student's t quantile at 0.975 for df degrees of freedom. The report asks for it once per row
+// and most rows share a few df, while Boost's inverse is dear: kept per thread as computed.
+double T975(int64_t df) {
+  thread_local std::unordered_map<int64_t, double> known;
+  const auto it = known.find(df);
+  if (it != known.end()) return it->second;
+  const double q = boost::math::quantile(boost::math::students_t_distribution<double>(double(df)), 0.975);
+  if (known.size() < 100000) known.emplace(df, q);
+  return q;
+}
 
 }  // namespace
 
@@ -35,8 +47,7 @@ RtStats Describe(std::vector<double>& values) {
   if (values.size() >= 2) s.sd = std::sqrt(boost::math::statistics::sample_variance(values));
   s.median = boost::math::statistics::median(values);
   if (values.size() >= 2 && std::isfinite(s.sd)) {
-    const boost::math::students_t_distribution<double> t(double(values.size() - 1));
-    const double half = boost::math::quantile(t, 0.975) * s.sd / std::sqrt(double(values.size()));
+    const double half = T975(int64_t(values.size()) - 1) * s.sd / std::sqrt(double(values.size()));
     s.mean_ci = {s.mean - half, s.mean + half};
   }
   return s;
@@ -99,7 +110,7 @@ Measures Measure(const std::vector<const RunRecord*>& runs, const MeasureOptions
         continue;
       }
       (r.Tgt ? hit_rts : fa_rts).push_back(r.RT);
-      if (r.Tgt && r.has_onset_rt) onset_rts.push_back(r.onset_rt);
+      if (r.Tgt && r.has_onset_rt()) onset_rts.push_back(r.onset_rt());
     }
     m.Hit += hit;
     m.Miss += run->Miss;

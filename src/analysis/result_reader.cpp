@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <limits>
@@ -21,7 +22,7 @@
 namespace pyokoran {
 namespace {
 
-static_assert(sizeof(AppearanceRow) == 32, "a million rows must stay small");
+static_assert(sizeof(AppearanceRow) == 24, "a million rows must stay small");
 
 constexpr size_t kSummaryColumns = 17;
 // No line the program writes comes near this; longer ones are skipped unread.
@@ -131,15 +132,18 @@ std::vector<std::string_view> SplitFields(std::string_view line, char sep) {
 // Splits line at sep into exactly n fields, taking them from the right so that a subject
 // (the first field) may hold sep itself. False when there are fewer.
 bool SplitExactly(std::string_view line, char sep, size_t n, std::string_view* fields) {
-  size_t end = line.size();
-  for (size_t k = n - 1; k >= 1; --k) {
-    if (end == 0) return false;
-    const size_t p = line.rfind(sep, end - 1);
-    if (p == std::string_view::npos) return false;
-    fields[k] = line.substr(p + 1, end - p - 1);
-    end = p;
+  // One pass from the end, byte by byte: lines are short, and a call per field costs more.
+  const char* const begin = line.data();
+  const char* end = begin + line.size();  // of the field being looked for
+  size_t k = n - 1;
+  for (const char* p = end; k >= 1 && p != begin;) {
+    if (*--p == sep) {
+      fields[k--] = std::string_view(p + 1, size_t(end - p - 1));
+      end = p;
+    }
   }
-  fields[0] = line.substr(0, end);
+  if (k != 0) return false;
+  fields[0] = std::string_view(begin, size_t(end - begin));
   return true;
 }
 
@@ -163,15 +167,6 @@ bool Fits(int32_t v) {
   return v >= std::numeric_limits<T>::min() && v <= std::numeric_limits<T>::max();
 }
 
-std::string Key(const std::string& subject, std::string_view date, std::string_view time) {
-  std::string key = subject;
-  key += '\x1f';
-  key.append(date);
-  key += '\x1f';
-  key.append(time);
-  return key;
-}
-
 std::string ToUtf8(const std::string& cp932) {
   std::string out;
   Cp932ToUtf8(cp932, out);
@@ -187,12 +182,23 @@ std::string Normalised(std::string_view name) {
   return out;
 }
 
+// The runs by subject, date and time.
 struct Index {
   std::unordered_map<std::string, size_t> runs;
+  std::string scratch;  // the key looked up last, its buffer reused
+
+  const std::string& Key(std::string_view subject, std::string_view date, std::string_view time) {
+    scratch.assign(subject);
+    scratch += '\x1f';
+    scratch.append(date);
+    scratch += '\x1f';
+    scratch.append(time);
+    return scratch;
+  }
 };
 
 RunRecord& FindOrAdd(ResultFolder& out, Index& index, RunRecord&& key) {
-  const std::string k = Key(key.subject, key.date, key.time);
+  const std::string& k = index.Key(key.subject, key.date, key.time);
   auto it = index.runs.find(k);
   if (it != index.runs.end()) return out.runs[it->second];
   key.file_order = int32_t(out.runs.size());
@@ -224,8 +230,7 @@ bool ReadSummary(const std::string& path, ResultFolder& out, Index& index, ReadC
         return;
       }
       run.in_summary = true;
-      const std::string k = Key(run.subject, run.date, run.time);
-      if (index.runs.count(k)) {
+      if (index.runs.count(index.Key(run.subject, run.date, run.time))) {
         out.problems.push_back(std::string(kSummaryFileName) + ": line " + std::to_string(i + 1) +
                                " repeats the run of " + ToUtf8(run.subject) + " at " + run.date +
                                " " + run.time + "; skipped");
@@ -334,12 +339,13 @@ class TimingReader {
     }
     if (!usable_ || line.empty()) return;
     fields_.clear();
-    size_t start = 0;
-    for (;;) {
-      const size_t end = line.find(',', start);
-      fields_.push_back(line.substr(start, end == std::string_view::npos ? end : end - start));
-      if (end == std::string_view::npos) break;
-      start = end + 1;
+    const char* start = line.data();
+    for (const char *p = start, *end = start + line.size();; ++p) {
+      if (p == end || *p == ',') {
+        fields_.emplace_back(start, size_t(p - start));
+        if (p == end) break;
+        start = p + 1;
+      }
     }
     // A subject may hold the separator: the surplus fields at the front belong to it.
     if (fields_.size() < columns_) return;
@@ -358,7 +364,7 @@ class TimingReader {
     const std::string_view date = field(date_), time = field(time_);
     if (!last_ || out_.runs[last_run_].subject != who_ || out_.runs[last_run_].date != date ||
         out_.runs[last_run_].time != time) {
-      auto it = index_.runs.find(Key(who_, date, time));
+      auto it = index_.runs.find(index_.Key(who_, date, time));
       if (it == index_.runs.end()) return;
       last_run_ = it->second;
       last_ = true;
@@ -377,8 +383,7 @@ class TimingReader {
       }
     }
     if (!row) return;
-    row->has_onset_rt = true;
-    row->onset_rt = rt;
+    row->SetOnsetRt(rt);
   }
 
  private:
@@ -413,6 +418,15 @@ class TimingReader {
 };
 
 }  // namespace
+
+bool AppearanceRow::SetOnsetRt(double ms) {
+  if (!(std::fabs(ms) <= 30.0 * 60 * 1000)) {
+    onset_us_ = kNoOnset;
+    return false;
+  }
+  onset_us_ = int32_t(std::lround(ms * 1000.0));
+  return true;
+}
 
 bool ParseSummaryLine(std::string_view line, RunRecord& run) {
   std::string_view f[kSummaryColumns];

@@ -11,20 +11,29 @@
 
 namespace pyokoran {
 
-// One appearance row of a run, as far as the analysis needs it; kept small (32 bytes), as a
+// One appearance row of a run, as far as the analysis needs it; kept small (24 bytes), as a
 // folder of 10 000 runs holds over a million. The small fields take what the program writes
 // (a row whose values do not fit is not taken for an appearance row).
 struct AppearanceRow {
   int32_t Trial = 0;
-  int16_t Pokko = 0;
-  int8_t Tgt = 0;
-  int16_t Hole = 0;
-  int8_t Resp = 0;
   int32_t RT = 0;
   int32_t TotalRT = 0;
+  int16_t Pokko = 0;
+  int16_t Hole = 0;
   int16_t Error = 0;
-  bool has_onset_rt = false;  // the timing record gave a reaction time from the onset
-  double onset_rt = 0;        // ms from the first frame that showed the creature
+  int8_t Tgt = 0;
+  int8_t Resp = 0;
+
+  // The reaction time from the first frame that showed the creature, in ms, where the timing
+  // record gave one; kept to the microsecond (the record writes three decimals).
+  bool has_onset_rt() const { return onset_us_ != kNoOnset; }
+  double onset_rt() const { return double(onset_us_) / 1000.0; }
+  // False (and none kept) for a value beyond 30 minutes either way or not a number.
+  bool SetOnsetRt(double ms);
+
+ private:
+  static constexpr int32_t kNoOnset = INT32_MIN;
+  int32_t onset_us_ = kNoOnset;
 };
 
 // One run: its summary line and its appearance rows, keyed by subject, date and time.

@@ -226,7 +226,7 @@ bool WriteTrialsCsv(const Report& report, const std::string& path, std::string& 
               } else {
                 out += ",NA,NA,NA,";
               }
-              if (r.has_onset_rt) AppendMs(out, r.onset_rt);
+              if (r.has_onset_rt()) AppendMs(out, r.onset_rt());
               else out += kNa;
               auto it = timed.find(r.Trial);
               for (size_t k = 0; k < kTimingCount; ++k) {

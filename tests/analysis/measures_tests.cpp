@@ -81,9 +81,8 @@ TEST(Measures, AnticipationsAreCountedApartAndLeftOutOfRtFigures) {
   for (int32_t rt : {300, 450}) b.rows.push_back(Response(1, rt));
   a.rows.push_back(Response(0, 80));
   b.rows.push_back(Response(0, 500));
-  b.rows.back().has_onset_rt = true;  // a false alarm's onset RT is not a hit's
-  b.rows[0].has_onset_rt = true;
-  b.rows[0].onset_rt = 287.5;
+  b.rows.back().SetOnsetRt(0);  // a false alarm's onset RT is not a hit's
+  b.rows[0].SetOnsetRt(287.5);
   a.Hit = 4;
   b.Hit = 2;
   a.FA = b.FA = 1;

@@ -1,6 +1,7 @@
 #include "analysis/report.h"
 #include "analysis/trial_export.h"
 
+#include <cmath>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -76,8 +77,8 @@ TEST_F(ResultFolderTest, ReadsEveryRunWithItsRowsNewestFirst) {
 
   // The timing record adds the RT from the onset where a press was made.
   ASSERT_EQ(runs[0].rows.size(), 1u);
-  EXPECT_TRUE(runs[0].rows[0].has_onset_rt);
-  EXPECT_DOUBLE_EQ(runs[0].rows[0].onset_rt, 488);
+  EXPECT_TRUE(runs[0].rows[0].has_onset_rt());
+  EXPECT_DOUBLE_EQ(runs[0].rows[0].onset_rt(), 488);
   EXPECT_DOUBLE_EQ(report.run_measures[0].onset_rt.mean, 488);
 
   // The false alarm at 90 ms is an anticipation.
@@ -361,6 +362,24 @@ TEST(ResultFolder, ValuesBeyondWhatARowHoldsAreSkipped) {
             std::tuple(3, int16_t(2), int8_t(1), int16_t(12), int8_t(1), 400, 3400, int16_t(-1)));
   EXPECT_EQ(folder.problems, (std::vector<std::string>{"S.csv: line 2 is not an appearance row; skipped",
                                                        "S.csv: line 3 is not an appearance row; skipped"}));
+}
+
+// The RT from the onset is kept to the microsecond; a value no 32-bit count of microseconds
+// holds is not kept at all (rather than wrapping into another RT).
+TEST(ResultFolder, OnsetRtIsKeptToTheMicrosecondOrNotAtAll) {
+  struct Case {
+    double ms;
+    bool kept;
+    double back;
+  };
+  for (const Case& c : {Case{488.123, true, 488.123}, Case{-12.5, true, -12.5}, Case{0.0004, true, 0},
+                        Case{1800000, true, 1800000}, Case{1e12, false, 0}, Case{-1e12, false, 0},
+                        Case{std::nan(""), false, 0}}) {
+    AppearanceRow r;
+    EXPECT_EQ(r.SetOnsetRt(c.ms), c.kept) << c.ms;
+    EXPECT_EQ(r.has_onset_rt(), c.kept) << c.ms;
+    if (c.kept) EXPECT_DOUBLE_EQ(r.onset_rt(), c.back) << c.ms;
+  }
 }
 
 TEST(ResultFolder, MissingOrEmptyFolderIsAClearError) {

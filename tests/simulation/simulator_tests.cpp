@@ -109,9 +109,9 @@ TEST_F(SimulatorTest, ThreeHundredRunsMatchTheParticipantAndReadBack) {
   for (const RunRecord& r : report.results.runs) {
     for (const AppearanceRow& row : r.rows) {
       if (row.Tgt != 1 || row.Resp != 1) continue;
-      ASSERT_TRUE(row.has_onset_rt);
-      onset_rts.push_back(row.onset_rt);
-      booked_minus_onset += row.RT - row.onset_rt;
+      ASSERT_TRUE(row.has_onset_rt());
+      onset_rts.push_back(row.onset_rt());
+      booked_minus_onset += row.RT - row.onset_rt();
     }
   }
   ASSERT_EQ(int64_t(onset_rts.size()), m.Hit);
