@@ -336,7 +336,8 @@ class ReportTableModel : public QAbstractTableModel {
   bool order_descending_ = true;
 };
 
-ReportWindow::ReportWindow(const QString& folder, QWidget* parent, bool background)
+ReportWindow::ReportWindow(const QString& folder, QWidget* parent, bool background,
+                           const MeasureOptions& options)
     : QDialog(parent), folder_(folder), background_(background) {
   setWindowTitle(QString::fromUtf8("Report — ピョコラン"));
   setFont(ReportFont(9));
@@ -353,10 +354,11 @@ ReportWindow::ReportWindow(const QString& folder, QWidget* parent, bool backgrou
   subject_->setMinimumContentsLength(12);
   anticipation_ = new QSpinBox(this);
   anticipation_->setRange(-1000, 5000);
-  anticipation_->setValue(150);
+  anticipation_->setValue(options.anticipation_ms);
   anticipation_->setSuffix(QStringLiteral(" ms"));
   pool_ = new QCheckBox(QStringLiteral("RT distribution of the subject's runs"), this);
   exclude_ = new QCheckBox(QStringLiteral("Leave them out of Hit/FA"), this);
+  exclude_->setChecked(options.exclude_anticipations);
   exclude_->setToolTip(QStringLiteral("Anticipations are always left out of the RT figures; checked, their "
                                       "appearances count in neither Hit nor FA, nor in the rates, d′ and c."));
   auto* folder_button = new QPushButton(QStringLiteral("&Folder..."), this);
@@ -561,6 +563,7 @@ ReportWindow::~ReportWindow() {
 }
 
 void ReportWindow::Show(const std::string& error) {
+  error_ = loaded_ ? std::string() : error;
   const QString where = Wrappable(QFileInfo(folder_).absoluteFilePath());
   simulated_->setVisible(loaded_ && report_.results.simulated);
   if (!loaded_) {
@@ -935,8 +938,10 @@ bool ReportWindow::ExportPdf(const QString& path, PdfContent content, QString* e
       ++page_number;
     };
 
-    // The summary (every subject's pooled row), then the runs of the selected subjects (of
-    // every subject for everything), newest first.
+    // The summary (every pooled row the filter shows), then the runs of the selected subjects
+    // (of every subject shown for everything), newest first.
+    Report only;
+    const Report& shown = Shown(only);
     std::vector<size_t> cols;
     for (const char* name : kPdfColumns) cols.push_back(ColumnOf(name));
     const bool everything = content == PdfContent::kEverything;
@@ -945,18 +950,22 @@ bool ReportWindow::ExportPdf(const QString& path, PdfContent content, QString* e
       return everything || std::find(selected.begin(), selected.end(), subject) != selected.end();
     };
     std::vector<std::vector<std::string>> rows;
-    for (size_t s = 0; s < report_.subjects.size(); ++s) {
-      for (size_t k : report_.subjects[s].conditions) rows.push_back(ConditionCells(report_, k));
-      rows.push_back(SubjectCells(report_, s));
+    for (size_t s = 0; s < shown.subjects.size(); ++s) {
+      for (size_t k : shown.subjects[s].conditions) rows.push_back(ConditionCells(shown, k));
+      rows.push_back(SubjectCells(shown, s));
     }
     int shown_runs = 0;
-    for (size_t r = 0; r < report_.results.runs.size(); ++r) {
-      if (!is_selected(report_.results.runs[r].subject)) continue;
-      rows.push_back(RunCells(report_, r));
+    for (size_t r = 0; r < shown.results.runs.size(); ++r) {
+      if (!is_selected(shown.results.runs[r].subject)) continue;
+      rows.push_back(RunCells(shown, r));
       ++shown_runs;
     }
+    auto is_shown = [&](const std::string& subject) {
+      return std::any_of(shown.subjects.begin(), shown.subjects.end(),
+                         [&](const SubjectReport& s) { return s.subject == subject; });
+    };
     QStringList selected_names;
-    for (const SubjectReport& s : report_.subjects) {
+    for (const SubjectReport& s : shown.subjects) {
       if (std::find(selected.begin(), selected.end(), s.subject) != selected.end())
         selected_names << Short(s.subject_utf8, 40);
     }
@@ -970,8 +979,8 @@ bool ReportWindow::ExportPdf(const QString& path, PdfContent content, QString* e
     size_t next = 0;
     do {
       heading(QString::fromUtf8("ピョコラン — go/no-go report (%1 runs, %2 subjects)")
-                  .arg(report_.results.runs.size())
-                  .arg(report_.subjects.size()));
+                  .arg(shown.results.runs.size())
+                  .arg(shown.subjects.size()));
       int y = 46;
       painter.setFont(ReportFont(7, true));
       for (size_t k = 0; k < cols.size(); ++k) {
@@ -1051,7 +1060,7 @@ bool ReportWindow::ExportPdf(const QString& path, PdfContent content, QString* e
     const bool pool = pool_->isChecked();
     for (int i = 1; i < subject_->count(); ++i) {
       const SubjectReport& s = report_.subjects[size_t(subject_->itemData(i).toULongLong())];
-      if (s.runs.empty() || !is_selected(s.subject)) continue;
+      if (s.runs.empty() || !is_selected(s.subject) || !is_shown(s.subject)) continue;
       DrawCharts(s.runs.back(), true);
       plots_page(QString::fromUtf8("%1: newest run, and the RT distribution of all %2 runs")
                      .arg(Short(s.subject_utf8, 60))
@@ -1100,7 +1109,9 @@ void ReportWindow::ExportWithDialog() {
                                 .arg(QFileInfo(csv).absolutePath(), existing.join(QLatin1Char('\n'))),
                             QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
     return;
-  // What the PDF holds beside its summary: the selected subjects, or every run and subject.
+  // What the PDF holds beside its summary: the selected subjects, or every run and subject
+  // (of those the filter shows).
+  Report only;
   QStringList names;
   for (const std::string& subject : SelectedSubjects()) {
     for (const SubjectReport& s : report_.subjects) {
@@ -1115,7 +1126,7 @@ void ReportWindow::ExportWithDialog() {
                       : QStringLiteral("The runs and plots of %1").arg(names.join(QStringLiteral(", "))),
       QMessageBox::AcceptRole);
   QPushButton* everything = ask.addButton(
-      QStringLiteral("Every run, and plots of every subject (%1 runs)").arg(report_.results.runs.size()),
+      QStringLiteral("Every run, and plots of every subject (%1 runs)").arg(Shown(only).results.runs.size()),
       QMessageBox::AcceptRole);
   ask.setDefaultButton(selection);
   ask.exec();
@@ -1127,7 +1138,6 @@ void ReportWindow::ExportWithDialog() {
     QMessageBox::warning(this, QStringLiteral("Report"), error);
     return;
   }
-  Report only;
   if (!WriteReportAbout(Shown(only), about.toStdString(), why)) {
     QMessageBox::warning(this, QStringLiteral("Report"), U(why));
     return;

@@ -36,9 +36,11 @@ enum class PdfContent {
 class ReportWindow : public QDialog {
  public:
   // Reads folder at once, or (background) on another thread while the window shows how much
-  // of the files it has read; a folder without results shows an empty table and the reason.
-  // Closing the window stops a reading.
-  explicit ReportWindow(const QString& folder, QWidget* parent = nullptr, bool background = false);
+  // of the files it has read, and measures with options (the limit and check box start from
+  // them); a folder without results shows an empty table and the reason. Closing the window
+  // stops a reading.
+  explicit ReportWindow(const QString& folder, QWidget* parent = nullptr, bool background = false,
+                        const MeasureOptions& options = {});
   ~ReportWindow() override;
   // True while a background reading runs.
   bool reading() const { return reader_ != nullptr; }
@@ -62,6 +64,8 @@ class ReportWindow : public QDialog {
 
   const Report& report() const { return report_; }
   bool loaded() const { return loaded_; }
+  // Why the last reading gave no report (empty when it did).
+  const std::string& error() const { return error_; }
   // The table: the rows the subject filter shows, in the order sorted.
   QTableView* table() const { return table_; }
   // The run (index into report().results.runs) a table row stands for, and whether the row
@@ -98,6 +102,7 @@ class ReportWindow : public QDialog {
   QString folder_;
   Report report_;
   bool loaded_ = false;
+  std::string error_;
   size_t selected_ = 0;
   QLabel* status_ = nullptr;
   QLabel* simulated_ = nullptr;

@@ -209,6 +209,10 @@ class ReportWindowTest : public QObject {
     const QByteArray page = h.readAll();
     QVERIFY(page.contains("<h3>Subject 被験者B</h3>"));
     QVERIFY(!page.contains("<h3>Subject A</h3>"));
+    // So does the PDF: even "everything" is B's summary and runs on a page, and B's plots.
+    const QString pdf = dir_.filePath(QStringLiteral("only_b.pdf"));
+    QVERIFY2(window.ExportPdf(pdf, PdfContent::kEverything, &error), qPrintable(error));
+    QCOMPARE(Pages(pdf), 2);
   }
 
   void ratesStayOffTheFrame() {
@@ -224,6 +228,25 @@ class ReportWindowTest : public QObject {
     const auto x = window.chart(2)->axes(Qt::Horizontal);
     QCOMPARE(x.size(), 1);
     QVERIFY(x.front()->titleText().contains(QStringLiteral("targets/distractors per bin: ")));
+  }
+
+  // The command line's options are the window's from the start (one reading, not two); a
+  // folder without results keeps the reason.
+  void startsWithTheOptionsGiven() {
+    MeasureOptions options;
+    options.anticipation_ms = 250;
+    options.exclude_anticipations = true;
+    ReportWindow window(folder_, nullptr, false, options);
+    QVERIFY(window.loaded());
+    QCOMPARE(window.report().options.anticipation_ms, 250);
+    QVERIFY(window.report().options.exclude_anticipations);
+    QVERIFY(window.error().empty());
+    const QString empty = dir_.filePath(QStringLiteral("empty"));
+    QVERIFY(QDir().mkpath(empty));
+    ReportWindow none(empty);
+    QVERIFY(!none.loaded());
+    QVERIFY2(QString::fromStdString(none.error()).startsWith(QStringLiteral("no result files in ")),
+             none.error().c_str());
   }
 
   void readsInTheBackgroundWithTheSameResult() {

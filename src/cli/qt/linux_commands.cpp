@@ -28,15 +28,10 @@ int RunReport(const ModeRun& run) {
   if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM"))
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QApplication app(run.argc, run.argv);
-  ReportWindow window(QString::fromStdString(outputs.folder));
-  if (run.options.IsSet("anticipation"))
-    window.SetAnticipationLimit(ReportMeasureOptions(run.options).anticipation_ms);
-  if (run.options.IsSet("exclude-anticipations")) window.SetExcludeAnticipations(true);
+  // Read once, with the options given.
+  ReportWindow window(QString::fromStdString(outputs.folder), nullptr, false, ReportMeasureOptions(run.options));
   if (!window.loaded()) {
-    Report probe;
-    std::string error;
-    BuildReport(outputs.folder, {}, probe, error);
-    std::fprintf(stderr, "pyokoran: %s\n", error.c_str());
+    std::fprintf(stderr, "pyokoran: %s\n", window.error().c_str());
     return 1;
   }
   // The subjects whose runs and plots the PDF adds to its summary.
