@@ -2,9 +2,11 @@
 //  - Simulation: complete 60-s runs of the default settings at 60 Hz through preparation
 //    (stimuli loaded from the folder's stim/), trial loop and result writing. Goal: < 10 ms
 //    per run. CPU time is the figure; the wall time also waits for the result files' fsync.
-//  - Report: reading, measuring and writing the CSV and the HTML report of 10 000 runs (the
-//    simulated runs, appearance files and timing records, repeated under distinct times), in a
-//    process of its own so that its peak memory is its own. Goals: < 1 s, < 100 MB peak RSS.
+//  - Report: 10 000 runs of 50 subjects (the simulated runs, appearance files and timing
+//    records, repeated under other subjects and times). First the library alone (reading,
+//    measuring, the CSV, then the HTML report) in a process of its own, so that its peak memory
+//    is its own; then, where the program is built beside this bench, the program's own
+//    `--report` (CSV, side file, PDF and HTML) three times. Goals: < 1 s, < 100 MB peak RSS.
 //
 //   analysis_bench [folder holding stim/] [simulated runs, default 100]
 //   analysis_bench --report-only FOLDER   (what the bench runs in that process)
@@ -21,6 +23,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "analysis/html_report.h"
 #include "analysis/report.h"
@@ -47,9 +50,11 @@ std::string Read(const std::filesystem::path& p) {
   return s.str();
 }
 
-// The body of a result file (header dropped) with each run's date and time replaced by one of
-// its own: run k of copy c becomes run c * batch + k, 70 s after the one before.
-std::string Retimed(const std::string& body, int copy, char sep, std::map<std::string, int>& order) {
+// The body of a result file (header dropped) as copy `copy` of itself: each run's subject
+// replaced by subject and its date and time by one of its own, run k of copy c becoming run
+// c * batch + k, 70 s after the one before.
+std::string Retimed(const std::string& body, int copy, const std::string& subject, char sep,
+                    std::map<std::string, int>& order) {
   std::string out;
   out.reserve(body.size());
   size_t start = 0;
@@ -67,11 +72,44 @@ std::string Retimed(const std::string& body, int copy, char sep, std::map<std::s
     tm when{};
     gmtime_r(&t, &when);
     char text[32];
-    std::snprintf(text, sizeof text, "%04d/%02d/%02d%c%02d:%02d:%02d", when.tm_year + 1900, when.tm_mon + 1,
-                  when.tm_mday, sep, when.tm_hour, when.tm_min, when.tm_sec);
-    out += line.substr(0, a + 1) + text + line.substr(c);
+    std::snprintf(text, sizeof text, "%04d/%02d/%02d%c%02d:%02d:%02d", (when.tm_year + 1900) % 10000,
+                  (when.tm_mon + 1) % 100, when.tm_mday % 100, sep, when.tm_hour % 100, when.tm_min % 100,
+                  when.tm_sec % 100);
+    out += subject + sep + text + line.substr(c);
   }
   return out;
+}
+
+// A child's CPU time (user + system), wall time and peak RSS.
+struct ChildFigures {
+  double cpu_ms = 0, wall_ms = 0, peak_mb = 0;
+};
+
+// Runs argv[0] with argv, its output to /dev/null; false when it fails.
+bool RunChild(const std::vector<std::string>& args, ChildFigures& figures, bool quiet) {
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  std::fflush(stdout);
+  const double wall0 = WallMs();
+  const pid_t child = fork();
+  if (child == 0) {
+    if (quiet) {
+      if (std::freopen("/dev/null", "w", stdout) == nullptr || std::freopen("/dev/null", "w", stderr) == nullptr)
+        _exit(126);
+    }
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  if (child < 0 || wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    return false;
+  figures.wall_ms = WallMs() - wall0;
+  figures.cpu_ms = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+                   double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+  figures.peak_mb = double(usage.ru_maxrss) / 1024.0;
+  return true;
 }
 
 }  // namespace
@@ -128,32 +166,49 @@ int main(int argc, char** argv) {
   std::printf("  simulation: %.2f ms CPU per run (goal < 10 ms), %.2f ms wall per run with fsync\n",
               cpu / runs, wall / runs);
 
-  // 10 000 runs: the simulated ones repeated.
+  // 10 000 runs of 50 subjects: the simulated ones repeated.
   fs::create_directory("big");
   const int copies = (10000 + runs - 1) / runs;
+  constexpr int kSubjects = 50;
   std::map<std::string, int> order;  // original date and time of each run: its place in a copy
+  std::map<std::string, std::string> headers;
   for (const char* name : {"ピョコラン.txt", "SBJ0000.csv", "SBJ0000_timing.csv"}) {
     const std::string text = Read(fs::path("simulated") / name);
     const std::string header = text.substr(0, text.find('\n') + 1);
     const std::string body = text.substr(header.size());
-    std::ofstream out(fs::path("big") / name, std::ios::binary);
-    out << header;
-    for (int k = 0; k < copies; ++k) out << Retimed(body, k, name[0] == 'S' ? ',' : '\t', order);
+    const bool summary = name[0] != 'S';
+    for (int k = 0; k < copies; ++k) {
+      char subject[16];
+      std::snprintf(subject, sizeof subject, "S%03d", k % kSubjects);
+      std::string file = summary ? std::string(name) : std::string(name).replace(0, 7, subject);
+      std::ofstream out(fs::path("big") / file, std::ios::binary | std::ios::app);
+      if (headers.emplace(file, header).second) out << header;
+      out << Retimed(body, k, subject, summary ? '\t' : ',', order);
+    }
   }
   fs::copy_file(fs::path("simulated") / kSimulatedMarkFile, fs::path("big") / kSimulatedMarkFile);
   std::fflush(stdout);
-  // The report in a process of its own, for its own peak memory (files read from the page cache).
-  const pid_t child = fork();
-  if (child == 0) {
-    execl("/proc/self/exe", argv[0], "--report-only", "big", static_cast<char*>(nullptr));
-    _exit(127);
+  // The library's report in a process of its own, for its own peak memory (files read from the
+  // page cache).
+  ChildFigures library;
+  if (!RunChild({"/proc/self/exe", "--report-only", "big"}, library, false)) return 1;
+  std::printf("  report process: peak RSS %.1f MB (goal < 100 MB)\n", library.peak_mb);
+  // The program's own --report, where it is built beside this bench.
+  char self[4096];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  const fs::path program = n > 0 ? fs::path(std::string(self, size_t(n))).parent_path() / "pyokoran" : fs::path();
+  if (!program.empty() && fs::exists(program)) {
+    std::printf("  %s --report over the same folder (CSV, side file, PDF, HTML):\n", program.c_str());
+    for (int i = 0; i < 3; ++i) {
+      ChildFigures f;
+      if (!RunChild({program.string(), "--report", "big", "--out", "report"}, f, true)) {
+        std::fprintf(stderr, "analysis_bench: %s --report failed\n", program.c_str());
+        return 1;
+      }
+      std::printf("    %.0f ms CPU (user + system), %.0f ms wall (goal < 1000 ms), peak RSS %.1f MB (goal < 100 MB)\n",
+                  f.cpu_ms, f.wall_ms, f.peak_mb);
+    }
   }
-  int status = 0;
-  rusage usage{};
-  if (child < 0 || wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) ||
-      WEXITSTATUS(status) != 0)
-    return 1;
-  std::printf("  report process: peak RSS %.1f MB (goal < 100 MB)\n", double(usage.ru_maxrss) / 1024.0);
   if (chdir("/") != 0) return 1;
   fs::remove_all(work);
   return 0;

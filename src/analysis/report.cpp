@@ -268,10 +268,21 @@ bool BuildReport(const std::string& folder, const MeasureOptions& options, Repor
     if (a.time != b.time) return a.time > b.time;
     return a.file_order > b.file_order;
   });
+  for (size_t i = 0; i < runs.size(); ++i) runs[i].run_id = int32_t(runs.size() - i);
+  MeasureReport(report);
+  if (report.results.simulated) report.simulation_notes = ReadSimulationNotes(folder);
+  return true;
+}
+
+void MeasureReport(Report& report) {
+  const auto& runs = report.results.runs;
+  report.run_measures.clear();
+  report.subjects.clear();
+  report.conditions.clear();
   report.run_measures.reserve(runs.size());
   std::unordered_map<std::string, size_t> subject_index;
   for (size_t i = 0; i < runs.size(); ++i) {
-    report.run_measures.push_back(Measure({&runs[i]}, options));
+    report.run_measures.push_back(Measure({&runs[i]}, report.options));
     auto [it, added] = subject_index.emplace(runs[i].subject, report.subjects.size());
     if (added) {
       report.subjects.emplace_back();
@@ -280,12 +291,9 @@ bool BuildReport(const std::string& folder, const MeasureOptions& options, Repor
     }
     report.subjects[it->second].runs.push_back(i);
   }
-  for (size_t i = 0; i < runs.size(); ++i) runs[i].run_id = int32_t(runs.size() - i);
   for (SubjectReport& s : report.subjects) std::reverse(s.runs.begin(), s.runs.end());
   GroupConditions(report);
   PoolGroups(report);
-  if (report.results.simulated) report.simulation_notes = ReadSimulationNotes(folder);
-  return true;
 }
 
 Report ReportOfSubject(const Report& all, size_t subject) {

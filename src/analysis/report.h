@@ -60,6 +60,9 @@ struct Report {
 // control stopped the reading).
 bool BuildReport(const std::string& folder, const MeasureOptions& options, Report& report,
                  std::string& error, ReadControl* control = nullptr);
+// Computes every measure of report's runs (as read, newest first) again with report.options:
+// the runs' measures, the subjects and their conditions.
+void MeasureReport(Report& report);
 // The runs of one subject (by code page 932 bytes), oldest first.
 std::vector<const RunRecord*> SubjectRuns(const Report& report, const SubjectReport& subject);
 // The same report over one subject's runs alone (run ids kept).

@@ -42,16 +42,20 @@ constexpr const char* kAppearanceHeader =
 // the stream fails or the reading is stopped.
 class LineStream {
  public:
+  // block: the buffer to read into, one for all files (a new one per file would be paged in
+  // afresh each time).
   LineStream(std::FILE* f, std::string name, std::vector<std::string>& problems,
-             ReadControl* control)
-      : f_(f), name_(std::move(name)), problems_(problems), control_(control) {}
+             ReadControl* control, std::vector<char>& block)
+      : f_(f), name_(std::move(name)), problems_(problems), control_(control), block_(block) {
+    block_.resize(kBlockBytes);
+  }
 
   template <typename Fn>
   bool ForEach(Fn&& fn) {
     std::string pending;  // the start of a line whose end is in a later block
     bool skipping = false;  // inside a line longer than the limit
     size_t index = 0;
-    std::vector<char> block(kBlockBytes);
+    std::vector<char>& block = block_;
     for (;;) {
       if (control_ && control_->cancelled())
         return false;
@@ -107,6 +111,7 @@ class LineStream {
   std::string name_;
   std::vector<std::string>& problems_;
   ReadControl* control_;
+  std::vector<char>& block_;
 };
 
 // Closes a stdio stream on the way out.
@@ -186,6 +191,7 @@ std::string Normalised(std::string_view name) {
 struct Index {
   std::unordered_map<std::string, size_t> runs;
   std::string scratch;  // the key looked up last, its buffer reused
+  std::vector<char> block;  // the files' blocks are read into
 
   const std::string& Key(std::string_view subject, std::string_view date, std::string_view time) {
     scratch.assign(subject);
@@ -219,7 +225,7 @@ bool ReadSummary(const std::string& path, ResultFolder& out, Index& index, ReadC
   File f(FopenRegular(path.c_str(), "rb"));
   bool stopped = false;
   if (f) {
-    LineStream lines(f.get(), kSummaryFileName, out.problems, control);
+    LineStream lines(f.get(), kSummaryFileName, out.problems, control, index.block);
     const bool ok = lines.ForEach([&](size_t i, std::string_view line) {
       if (i == 0 && line.substr(0, 8) == "Subject\t") return;
       if (line.empty()) return;
@@ -546,7 +552,7 @@ bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string&
     if (header == kAppearanceHeader) {
       found = true;
       AppearanceReader reader(name, subjects[i], out, index);
-      LineStream lines(f.get(), name, out.problems, control);
+      LineStream lines(f.get(), name, out.problems, control, index.block);
       if (!lines.ForEach([&](size_t k, std::string_view line) { reader.Line(k, line); })) {
         if (!std::ferror(f.get())) return stopped();
         out.problems.push_back(name + ": cannot be read; skipped");
@@ -566,7 +572,7 @@ bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string&
       continue;
     }
     TimingReader reader(name, out, index);
-    LineStream lines(f.get(), name, out.problems, control);
+    LineStream lines(f.get(), name, out.problems, control, index.block);
     if (!lines.ForEach([&](size_t k, std::string_view line) { reader.Line(k, line); })) {
       if (!std::ferror(f.get())) return stopped();
       out.problems.push_back(name + ": cannot be read; skipped");

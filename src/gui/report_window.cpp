@@ -431,7 +431,7 @@ ReportWindow::ReportWindow(const QString& folder, QWidget* parent, bool backgrou
   connect(close_button, &QPushButton::clicked, this, &QDialog::accept);
   connect(export_button, &QPushButton::clicked, this, [this] { ExportWithDialog(); });
   connect(trials_button, &QPushButton::clicked, this, [this] { ExportTrialsWithDialog(); });
-  connect(exclude_, &QCheckBox::toggled, this, [this] { Reload(); });
+  connect(exclude_, &QCheckBox::toggled, this, [this] { Remeasure(); });
   connect(folder_button, &QPushButton::clicked, this, [this] {
     // Another folder of results, such as the simulated runs.
     const QString folder = QFileDialog::getExistingDirectory(this, QStringLiteral("Folder of result files"), folder_);
@@ -440,7 +440,7 @@ ReportWindow::ReportWindow(const QString& folder, QWidget* parent, bool backgrou
     Reload();
   });
   connect(subject_, &QComboBox::currentIndexChanged, this, [this] { ApplyFilter(); });
-  connect(anticipation_, &QSpinBox::valueChanged, this, [this] { Reload(); });
+  connect(anticipation_, &QSpinBox::valueChanged, this, [this] { Remeasure(); });
   connect(pool_, &QCheckBox::toggled, this, [this] { SelectionChanged(); });
   connect(table_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { SelectionChanged(); });
   connect(model_, &QAbstractItemModel::modelReset, table_, [this] {
@@ -484,10 +484,27 @@ void ReportWindow::SetAnticipationLimit(int ms) {
 
 QChart* ReportWindow::chart(int i) const { return i >= 0 && i < 4 ? views_[i]->chart() : nullptr; }
 
-void ReportWindow::Reload() {
+MeasureOptions ReportWindow::Options() const {
   MeasureOptions options;
   options.anticipation_ms = anticipation_->value();
   options.exclude_anticipations = exclude_->isChecked();
+  return options;
+}
+
+void ReportWindow::Remeasure() {
+  // The runs already read, measured again: a new limit needs no new reading.
+  if (!loaded_ || reader_ || report_.folder != folder_.toStdString()) {
+    Reload();
+    return;
+  }
+  report_.options = Options();
+  MeasureReport(report_);
+  FillTable(BuildReportTable(report_));
+  Show(std::string());
+}
+
+void ReportWindow::Reload() {
+  const MeasureOptions options = Options();
   if (!background_) {
     std::string error;
     loaded_ = BuildReport(folder_.toStdString(), options, report_, error);

@@ -76,7 +76,8 @@ class ReportWindow : public QDialog {
   int progress() const;
   QComboBox* subject_filter() const { return subject_; }
   QChart* chart(int i) const;  // 0 RT distribution, 1 RT across the run, 2 rates, 3 d'
-  // Responses faster than ms are anticipations; the measures are computed again.
+  // Responses faster than ms are anticipations; the measures are computed again (from the runs
+  // already read, or by reading again while a reading runs or none succeeded).
   void SetAnticipationLimit(int ms);
   // Anticipations left out of Hit and FA (and the rates) too; the measures are computed again.
   void SetExcludeAnticipations(bool exclude);
@@ -84,7 +85,9 @@ class ReportWindow : public QDialog {
   void SelectRun(size_t run);
 
  private:
+  MeasureOptions Options() const;  // as the limit and the check box say
   void Reload();
+  void Remeasure();  // the runs read measured again with Options(), or read again
   void done(int result) override;       // stops a reading
   void closeEvent(QCloseEvent* event) override;
   void Show(const std::string& error);  // the report just read, or the reason it is not

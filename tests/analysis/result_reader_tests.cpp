@@ -378,7 +378,9 @@ TEST(ResultFolder, OnsetRtIsKeptToTheMicrosecondOrNotAtAll) {
     AppearanceRow r;
     EXPECT_EQ(r.SetOnsetRt(c.ms), c.kept) << c.ms;
     EXPECT_EQ(r.has_onset_rt(), c.kept) << c.ms;
-    if (c.kept) EXPECT_DOUBLE_EQ(r.onset_rt(), c.back) << c.ms;
+    if (c.kept) {
+      EXPECT_DOUBLE_EQ(r.onset_rt(), c.back) << c.ms;
+    }
   }
 }
 
