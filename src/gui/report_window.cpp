@@ -995,9 +995,11 @@ bool ReportWindow::ExportPdf(const QString& path, PdfContent content, QString* e
     auto w_of = [&](size_t k) { return k == 0 ? first_column - 4 : k == 1 ? 76 : k == 2 ? 56 : other - 4; };
     size_t next = 0;
     do {
-      heading(QString::fromUtf8("ピョコラン — go/no-go report (%1 runs, %2 subjects)")
+      heading(QString::fromUtf8("ピョコラン — go/no-go report (%1 run%2, %3 subject%4)")
                   .arg(shown.results.runs.size())
-                  .arg(shown.subjects.size()));
+                  .arg(shown.results.runs.size() == 1 ? "" : "s")
+                  .arg(shown.subjects.size())
+                  .arg(shown.subjects.size() == 1 ? "" : "s"));
       int y = 46;
       painter.setFont(ReportFont(7, true));
       for (size_t k = 0; k < cols.size(); ++k) {
@@ -1143,7 +1145,9 @@ void ReportWindow::ExportWithDialog() {
                       : QStringLiteral("The runs and plots of %1").arg(names.join(QStringLiteral(", "))),
       QMessageBox::AcceptRole);
   QPushButton* everything = ask.addButton(
-      QStringLiteral("Every run, and plots of every subject (%1 runs)").arg(Shown(only).results.runs.size()),
+      (FilteredSubject() < report_.subjects.size() ? QStringLiteral("Every run and plot of the subject shown (%1 runs)")
+                                                    : QStringLiteral("Every run, and plots of every subject (%1 runs)"))
+          .arg(Shown(only).results.runs.size()),
       QMessageBox::AcceptRole);
   ask.setDefaultButton(selection);
   ask.exec();
