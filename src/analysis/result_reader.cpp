@@ -365,7 +365,7 @@ class TimingReader {
     int32_t trial_number = 0;
     double rt = 0;
     if (!ToInt(field(trial_), trial_number)) return;
-    const bool pressed = ToDouble(field(onset_rt_), rt);  // empty without a press
+    const std::string_view onset = field(onset_rt_);  // empty without a press
     // A run's rows follow one another: the run of the row before is looked at first.
     const std::string_view date = field(date_), time = field(time_);
     if (!last_ || out_.runs[last_run_].subject != who_ || out_.runs[last_run_].date != date ||
@@ -377,7 +377,7 @@ class TimingReader {
     }
     RunRecord& run = out_.runs[last_run_];
     ++run.timing_rows;
-    if (!pressed) return;
+    if (onset.empty()) return;
     // Rows are numbered 1.. in log order; look there first.
     AppearanceRow* row = nullptr;
     if (trial_number >= 1 && size_t(trial_number) <= run.rows.size() &&
@@ -389,7 +389,10 @@ class TimingReader {
       }
     }
     if (!row) return;
-    row->SetOnsetRt(rt);
+    if (!ToDouble(onset, rt) || !row->SetOnsetRt(rt)) {
+      out_.problems.push_back(name_ + ": line " + std::to_string(i + 1) +
+                              ": the reaction time from the onset is not a number of ms within 30 minutes; not used");
+    }
   }
 
  private:

@@ -1,7 +1,6 @@
 #include "analysis/report.h"
 #include "analysis/trial_export.h"
 
-#include <cmath>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -364,24 +363,31 @@ TEST(ResultFolder, ValuesBeyondWhatARowHoldsAreSkipped) {
                                                        "S.csv: line 3 is not an appearance row; skipped"}));
 }
 
-// The RT from the onset is kept to the microsecond; a value no 32-bit count of microseconds
-// holds is not kept at all (rather than wrapping into another RT).
-TEST(ResultFolder, OnsetRtIsKeptToTheMicrosecondOrNotAtAll) {
-  struct Case {
-    double ms;
-    bool kept;
-    double back;
-  };
-  for (const Case& c : {Case{488.123, true, 488.123}, Case{-12.5, true, -12.5}, Case{0.0004, true, 0},
-                        Case{1800000, true, 1800000}, Case{1e12, false, 0}, Case{-1e12, false, 0},
-                        Case{std::nan(""), false, 0}}) {
-    AppearanceRow r;
-    EXPECT_EQ(r.SetOnsetRt(c.ms), c.kept) << c.ms;
-    EXPECT_EQ(r.has_onset_rt(), c.kept) << c.ms;
-    if (c.kept) {
-      EXPECT_DOUBLE_EQ(r.onset_rt(), c.back) << c.ms;
-    }
+// The RT from the onset is kept to the microsecond; a value that is not a number, or one no
+// 32-bit count of microseconds holds, is told and not used (rather than wrapping into another RT).
+TEST(ResultFolder, OnsetRtIsKeptToTheMicrosecondOrToldAndNotUsed) {
+  TempWorkingDir dir;
+  const std::string run = "S,2026/12/01,10:00:00,";
+  std::string rows = kAppearanceHeader, timing = "Subject,Date,Time,Trial,RT,OnsetRT\r\n";
+  const char* onsets[] = {"488.123", "-12.5", "1e12", "abc", "nan", ""};
+  for (int t = 1; t <= 6; ++t) {
+    rows += run + std::to_string(t) + ",6,3,12,1,2000,1000,3000,60,7,1,1,1,100,100,1,100,100,500,3500,0\r\n";
+    timing += run + std::to_string(t) + ",500," + onsets[t - 1] + "\r\n";
   }
+  Write("S.csv", rows);
+  Write("S_timing.csv", timing);
+  ResultFolder folder;
+  std::string error;
+  ASSERT_TRUE(ReadResultFolder(".", folder, error)) << error;
+  ASSERT_EQ(folder.runs.size(), 1u);
+  const auto& r = folder.runs[0].rows;
+  ASSERT_EQ(r.size(), 6u);
+  EXPECT_DOUBLE_EQ(r[0].onset_rt(), 488.123);
+  EXPECT_DOUBLE_EQ(r[1].onset_rt(), -12.5);
+  for (size_t k = 2; k < 6; ++k) EXPECT_FALSE(r[k].has_onset_rt()) << k;
+  const std::string told = ": the reaction time from the onset is not a number of ms within 30 minutes; not used";
+  EXPECT_EQ(folder.problems, (std::vector<std::string>{"S_timing.csv: line 4" + told, "S_timing.csv: line 5" + told,
+                                                       "S_timing.csv: line 6" + told}));
 }
 
 TEST(ResultFolder, MissingOrEmptyFolderIsAClearError) {
