@@ -1130,7 +1130,6 @@ void ReportWindow::ExportWithDialog() {
     return;
   // What the PDF holds beside its summary: the selected subjects, or every run and subject
   // (of those the filter shows).
-  Report only;
   QStringList names;
   for (const std::string& subject : SelectedSubjects()) {
     for (const SubjectReport& s : report_.subjects) {
@@ -1144,10 +1143,11 @@ void ReportWindow::ExportWithDialog() {
       names.isEmpty() ? QStringLiteral("Summary only")
                       : QStringLiteral("The runs and plots of %1").arg(names.join(QStringLiteral(", "))),
       QMessageBox::AcceptRole);
+  const size_t filtered = FilteredSubject();
   QPushButton* everything = ask.addButton(
-      (FilteredSubject() < report_.subjects.size() ? QStringLiteral("Every run and plot of the subject shown (%1 runs)")
-                                                    : QStringLiteral("Every run, and plots of every subject (%1 runs)"))
-          .arg(Shown(only).results.runs.size()),
+      filtered < report_.subjects.size()
+          ? QStringLiteral("Every run and plot of the subject shown (%1 runs)").arg(report_.subjects[filtered].runs.size())
+          : QStringLiteral("Every run, and plots of every subject (%1 runs)").arg(report_.results.runs.size()),
       QMessageBox::AcceptRole);
   ask.setDefaultButton(selection);
   ask.exec();
@@ -1159,6 +1159,7 @@ void ReportWindow::ExportWithDialog() {
     QMessageBox::warning(this, QStringLiteral("Report"), error);
     return;
   }
+  Report only;
   if (!WriteReportAbout(Shown(only), about.toStdString(), why)) {
     QMessageBox::warning(this, QStringLiteral("Report"), U(why));
     return;
