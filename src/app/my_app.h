@@ -15,6 +15,9 @@ inline constexpr const char* kProgramName = "ピョコラン";
 // The line shown centred in the main window.
 inline constexpr const char* kCaptionLine = "ピョコラン / ピョコラン開発チーム 2026";
 
+// The message of a second copy started for a working folder already open on this computer.
+std::string AlreadyOpenMessage(const std::string& folder);
+
 class CMyApp;
 
 class CMainFrame : public MainWindowHandler {

@@ -35,7 +35,6 @@
 namespace pyokoran {
 namespace {
 
-constexpr const char* kCannotWriteMessage = "データファイルを開くことができません";
 // The virtual screen is the stage itself: screen pixels are stage pixels.
 constexpr ScreenSize kSimulatedScreen{kStageWidth, kStageHeight};
 
@@ -416,14 +415,11 @@ bool RunSimulation(const SimulationOptions& options, SimulationResult& result, s
     BindClipper(*platform, program->display, WindowId::Experiment);
     const int completed = RunSequence(*program);
     const int written = WriteResultFiles(*program, completed);
-    WriteTimingFiles(*program, completed, written);
     BindClipper(*platform, program->display, WindowId::Main);
     platform->DestroyExperimentWindow();
-    for (const auto& m : platform->messages) {
-      if (m.text.rfind(kCannotWriteMessage, 0) == 0) {
-        error = "run " + std::to_string(k + 1) + ": " + m.text + " (" + options.out_dir + ")";
-        return false;
-      }
+    if (written == 0) {
+      error = "run " + std::to_string(k + 1) + ": " + LastMessage(*platform) + " (" + options.out_dir + ")";
+      return false;
     }
     const ScoreCounters& c = program->scheduler.counters;
     result.totals.Hit += c.Hit;

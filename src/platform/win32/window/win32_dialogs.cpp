@@ -264,6 +264,11 @@ void RunResultDialog(HINSTANCE instance, HWND owner, const ResultDialogContent& 
   DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_RESULT), owner, ResultProc, LPARAM(&content));
 }
 
+bool RunRetryBox(HWND owner, const std::string& text, const std::string& caption) {
+  return MessageBoxW(owner, Widen(text).c_str(), Widen(caption).c_str(),
+                     MB_RETRYCANCEL | MB_ICONEXCLAMATION | MB_SETFOREGROUND) == IDRETRY;
+}
+
 void RunMessageBox(HWND owner, const std::string& text, const std::string& caption,
                    MessageIcon icon) {
   const UINT style = MB_OK | MB_SETFOREGROUND |

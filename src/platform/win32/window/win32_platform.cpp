@@ -57,6 +57,36 @@ namespace {
 constexpr const char* kReportHtmlName = "ピョコラン_report.html";
 
 const wchar_t* const kWindowClass = L"PyokoranWindow";
+// The main window's property naming its working folder (a hash of its path).
+const wchar_t* const kFolderProperty = L"PyokoranFolder";
+
+// FNV-1a over the folder's path as the file system compares it (case aside).
+uint64_t FolderHash(const std::string& folder) {
+  std::wstring wide = Widen(folder);
+  if (!wide.empty()) CharLowerBuffW(wide.data(), DWORD(wide.size()));
+  uint64_t h = 1469598103934665603ull;
+  for (wchar_t c : wide) {
+    h ^= uint64_t(c);
+    h *= 1099511628211ull;
+  }
+  return h | 1;  // never 0, which means none
+}
+
+struct FoundWindow {
+  uint64_t hash;
+  HWND window;
+};
+
+BOOL CALLBACK FindFolderWindow(HWND window, LPARAM param) {
+  auto* found = reinterpret_cast<FoundWindow*>(param);
+  wchar_t name[64] = {};
+  if (GetClassNameW(window, name, 64) > 0 && wcscmp(name, kWindowClass) == 0 &&
+      reinterpret_cast<uintptr_t>(GetPropW(window, kFolderProperty)) == uintptr_t(found->hash)) {
+    found->window = window;
+    return FALSE;
+  }
+  return TRUE;
+}
 constexpr DWORD kMainStyle = WS_CAPTION | WS_SYSMENU;  // 0x00C80000: no sizing, no min/max box
 constexpr DWORD kExperimentStyle = WS_POPUP | WS_VISIBLE;
 
@@ -128,6 +158,7 @@ Win32Platform::Win32Platform(HINSTANCE instance)
 }
 
 Win32Platform::~Win32Platform() {
+  if (folder_mutex_) CloseHandle(folder_mutex_);
   tick_thread_.Stop();
   sound_->Stop();
   if (experiment_) DestroyExperimentWindow();
@@ -205,6 +236,9 @@ bool Win32Platform::CreateMainWindow(const std::string& title, const std::string
     return false;
   }
   main_destroyed_ = false;
+  if (folder_hash_ != 0) {
+    SetPropW(main_, kFolderProperty, reinterpret_cast<HANDLE>(static_cast<uintptr_t>(folder_hash_)));
+  }
   ShowWindow(main_, SW_SHOW);
   UpdateWindow(main_);
   SetForegroundWindow(main_);
@@ -561,6 +595,34 @@ auto Win32Platform::Modal(F&& show) -> decltype(show()) {
 void Win32Platform::ShowMessage(const std::string& text, const std::string& caption,
                                 MessageIcon icon) {
   Modal([&] { RunMessageBox(Owner(), text, caption, icon); });
+}
+
+bool Win32Platform::AskRetry(const std::string& text, const std::string& caption) {
+  return Modal([&] { return RunRetryBox(Owner(), text, caption); });
+}
+
+std::string Win32Platform::UserDataFolder() { return LocalDataFolder(); }
+
+std::string Win32Platform::ComputerName() { return ::pyokoran::ComputerName(); }
+
+bool Win32Platform::ClaimWorkingFolder(const std::string& folder) {
+  const uint64_t hash = FolderHash(folder);
+  wchar_t name[64];
+  swprintf(name, 64, L"Local\\pyokoran-%016llx", static_cast<unsigned long long>(hash));
+  folder_mutex_ = CreateMutexW(nullptr, FALSE, name);
+  if (folder_mutex_ && GetLastError() == ERROR_ALREADY_EXISTS) {
+    CloseHandle(folder_mutex_);
+    folder_mutex_ = nullptr;
+    FoundWindow found{hash, nullptr};
+    EnumWindows(FindFolderWindow, reinterpret_cast<LPARAM>(&found));
+    if (found.window) {
+      if (IsIconic(found.window)) ShowWindow(found.window, SW_RESTORE);
+      SetForegroundWindow(found.window);
+    }
+    return false;
+  }
+  folder_hash_ = hash;
+  return true;
 }
 
 void Win32Platform::ShowAboutBox(const AboutBoxContent& content) {
