@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFont>
+#include <QIcon>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QScreen>
@@ -50,6 +51,12 @@ QtPlatform::QtPlatform(int& argc, char** argv)
   QGuiApplication::setDesktopFileName(QStringLiteral("org.pyokoran.Pyokoran"));
   app_->installEventFilter(keys_.get());
   SubstituteJapaneseFonts();
+  // Every window carries the program's icon (drawn by tools/make_stimuli, built in).
+  QIcon icon;
+  for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+    icon.addFile(QStringLiteral(":/icons/pyokoran-%1.png").arg(size), QSize(size, size));
+  }
+  QApplication::setWindowIcon(icon);
 }
 
 QtPlatform::~QtPlatform() {

@@ -281,6 +281,35 @@ class QtDialogsTest : public QObject {
     QVERIFY(!QApplication::activeModalWidget());
   }
 
+  // The working folder and the guide's pages each on a line of their own, whole when the
+  // screen allows; the pages are links that open them; the box carries the program's icon.
+  void aboutBoxNamesTheFolderAndTheGuideWhole() {
+    AboutBoxContent content;
+    content.version = "1.6.0";
+    content.working_folder = "/home/a-rather-long-user-name/Documents/実験室の共有フォルダー/ピョコラン";
+    content.guide_pages = {"/usr/share/doc/pyokoran/guide.html", "/usr/share/doc/pyokoran/guide.en.html"};
+    QStringList folder, guides;
+    bool inside = true, icon = false;
+    WhenModal([&](QDialog* d) {
+      for (QLabel* label : d->findChildren<QLabel*>()) {
+        if (label->objectName() == "about_folder") folder << label->text();
+        if (label->objectName() == "about_guide") guides << label->text();
+        inside = inside && d->rect().contains(label->geometry());
+      }
+      icon = d->windowIcon().cacheKey() == QApplication::windowIcon().cacheKey();
+      d->accept();
+    });
+    RunAboutBox(nullptr, content);
+    QCOMPARE(folder, QStringList{QString::fromStdString(content.working_folder)});
+    QCOMPARE(guides, (QStringList{
+                         "<a href=\"file:///usr/share/doc/pyokoran/guide.html\">/usr/share/doc/pyokoran/guide.html</a>",
+                         "<a href=\"file:///usr/share/doc/pyokoran/guide.en.html\">/usr/share/doc/pyokoran/guide.en.html</a>"}));
+    QVERIFY(inside);
+    QVERIFY(icon);
+    QVERIFY(!QApplication::windowIcon().isNull());
+    for (int size : {16, 32, 48, 256}) QVERIFY(QApplication::windowIcon().availableSizes().contains(QSize(size, size)));
+  }
+
  private:
   QTimer watchdog_;
 };
