@@ -14,6 +14,7 @@
 #include <ctime>
 #include <thread>
 
+#include "app/message_text.h"
 #include "platform/qt/qt_dialogs.h"
 #include "platform/qt/qt_display.h"
 #include "platform/qt/qt_experiment_window.h"
@@ -136,12 +137,32 @@ void QtPlatform::DestroyExperimentWindow() {
   if (main_window_) main_window_->set_run_under_way(false);
 }
 
+namespace {
+
+// A message as the box shows it: plain text, or, when it names a file on a line of its own,
+// rich text in which that line does not break (the box widens for it, within the screen).
+QString MessageBoxText(const std::string& text) {
+  const QStringList lines = QString::fromStdString(text).split(u'\n');
+  bool names_file = false;
+  QString rich;
+  for (const QString& line : lines) {
+    const bool file = IsFileNameLine(line.toStdString());
+    names_file = names_file || file;
+    if (!rich.isEmpty()) rich += QStringLiteral("<br>");
+    rich += file ? QStringLiteral("<span style=\"white-space:pre\">%1</span>").arg(line.toHtmlEscaped())
+                 : line.toHtmlEscaped();
+  }
+  return names_file ? QStringLiteral("<p>%1</p>").arg(rich) : QString::fromStdString(text);
+}
+
+}  // namespace
+
 void QtPlatform::ShowMessage(const std::string& text, const std::string& caption,
                              MessageIcon icon) {
   keys_->DialogOpening();
   QMessageBox box(main_window_.get());
   box.setWindowTitle(QString::fromStdString(caption));
-  box.setText(QString::fromStdString(text));
+  box.setText(MessageBoxText(text));
   box.setIcon(icon == MessageIcon::Stop          ? QMessageBox::Critical
               : icon == MessageIcon::Exclamation ? QMessageBox::Warning
                                                  : QMessageBox::NoIcon);

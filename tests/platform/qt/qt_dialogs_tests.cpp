@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <functional>
 
+#include "app/message_text.h"
 #include "platform/cp932.h"
 #include "platform/qt/qt_dialog_units.h"
 #include "platform/qt/qt_dialogs.h"
@@ -310,6 +311,36 @@ class QtDialogsTest : public QObject {
     for (int size : {16, 32, 48, 256}) QVERIFY(QApplication::windowIcon().availableSizes().contains(QSize(size, size)));
   }
 
+  // A message that names a file keeps the name whole on its line: the box grows as wide as
+  // the name needs (on a screen wide enough; the wide-screen run checks it).
+  void messageNamingAFileKeepsTheNameWhole() {
+    if (QGuiApplication::primaryScreen()->availableGeometry().width() < 1200) {
+      QSKIP("needs a screen 1200 pixels wide or more");
+    }
+    const QString path = QString::fromUtf8(
+        "/home/a-rather-long-user-name/Documents/実験室の共有フォルダー/ピョコラン/ピョコラン_report.html");
+    int needed = 0, width = 0;
+    QString shown;
+    QTimer::singleShot(0, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box) return;
+      if (auto* label = box->findChild<QLabel*>("qt_msgbox_label")) {
+        needed = label->fontMetrics().horizontalAdvance(path);
+        width = label->contentsRect().width();
+        shown = label->text();
+      }
+      box->accept();
+    });
+    platform->ShowMessage(NamingFile("次のレポートを書きましたが、ブラウザーで開けませんでした。", path.toStdString(),
+                                     "このファイルをブラウザーで開いてください。"),
+                          "ピョコラン", MessageIcon::None);
+    QVERIFY2(shown.contains(path), qPrintable(shown));
+    QVERIFY2(width >= needed, qPrintable(QStringLiteral("%1 < %2").arg(width).arg(needed)));
+  }
+
+ public:
+  static inline QtPlatform* platform = nullptr;
+
  private:
   QTimer watchdog_;
 };
@@ -318,6 +349,7 @@ class QtDialogsTest : public QObject {
 
 int main(int argc, char** argv) {
   pyokoran::QtPlatform platform(argc, argv);
+  pyokoran::QtDialogsTest::platform = &platform;
   pyokoran::QtDialogsTest test;
   return QTest::qExec(&test, argc, argv);
 }
