@@ -40,7 +40,7 @@ has_icon() {  # window name
   local id icons
   id=$(xdotool search --onlyvisible --name "$1" | head -1)
   icons=$(xprop -id "$id" _NET_WM_ICON | grep -o 'Icon ([0-9]* x [0-9]*)' | tr '\n' ' ')
-  [[ "$icons" == *"Icon (16 x 16)"* && "$icons" == *"Icon (256 x 256)"* ]] ||
+  [[ "$icons" == *"Icon (16 x 16)"* && "$icons" == *"Icon (128 x 128)"* ]] ||
     fail "window '$1' has the icons [$icons]"
 }
 

@@ -4,6 +4,7 @@
 #include <QFont>
 #include <QIcon>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QScreen>
 #include <algorithm>
@@ -167,6 +168,19 @@ void QtPlatform::ShowMessage(const std::string& text, const std::string& caption
               : icon == MessageIcon::Exclamation ? QMessageBox::Warning
                                                  : QMessageBox::NoIcon);
   box.setStandardButtons(QMessageBox::Ok);
+  // The box wraps what is wider than about 500 pixels: a file name on its own line makes it as
+  // wide as the name, within the widest the box allows on this screen (all of a screen up to
+  // 1024 pixels wide, else the width less 480 up to 1000) less its icon and margins.
+  if (auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
+    int widest = 0;
+    for (const QString& line : QString::fromStdString(text).split(u'\n')) {
+      if (IsFileNameLine(line.toStdString())) widest = std::max(widest, label->fontMetrics().horizontalAdvance(line) + 2);
+    }
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const int screen_width = screen ? screen->availableGeometry().width() : 1024;
+    const int most = (screen_width <= 1024 ? screen_width : std::min(screen_width - 480, 1000)) - 120;
+    if (widest > 0) label->setMinimumWidth(std::min(widest, std::max(most, 0)));
+  }
   box.exec();
 }
 
