@@ -36,8 +36,8 @@ std::vector<std::string> GuidePages() {
   std::error_code error;
   const fs::path program = fs::read_symlink("/proc/self/exe", error);
   if (error) return {};
-  return pyokoran::FindGuidePages({(program.parent_path().parent_path() / PYOKORAN_DOC_DIR).string(),
-                         program.parent_path().string()});
+  return pyokoran::FindGuidePages(
+      {(program.parent_path().parent_path() / PYOKORAN_DOC_DIR).string(), program.parent_path().string()});
 }
 
 }  // namespace

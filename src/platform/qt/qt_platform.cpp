@@ -4,7 +4,6 @@
 #include <QFont>
 #include <QIcon>
 #include <QGuiApplication>
-#include <QLabel>
 #include <QMessageBox>
 #include <QScreen>
 #include <algorithm>
@@ -15,13 +14,13 @@
 #include <ctime>
 #include <thread>
 
-#include "app/message_text.h"
 #include "platform/qt/qt_dialogs.h"
 #include "platform/qt/qt_display.h"
 #include "platform/qt/qt_experiment_window.h"
 #include "platform/qt/qt_keys.h"
 #include "platform/qt/x11_event_clock.h"
 #include "platform/qt/qt_main_window.h"
+#include "platform/qt/qt_message_box.h"
 #include "platform/qt/sdl_sound.h"
 #include "timing/present_mode.h"
 #include "timing/timing_check.h"
@@ -138,49 +137,16 @@ void QtPlatform::DestroyExperimentWindow() {
   if (main_window_) main_window_->set_run_under_way(false);
 }
 
-namespace {
-
-// A message as the box shows it: plain text, or, when it names a file on a line of its own,
-// rich text in which that line does not break (the box widens for it, within the screen).
-QString MessageBoxText(const std::string& text) {
-  const QStringList lines = QString::fromStdString(text).split(u'\n');
-  bool names_file = false;
-  QString rich;
-  for (const QString& line : lines) {
-    const bool file = IsFileNameLine(line.toStdString());
-    names_file = names_file || file;
-    if (!rich.isEmpty()) rich += QStringLiteral("<br>");
-    rich += file ? QStringLiteral("<span style=\"white-space:pre\">%1</span>").arg(line.toHtmlEscaped())
-                 : line.toHtmlEscaped();
-  }
-  return names_file ? QStringLiteral("<p>%1</p>").arg(rich) : QString::fromStdString(text);
-}
-
-}  // namespace
-
 void QtPlatform::ShowMessage(const std::string& text, const std::string& caption,
                              MessageIcon icon) {
   keys_->DialogOpening();
   QMessageBox box(main_window_.get());
   box.setWindowTitle(QString::fromStdString(caption));
-  box.setText(MessageBoxText(text));
+  SetMessageText(box, text);
   box.setIcon(icon == MessageIcon::Stop          ? QMessageBox::Critical
               : icon == MessageIcon::Exclamation ? QMessageBox::Warning
                                                  : QMessageBox::NoIcon);
   box.setStandardButtons(QMessageBox::Ok);
-  // The box wraps what is wider than about 500 pixels: a file name on its own line makes it as
-  // wide as the name, within the widest the box allows on this screen (all of a screen up to
-  // 1024 pixels wide, else the width less 480 up to 1000) less its icon and margins.
-  if (auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
-    int widest = 0;
-    for (const QString& line : QString::fromStdString(text).split(u'\n')) {
-      if (IsFileNameLine(line.toStdString())) widest = std::max(widest, label->fontMetrics().horizontalAdvance(line) + 2);
-    }
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    const int screen_width = screen ? screen->availableGeometry().width() : 1024;
-    const int most = (screen_width <= 1024 ? screen_width : std::min(screen_width - 480, 1000)) - 120;
-    if (widest > 0) label->setMinimumWidth(std::min(widest, std::max(most, 0)));
-  }
   box.exec();
 }
 
