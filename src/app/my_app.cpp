@@ -20,8 +20,11 @@ std::string AlreadyOpenMessage(const std::string& folder) {
          "]\n開いている方を前に出しました。";
 }
 
-CMyApp::CMyApp(Platform& platform, std::string version)
-    : program_(std::make_unique<Program>(platform)), frame_(*this), version_(std::move(version)) {}
+CMyApp::CMyApp(Platform& platform, std::string version, std::vector<std::string> guide_pages)
+    : program_(std::make_unique<Program>(platform)),
+      frame_(*this),
+      version_(std::move(version)),
+      guide_pages_(std::move(guide_pages)) {}
 
 int CMyApp::InitInstance() {
   Program& p = *program_;
@@ -112,7 +115,7 @@ void CMainFrame::OnStart() {
 void CMainFrame::OnExit() { app_.program().platform.CloseMainWindow(); }
 
 void CMainFrame::OnAbout() {
-  app_.program().platform.ShowAboutBox({app_.version(), CurrentFolder()});
+  app_.program().platform.ShowAboutBox({app_.version(), CurrentFolder(), app_.guide_pages()});
 }
 
 void CMainFrame::RestoreMainWindow() { app_.program().platform.RestoreMainWindow(); }

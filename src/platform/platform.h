@@ -98,6 +98,7 @@ class PointerHandler {
 struct AboutBoxContent {
   std::string version;         // the program's version, shown beside the credit
   std::string working_folder;  // where the settings and result files are
+  std::vector<std::string> guide_pages;  // the guide's HTML pages, Japanese first; may be empty
 };
 
 // What the result dialog (template 111) shows.

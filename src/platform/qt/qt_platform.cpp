@@ -6,6 +6,7 @@
 #include <QLocalSocket>
 #include <QStandardPaths>
 #include <QFont>
+#include <QIcon>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPushButton>
@@ -25,6 +26,7 @@
 #include "platform/qt/qt_keys.h"
 #include "platform/qt/x11_event_clock.h"
 #include "platform/qt/qt_main_window.h"
+#include "platform/qt/qt_message_box.h"
 #include "platform/qt/sdl_sound.h"
 #include "timing/present_mode.h"
 #include "timing/timing_check.h"
@@ -56,6 +58,12 @@ QtPlatform::QtPlatform(int& argc, char** argv)
   QGuiApplication::setDesktopFileName(QStringLiteral("org.pyokoran.Pyokoran"));
   app_->installEventFilter(keys_.get());
   SubstituteJapaneseFonts();
+  // Every window carries the program's icon (drawn by tools/make_stimuli, built in).
+  QIcon icon;
+  for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+    icon.addFile(QStringLiteral(":/icons/pyokoran-%1.png").arg(size), QSize(size, size));
+  }
+  QApplication::setWindowIcon(icon);
 }
 
 QtPlatform::~QtPlatform() {
@@ -141,7 +149,7 @@ void QtPlatform::ShowMessage(const std::string& text, const std::string& caption
   keys_->DialogOpening();
   QMessageBox box(main_window_.get());
   box.setWindowTitle(QString::fromStdString(caption));
-  box.setText(QString::fromStdString(text));
+  SetMessageText(box, text);
   box.setIcon(icon == MessageIcon::Stop          ? QMessageBox::Critical
               : icon == MessageIcon::Exclamation ? QMessageBox::Warning
                                                  : QMessageBox::NoIcon);

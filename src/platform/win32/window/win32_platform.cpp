@@ -13,6 +13,7 @@
 
 #include "analysis/html_report.h"
 #include "analysis/report.h"
+#include "app/message_text.h"
 #include "app/program.h"
 #include "app/working_folder.h"
 #include "display/surface.h"
@@ -199,6 +200,12 @@ bool Win32Platform::RegisterWindowClass() {
   wc.lpfnWndProc = WindowProc;
   wc.hInstance = instance_;
   wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+  // The program's icon, in the sizes the title bar, the taskbar and Alt+Tab ask for.
+  wc.hIcon = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_PYOKORAN), IMAGE_ICON,
+                                           GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
+  wc.hIconSm = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_PYOKORAN), IMAGE_ICON,
+                                             GetSystemMetrics(SM_CXSMICON),
+                                             GetSystemMetrics(SM_CYSMICON), 0));
   wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
   wc.lpszClassName = kWindowClass;
   class_registered_ = RegisterClassExW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
@@ -650,27 +657,27 @@ void Win32Platform::ShowReport() {
   Report report;
   std::string error;
   if (!BuildReport(folder, {}, report, error)) {
-    ShowMessage("作業フォルダー「" + folder + "」の結果からレポートを作れませんでした。\n" + error,
+    ShowMessage(NamingFile("次の作業フォルダーの結果からレポートを作れませんでした。", folder, error),
                 kApplicationTitle, MessageIcon::Exclamation);
     return;
   }
   const std::string path = folder + "\\" + kReportHtmlName;
   if (KindOfPath(path, false) != PathKind::kMissing && !IsHtmlReport(path)) {
-    ShowMessage("「" + path + "」はこのプログラムが書いたレポートではないため、上書きしませんでした。\n"
-                "そのファイルの名前を変えるか別の場所へ移してから、もう一度レポートを作ってください。",
+    ShowMessage(NamingFile("次のファイルはこのプログラムが書いたレポートではないため、上書きしませんでした。", path,
+                           "そのファイルの名前を変えるか別の場所へ移してから、もう一度レポートを作ってください。"),
                 kApplicationTitle, MessageIcon::Exclamation);
     return;
   }
   if (!WriteReportHtml(report, path, error)) {
-    ShowMessage("レポート「" + path + "」を書けませんでした。\n" + error, kApplicationTitle,
+    ShowMessage(NamingFile("次のレポートを書けませんでした。", path, error), kApplicationTitle,
                 MessageIcon::Exclamation);
     return;
   }
   const HINSTANCE opened =
       ShellExecuteW(main_, L"open", Widen(path).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
   if (reinterpret_cast<INT_PTR>(opened) <= 32) {
-    ShowMessage("レポート「" + path + "」を書きましたが、ブラウザーで開けませんでした。"
-                "このファイルをブラウザーで開いてください。",
+    ShowMessage(NamingFile("次のレポートを書きましたが、ブラウザーで開けませんでした。", path,
+                           "このファイルをブラウザーで開いてください。"),
                 kApplicationTitle, MessageIcon::None);
   }
 }
