@@ -179,7 +179,9 @@ const std::vector<std::string>& TrialColumns() {
 }
 
 bool WriteTrialsCsv(const Report& report, const std::string& path, std::string& error) {
-  return WriteReportStreamed(
+  const std::string name = Utf8FromPath(PathFromUtf8(path).filename());
+  return WriteReportFile(SchemaPathFor(path), TableSchemaJson(TrialColumns(), "pyokoran trials", name, true), error) &&
+         WriteReportStreamed(
       path,
       [&](const ReportSink& emit) {
         std::string out = "\xEF\xBB\xBF";
@@ -204,7 +206,7 @@ bool WriteTrialsCsv(const Report& report, const std::string& path, std::string& 
             // The cells every row of the run shares.
             std::string head = std::to_string(run.run_id);
             head += ',';
-            AppendCell(head, run.subject_utf8);
+            AppendCell(head, SpreadsheetText(run.subject_utf8));
             for (const std::string* t : {&run.date, &run.time, &simulated}) {
               head += ',';
               head += *t;

@@ -72,7 +72,7 @@ class ReportWindowTest : public QObject {
     QVERIFY(window.loaded());
     QTableView* table = window.table();
     QCOMPARE(table->model()->rowCount(), 6 + 2 * 2);  // the runs, then each subject's condition and all its runs
-    QCOMPARE(Cell(table, 6, 1), QStringLiteral("2 runs, these settings"));
+    QCOMPARE(Cell(table, 6, 1), QStringLiteral("T6 D3 H12 60s 2000ms 1000-3000ms rows, 2 runs"));
     QVERIFY(!table->model()->index(6, 0).data(Qt::FontRole).value<QFont>().bold());
     QCOMPARE(Cell(table, 7, 1), QStringLiteral("all 2 runs"));
     QVERIFY(table->model()->index(9, 0).data(Qt::FontRole).value<QFont>().bold());
