@@ -438,6 +438,7 @@ tr.pooled td { font-weight: bold; }
   th { position: static; }
   thead { display: table-header-group; }
   tr, figure { break-inside: avoid; }
+  h2, h3, caption { break-after: avoid; }
   td.subject { max-width: 14em; }
   details > * { display: block; }
 }

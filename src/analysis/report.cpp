@@ -166,9 +166,10 @@ RunCondition ConditionOf(const RunRecord& r) {
 }
 
 std::string ConditionName(const RunCondition& k) {
-  return "T" + std::to_string(k.TgtPokko) + " D" + std::to_string(k.DstPokko) + " H" + std::to_string(k.Holes) +
-         " " + std::to_string(k.TmLimit) + "s " + std::to_string(k.Dur) + "ms " + std::to_string(k.ISI_1) + "-" +
-         std::to_string(k.ISI_2) + "ms " + (k.Ordered ? "rows" : "random");
+  char name[128];
+  std::snprintf(name, sizeof name, "T%d D%d H%d %ds %dms %d-%dms %s", int(k.TgtPokko), int(k.DstPokko),
+                int(k.Holes), int(k.TmLimit), int(k.Dur), int(k.ISI_1), int(k.ISI_2), k.Ordered ? "rows" : "random");
+  return name;
 }
 
 GroupStat DescribeGroup(std::vector<double> values) {

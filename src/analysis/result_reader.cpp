@@ -22,7 +22,7 @@
 namespace pyokoran {
 namespace {
 
-static_assert(sizeof(AppearanceRow) == 28, "a million rows must stay small");
+static_assert(sizeof(AppearanceRow) == 24, "a million rows must stay small");
 
 constexpr size_t kSummaryColumns = 17;
 // No line the program writes comes near this; longer ones are skipped unread.
@@ -271,8 +271,8 @@ class AppearanceReader {
     const bool new_run =
         ok && (!current_ || f[0] != current_->subject || f[1] != current_->date || f[2] != current_->time);
     for (size_t k = 4; new_run && k <= 12; ++k) ok = ok && ToInt(f[k], v[k]);
-    ok = ok && Fits<int16_t>(v[13]) && Fits<int8_t>(v[14]) && Fits<int16_t>(v[15]) &&
-         Fits<int8_t>(v[18]) && Fits<int16_t>(v[23]);
+    ok = ok && Fits<int16_t>(v[3]) && Fits<int8_t>(v[13]) && Fits<int8_t>(v[14]) && Fits<int16_t>(v[15]) &&
+         Fits<int8_t>(v[18]) && Fits<int8_t>(v[23]);
     if (!ok) {
       out_.problems.push_back(name_ + ": line " + std::to_string(i + 1) +
                               " is not an appearance row; skipped");
@@ -313,14 +313,14 @@ class AppearanceReader {
       return;
     }
     AppearanceRow row;
-    row.Trial = v[3];
-    row.Pokko = int16_t(v[13]);
+    row.Trial = int16_t(v[3]);
+    row.Pokko = int8_t(v[13]);
     row.Tgt = int8_t(v[14]);
     row.Hole = int16_t(v[15]);
     row.Resp = int8_t(v[18]);
     row.RT = v[21];
     row.TotalRT = v[22];
-    row.Error = int16_t(v[23]);
+    row.Error = int8_t(v[23]);
     current_->rows.push_back(row);
   }
 

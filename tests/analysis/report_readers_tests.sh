@@ -58,7 +58,7 @@ import json
 import pandas as pd
 for csv, schema in [("r0.csv", "r0.schema.json"), ("r0_groups.csv", "r0_groups.schema.json"), ("t0.csv", "t0.schema.json")]:
     s = json.load(open(schema, encoding="utf-8"))
-    d = eval(s["x-read"]["pandas"].replace(csv, "c"), {"pandas": pd, "c": csv})
+    d = eval(s["x-read"]["pandas"].replace(chr(34) + csv + chr(34), "c"), {"pandas": pd, "c": csv})
     assert list(d.columns) == [f["name"] for f in s["fields"]], (csv, list(d.columns))
     for f in s["fields"]:
         kind = d[f["name"]].dtype.kind

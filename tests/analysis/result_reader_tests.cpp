@@ -358,7 +358,7 @@ TEST(ResultFolder, ValuesBeyondWhatARowHoldsAreSkipped) {
   ASSERT_EQ(folder.runs[0].rows.size(), 1u);
   const AppearanceRow& r = folder.runs[0].rows[0];
   EXPECT_EQ(std::tuple(r.Trial, r.Pokko, r.Tgt, r.Hole, r.Resp, r.RT, r.TotalRT, r.Error),
-            std::tuple(3, int16_t(2), int8_t(1), int16_t(12), int8_t(1), 400, 3400, int16_t(-1)));
+            std::tuple(int16_t(3), int8_t(2), int8_t(1), int16_t(12), int8_t(1), 400, 3400, int8_t(-1)));
   EXPECT_EQ(folder.problems, (std::vector<std::string>{"S.csv: line 2 is not an appearance row; skipped",
                                                        "S.csv: line 3 is not an appearance row; skipped"}));
 }
