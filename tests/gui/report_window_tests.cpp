@@ -207,8 +207,8 @@ class ReportWindowTest : public QObject {
     QFile h(html);
     QVERIFY(h.open(QIODevice::ReadOnly));
     const QByteArray page = h.readAll();
-    QVERIFY(page.contains("<h3>Subject 被験者B</h3>"));
-    QVERIFY(!page.contains("<h3>Subject A</h3>"));
+    QVERIFY(page.contains("<h3>参加者 被験者B</h3>"));  // in Japanese, as the program speaks
+    QVERIFY(!page.contains("<h3>参加者 A</h3>"));
     // So does the PDF: even "everything" is B's summary and runs on a page, and B's plots.
     const QString pdf = dir_.filePath(QStringLiteral("only_b.pdf"));
     QVERIFY2(window.ExportPdf(pdf, PdfContent::kEverything, &error), qPrintable(error));
