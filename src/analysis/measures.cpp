@@ -201,7 +201,7 @@ std::vector<RateBin> RatesAcrossRun(const RunRecord& run, int32_t bin_ms, const 
   for (size_t i = 0; i < n; ++i) {
     const AppearanceRow& r = run.rows[i];
     if (r.ShowMs >= 0) t[i] = r.ShowMs;
-    else if (r.Resp) t[i] = std::max(0, r.TotalRT - r.RT);
+    else if (r.Resp) t[i] = std::max(0.0, double(r.TotalRT) - double(r.RT));
   }
   double before = 0;
   for (size_t i = 0; i < n; ++i) {

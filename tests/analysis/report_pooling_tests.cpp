@@ -255,6 +255,59 @@ TEST(ReportPooling, RowsThatDisagreeWithTheSummaryLineAreUsedAndTold) {
   EXPECT_EQ(report.subjects[0].measures.Hit, 2);
 }
 
+// The timing summary gives each run's presentation; exclusions are asked for one by one: an
+// upper RT limit, onset RTs of locked runs only, runs with problems out of the pooled rows.
+TEST(ReportPooling, PresentationAndExclusionsAskedFor) {
+  TempWorkingDir dir;
+  WriteSummary({{"S", 3, 1, 2, 0, 0, 0}, {"S", 3, 2, 2, 0, 0, 0}, {"S", 3, 3, 2, 0, 0, 0}});
+  std::string rows = "Subject,Date,Time,Trial,TgtPokko,DstPokko,Holes,Ordered,Dur,ISI_1,ISI_2,TmLimit,"
+                     "RndSeed,Pokko,Tgt,Hole,Hole_X,Hole_Y,Resp,Resp_X,Resp_Y,RT,TotalRT,Error\r\n";
+  std::string timing = "Subject,Date,Time,Trial,ShowTick,OnsetRT\r\n";
+  for (int run = 0; run < 3; ++run) {
+    const std::string head = "S,2026/12/01,10:00:0" + std::to_string(run) + ",";
+    const std::string settings = ",6,3,12,1,2000,1000,3000,60," + std::to_string(run + 1) + ",";
+    rows += head + "1" + settings + "1,1,1,0,0,1,0,0,400,2400,0\r\n" + head + "2" + settings +
+            "2,1,2,0,0,1,0,0,900,5900,0\r\n";
+    if (run < 2) timing += head + "1,2000,350\r\n" + head + "2,5000,850\r\n";  // none for the third
+  }
+  std::ofstream(std::filesystem::u8path("S.csv"), std::ios::binary) << rows;
+  std::ofstream(std::filesystem::u8path("S_timing.csv"), std::ios::binary) << timing;
+  std::ofstream(std::filesystem::u8path("ピョコラン_timing.txt"), std::ios::binary)
+      << "Subject\tDate\tTime\tMode\tRefreshHz\tRefreshSD\tFrames\tDropped\tLongestMs\tTickLagMs\tReason\t"
+         "FrameTimes\tPresentEvery\tRiseMs\tLockLostMs\tUnlockedFrames\tEventClock\r\n"
+      << "S\t2026/12/01\t10:00:00\tlocked\t60\t0.1\t3600\t0\t17\t0.2\tmeasured\tX Present (flip 3600)\t1\t"
+         "250\t\t0\tmapped\r\n"
+      << "S\t2026/12/01\t10:00:01\tfallback\t60\t4\t3600\t2\t40\t0.3\tsoftware\t\t1\t250\t\t0\tmapped\r\n";
+  Report report;
+  std::string error;
+  MeasureOptions options;
+  options.max_rt_ms = 800;
+  options.onset_locked_only = true;
+  ASSERT_TRUE(BuildReport(".", options, report, error)) << error;
+  ASSERT_EQ(report.results.runs.size(), 3u);
+  EXPECT_EQ(Cell(SubjectCells(report, 0), "Presentation"), "locked 1, fallback 1, none 1");
+  EXPECT_EQ(Cell(RunCells(report, 2), "Presentation"), "locked; X Present (flip 3600)");
+  EXPECT_EQ(report.results.runs[2].presentation, "locked");
+  EXPECT_EQ(report.results.runs[2].frame_times, "X Present (flip 3600)");
+  const Measures& pooled = report.subjects[0].measures;
+  EXPECT_EQ(pooled.over_rt_limit, 3);
+  EXPECT_EQ(pooled.hit_rt.n, 3);
+  EXPECT_EQ(pooled.Hit, 6);  // slow hits stay hits
+  EXPECT_EQ(pooled.onset_rt.n, 1);
+  EXPECT_DOUBLE_EQ(pooled.onset_rt.mean, 350);
+  EXPECT_EQ(report.results.runs[0].problems, "timing rows missing");
+
+  options = {};
+  options.exclude_problem_runs = true;
+  ASSERT_TRUE(BuildReport(".", options, report, error)) << error;
+  EXPECT_EQ(report.results.runs.size(), 3u);  // its own row stays
+  EXPECT_EQ(report.subjects[0].runs.size(), 2u);
+  EXPECT_EQ(report.groups[0].runs, 2);
+  const std::string about = ReportAbout(report);
+  for (const char* part : {"No upper RT limit.", "Runs with problems are left out of the pooled rows"})
+    EXPECT_NE(about.find(part), std::string::npos) << part;
+}
+
 // Text a spreadsheet would run as a formula gets an apostrophe; numbers, and text that only
 // holds such a sign further on, stay as they are.
 TEST(ReportCsv, FormulaLikeTextIsWrittenAsText) {
