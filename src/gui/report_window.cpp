@@ -715,13 +715,23 @@ void ReportWindow::DrawCharts(size_t index, bool pool_subject) {
   const QString who = Short(run.subject_utf8);
   const QString when = U(run.date) + QLatin1Char(' ') + U(run.time);
 
-  // Hit RT distribution, 50-ms bins.
+  // Hit RT distribution, 50-ms bins: of the run, or of the subject's runs under the run's
+  // condition (pooled over conditions, a change of condition would pass for a spread).
   {
-    const auto runs = pool_subject && subject ? SubjectRuns(report_, *subject)
-                                              : std::vector<const RunRecord*>{&run};
+    const RunCondition condition = ConditionOf(run);
+    std::vector<const RunRecord*> runs{&run};
+    if (pool_subject && subject) {
+      runs.clear();
+      for (const RunRecord* r : SubjectRuns(report_, *subject)) {
+        if (ConditionOf(*r) == condition) runs.push_back(r);
+      }
+    }
     const Histogram h = MakeHistogram(HitRts(runs, options), 50);
     QChart* chart = NewChart(pool_subject && subject
-                                 ? QStringLiteral("Hit RT distribution: %1, %2 runs").arg(who).arg(runs.size())
+                                 ? QStringLiteral("Hit RT distribution: %1, %2 runs of %3")
+                                       .arg(who)
+                                       .arg(runs.size())
+                                       .arg(U(ConditionName(condition)))
                                  : QStringLiteral("Hit RT distribution: %1, %2").arg(who, when));
     // Bars as one filled step outline on value axes, so the RT axis keeps readable labels.
     auto* outline = new QLineSeries;
@@ -827,25 +837,37 @@ void ReportWindow::DrawCharts(size_t index, bool pool_subject) {
     delete old;
   }
 
-  // d' across the subject's runs, oldest first.
+  // d' across the subject's runs, oldest first: a series per condition, so that a change of
+  // condition is not read as a change of the participant.
   {
     QChart* chart = NewChart(QString::fromUtf8("d′ across the runs of %1").arg(who));
-    auto* series = new QLineSeries;
-    series->setName(QString::fromUtf8("d′"));
-    series->setPointsVisible(true);
+    std::vector<QLineSeries*> by_condition;
     double lo = 0, hi = 1;
     size_t n = 0;
+    int points = 0;
     if (subject) {
+      for (size_t k : subject->conditions) {
+        auto* line = new QLineSeries;
+        line->setName(U(ConditionName(report_.conditions[k].condition)));
+        line->setPointsVisible(true);
+        by_condition.push_back(line);
+      }
       for (size_t i : subject->runs) {
         ++n;
         const double d = report_.run_measures[i].d_prime;
         if (std::isnan(d)) continue;
-        series->append(double(n), d);
+        const RunCondition c = ConditionOf(report_.results.runs[i]);
+        for (size_t k = 0; k < subject->conditions.size(); ++k) {
+          if (report_.conditions[subject->conditions[k]].condition == c) by_condition[k]->append(double(n), d);
+        }
+        ++points;
         lo = std::min(lo, std::floor(d));
         hi = std::max(hi, std::ceil(d));
       }
     }
-    auto* x = NewValueAxis(series->count() ? QStringLiteral("run (oldest first)")
+    if (by_condition.empty()) by_condition.push_back(new QLineSeries);
+    QLineSeries* series = by_condition.front();
+    auto* x = NewValueAxis(points ? QStringLiteral("run (oldest first)")
                                            : QString::fromUtf8("no d′: no run of this subject had both targets and distractors"),
                            0.5, double(std::max<size_t>(n, 1)) + 0.5);
     x->setLabelFormat(QStringLiteral("%d"));
@@ -855,7 +877,9 @@ void ReportWindow::DrawCharts(size_t index, bool pool_subject) {
     auto* y = NewValueAxis(QString::fromUtf8("d′"), lo, hi);
     y->applyNiceNumbers();
     Attach(chart, series, x, y);
-    chart->legend()->setVisible(false);
+    for (size_t k = 1; k < by_condition.size(); ++k) Attach(chart, by_condition[k], x, y);
+    chart->legend()->setVisible(subject && !subject->conditions.empty());
+    chart->legend()->setAlignment(Qt::AlignBottom);
     QChart* old = views_[3]->chart();
     views_[3]->setChart(chart);
     delete old;

@@ -113,6 +113,7 @@ class ReportWindowTest : public QObject {
     auto* d_prime = qobject_cast<QXYSeries*>(window.chart(3)->series().value(0));
     QVERIFY(d_prime);
     QCOMPARE(d_prime->count(), 4);
+    QCOMPARE(d_prime->name(), QStringLiteral("T6 D3 H12 60s 2000ms 1000-3000ms rows"));  // a series per condition
     auto* histogram = qobject_cast<QAreaSeries*>(window.chart(0)->series().value(0));
     QVERIFY(histogram);
     QVERIFY(histogram->upperSeries()->count() > 0);
