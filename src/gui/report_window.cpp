@@ -381,6 +381,16 @@ ReportWindow::ReportWindow(const QString& folder, QWidget* parent, bool backgrou
   bar->addWidget(exclude_);
   bar->addWidget(pool_);
   bar->addStretch(1);
+  // The language of the exported HTML and PDF.
+  language_box_ = new QComboBox(this);
+  language_box_->addItem(QString::fromUtf8("日本語"));
+  language_box_->addItem(QStringLiteral("English"));
+  language_box_->setToolTip(QStringLiteral("Language of the exported HTML and PDF reports"));
+  connect(language_box_, &QComboBox::currentIndexChanged, this, [this](int i) {
+    SetLanguage(i == 1 ? ReportLanguage::kEnglish : ReportLanguage::kJapanese);
+  });
+  bar->addWidget(new QLabel(QStringLiteral("Report in:"), this));
+  bar->addWidget(language_box_);
 
   table_ = new QTableView(this);
   model_ = new ReportTableModel(table_);
@@ -478,6 +488,13 @@ ReportWindow::ReportWindow(const QString& folder, QWidget* parent, bool backgrou
   table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
   splitter->setSizes({height() * 45 / 100, height() * 55 / 100});
   Reload();
+}
+
+void ReportWindow::SetLanguage(ReportLanguage language) {
+  language_ = language;
+  report_.language = language;
+  const int index = language == ReportLanguage::kEnglish ? 1 : 0;
+  if (language_box_ && language_box_->currentIndex() != index) language_box_->setCurrentIndex(index);
 }
 
 void ReportWindow::SetExcludeAnticipations(bool exclude) {

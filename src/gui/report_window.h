@@ -64,10 +64,7 @@ class ReportWindow : public QDialog {
 
   const Report& report() const { return report_; }
   // The language of the exported HTML and PDF (Japanese unless set).
-  void SetLanguage(ReportLanguage language) {
-    language_ = language;
-    report_.language = language;
-  }
+  void SetLanguage(ReportLanguage language);
   bool loaded() const { return loaded_; }
   // Why the last reading gave no report (empty when it did).
   const std::string& error() const { return error_; }
@@ -126,6 +123,7 @@ class ReportWindow : public QDialog {
   QSpinBox* anticipation_ = nullptr;
   QCheckBox* pool_ = nullptr;
   QCheckBox* exclude_ = nullptr;
+  QComboBox* language_box_ = nullptr;
   QTableView* table_ = nullptr;
   ReportTableModel* model_ = nullptr;
   QChartView* views_[4] = {};

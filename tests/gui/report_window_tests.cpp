@@ -210,6 +210,12 @@ class ReportWindowTest : public QObject {
     const QByteArray page = h.readAll();
     QVERIFY(page.contains("<h3>参加者 被験者B</h3>"));  // in Japanese, as the program speaks
     QVERIFY(!page.contains("<h3>参加者 A</h3>"));
+    // In English when the window is asked to.
+    window.SetLanguage(ReportLanguage::kEnglish);
+    QVERIFY2(window.ExportHtml(html, &error), qPrintable(error));
+    QFile english(html);
+    QVERIFY(english.open(QIODevice::ReadOnly));
+    QVERIFY(english.readAll().contains("<h3>Subject 被験者B</h3>"));
     // So does the PDF: even "everything" is B's summary and runs on a page, and B's plots.
     const QString pdf = dir_.filePath(QStringLiteral("only_b.pdf"));
     QVERIFY2(window.ExportPdf(pdf, PdfContent::kEverything, &error), qPrintable(error));
