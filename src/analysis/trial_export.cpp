@@ -180,8 +180,8 @@ const std::vector<std::string>& TrialColumns() {
 
 bool WriteTrialsCsv(const Report& report, const std::string& path, std::string& error) {
   const std::string name = Utf8FromPath(PathFromUtf8(path).filename());
-  return WriteReportFile(SchemaPathFor(path), TableSchemaJson(TrialColumns(), "pyokoran trials", name, true), error) &&
-         WriteReportStreamed(
+  // The file, then its schema beside it.
+  return WriteReportStreamed(
       path,
       [&](const ReportSink& emit) {
         std::string out = "\xEF\xBB\xBF";
@@ -247,7 +247,8 @@ bool WriteTrialsCsv(const Report& report, const std::string& path, std::string& 
         }
         return emit(out);
       },
-      error);
+      error) &&
+         WriteReportFile(SchemaPathFor(path), TableSchemaJson(TrialColumns(), "pyokoran trials", name, true), error);
 }
 
 }  // namespace pyokoran
