@@ -347,7 +347,8 @@ void AppendTable(std::string& out, const std::vector<std::vector<std::string>>& 
         if (c >= row.size()) continue;
         const std::string& n = names[c];
         out += std::string(n == "Subject" ? "<td class=\"subject\">"
-                           : n == "Condition" || n == "Problems" || n == "Presentation" ? "<td class=\"text\">"
+                           : n == "Condition"                       ? "<td class=\"text condition\">"
+                           : n == "Problems" || n == "Presentation" ? "<td class=\"text\">"
                                                                  : "<td>") +
                Cell(row[c]) + "</td>";
       }
@@ -429,6 +430,7 @@ th, td { border: 1px solid #ccc; padding: .15em .4em; text-align: right; }
 th { background: #eee; position: sticky; top: 0; }
 td.subject { text-align: left; min-width: 6em; max-width: 24em; }
 td.text { text-align: left; }
+td.condition { white-space: nowrap; }
 tr.pooled td { font-weight: bold; }
 @page { size: A4 landscape; margin: 10mm; }
 @media print {
@@ -440,6 +442,7 @@ tr.pooled td { font-weight: bold; }
   tr, figure { break-inside: avoid; }
   h2, h3, caption { break-after: avoid; }
   td.subject { max-width: 14em; }
+  td.condition { white-space: normal; min-width: 8em; }
   details > * { display: block; }
 }
 .plots { display: flex; flex-wrap: wrap; gap: .5em; }
