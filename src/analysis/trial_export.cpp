@@ -179,6 +179,8 @@ const std::vector<std::string>& TrialColumns() {
 }
 
 bool WriteTrialsCsv(const Report& report, const std::string& path, std::string& error) {
+  const std::string name = Utf8FromPath(PathFromUtf8(path).filename());
+  // The file, then its schema beside it.
   return WriteReportStreamed(
       path,
       [&](const ReportSink& emit) {
@@ -204,7 +206,7 @@ bool WriteTrialsCsv(const Report& report, const std::string& path, std::string& 
             // The cells every row of the run shares.
             std::string head = std::to_string(run.run_id);
             head += ',';
-            AppendCell(head, run.subject_utf8);
+            AppendCell(head, SpreadsheetText(run.subject_utf8));
             for (const std::string* t : {&run.date, &run.time, &simulated}) {
               head += ',';
               head += *t;
@@ -245,7 +247,8 @@ bool WriteTrialsCsv(const Report& report, const std::string& path, std::string& 
         }
         return emit(out);
       },
-      error);
+      error) &&
+         WriteReportFile(SchemaPathFor(path), TableSchemaJson(TrialColumns(), "pyokoran trials", name, true), error);
 }
 
 }  // namespace pyokoran
