@@ -128,20 +128,6 @@ long ProcessId() { return long(::getpid()); }
 
 bool LocalTimeOf(std::time_t t, std::tm& local) { return ::localtime_r(&t, &local) != nullptr; }
 
-FolderHandle::~FolderHandle() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
-bool FolderHandle::Open(const std::string& path) {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  return fd_ >= 0;
-}
-
-bool FolderHandle::valid() const { return fd_ >= 0; }
-
-bool FolderHandle::Enter() const { return fd_ >= 0 && ::fchdir(fd_) == 0; }
-
 MappedFile::MappedFile(const std::string& path) {
   const int fd = OpenRegularFile(path.c_str(), O_RDONLY);
   if (fd < 0) return;

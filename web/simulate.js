@@ -1,0 +1,100 @@
+// Runs the program's command line (--simulate, --report) in this page, in a working folder in
+// memory with the sample stimuli and, if given, a settings file; its files can then be saved.
+// pyokoranRun(inputs, args) puts inputs ({path in the folder: base64}) in the folder, runs the
+// command line args and answers {status, stdout, stderr, isolated, files} with every file then
+// in the folder, by path, in base64 (the stimuli aside): what the browser tests compare with
+// the desktop program's. One run per page: a new run needs a fresh page.
+'use strict';
+
+const kFolder = '/work';
+
+function toBase64(bytes) {
+  let text = '';
+  for (let i = 0; i < bytes.length; i += 0x8000) {
+    text += String.fromCharCode.apply(null, bytes.subarray(i, i + 0x8000));
+  }
+  return btoa(text);
+}
+
+function fromBase64(text) {
+  return Uint8Array.from(atob(text), (c) => c.charCodeAt(0));
+}
+
+// Every file below folder, by path relative to it.
+function filesBelow(FS, folder, prefix, into) {
+  for (const name of FS.readdir(folder)) {
+    if (name === '.' || name === '..') continue;
+    const path = folder + '/' + name;
+    if (FS.isDir(FS.stat(path).mode)) filesBelow(FS, path, prefix + name + '/', into);
+    else into[prefix + name] = FS.readFile(path);
+  }
+  return into;
+}
+
+async function pyokoranRun(inputs, args) {
+  const stdout = [];
+  const stderr = [];
+  let ended;
+  const exited = new Promise((resolve) => { ended = resolve; });
+  const module = await Pyokoran({
+    print: (line) => stdout.push(line),
+    printErr: (line) => stderr.push(line),
+    onExit: (status) => ended(status),
+  });
+  const FS = module.FS;
+  FS.mkdir(kFolder);
+  FS.mkdir(kFolder + '/stim');
+  const names = await (await fetch('stim/files.json')).json();
+  for (const name of names) {
+    const response = await fetch('stim/' + name);
+    if (!response.ok) throw new Error('stim/' + name + ': ' + response.status);
+    FS.writeFile(kFolder + '/stim/' + name, new Uint8Array(await response.arrayBuffer()));
+  }
+  for (const [path, data] of Object.entries(inputs || {})) {
+    const parts = path.split('/');
+    for (let i = 1; i < parts.length; ++i) {
+      const folder = kFolder + '/' + parts.slice(0, i).join('/');
+      if (!FS.analyzePath(folder).exists) FS.mkdir(folder);
+    }
+    FS.writeFile(kFolder + '/' + path, fromBase64(data));
+  }
+  FS.chdir(kFolder);
+  module.callMain(args);
+  const status = await exited;
+  const files = {};
+  for (const [path, bytes] of Object.entries(filesBelow(FS, kFolder, '', {}))) {
+    if (!path.startsWith('stim/')) files[path] = toBase64(bytes);
+  }
+  return {status, stdout: stdout.join('\n'), stderr: stderr.join('\n'),
+          isolated: self.crossOriginIsolated === true, files};
+}
+
+window.addEventListener('DOMContentLoaded', () => {
+  const run = document.getElementById('run');
+  if (!run) return;
+  run.addEventListener('click', async () => {
+    run.disabled = true;
+    const output = document.getElementById('output');
+    const list = document.getElementById('files');
+    output.textContent = '';
+    list.textContent = '';
+    try {
+      const file = document.getElementById('settings').files[0];
+      const inputs = file ? {'ピョコラン.ini': toBase64(new Uint8Array(await file.arrayBuffer()))} : {};
+      const args = document.getElementById('options').value.trim().split(/\s+/);
+      const result = await pyokoranRun(inputs, args);
+      output.textContent = result.stdout + '\n' + result.stderr + '\n(exit status ' + result.status + ')';
+      for (const [path, data] of Object.entries(result.files)) {
+        const link = document.createElement('a');
+        link.href = URL.createObjectURL(new Blob([fromBase64(data)]));
+        link.download = path.replace(/\//g, '_');
+        link.textContent = path;
+        list.append(link, document.createElement('br'));
+      }
+    } catch (error) {
+      output.textContent = String(error);
+    }
+    // The program's state ends with its run: a new run starts from a fresh page.
+    run.textContent = 'Reload the page to run again';
+  });
+});
