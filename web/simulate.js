@@ -31,7 +31,18 @@ function filesBelow(FS, folder, prefix, into) {
   return into;
 }
 
+// Why the program cannot run in this page, or '' when it can: its threads need a page that is
+// cross-origin isolated, which only the server's headers make it.
+function whyNotHere() {
+  if (self.crossOriginIsolated === true && typeof SharedArrayBuffer === 'function') return '';
+  return 'This page is not cross-origin isolated, so the browser gives it no threads and the ' +
+         'program cannot run. The server must send "Cross-Origin-Opener-Policy: same-origin" and ' +
+         '"Cross-Origin-Embedder-Policy: require-corp" with every file (scripts/run-web does).';
+}
+
 async function pyokoranRun(inputs, args) {
+  const why = whyNotHere();
+  if (why) throw new Error(why);
   const stdout = [];
   const stderr = [];
   let ended;
@@ -72,6 +83,12 @@ async function pyokoranRun(inputs, args) {
 window.addEventListener('DOMContentLoaded', () => {
   const run = document.getElementById('run');
   if (!run) return;
+  const why = whyNotHere();
+  if (why) {
+    document.getElementById('output').textContent = why;
+    run.disabled = true;
+    return;
+  }
   run.addEventListener('click', async () => {
     run.disabled = true;
     const output = document.getElementById('output');
@@ -84,6 +101,15 @@ window.addEventListener('DOMContentLoaded', () => {
       const args = document.getElementById('options').value.trim().split(/\s+/);
       const result = await pyokoranRun(inputs, args);
       output.textContent = result.stdout + '\n' + result.stderr + '\n(exit status ' + result.status + ')';
+      const bytes = {};
+      for (const [path, data] of Object.entries(result.files)) bytes[path] = fromBase64(data);
+      if (Object.keys(bytes).length > 0) {
+        const zip = document.createElement('a');
+        zip.href = URL.createObjectURL(new Blob([zipFiles(bytes)], {type: 'application/zip'}));
+        zip.download = 'pyokoran-simulated.zip';
+        zip.textContent = 'Export as zip (every file below, exact bytes)';
+        list.append(zip, document.createElement('br'));
+      }
       for (const [path, data] of Object.entries(result.files)) {
         const link = document.createElement('a');
         link.href = URL.createObjectURL(new Blob([fromBase64(data)]));

@@ -2,12 +2,14 @@
 """The browser build's --simulate in a page in headless Chromium (served by scripts/run-web,
 cross-origin isolated) writes the same files as the Linux program's for the same settings,
 options and seed, the dates and times that label the runs aside, and its --report the same
-CSV. Driven through the DevTools protocol.
+CSV; the page's zip holds the files with their exact bytes. Driven through the DevTools
+protocol.
 
 Usage: browser_simulate_tests.py <page folder> <Linux pyokoran> <source folder>
 Skips (77) when the Linux program has not been built.
 """
 import base64
+import io
 import json
 import os
 import re
@@ -17,6 +19,7 @@ import sys
 import tempfile
 import time
 import urllib.request
+import zipfile
 
 import websocket
 
@@ -128,6 +131,23 @@ def main():
                 check(name + ' identical',
                       masked(f.read()) == masked(web_files.get('simulated/' + name, b'')))
         check("the subject's file is there", 'simulated/被験者Ａ～.csv' in web_files)
+
+        # The page's zip of them: every file with its exact bytes and its UTF-8 name.
+        encoded = {p: base64.b64encode(d).decode() for p, d in web_files.items()}
+        archive = page.evaluate(
+            'toBase64(zipFiles(Object.fromEntries(Object.entries(%s).map(([p, d]) => [p, fromBase64(d)]))))'
+            % json.dumps(encoded))
+        with zipfile.ZipFile(io.BytesIO(base64.b64decode(archive))) as z:
+            check('the zip is sound', z.testzip() is None)
+            check('the zip holds the files, exact', {i.filename: z.read(i) for i in z.infolist()} == web_files)
+        # unzip, which reads the names from the Unicode path field, sees the same names.
+        zip_path = os.path.join(work, 'export.zip')
+        with open(zip_path, 'wb') as f:
+            f.write(base64.b64decode(archive))
+        listing = subprocess.run(['unzip', '-Z1', zip_path], capture_output=True,
+                                 env=dict(os.environ, LANG='C.UTF-8', LC_ALL='C.UTF-8'))
+        check('unzip names the files alike',
+              sorted(listing.stdout.decode('utf-8', 'replace').split()) == sorted(web_files))
 
         # --report over the page's runs, in the page and by the Linux program: the same table.
         runs = {p: d for p, d in web_files.items() if p.startswith('simulated/')}
