@@ -80,6 +80,11 @@ async function pyokoranRun(inputs, args) {
           isolated: self.crossOriginIsolated === true, files};
 }
 
+// Offline use: the service worker keeps the pages once they were opened.
+if ('serviceWorker' in navigator) {
+  navigator.serviceWorker.register('sw.js').catch((error) => console.warn('no offline use:', error));
+}
+
 window.addEventListener('DOMContentLoaded', () => {
   const run = document.getElementById('run');
   if (!run) return;

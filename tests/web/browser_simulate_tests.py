@@ -2,8 +2,8 @@
 """The browser build's --simulate in a page in headless Chromium (served by scripts/run-web,
 cross-origin isolated) writes the same files as the Linux program's for the same settings,
 options and seed, the dates and times that label the runs aside, and its --report the same
-CSV; the page's zip holds the files with their exact bytes. Driven through the DevTools
-protocol.
+CSV; the page's zip holds the files with their exact bytes; opened once, the page runs with
+the server gone (its service worker). Driven through the DevTools protocol.
 
 Usage: browser_simulate_tests.py <page folder> <Linux pyokoran> <source folder>
 Skips (77) when the Linux program has not been built.
@@ -164,6 +164,19 @@ def main():
                        check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         with open(os.path.join(again, 'report.csv'), 'rb') as f:
             check('the same CSV', f.read() == report['files'].get('report.csv'))
+
+        # Offline: with the server gone, the pages come from the service worker's cache.
+        for _ in range(300):
+            if page.evaluate('navigator.serviceWorker.controller !== null'):
+                break
+            time.sleep(0.1)
+        check('a service worker controls the page', page.evaluate('navigator.serviceWorker.controller !== null'))
+        server.kill()
+        server.wait()
+        server = None
+        offline = run_in_fresh_page({'ピョコラン.ini': SETTINGS}, ['--simulate', '1', '--seed', '4000000007'])
+        check('offline, --simulate ends with 0 (%s)' % offline['stderr'], offline['status'] == 0)
+        check("offline, the subject's file is written", 'simulated/被験者Ａ～.csv' in offline['files'])
     finally:
         if page:
             page.close()
