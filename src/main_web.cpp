@@ -14,13 +14,13 @@ namespace {
 using namespace pyokoran;
 
 int NoTimingCheck(const ModeRun&) {
-  std::fputs("pyokoran: --check-timing needs the page: open it in the browser.\n", stderr);
+  std::fputs("pyokoran: --check-timing is not part of the browser build yet.\n", stderr);
   return 1;
 }
 
 SystemCommands WebCommands() {
   SystemCommands system;
-  system.launcher = "browser";
+  system.launcher = "browser page";
   system.present_help = "Not used here: the page presents on the browser's animation frames.";
   system.report_pdf = false;
   system.report = RunReportCsvHtml;
@@ -33,7 +33,7 @@ SystemCommands WebCommands() {
 int main(int argc, char** argv) {
   const SystemCommands system = WebCommands();
   const std::vector<CommandMode> modes = CommandModes(system);
-  const CommandLine command_line = ParseCommandLine(ArgumentList(argc, argv), system, modes, "(the page's storage in the browser)");
+  const CommandLine command_line = ParseCommandLine(ArgumentList(argc, argv), system, modes, "(none in the browser build yet)");
   SetReportProgramVersion("pyokoran " + VersionText());
   switch (command_line.action) {
     case CommandAction::PrintHelp:
@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
     case CommandAction::OpenProgram:
       break;
   }
-  std::fputs("pyokoran: this is the command line of the browser build; the program itself is "
-             "the page (scripts/run-web).\n", stderr);
+  std::fputs("pyokoran: the browser build runs --simulate and --report (see --help); the task "
+             "itself runs in the desktop program for now.\n", stderr);
   return 2;
 }
