@@ -1,12 +1,21 @@
-// Runs the program's command line (--simulate, --report) in this page, in a working folder in
-// memory with the sample stimuli and, if given, a settings file; its files can then be saved.
+// Runs the program's command line (--simulate, --report) in this page, in a working folder kept
+// in the browser's storage (IndexedDB; written back after every command), made with a copy of
+// the sample stimuli the first time; a settings file can be put in it, and its files saved.
 // pyokoranRun(inputs, args) puts inputs ({path in the folder: base64}) in the folder, runs the
 // command line args and answers {status, stdout, stderr, isolated, files} with every file then
 // in the folder, by path, in base64 (the stimuli aside): what the browser tests compare with
-// the desktop program's. One run per page: a new run needs a fresh page.
+// the desktop program's. Only one page of this address runs at a time (a Web Lock); one run
+// per page load: a new run needs the page loaded again.
 'use strict';
 
 const kFolder = '/work';
+const kLock = 'pyokoran-working-folder';
+const kBusy = 'Another page of ピョコラン is using the working folder; try again when it is done.';
+
+// The folder in memory from the browser's storage (populate) or back into it.
+function sync(FS, populate) {
+  return new Promise((resolve, reject) => FS.syncfs(populate, (error) => (error ? reject(error) : resolve())));
+}
 
 function toBase64(bytes) {
   let text = '';
@@ -43,6 +52,13 @@ function whyNotHere() {
 async function pyokoranRun(inputs, args) {
   const why = whyNotHere();
   if (why) throw new Error(why);
+  return navigator.locks.request(kLock, {ifAvailable: true}, async (lock) => {
+    if (!lock) throw new Error(kBusy);
+    return runHoldingTheFolder(inputs, args);
+  });
+}
+
+async function runHoldingTheFolder(inputs, args) {
   const stdout = [];
   const stderr = [];
   let ended;
@@ -54,12 +70,16 @@ async function pyokoranRun(inputs, args) {
   });
   const FS = module.FS;
   FS.mkdir(kFolder);
-  FS.mkdir(kFolder + '/stim');
-  const names = await (await fetch('stim/files.json')).json();
-  for (const name of names) {
-    const response = await fetch('stim/' + name);
-    if (!response.ok) throw new Error('stim/' + name + ': ' + response.status);
-    FS.writeFile(kFolder + '/stim/' + name, new Uint8Array(await response.arrayBuffer()));
+  FS.mount(FS.filesystems.IDBFS, {}, kFolder);
+  await sync(FS, true);
+  if (!FS.analyzePath(kFolder + '/stim').exists) {
+    FS.mkdir(kFolder + '/stim');
+    const names = await (await fetch('stim/files.json')).json();
+    for (const name of names) {
+      const response = await fetch('stim/' + name);
+      if (!response.ok) throw new Error('stim/' + name + ': ' + response.status);
+      FS.writeFile(kFolder + '/stim/' + name, new Uint8Array(await response.arrayBuffer()));
+    }
   }
   for (const [path, data] of Object.entries(inputs || {})) {
     const parts = path.split('/');
@@ -72,6 +92,7 @@ async function pyokoranRun(inputs, args) {
   FS.chdir(kFolder);
   module.callMain(args);
   const status = await exited;
+  await sync(FS, false);
   const files = {};
   for (const [path, bytes] of Object.entries(filesBelow(FS, kFolder, '', {}))) {
     if (!path.startsWith('stim/')) files[path] = toBase64(bytes);
@@ -127,5 +148,21 @@ window.addEventListener('DOMContentLoaded', () => {
     }
     // The program's state ends with its run: a new run starts from a fresh page.
     run.textContent = 'Reload the page to run again';
+  });
+  document.getElementById('empty').addEventListener('click', async () => {
+    if (!confirm('Delete every file of the working folder kept in this browser?')) return;
+    const output = document.getElementById('output');
+    await navigator.locks.request(kLock, {ifAvailable: true}, async (lock) => {
+      if (!lock) {
+        output.textContent = kBusy;
+        return;
+      }
+      // IndexedDB keeps the folder as a database named after its path.
+      await new Promise((resolve) => {
+        const request = indexedDB.deleteDatabase(kFolder);
+        request.onsuccess = request.onerror = request.onblocked = resolve;
+      });
+      output.textContent = 'The working folder is empty; reload the page.';
+    });
   });
 });

@@ -3,7 +3,8 @@
 cross-origin isolated) writes the same files as the Linux program's for the same settings,
 options and seed, the dates and times that label the runs aside, and its --report the same
 CSV; the page's zip holds the files with their exact bytes; opened once, the page runs with
-the server gone (its service worker). Driven through the DevTools protocol.
+the server gone (its service worker), and keeps its working folder in the browser's storage,
+one page at a time. Driven through the DevTools protocol.
 
 Usage: browser_simulate_tests.py <page folder> <Linux pyokoran> <source folder>
 Skips (77) when the Linux program has not been built.
@@ -177,6 +178,17 @@ def main():
         offline = run_in_fresh_page({'ピョコラン.ini': SETTINGS}, ['--simulate', '1', '--seed', '4000000007'])
         check('offline, --simulate ends with 0 (%s)' % offline['stderr'], offline['status'] == 0)
         check("offline, the subject's file is written", 'simulated/被験者Ａ～.csv' in offline['files'])
+        # The folder is kept in the browser's storage: the earlier runs are still there.
+        check('the working folder kept the earlier runs',
+              offline['files'].get('simulated/ピョコラン.txt', b'').count(b'\r\n')
+              == web_files['simulated/ピョコラン.txt'].count(b'\r\n') + 1)
+
+        # While another page holds the working folder, a run is refused and writes nothing.
+        page.evaluate('new Promise((held) => navigator.locks.request("pyokoran-working-folder",'
+                      ' () => { held(); return new Promise((release) => { window.release = release; }); }))')
+        refused = page.evaluate('pyokoranRun({}, ["--simulate", "1"]).then(() => "ran", (e) => String(e))')
+        check('a second page is refused (%s)' % refused, 'Another page' in refused)
+        page.evaluate('window.release(); true')
     finally:
         if page:
             page.close()
