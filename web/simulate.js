@@ -1,5 +1,6 @@
 // Runs the program's command line (--simulate, --report) in this page, in a working folder kept
-// in the browser's storage (IndexedDB; written back after every command), made with a copy of
+// in the browser's storage (IndexedDB; written back at every flush of a file, so after every
+// run's appends, and after every command), made with a copy of
 // the sample stimuli the first time; a settings file can be put in it, and its files saved.
 // pyokoranRun(inputs, args) puts inputs ({path in the folder: base64}) in the folder, runs the
 // command line args and answers {status, stdout, stderr, isolated, files} with every file then
@@ -9,6 +10,8 @@
 'use strict';
 
 const kFolder = '/work';
+// How many times this page wrote the folder back into the storage.
+window.pyokoranStores = 0;
 const kLock = 'pyokoran-working-folder';
 const kBusy = 'Another page of ピョコラン is using the working folder; try again when it is done.';
 
@@ -90,6 +93,13 @@ async function runHoldingTheFolder(inputs, args) {
     FS.writeFile(kFolder + '/' + path, fromBase64(data));
   }
   FS.chdir(kFolder);
+  // Every flush of a file (each run's appends, the settings) is written back into the storage
+  // before the program goes on, one write-back after another.
+  let storing = Promise.resolve();
+  module.onFlush = (done) => {
+    storing = storing.then(() => sync(FS, false)).then(() => { ++window.pyokoranStores; },
+                                                           (error) => console.warn(error)).then(done);
+  };
   module.callMain(args);
   const status = await exited;
   await sync(FS, false);

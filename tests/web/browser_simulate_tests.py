@@ -183,6 +183,30 @@ def main():
               offline['files'].get('simulated/ピョコラン.txt', b'').count(b'\r\n')
               == web_files['simulated/ピョコラン.txt'].count(b'\r\n') + 1)
 
+        # A page closed in the middle of a long simulation loses none of the runs written before.
+        page.call('Page.navigate', url=address + 'simulate.html')
+        for _ in range(300):
+            if page.evaluate('document.readyState === "complete" && typeof pyokoranRun === "function"'):
+                break
+            time.sleep(0.1)
+        # (Nine holes, whose layouts can be made for hundreds of seeds in a row.)
+        nine = base64.b64encode(SETTINGS.replace(b'n_holes = 15', b'n_holes = 9')
+                                .replace(b'n_tgtpokko = 5', b'n_tgtpokko = 4')
+                                .replace(b'n_dstpokko = 3', b'n_dstpokko = 2')).decode()
+        page.evaluate('pyokoranRun({"ピョコラン.ini": "%s"}, ["--simulate", "1000", "--seed", "1", "--out", "long"]); true'
+                      % nine)
+        for _ in range(200):
+            if page.evaluate('window.pyokoranStores') >= 30:
+                break
+            time.sleep(0.1)
+        check('runs are stored while the simulation goes on', page.evaluate('window.pyokoranStores') >= 30)
+        page.call('Page.navigate', url='about:blank')
+        time.sleep(1)
+        after = run_in_fresh_page({}, ['--simulate', '1', '--seed', '2', '--out', 'long'])
+        lines = after['files'].get('long/ピョコラン.txt', b'').split(b'\r\n')
+        check('the runs written before the page closed are kept (%d lines; %s)' % (len(lines), after['stderr']),
+              after['status'] == 0 and len(lines) > 4)
+
         # While another page holds the working folder, a run is refused and writes nothing.
         page.evaluate('new Promise((held) => navigator.locks.request("pyokoran-working-folder",'
                       ' () => { held(); return new Promise((release) => { window.release = release; }); }))')

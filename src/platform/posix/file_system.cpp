@@ -57,15 +57,6 @@ int64_t ReadAt(int fd, void* buffer, size_t size, int64_t offset) {
   return int64_t(::pread(fd, buffer, size, off_t(offset)));
 }
 
-bool FlushToDisk(int fd) { return ::fsync(fd) == 0; }
-
-void FlushFolder(const std::string& folder) {
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
-}
-
 bool TruncateFile(int fd, int64_t size) { return ::ftruncate(fd, off_t(size)) == 0; }
 
 int CreateNewFile(const std::string& path, unsigned mode) {
