@@ -1,6 +1,7 @@
 #include "analysis/html_report.h"
 
 #include "platform/file_system.h"
+#include "platform/number_text.h"
 
 #include <algorithm>
 #include <charconv>
@@ -19,7 +20,7 @@ namespace {
 std::string Num(double v, int digits) {
   if (!std::isfinite(v)) return {};
   char buffer[64];
-  auto [p, ec] = std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::fixed, digits);
+  auto [p, ec] = FixedToChars(buffer, buffer + sizeof buffer, v, digits);
   if (ec != std::errc()) return {};
   std::string s(buffer, p);
   if (s.find('.') != std::string::npos) {

@@ -13,6 +13,7 @@
 
 #include "analysis/html_report.h"
 #include "platform/file_system.h"
+#include "platform/number_text.h"
 #include "platform/utf8_path.h"
 
 namespace pyokoran {
@@ -22,7 +23,7 @@ namespace {
 std::string Fixed(double v, int digits) {
   if (!std::isfinite(v)) return {};
   char buffer[64];
-  auto [p, ec] = std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::fixed, digits);
+  auto [p, ec] = FixedToChars(buffer, buffer + sizeof buffer, v, digits);
   if (ec != std::errc()) return {};
   std::string s(buffer, p);
   if (s == "-0" || s.find_first_not_of("-0.") == std::string::npos) s = std::string(s[0] == '-' ? s.substr(1) : s);

@@ -14,6 +14,7 @@
 
 #include "platform/cp932.h"
 #include "platform/file_system.h"
+#include "platform/number_text.h"
 #include "platform/regular_file.h"
 #include "platform/utf8_path.h"
 #include "results/result_files.h"
@@ -163,7 +164,7 @@ bool ToInt(std::string_view text, int32_t& value) {
 bool ToDouble(std::string_view text, double& value) {
   const char* first = text.data();
   const char* last = first + text.size();
-  auto [p, ec] = std::from_chars(first, last, value);
+  auto [p, ec] = DecimalFromChars(first, last, value);
   return ec == std::errc() && p == last && first != last;
 }
 

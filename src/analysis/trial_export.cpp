@@ -9,6 +9,7 @@
 #include <unordered_map>
 
 #include "platform/file_system.h"
+#include "platform/number_text.h"
 #include "platform/utf8_path.h"
 #include "timing/timing_files.h"
 
@@ -57,7 +58,7 @@ void AppendInt(std::string& out, int32_t v) {
 // A timing cell as a number, else NA (the record leaves cells empty where nothing happened).
 void AppendNumber(std::string& out, std::string_view cell) {
   double v = 0;
-  auto [p, ec] = std::from_chars(cell.data(), cell.data() + cell.size(), v);
+  auto [p, ec] = DecimalFromChars(cell.data(), cell.data() + cell.size(), v);
   if (cell.empty() || ec != std::errc() || p != cell.data() + cell.size() || !std::isfinite(v)) out += kNa;
   else out.append(cell);
 }
@@ -65,7 +66,7 @@ void AppendNumber(std::string& out, std::string_view cell) {
 // The onset RT as the reader took it (ms with up to three decimals).
 void AppendMs(std::string& out, double v) {
   char buffer[64];
-  auto [p, ec] = std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::fixed, 3);
+  auto [p, ec] = FixedToChars(buffer, buffer + sizeof buffer, v, 3);
   if (ec != std::errc()) {
     out += kNa;
     return;

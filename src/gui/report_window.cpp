@@ -43,6 +43,7 @@
 
 #include "analysis/html_report.h"
 #include "analysis/trial_export.h"
+#include "platform/number_text.h"
 
 namespace pyokoran {
 namespace {
@@ -177,7 +178,7 @@ double CellNumber(std::string_view cell) {
   const char* first = cell.data();
   const char* last = first + cell.size();
   if (first != last && *first == '+') ++first;
-  auto [p, ec] = std::from_chars(first, last, v);
+  auto [p, ec] = DecimalFromChars(first, last, v);
   return ec == std::errc() && p == last && first != last ? v : kNoValue;
 }
 

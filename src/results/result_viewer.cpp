@@ -10,6 +10,7 @@
 
 #include "app/program.h"
 #include "platform/cp932.h"
+#include "platform/number_text.h"
 #include "platform/regular_file.h"
 #include "results/folder_lock.h"
 #include "results/result_files.h"
@@ -223,8 +224,7 @@ ResultDialogContent MakeResultDialogContent(const std::vector<SummaryEntry>& ran
   const double percent = count > 0 ? double(rank) / count * 100.0 : 0.0;
   // The point is always ".", whatever numeric locale the process runs in.
   char percent_text[64];
-  auto [end, ec] = std::to_chars(percent_text, percent_text + sizeof percent_text - 1, percent,
-                                 std::chars_format::fixed, 1);
+  auto [end, ec] = FixedToChars(percent_text, percent_text + sizeof percent_text - 1, percent, 1);
   *(ec == std::errc() ? end : percent_text) = '\0';
   content.summary =
       Format("【最終結果】 %s さん ／ スコア：%d　（順位: %d 人中 %d 位 ／ 上位から %s ％）",

@@ -16,6 +16,7 @@
 
 #include "analysis/result_reader.h"
 #include "platform/file_system.h"
+#include "platform/number_text.h"
 #include "platform/utf8_path.h"
 #include "app/my_app.h"
 #include "app/program.h"
@@ -304,7 +305,7 @@ bool ParseRtTriple(const std::string& text, double& mu, double& sigma, double& t
   const char* p = text.data();
   const char* end = p + text.size();
   for (int i = 0; i < 3; ++i) {
-    auto [q, ec] = std::from_chars(p, end, v[i]);
+    auto [q, ec] = DecimalFromChars(p, end, v[i]);
     if (ec != std::errc() || !std::isfinite(v[i])) return false;
     p = q;
     if (i < 2) {

@@ -58,8 +58,6 @@ int64_t ReadAt(int fd, void* buffer, size_t size, int64_t offset) {
   return int64_t(::pread(fd, buffer, size, off_t(offset)));
 }
 
-bool FlushToDisk(int fd) { return ::fsync(fd) == 0; }
-
 bool WriteAllAt(int fd, const void* data, size_t size, int64_t offset) {
   const char* p = static_cast<const char*>(data);
   while (size > 0) {
@@ -127,14 +125,6 @@ std::string ComputerName() {
   return name;
 }
 
-
-void FlushFolder(const std::string& folder) {
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
-}
-
 bool TruncateFile(int fd, int64_t size) { return ::ftruncate(fd, off_t(size)) == 0; }
 
 int CreateNewFile(const std::string& path, unsigned mode) {
@@ -196,20 +186,6 @@ bool GiveDefaultPermissions(const std::string& folder) {
 long ProcessId() { return long(::getpid()); }
 
 bool LocalTimeOf(std::time_t t, std::tm& local) { return ::localtime_r(&t, &local) != nullptr; }
-
-FolderHandle::~FolderHandle() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
-bool FolderHandle::Open(const std::string& path) {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  return fd_ >= 0;
-}
-
-bool FolderHandle::valid() const { return fd_ >= 0; }
-
-bool FolderHandle::Enter() const { return fd_ >= 0 && ::fchdir(fd_) == 0; }
 
 MappedFile::MappedFile(const std::string& path) {
   const int fd = OpenRegularFile(path.c_str(), O_RDONLY);
