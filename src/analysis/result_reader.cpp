@@ -17,6 +17,7 @@
 #include "platform/number_text.h"
 #include "platform/regular_file.h"
 #include "platform/utf8_path.h"
+#include "results/folder_lock.h"
 #include "results/result_files.h"
 #include "timing/timing_files.h"
 
@@ -26,6 +27,8 @@ namespace {
 static_assert(sizeof(AppearanceRow) == 24, "a million rows must stay small");
 
 constexpr size_t kSummaryColumns = 17;
+// How long reading waits for a program writing into the folder.
+constexpr int kReadWaitMs = 5000;
 // No line the program writes comes near this; longer ones are skipped unread.
 constexpr size_t kMaxLineBytes = 64 * 1024;
 // Files larger than this are not read (the report of 10 000 runs reads about 150 MB).
@@ -470,6 +473,9 @@ bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string&
     error = "not a folder: " + Utf8FromPath(dir);
     return false;
   }
+  // Programs sharing the folder write whole runs under its lock: read under it too, so that
+  // no run is seen half-written (after a wait, what is there is read).
+  const ResultFolderLock lock(false, kReadWaitMs, folder);
   auto stopped = [&] {
     error = "reading stopped";
     out = ResultFolder{};
