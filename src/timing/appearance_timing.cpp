@@ -12,6 +12,7 @@ void ResetTimingLog(TimingLog& timing) {
   for (SlotTiming& s : timing.slots) s = SlotTiming{};
   for (AppearanceTiming& r : timing.rows) r = AppearanceTiming{};
   timing.press_us = kNoTime;
+  timing.press_from_event = false;
   timing.frames = 0;
   timing.frame_rows.clear();
 }
@@ -54,10 +55,11 @@ void NoteFrameCompletion(TimingLog& timing, int64_t tick_us, const FrameCompleti
 }
 
 void NoteAppearanceBooked(TimingLog& timing, int slot, int32_t row, int64_t press_us,
-                          int64_t tick_lag_us) {
+                          bool from_event, int64_t tick_lag_us) {
   if (!ValidSlot(slot) || row < 0 || row >= kLogCapacity) return;
   SlotTiming& s = timing.slots[slot];
   s.appearance.press_us = press_us;
+  s.appearance.press_from_event = press_us != kNoTime && from_event;
   s.appearance.tick_lag_us = tick_lag_us;
   s.row = row;
   timing.rows[row] = s.appearance;

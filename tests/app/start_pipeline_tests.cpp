@@ -79,6 +79,7 @@ class StartPipeline : public ::testing::Test {
 };
 
 TEST_F(StartPipeline, DefaultRunWritesBothResultFilesAndOpensTheRanking) {
+  platform.whole_ms_refresh = true;  // the pacing the files were recorded with
   platform.dialog_answers.push_back(
       {true, [](ConditionControls& c) { c.seed = std::string("1"); }});
   StrikeTargetsAndOneDistractor();

@@ -56,9 +56,16 @@ class FakePlatform : public Platform {
   bool key_query_delivers = false;
 
   // Virtual time: each YieldSlice advances the tick by yield_ms; each Present advances it to
-  // the next refresh of a display running at refresh_hz (0 = presents take no time).
+  // the refresh on which the frame is shown, of a display running at refresh_hz (0 = presents
+  // take no time). As the real program does, a frame stays on screen for PresentEvery
+  // (refresh_hz) refreshes, so that frames come at 60 Hz on displays at multiples of it. The
+  // tick counts every millisecond of virtual time, presents' included.
   int32_t yield_ms = 1;
   int32_t refresh_hz = 60;
+  // Presents wait whole milliseconds of the tick only, up to the refresh, and drop the rest
+  // of its interval (so at 60 Hz the tick sees a frame every 16 ms, and PresentEvery is 1):
+  // how scripted runs used to be paced. Runs recorded that way are replayed with it.
+  bool whole_ms_refresh = false;
   // The mode the presentation report gives ("fallback", "locked", "locked-forced").
   std::string presentation_mode = "fallback";
   // Where the report says frame times came from.
@@ -153,6 +160,10 @@ class FakePlatform : public Platform {
   };
   std::map<int, KeyState> keys_;
   void DeliverArrived();
+  // Moves virtual time on to target_us; the tick counts each millisecond passed.
+  void AdvanceToUs(int64_t target_us);
+  // The one millisecond of virtual time that ends at virtual_us_.
+  void MillisecondPassed();
   std::deque<std::pair<int32_t, std::function<void()>>> scheduled_;  // by tick
   std::vector<std::pair<int32_t, std::function<void()>>> arrived_;  // with their tick
   std::atomic<int32_t>* tick_ = nullptr;
