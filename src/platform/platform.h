@@ -225,6 +225,12 @@ class Platform {
     (void)tick_us;
     return false;
   }
+  // How long the last Present took to hand its picture to the display system (the swap or
+  // the flush, after any wait for the refresh), in microseconds. False where it cannot tell.
+  virtual bool LastPresentSendUs(int64_t& send_us) {
+    (void)send_us;
+    return false;
+  }
   // The last Present did not reach the screen (the window hidden, or drawing or sending the
   // picture failed): that frame is neither counted nor stamped.
   virtual bool LastPresentFailed() { return false; }

@@ -32,18 +32,24 @@ void NoteHoleDrawn(TimingLog& timing, int slot, bool visible, bool fully_up) {
   if (fully_up && s.appearance.fully_up_us == kNoTime) s.fully_up_due = true;
 }
 
-void NoteFramePresented(TimingLog& timing, int64_t tick_us) {
+void NoteFramePresented(TimingLog& timing, int64_t tick_us, int64_t send_us, bool reported) {
   ++timing.frames;
   for (SlotTiming& s : timing.slots) {
     if (!s.first_frame_due && !s.onset_due && !s.fully_up_due) continue;
     if (s.first_frame_due) s.appearance.first_frame_us = tick_us;
-    if (s.onset_due) s.appearance.onset_us = tick_us;
+    if (s.onset_due) {
+      s.appearance.onset_us = tick_us;
+      s.appearance.onset_send_us = send_us;
+      s.appearance.onset_reported = reported;
+    }
     if (s.fully_up_due) s.appearance.fully_up_us = tick_us;
     s.first_frame_due = s.onset_due = s.fully_up_due = false;
     if (s.row >= 0 && s.row < kLogCapacity) {
       AppearanceTiming& r = timing.rows[s.row];
       r.first_frame_us = s.appearance.first_frame_us;
       r.onset_us = s.appearance.onset_us;
+      r.onset_send_us = s.appearance.onset_send_us;
+      r.onset_reported = s.appearance.onset_reported;
       r.fully_up_us = s.appearance.fully_up_us;
     }
   }

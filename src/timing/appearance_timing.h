@@ -21,6 +21,8 @@ struct AppearanceTiming {
   int32_t shown_at = 0;          // scheduled show tick
   int64_t first_frame_us = kNoTime;  // first frame of the appearance (depth 124)
   int64_t onset_us = kNoTime;    // first frame showing any of the creature
+  int64_t onset_send_us = kNoTime;  // how long that frame's present took to send it
+  bool onset_reported = false;   // its time is the display system's report of its completion
   int64_t fully_up_us = kNoTime;  // first frame showing it fully up
   int64_t press_us = kNoTime;    // the press that struck it
   bool press_from_event = false;  // press_us is the event's own time, not its arrival
@@ -61,8 +63,10 @@ void BeginAppearanceTiming(TimingLog& timing, int slot, int32_t shown_at);
 // fully_up = all of it has risen.
 void NoteHoleDrawn(TimingLog& timing, int slot, bool visible, bool fully_up);
 // After a present, with its time: it is the onset or fully-up frame of every slot drawn so
-// since the previous one.
-void NoteFramePresented(TimingLog& timing, int64_t tick_us);
+// since the previous one. send_us: how long the present took to send the picture (kNoTime:
+// not known); reported: tick_us is the display system's report of the frame's completion.
+void NoteFramePresented(TimingLog& timing, int64_t tick_us, int64_t send_us = kNoTime,
+                        bool reported = false);
 // After NoteFramePresented, where the display system reported how the frame completed.
 void NoteFrameCompletion(TimingLog& timing, int64_t tick_us, const FrameCompletion& completion,
                          bool dropped);

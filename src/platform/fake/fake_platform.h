@@ -75,6 +75,8 @@ class FakePlatform : public Platform {
   // While set, presents fail (the window hidden, the picture not sent): no frame is counted,
   // the screen keeps what it had, and LastPresentFailed says so.
   bool presents_fail = false;
+  // What LastPresentSendUs answers for every frame that went out; -1: the platform cannot tell.
+  int64_t present_send_us = -1;
   // Whether presents report their completion as a display system would: flipped, on the
   // virtual display's refresh (counted from the tick thread's start), at its time.
   bool report_completions = false;
@@ -146,6 +148,11 @@ class FakePlatform : public Platform {
   void PlayWav(const std::vector<uint8_t>* wav) override;
   bool LastPresentTickUs(int64_t& tick_us) override;
   bool LastPresentFailed() override { return last_present_failed_; }
+  bool LastPresentSendUs(int64_t& send_us) override {
+    if (present_send_us < 0 || last_present_failed_) return false;
+    send_us = present_send_us;
+    return true;
+  }
   bool LastPresentCompletion(FrameCompletion& completion, bool& dropped) override;
   bool TickClockNowUs(int64_t& tick_us) override;
   bool GetPresentationReport(PresentationReport& report) override;

@@ -229,6 +229,12 @@ bool QtPlatform::LastPresentTickUs(int64_t& tick_us) {
 
 bool QtPlatform::LastPresentFailed() { return display_->last_present_failed(); }
 
+bool QtPlatform::LastPresentSendUs(int64_t& send_us) {
+  if (display_->last_present_failed() || display_->last_send_ns() <= 0) return false;
+  send_us = display_->last_send_ns() / 1000;
+  return true;
+}
+
 bool QtPlatform::LastPresentCompletion(FrameCompletion& completion, bool& dropped) {
   const FrameCompletion* c = display_->last_present_failed() ? nullptr : display_->last_completion();
   if (!c) return false;
