@@ -201,10 +201,12 @@ TEST_F(StartPipeline, TimingLineKeepsLongTextsWhole) {
     if (tab == std::string::npos) break;
     at = tab + 1;
   }
-  ASSERT_EQ(fields.size(), 21u) << row;
+  ASSERT_EQ(fields.size(), 22u) << row;
   EXPECT_EQ(fields[11], long_text);
   EXPECT_EQ(fields[12], "1") << "PresentEvery";
   EXPECT_EQ(fields[16], "scripted") << "EventClock";
+  EXPECT_EQ(fields[17], "0") << "ArrivalPresses";
+  EXPECT_EQ(fields[21], "") << "Computer (the scripted platform names none)";
 }
 
 // Each row says where its press time came from and which of its figures lie beyond what the
@@ -245,15 +247,13 @@ TEST_F(StartPipeline, TimingRowsMarkArrivalStampsAndFiguresBeyondTheMode) {
   std::string row;
   std::getline(in, row);
   ASSERT_EQ(row, "Subject,Date,Time,Trial,ShowTick,FirstFrame,Onset,FullyUp,Press,RT,OnsetRT,TickLagMs,"
-                 "PressSource,RiseMs,Over\r");
+                 "PressSource,RiseMs,Over,Computer\r");
   int rows = 0, event = 0, arrival = 0, onset = 0, booking = 0;
   while (std::getline(in, row)) {
     row.pop_back();  // CR
-    std::vector<std::string> f;
-    std::stringstream split(row);
-    for (std::string field; std::getline(split, field, ',');) f.push_back(field);
-    if (row.back() == ',') f.push_back("");
-    ASSERT_EQ(f.size(), 15u) << row;
+    std::vector<std::string> f(1);
+    for (char c : row) c == ',' ? f.emplace_back() : f.back().push_back(c);
+    ASSERT_EQ(f.size(), 16u) << row;
     ++rows;
     const bool pressed = !f[8].empty();
     EXPECT_EQ(f[12].empty(), !pressed) << row;
@@ -272,7 +272,7 @@ TEST_F(StartPipeline, TimingRowsMarkArrivalStampsAndFiguresBeyondTheMode) {
   EXPECT_EQ(arrival, presses / 2);
   const std::string line = TempWorkingDir::Read("ピョコラン_timing.txt");
   const std::string counts = "\t" + std::to_string(arrival) + "\t" + std::to_string(onset) + "\t0\t" +
-                             std::to_string(booking) + "\r\n";
+                             std::to_string(booking) + "\t\r\n";
   EXPECT_EQ(line.substr(line.size() - counts.size()), counts) << line;
 }
 
