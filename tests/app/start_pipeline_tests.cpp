@@ -252,7 +252,13 @@ TEST_F(StartPipeline, TimingRowsMarkArrivalStampsAndFiguresBeyondTheMode) {
   while (std::getline(in, row)) {
     row.pop_back();  // CR
     std::vector<std::string> f(1);
-    for (char c : row) c == ',' ? f.emplace_back() : f.back().push_back(c);
+    for (char c : row) {
+      if (c == ',') {
+        f.emplace_back();
+      } else {
+        f.back().push_back(c);
+      }
+    }
     ASSERT_EQ(f.size(), 16u) << row;
     ++rows;
     const bool pressed = !f[8].empty();

@@ -284,9 +284,9 @@ TEST_F(SimulatorTest, FramesComeAtTheProgramsPaceForEachRefresh) {
     ASSERT_TRUE(RunSimulation(o, result, error)) << error;
 
     const std::string line = Read(o.out_dir + "/ピョコラン_timing.txt");
-    const std::string fields = "\t" + std::to_string(row.present_every) + "\t" +
-                               (std::ostringstream() << std::fixed << std::setprecision(1) << row.rise_ms).str() + "\t";
-    EXPECT_NE(line.find(fields), std::string::npos) << line;
+    std::ostringstream fields;
+    fields << '\t' << row.present_every << '\t' << std::fixed << std::setprecision(1) << row.rise_ms << '\t';
+    EXPECT_NE(line.find(fields.str()), std::string::npos) << line;
 
     const double frame_us = 1e6 * row.present_every / row.hz;
     std::istringstream rows_in(Read(o.out_dir + "/SIM01_timing.csv"));
@@ -296,7 +296,13 @@ TEST_F(SimulatorTest, FramesComeAtTheProgramsPaceForEachRefresh) {
     while (std::getline(rows_in, text)) {
       if (!text.empty() && text.back() == '\r') text.pop_back();
       std::vector<std::string> f(1);
-      for (char c : text) c == ',' ? f.emplace_back() : f.back().push_back(c);
+      for (char c : text) {
+      if (c == ',') {
+        f.emplace_back();
+      } else {
+        f.back().push_back(c);
+      }
+    }
       ASSERT_GE(f.size(), 15u) << text;
       EXPECT_EQ(f[14], "") << "nothing beyond the mode's bounds: " << text;
       if (f[5].empty() || f[13].empty() || !f[8].empty()) continue;  // a strike stops the rise
