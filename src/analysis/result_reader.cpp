@@ -357,9 +357,16 @@ class TimingReader {
         start = p + 1;
       }
     }
-    // A subject may hold the separator: the surplus fields at the front belong to it.
+    // A subject may hold the separator: the surplus fields at the front belong to it. Rows
+    // appended by a later version under an older header carry columns of their own at the
+    // end: the surplus is the subject's only as far as the date then stands where it should.
     if (fields_.size() < columns_) return;
-    const size_t extra = fields_.size() - columns_;
+    size_t extra = fields_.size() - columns_;
+    auto date_at = [&](size_t k) {
+      const std::string_view d = fields_[size_t(date_) + k];
+      return d.size() == 10 && d[4] == '/' && d[7] == '/';
+    };
+    while (extra > 0 && !date_at(extra)) --extra;
     who_.assign(fields_[0]);
     for (size_t k = 1; k <= extra; ++k) {
       who_ += ',';
