@@ -144,6 +144,8 @@ struct OpenPart {
 // before the run. False when that did not succeed.
 bool TakeBack(const std::string& name, OpenPart& file) {
   if (file.created) return RemoveFile(name);
+  FileStatus info;
+  if (StatusOf(file.fd, info) && info.size == file.before) return true;  // nothing got there
   return TruncateFile(file.fd, file.before) && SyncFile(file.fd);
 }
 
@@ -332,11 +334,59 @@ void TellRepairs(Program& program, const RunAppendOutcome& outcome) {
   }
 }
 
-// Runs kept in the rescue folder for this working folder go in first, oldest first.
+// The parts not named in stuck.
+std::vector<FilePart> PartsNotIn(const std::vector<FilePart>& parts, const std::vector<std::string>& stuck) {
+  std::vector<FilePart> rest;
+  for (const FilePart& part : parts) {
+    if (std::find(stuck.begin(), stuck.end(), part.name) == stuck.end()) rest.push_back(part);
+  }
+  return rest;
+}
+
+// Whether the file `name` already holds text whole among its last lines: a putting in place
+// that was stopped (a kill) between two files left it there.
+bool AlreadyHolds(const std::string& name, const std::string& text) {
+  constexpr int64_t kTail = int64_t(8) << 20;
+  const std::string bytes = ToDiskText(text);
+  if (bytes.empty()) return false;
+  const int fd = OpenRegularFile(name.c_str(), O_RDONLY);
+  if (fd < 0) return false;
+  FileStatus info;
+  std::string tail;
+  bool ok = StatusOf(fd, info);
+  if (ok) {
+    const int64_t from = std::max<int64_t>(0, info.size - kTail);
+    tail.resize(size_t(info.size - from));
+    ok = ReadAt(fd, tail.data(), tail.size(), from) == int64_t(tail.size());
+  }
+  close(fd);
+  if (!ok) return false;
+  for (size_t at = tail.find(bytes); at != std::string::npos; at = tail.find(bytes, at + 1)) {
+    if (at == 0 || tail[at - 1] == '\n') return true;
+  }
+  return false;
+}
+
+// Runs kept in the rescue folder for this working folder go in first, oldest first. A
+// file that already holds its share of a run (an earlier putting in place was stopped) is
+// not given it twice.
 void PutRescuedRunsInPlace(Program& program, const std::string& folder) {
-  for (const RescuedRun& run : FindRescuedRuns(program.rescue_folder, folder)) {
-    const RunAppendOutcome outcome = AppendRun(run.parts, program.lock_wait_ms);
+  for (RescuedRun& run : FindRescuedRuns(program.rescue_folder, folder)) {
+    std::vector<FilePart> parts;
+    for (FilePart& part : run.parts) {
+      if (!AlreadyHolds(part.name, part.text)) parts.push_back(std::move(part));
+    }
+    const RunAppendOutcome outcome = AppendRun(parts, program.lock_wait_ms);
     TellRepairs(program, outcome);
+    if (!outcome.stuck.empty()) {
+      // Files that kept their share of the run: the rescue file keeps only the rest.
+      const std::string kept = SaveRescuedRun(program.rescue_folder, folder,
+                                              PartsNotIn(parts, outcome.stuck), "kept");
+      if (!kept.empty()) RemoveFile(run.path);
+      program.platform.ShowMessage(StillRescuedMessage(kept.empty() ? run.path : kept),
+                                   kApplicationTitle, MessageIcon::Exclamation);
+      return;
+    }
     if (outcome.written && RemoveFile(run.path)) {
       program.platform.ShowMessage(PutInPlaceMessage(run.path), kApplicationTitle,
                                    MessageIcon::None);
@@ -379,19 +429,19 @@ int WriteResultFiles(Program& program, int completed) {
     const RunAppendOutcome outcome = AppendRun(parts, program.lock_wait_ms);
     TellRepairs(program, outcome);
     if (outcome.written) {
-      program.newest_run_offset = outcome.first_offset;
-      program.newest_run_line = parts[0].text;
+      if (parts[0].name == kSummaryFileName) {
+        program.newest_run_offset = outcome.first_offset;
+        program.newest_run_line = parts[0].text;
+      }
       return 1;
     }
     if (!outcome.stuck.empty()) {
-      // Bytes of the run that could not be taken back: the run is half in the folder.
+      // Bytes of the run that could not be taken back: those files keep their share of it,
+      // the rest is recorded as missing and kept as below.
       std::vector<std::string> missing;
-      for (const FilePart& part : parts) {
-        if (std::find(outcome.stuck.begin(), outcome.stuck.end(), part.name) == outcome.stuck.end()) {
-          missing.push_back(part.name);
-        }
-      }
+      for (const FilePart& part : PartsNotIn(parts, outcome.stuck)) missing.push_back(part.name);
       RecordMissingLines(s.subject, stamp, missing);
+      parts = PartsNotIn(parts, outcome.stuck);
     }
     const std::string& failed = outcome.failed;
     if (program.rescue_folder.empty()) {
@@ -401,12 +451,7 @@ int WriteResultFiles(Program& program, int completed) {
       return 0;
     }
     const std::string ask = outcome.busy ? FolderBusyMessage(folder) : CannotWriteRetryMessage(failed);
-    if (outcome.stuck.empty() && program.platform.AskRetry(ask, kApplicationTitle)) continue;
-    if (!outcome.stuck.empty()) {
-      program.platform.ShowMessage(CannotOpenMessage(failed), kApplicationTitle,
-                                   MessageIcon::Exclamation);
-      return 0;
-    }
+    if (program.platform.AskRetry(ask, kApplicationTitle)) continue;
     const std::string kept = SaveRescuedRun(program.rescue_folder, folder, parts, StampLabel(stamp));
     program.platform.ShowMessage(kept.empty() ? NotRescuedMessage() : RescuedMessage(kept),
                                  kApplicationTitle, MessageIcon::Exclamation);

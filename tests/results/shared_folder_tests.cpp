@@ -123,8 +123,9 @@ TEST_F(SharedFolderTest, KillsCutWritesAndTornTailsLoseNoRun) {
                         "TmLimit\tRndSeed\tHit\tMiss\tCR\tFA\tScore\r\nS\t2023/11/1");
   std::mt19937 random(20261211);
   std::vector<Child> writers;
+  // Writers 0 to 2 stand for other computers: the rescue folder is this computer's own.
   for (int w = 0; w < 3; ++w) {
-    writers.push_back(Start({"write", folder_, std::to_string(w), std::to_string(kRuns), rescue_},
+    writers.push_back(Start({"write", folder_, std::to_string(w), std::to_string(kRuns)},
                             base_ + "/w" + std::to_string(w) + ".txt", true));
   }
   // Writer 3 cannot write beyond 3 KiB in any file: from then on its runs are rescued.
