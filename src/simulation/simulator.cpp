@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <memory>
 #include <random>
+#include <vector>
 
 #include <boost/math/distributions/normal.hpp>
 
@@ -238,7 +239,6 @@ std::string LatestRunKey() {
   if (!f) return {};
   std::string latest;
   std::string line;
-  int c;
   auto take = [&] {
     // Subject, date and time are the first three fields; the date and time are the last two
     // fields before the fourteen numbers, as a subject holds no tab.
@@ -249,17 +249,36 @@ std::string LatestRunKey() {
     const std::string key = line.substr(t1 + 1, 10) + " " + line.substr(t2 + 1, 8);
     if (key > latest && key[0] >= '0' && key[0] <= '9') latest = key;
   };
-  while ((c = std::fgetc(f)) != EOF) {
-    if (c == '\n') {
-      take();
-      line.clear();
-    } else if (line.size() < 4096) {
-      line += char(c);
+  // Block by block: a summary file of gigabytes is read in seconds on every system.
+  std::vector<char> block(size_t(1) << 18);
+  for (size_t n; (n = std::fread(block.data(), 1, block.size(), f)) > 0;) {
+    for (size_t i = 0; i < n; ++i) {
+      const char c = block[i];
+      if (c == '\n') {
+        take();
+        line.clear();
+      } else if (line.size() < 4096) {
+        line += c;
+      }
     }
   }
   take();
   std::fclose(f);
   return latest;
+}
+
+// The second of the local time a key "YYYY/MM/DD HH:MM:SS" names, or a little before it
+// around a change of the clocks; -1 when it names none.
+int64_t SecondsOfKey(const std::string& key) {
+  std::tm t{};
+  if (std::sscanf(key.c_str(), "%d/%d/%d %d:%d:%d", &t.tm_year, &t.tm_mon, &t.tm_mday, &t.tm_hour, &t.tm_min,
+                  &t.tm_sec) != 6)
+    return -1;
+  t.tm_year -= 1900;
+  t.tm_mon -= 1;
+  t.tm_isdst = -1;
+  const std::time_t seconds = std::mktime(&t);
+  return seconds == std::time_t(-1) ? -1 : int64_t(seconds) - 2 * 3600;
 }
 
 std::string LastMessage(const FakePlatform& platform) {
@@ -405,8 +424,15 @@ bool RunSimulation(const SimulationOptions& options, SimulationResult& result, s
       error = "cannot enter " + options.out_dir;
       return false;
     }
-    // A date and time no earlier run in this folder has (local clocks can repeat an hour).
-    for (int guard = 0; StampKey(LocalStamp(when)) <= latest && guard < 100000; ++guard) ++when;
+    // A date and time later than every run in this folder has, however far ahead of the
+    // clock they are: from just before the latest label (local clocks can repeat an hour),
+    // second by second.
+    if (k == 0 && !latest.empty()) when = std::max(when, SecondsOfKey(latest));
+    for (int guard = 0; StampKey(LocalStamp(when)) <= latest && guard < 4 * 24 * 3600; ++guard) ++when;
+    if (StampKey(LocalStamp(when)) <= latest) {
+      error = "no date and time can label a run after the latest one in " + options.out_dir + " (" + latest + ")";
+      return false;
+    }
     latest = StampKey(LocalStamp(when));
     platform->now_seconds = when++;
 

@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QValueAxis>
 #include <QtTest>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -171,6 +172,41 @@ class ReportWindowTest : public QObject {
     QVERIFY(m.open(QIODevice::ReadOnly));
     QCOMPARE(m.readAll(), theirs);
     QVERIFY2(window.ExportPdf(pdf, PdfContent::kSelection, &error), qPrintable(error));
+  }
+
+  // Export with a link to a file outside and a FIFO at each temporary name: nothing outside
+  // is written and nothing waits.
+  void exportNeverFollowsALinkNorWaitsOnAFifo() {
+    ReportWindow window(folder_);
+    const QString victim = dir_.filePath(QStringLiteral("victim.txt"));
+    {
+      QFile v(victim);
+      QVERIFY(v.open(QIODevice::WriteOnly));
+      v.write("keep");
+    }
+    for (const bool fifo : {false, true}) {
+      const QString base = dir_.filePath(fifo ? QStringLiteral("planted-fifo") : QStringLiteral("planted-link"));
+      const QStringList outputs = {base + QStringLiteral(".csv"), base + QStringLiteral(".pdf"),
+                                   base + QStringLiteral(".html"), base + QStringLiteral("_trials.csv")};
+      for (const QString& out : outputs) {
+        const QByteArray part = (out + QStringLiteral(".part")).toLocal8Bit();
+        QVERIFY(fifo ? mkfifo(part.constData(), 0600) == 0
+                     : symlink(victim.toLocal8Bit().constData(), part.constData()) == 0);
+      }
+      QString error;
+      QVERIFY2(window.ExportCsv(outputs[0], &error), qPrintable(error));
+      QVERIFY2(window.ExportPdf(outputs[1], PdfContent::kSelection, &error), qPrintable(error));
+      QVERIFY2(window.ExportHtml(outputs[2], &error), qPrintable(error));
+      QVERIFY2(window.ExportTrials(outputs[3], &error), qPrintable(error));
+      for (const QString& out : outputs) {
+        QVERIFY2(IsOurReport(out.toStdString()), qPrintable(out));
+        QVERIFY(!QFileInfo::exists(out + QStringLiteral(".part")));
+        QVERIFY(!QFileInfo(out + QStringLiteral(".part")).isSymLink());
+      }
+    }
+    QFile v(victim);
+    QVERIFY(v.open(QIODevice::ReadOnly));
+    QCOMPARE(v.readAll(), QByteArray("keep"));
   }
 
   void subjectFilterIsSortedAndExportsWhatItShows() {
