@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <string_view>
+#include <unordered_set>
+#include <utility>
 
 #include "platform/cp932.h"
 #include "platform/file_system.h"
@@ -136,6 +138,117 @@ bool CheckLastRunAtStart(IncompleteRun& run) {
   if (TailLines(kIncompleteRunsFileName, recorded) && CountTrailing(recorded, key) > 0) return false;
   RecordIncompleteRun(run);
   return true;
+}
+
+namespace {
+
+// Files beyond this are not looked through at start (the report reads at most as much).
+constexpr int64_t kMaxScanBytes = int64_t(1) << 30;
+
+// Each complete line of a file (CR LF cut off) to fn, read block by block; false when the file
+// cannot be read or is larger than the scan allows.
+template <typename Fn>
+bool ForEachLine(const char* name, Fn&& fn) {
+  const int fd = OpenRegularFile(name, O_RDONLY);
+  if (fd < 0) return false;
+  FileStatus info;
+  bool ok = StatusOf(fd, info) && info.size <= kMaxScanBytes;
+  std::string block(size_t(1) << 18, '\0'), line;
+  for (int64_t at = 0; ok;) {
+    const int64_t n = ReadAt(fd, block.data(), block.size(), at);
+    if (n < 0) ok = false;
+    if (n <= 0) break;
+    at += n;
+    for (size_t start = 0; start < size_t(n);) {
+      const size_t lf = block.find('\n', start);
+      if (lf >= size_t(n)) {
+        line.append(block, start, size_t(n) - start);
+        break;
+      }
+      line.append(block, start, lf - start);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      fn(std::string_view(line));
+      line.clear();
+      start = lf + 1;
+    }
+  }
+  close(fd);
+  return ok;
+}
+
+// "Subject\tDate\tTime" of a line whose first three fields they are (the timing summary, the
+// record); empty when it has fewer.
+std::string_view LeadingKey(std::string_view line) {
+  const size_t t1 = line.find('\t');
+  const size_t t2 = t1 == std::string_view::npos ? t1 : line.find('\t', t1 + 1);
+  if (t2 == std::string_view::npos) return {};
+  return line.substr(0, std::min(line.find('\t', t2 + 1), line.size()));
+}
+
+}  // namespace
+
+bool CheckRunsWithoutTimingLineAtStart(std::vector<IncompleteRun>& runs, size_t& more) {
+  runs.clear();
+  more = 0;
+  // The runs the timing summary has, and the date and time it began at.
+  std::unordered_set<std::string> timed, recorded;
+  std::string began;
+  bool header = true;
+  if (!ForEachLine(kTimingSummaryFileName, [&](std::string_view line) {
+        if (std::exchange(header, false)) return;
+        const std::string_view key = LeadingKey(line);
+        if (key.empty()) return;
+        const size_t t1 = key.find('\t');
+        const std::string when(key.substr(t1 + 1));
+        if (began.empty() || when < began) began = when;
+        timed.emplace(key);
+      }) ||
+      began.empty())
+    return false;
+  ForEachLine(kIncompleteRunsFileName, [&](std::string_view line) {
+    if (const std::string_view key = LeadingKey(line); !key.empty()) recorded.emplace(key);
+  });
+  // Every summarised run since then that lacks its line and has not been told.
+  std::string lines;
+  header = true;
+  ForEachLine(kSummaryFileName, [&](std::string_view line) {
+    if (std::exchange(header, false)) return;
+    // Subject, date, time and fourteen numbers; tabs beyond them belong to the subject.
+    size_t tabs = 0, end = line.size();
+    for (; tabs < 14 && end > 0; --end) tabs += line[end - 1] == '\t';
+    if (tabs < 14) return;
+    const std::string_view key = line.substr(0, end);  // "Subject\tDate\tTime"
+    const size_t time_tab = key.rfind('\t');
+    const size_t date_tab = time_tab == std::string_view::npos || time_tab == 0 ? std::string_view::npos
+                                                                               : key.rfind('\t', time_tab - 1);
+    if (date_tab == std::string_view::npos) return;
+    if (std::string(key.substr(date_tab + 1)) < began) return;  // before timing records began
+    const std::string k(key);
+    if (timed.count(k) || !recorded.insert(k).second) return;
+    lines += k + "\t" + kTimingSummaryFileName + "\n";
+    if (runs.size() < kMaxToldRuns) {
+      IncompleteRun run;
+      run.subject = std::string(key.substr(0, date_tab));
+      run.date = std::string(key.substr(date_tab + 1, time_tab - date_tab - 1));
+      run.time = std::string(key.substr(time_tab + 1));
+      run.missing = {kTimingSummaryFileName};
+      runs.push_back(std::move(run));
+    } else {
+      ++more;
+    }
+  });
+  if (lines.empty()) return false;
+  // Told once: all of them recorded in one append.
+  AppendToResultFile(kIncompleteRunsFileName, kIncompleteHeader, lines);
+  return true;
+}
+
+std::string RunsWithoutTimingLineMessage(const std::vector<IncompleteRun>& runs, size_t more) {
+  std::string list;
+  for (const IncompleteRun& run : runs) list += "  " + Utf8Name(run.subject) + " " + run.date + " " + run.time + "\n";
+  if (more > 0) list += "  ほか " + std::to_string(more) + " 件\n";
+  return std::to_string(runs.size() + more) + " 件の記録は書き込みの途中で終わったため、[" + kTimingSummaryFileName +
+         "]にその行がありません。\n" + list + "このことを[" + kIncompleteRunsFileName + "]に記録しました。";
 }
 
 }  // namespace pyokoran
