@@ -102,6 +102,18 @@ TEST(ReportOutputs, NeverFollowALinkNorWaitOnAFifoAtTheTemporaryName) {
   EXPECT_EQ(Read("victim.txt"), "keep");
 }
 
+// Control characters from the files or the folder's name are shown as escapes in the side
+// file: none reaches it raw.
+TEST(ReportAbout, EscapesControlCharacters) {
+  Report report;
+  report.folder = "lab\x1b[2Jfolder";
+  report.results.problems = {"S\r01 2026/12/01 10:00:00: appearance rows missing"};
+  const std::string about = ReportAbout(report);
+  for (const char c : about) EXPECT_TRUE(c == '\n' || static_cast<unsigned char>(c) >= 0x20) << int(c);
+  EXPECT_NE(about.find("lab\\x1B[2Jfolder"), std::string::npos) << about;
+  EXPECT_NE(about.find("  S\\x0D01 2026/12/01"), std::string::npos) << about;
+}
+
 // A file put at the target while the report was being made is not replaced.
 TEST(ReportOutputs, ATargetThatAppearsWhileWritingIsKept) {
   TempWorkingDir dir;

@@ -136,6 +136,28 @@ TEST_F(ResultFolderTest, TrialFileHasOneRowPerAppearanceWithNaWhereNothingExists
   for (const std::string& line : lines) EXPECT_EQ(std::count(line.begin(), line.end(), ','), std::count(lines[0].begin(), lines[0].end(), ',') + (line == lines[1] ? 1 : 0)) << line;
 }
 
+// A date and time that start with a quote are quoted cells of the trial file; a timing
+// record beyond the input cap is left out of it (its cells NA), as out of the report.
+TEST(TrialFile, QuotesTextCellsAndLeavesOutAnOversizedTimingRecord) {
+  TempWorkingDir dir;
+  Write("S.csv", std::string(kAppearanceHeader) +
+                     "S,\"2026/12/0,\"10:00,1,6,3,12,1,2000,1000,3000,60,7,1,1,1,100,100,1,100,100,400,3400,0\r\n");
+  Write("S_timing.csv", "Subject,Date,Time,Trial,ShowTick,RT_Onset\r\nS,\"2026/12/0,\"10:00,1,1000,388.5\r\n");
+  std::filesystem::resize_file("S_timing.csv", kMaxResultFileBytes + 1);
+  Report report;
+  std::string error;
+  ASSERT_TRUE(BuildReport(".", {}, report, error)) << error;
+  ASSERT_TRUE(WriteTrialsCsv(report, "trials.csv", error)) << error;
+  std::ifstream in("trials.csv", std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+  const std::string row = bytes.substr(bytes.find("\r\n") + 2);
+  EXPECT_EQ(row.rfind("1,S,\"\"\"2026/12/0\",\"\"\"10:00\",0,", 0), 0u) << row;
+  EXPECT_EQ(row.substr(row.size() - 20), ",NA,NA,NA,NA,NA,NA\r\n") << row;
+  bool told = false;
+  for (const std::string& p : report.results.problems) told = told || p.find("S_timing.csv: larger than") == 0;
+  EXPECT_TRUE(told);
+}
+
 // A copy of an appearance file beside it, and a row of another subject pasted into it: only
 // the subject's own rows of its own file count.
 TEST(ResultFolder, ReadsExactlyEachSummarisedSubjectsOwnFile) {
