@@ -83,8 +83,10 @@ bool ReplaceFileWith(const std::string& from, const std::string& to) {
 }
 
 bool MoveToNewName(const std::string& from, const std::string& to) {
+#ifdef RENAME_NOREPLACE
   if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
   if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
+#endif
   // A file system without the flag: a second name, which fails where one exists, then the
   // first one gone.
   if (::link(from.c_str(), to.c_str()) == 0) {
