@@ -209,7 +209,9 @@ bool CheckRunsWithoutTimingLineAtStart(std::vector<IncompleteRun>& runs, size_t&
     if (const std::string_view key = LeadingKey(line); !key.empty()) recorded.emplace(key);
   });
   // Every summarised run since then that lacks its line and has not been told.
-  std::string lines;
+  // The record's text is code page 932, its file names too.
+  std::string lines, file;
+  if (!Utf8ToCp932(kTimingSummaryFileName, file)) file = kTimingSummaryFileName;
   header = true;
   ForEachLine(kSummaryFileName, [&](std::string_view line) {
     if (std::exchange(header, false)) return;
@@ -225,7 +227,7 @@ bool CheckRunsWithoutTimingLineAtStart(std::vector<IncompleteRun>& runs, size_t&
     if (std::string(key.substr(date_tab + 1)) < began) return;  // before timing records began
     const std::string k(key);
     if (timed.count(k) || !recorded.insert(k).second) return;
-    lines += k + "\t" + kTimingSummaryFileName + "\n";
+    lines += k + "\t" + file + "\n";
     if (runs.size() < kMaxToldRuns) {
       IncompleteRun run;
       run.subject = std::string(key.substr(0, date_tab));

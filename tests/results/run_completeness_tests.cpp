@@ -167,6 +167,8 @@ TEST(RunCompleteness, EveryRunWithoutItsTimingLineIsNamedOnce) {
   const std::string record = TempWorkingDir::Read(kIncompleteRunsFileName);
   EXPECT_EQ(std::count(record.begin(), record.end(), '\n'), 13) << record;
   EXPECT_EQ(record.find("2000/01/01"), std::string::npos);
+  EXPECT_NE(record.find("\t" + runs[0].time + "\t\x83s\x83\x87\x83R\x83\x89\x83\x93_timing.txt\r\n"), std::string::npos)
+      << record;
   // Told once.
   EXPECT_FALSE(CheckRunsWithoutTimingLineAtStart(runs, more));
 }
