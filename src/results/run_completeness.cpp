@@ -13,6 +13,7 @@
 #include "platform/file_system.h"
 #include "platform/regular_file.h"
 #include "results/result_files.h"
+#include "results/subject_id.h"
 #include "run/scheduler.h"
 #include "timing/timing_files.h"
 
@@ -90,6 +91,8 @@ bool FindIncompleteLastRun(IncompleteRun& run) {
   for (size_t i = n - 5; i < n - 1; ++i) decided += std::strtol(std::string(fields[i]).c_str(), nullptr, 10);
   const int32_t rows = int32_t(std::clamp<int64_t>(decided, 0, kLogCountLimit));
 
+  // A subject that would name a path (another folder, a server) is never looked up.
+  if (!SubjectNamesOnlyAFile(run.subject)) return false;
   const std::string appearance = AppearanceFileName(run.subject);
   const std::string timing = TimingFileName(run.subject);
   // A summary line with no file of the run beside it is taken for one copied or written by

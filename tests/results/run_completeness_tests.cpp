@@ -125,6 +125,18 @@ TEST(RunCompleteness, AFullDiskAfterTheSummaryLineIsRecordedAtOnce) {
   EXPECT_FALSE(CheckLastRunAtStart(run));
 }
 
+// The last run's subject naming a path (another folder, a server on Windows): nothing is
+// looked up under it at start.
+TEST(RunCompleteness, ASubjectNamingAPathIsNeverLookedUp) {
+  TempWorkingDir dir;
+  TempWorkingDir::Write(kSummaryFileName, "Subject\tDate\tTime\r\n..\\outside\\victim\t2026/12/01\t10:00:00"
+                                          "\t6\t3\t12\t1\t2000\t1000\t3000\t60\t7\t1\t0\t0\t0\t1\r\n");
+  TempWorkingDir::Write(kTimingSummaryFileName, "Subject\tDate\tTime\r\n");
+  IncompleteRun run;
+  EXPECT_FALSE(CheckLastRunAtStart(run));
+  EXPECT_EQ(TempWorkingDir::Read(kIncompleteRunsFileName), "<missing>");
+}
+
 // Runs that lack only their timing summary line (kills after the other appends), anywhere
 // in the folder: all named at the next start, the list bounded, and told once. A run from
 // before the timing summary began is not one of them.
