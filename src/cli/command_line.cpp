@@ -178,6 +178,8 @@ std::string HelpEntry(const std::string& names, size_t name_width, const std::st
   const std::u32string all_names = Characters(names), text = Characters(description);
   size_t name_index = 0;
   // The next piece of the names, padded to the column's width.
+  // Names go on at least a character a line, whatever the column's width.
+  if (!all_names.empty()) name_width = std::max<size_t>(name_width, 1);
   auto next_names = [&](bool pad) {
     std::u32string piece = all_names.substr(std::min(name_index, all_names.size()), name_width);
     name_index += piece.size();

@@ -210,6 +210,7 @@ TEST(HelpEntry, WrapsLikeTheProgramAlwaysHas) {
       {"NoDescription", "--w", 6, "", "  --w\n"},
       {"LastCharacterKept", "--z", 6, std::string(70, 'a') + " b",
        "  --z    " + std::string(70, 'a') + "\n         b\n"},
+      {"NoColumnWidth", "--q", 0, "D", "  - D\n  -\n  q\n"},
       {"FullLineNeverLonger", "--v", 6, std::string(69, 'a') + " bc d",
        "  --v    " + std::string(69, 'a') + "\n         bc d\n"},
   };
