@@ -419,7 +419,8 @@ Missing values are empty cells. Problems names what the files lack for a run.
 )";
   if (!results.problems.empty()) {
     out += "\nLines or files not used (" + std::to_string(results.problems.size()) + "):\n";
-    for (size_t i = 0; i < results.problems.size() && i < 200; ++i) out += "  " + Printable(results.problems[i], false) + "\n";
+    for (size_t i = 0; i < results.problems.size() && i < 200; ++i)
+      out += "  " + Printable(results.problems[i], false) + "\n";
     if (results.problems.size() > 200) out += "  ...\n";
   }
   if (results.simulated) {
