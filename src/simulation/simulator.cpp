@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <memory>
 #include <random>
+#include <string_view>
 #include <vector>
 
 #include <boost/math/distributions/normal.hpp>
@@ -237,32 +238,44 @@ std::string StampKey(const Stamp& s) {
 std::string LatestRunKey() {
   std::FILE* f = FopenRegular(kSummaryFileName, "rb");
   if (!f) return {};
-  std::string latest;
-  std::string line;
-  auto take = [&] {
+  char latest[20] = "";  // "YYYY/MM/DD HH:MM:SS", empty when none yet
+  auto take = [&](std::string_view line) {
     // Subject, date and time are the first three fields; the date and time are the last two
     // fields before the fourteen numbers, as a subject holds no tab.
     const size_t t1 = line.find('\t');
-    const size_t t2 = t1 == std::string::npos ? t1 : line.find('\t', t1 + 1);
-    const size_t t3 = t2 == std::string::npos ? t2 : line.find('\t', t2 + 1);
-    if (t3 == std::string::npos || t2 - t1 - 1 != 10 || t3 - t2 - 1 != 8) return;
-    const std::string key = line.substr(t1 + 1, 10) + " " + line.substr(t2 + 1, 8);
-    if (key > latest && key[0] >= '0' && key[0] <= '9') latest = key;
+    if (t1 == std::string_view::npos || line.size() < t1 + 21 || line[t1 + 11] != '\t' || line[t1 + 20] != '\t') return;
+    char key[20];
+    std::memcpy(key, line.data() + t1 + 1, 10);
+    key[10] = ' ';
+    std::memcpy(key + 11, line.data() + t1 + 12, 8);
+    key[19] = '\0';
+    if (std::memchr(key, '\t', 19)) return;
+    if (key[0] >= '0' && key[0] <= '9' && std::strcmp(key, latest) > 0) std::memcpy(latest, key, sizeof key);
   };
-  // Block by block: a summary file of gigabytes is read in seconds on every system.
+  // Block by block, each line looked at where it lies (only a line across two blocks is
+  // copied, and only its start): a summary file of gigabytes is read in seconds.
   std::vector<char> block(size_t(1) << 18);
+  std::string carry;  // the start of a line that goes on in the next block
   for (size_t n; (n = std::fread(block.data(), 1, block.size(), f)) > 0;) {
-    for (size_t i = 0; i < n; ++i) {
-      const char c = block[i];
-      if (c == '\n') {
-        take();
-        line.clear();
-      } else if (line.size() < 4096) {
-        line += c;
+    const char* p = block.data();
+    const char* const end = p + n;
+    while (p < end) {
+      const char* lf = static_cast<const char*>(std::memchr(p, '\n', size_t(end - p)));
+      if (!lf) {
+        if (carry.size() < 4096) carry.append(p, std::min<size_t>(size_t(end - p), 4096 - carry.size()));
+        break;
       }
+      if (carry.empty()) {
+        take(std::string_view(p, size_t(lf - p)));
+      } else {
+        if (carry.size() < 4096) carry.append(p, std::min<size_t>(size_t(lf - p), 4096 - carry.size()));
+        take(carry);
+        carry.clear();
+      }
+      p = lf + 1;
     }
   }
-  take();
+  if (!carry.empty()) take(carry);
   std::fclose(f);
   return latest;
 }
