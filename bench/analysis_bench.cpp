@@ -7,7 +7,9 @@
 //    measuring, the CSV, then the HTML report) in a process of its own, so that its peak memory
 //    is its own, and the same runs measured again with another limit (what the window does for
 //    a new limit); then, where the program is built beside this bench, the program's own
-//    `--report` (CSV, side file, PDF and HTML) three times. Goals: < 1 s, < 100 MB peak RSS.
+//    `--report` (CSV, side file, schemas, groups, PDF and HTML) three times, each beside `cat`
+//    reading the same files. Goals: < 1 s, at most 3 x the CPU of cat, < 100 MB peak RSS.
+//    Then --trials: the extra CPU of the trial file beside cp writing the same bytes.
 //
 //   analysis_bench [folder holding stim/] [simulated runs, default 100]
 //   analysis_bench --report-only FOLDER   (what the bench runs in that process)
@@ -178,11 +180,11 @@ int main(int argc, char** argv) {
   constexpr int kSubjects = 50;
   std::map<std::string, int> order;  // original date and time of each run: its place in a copy
   std::map<std::string, std::string> headers;
-  for (const char* name : {"ピョコラン.txt", "SBJ0000.csv", "SBJ0000_timing.csv"}) {
+  for (const char* name : {"ピョコラン.txt", "ピョコラン_timing.txt", "SBJ0000.csv", "SBJ0000_timing.csv"}) {
     const std::string text = Read(fs::path("simulated") / name);
     const std::string header = text.substr(0, text.find('\n') + 1);
     const std::string body = text.substr(header.size());
-    const bool summary = name[0] != 'S';
+    const bool summary = name[0] != 'S';  // the summaries: one file, tab-separated
     for (int k = 0; k < copies; ++k) {
       char subject[16];
       std::snprintf(subject, sizeof subject, "S%03d", k % kSubjects);
@@ -204,15 +206,42 @@ int main(int argc, char** argv) {
   const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
   const fs::path program = n > 0 ? fs::path(std::string(self, size_t(n))).parent_path() / "pyokoran" : fs::path();
   if (!program.empty() && fs::exists(program)) {
-    std::printf("  %s --report over the same folder (CSV, side file, PDF, HTML):\n", program.c_str());
+    // What --report reads: the two summaries and each subject's appearance and timing files.
+    std::vector<std::string> cat = {"/bin/cat"};
+    uint64_t bytes = 0;
+    for (const auto& entry : fs::directory_iterator("big")) {
+      if (entry.path().extension() == ".csv" || entry.path().extension() == ".txt") {
+        cat.push_back(entry.path().string());
+        bytes += entry.file_size();
+      }
+    }
+    std::printf("  %s --report over the same folder (CSV, side file, schemas, groups, PDF, HTML), each beside cat "
+                "reading its %.0f MB:\n",
+                program.c_str(), double(bytes) / 1e6);
     for (int i = 0; i < 3; ++i) {
-      ChildFigures f;
-      if (!RunChild({program.string(), "--report", "big", "--out", "report"}, f, true)) {
+      ChildFigures f, c;
+      if (!RunChild(cat, c, true) || !RunChild({program.string(), "--report", "big", "--out", "report"}, f, true)) {
         std::fprintf(stderr, "analysis_bench: %s --report failed\n", program.c_str());
         return 1;
       }
-      std::printf("    %.0f ms CPU (user + system), %.0f ms wall (goal < 1000 ms), peak RSS %.1f MB (goal < 100 MB)\n",
-                  f.cpu_ms, f.wall_ms, f.peak_mb);
+      std::printf("    %.0f ms CPU (user + system), %.0f ms wall (goal < 1000 ms), peak RSS %.1f MB (goal < 100 MB); "
+                  "cat %.0f ms CPU: %.1f x (goal <= 3 x)\n",
+                  f.cpu_ms, f.wall_ms, f.peak_mb, c.cpu_ms, f.cpu_ms / std::max(1.0, c.cpu_ms));
+    }
+    // The trial file: the CPU it adds to --report, beside cp writing its bytes anew.
+    for (int i = 0; i < 3; ++i) {
+      ChildFigures plain, trials, cp;
+      if (!RunChild({program.string(), "--report", "big", "--out", "report"}, plain, true) ||
+          !RunChild({program.string(), "--report", "big", "--out", "report", "--trials", "trials.csv"}, trials, true) ||
+          !RunChild({"/bin/cp", "trials.csv", "trials-copy.csv"}, cp, true)) {
+        std::fprintf(stderr, "analysis_bench: --trials failed\n");
+        return 1;
+      }
+      const double extra = trials.cpu_ms - plain.cpu_ms;
+      std::printf("    --trials (%.0f MB): %.0f ms CPU more, peak RSS %.1f MB; cp of the file %.0f ms CPU: %.1f x\n",
+                  double(fs::file_size("trials.csv")) / 1e6, extra, trials.peak_mb, cp.cpu_ms,
+                  extra / std::max(1.0, cp.cpu_ms));
+      fs::remove("trials-copy.csv");
     }
   }
   if (chdir("/") != 0) return 1;

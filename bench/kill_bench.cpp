@@ -77,7 +77,7 @@ void AppendRuns(int64_t start_time) {
   for (int i = 0; i < 300; ++i) p.scheduler.log.records[i] = {i + 1, 1 + i % 9, i % 2, 1 + i % 12, 448, 320, 1, 452, 318, 400 + i, 1000 + i, 0};
   for (int64_t t = start_time;; t += 1) {
     platform.now_seconds = t;
-    WriteTimingFiles(p, 1, WriteResultFiles(p, 1));
+    WriteResultFiles(p, 1);
   }
 }
 

@@ -3,8 +3,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "analysis/report.h"
+#include "app/guide.h"
 #include "app/my_app.h"
 #include "app/working_folder.h"
 #include "cli/build_version.h"
@@ -25,6 +27,17 @@ std::string SampleStimuliFolder() {
   const fs::path installed = program.parent_path().parent_path() / PYOKORAN_DATA_DIR / "stim";
   if (!error && fs::is_directory(installed, error)) return installed.string();
   return PYOKORAN_SOURCE_DIR "/stim";
+}
+
+// The guide's pages: installed with the package's documents (<prefix>/share/doc/pyokoran), or
+// beside the program in a build that was not installed.
+std::vector<std::string> GuidePages() {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::path program = fs::read_symlink("/proc/self/exe", error);
+  if (error) return {};
+  return pyokoran::FindGuidePages(
+      {(program.parent_path().parent_path() / PYOKORAN_DOC_DIR).string(), program.parent_path().string()});
 }
 
 }  // namespace
@@ -67,6 +80,6 @@ int main(int argc, char** argv) {
   }
   // The report window's files name the version with its commit, as --report's do.
   SetReportProgramVersion("pyokoran " + VersionText());
-  CMyApp app(platform, VersionText());
+  CMyApp app(platform, VersionText(), GuidePages());
   return app.Run();
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/guide.h"
 #include "app/working_folder.h"
 #include "analysis/report.h"
 #include "cli/build_version.h"
@@ -148,6 +149,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     Win32Start start;
     start.version = VersionText();
     start.sample_stimuli = ProgramFolder() + "\\stim";
+    start.guide_pages = FindGuidePages({ProgramFolder()});
     start.present = PresentVariable();
     SetReportProgramVersion("pyokoran " + VersionText());
     return RunWin32Program(start);
@@ -181,6 +183,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   Win32Start start;
   start.version = VersionText();
   start.sample_stimuli = ProgramFolder() + "\\stim";
+  start.guide_pages = FindGuidePages({ProgramFolder()});
   start.present = command_line.present;
   if (command_line.documents) {
     start.launcher_folder = command_line.folder;

@@ -10,7 +10,9 @@
 // inside the opening.
 //
 // With --icons it draws the program's icon instead: the target creature rising out of its
-// hole, as PNG files pyokoran-<size>.png for the usual icon sizes, transparent around it.
+// hole, as PNG files pyokoran-<size>.png for the usual icon sizes, transparent around it; the
+// same sizes together as the Windows icon pyokoran.ico; and pyokoran-installer.bmp, the
+// picture on the Windows installer's first and last pages (the icon over the meadow).
 //
 // Usage: make_stimuli <output folder>
 //        make_stimuli --icons <output folder>
@@ -362,6 +364,59 @@ std::vector<uint8_t> Png(int width, int height, const std::vector<uint32_t>& pix
   return png;
 }
 
+std::vector<uint32_t> MoleIcon(int size);
+std::vector<uint32_t> Meadow();
+
+// A Windows icon file holding every size: 32-bit pictures with their AND masks, the 256-pixel
+// one as PNG (as the system's own icons hold it).
+std::vector<uint8_t> Ico(const std::vector<int>& sizes) {
+  std::vector<std::vector<uint8_t>> images;
+  for (int size : sizes) {
+    const std::vector<uint32_t> pixels = MoleIcon(size);
+    if (size >= 256) {
+      images.push_back(Png(size, size, pixels));
+      continue;
+    }
+    std::vector<uint8_t> b;
+    Put(b, 40, 4);
+    Put(b, uint32_t(size), 4);
+    Put(b, uint32_t(size * 2), 4);  // the picture and its mask
+    Put(b, 1, 2);
+    Put(b, 32, 2);
+    for (int i = 0; i < 6; ++i) Put(b, 0, 4);
+    for (int y = size - 1; y >= 0; --y) {
+      for (int x = 0; x < size; ++x) Put(b, pixels[size_t(y) * size + x], 4);  // B G R A
+    }
+    const int mask_stride = (size + 31) / 32 * 4;
+    for (int y = size - 1; y >= 0; --y) {
+      std::vector<uint8_t> row(size_t(mask_stride), 0);
+      for (int x = 0; x < size; ++x) {
+        if ((pixels[size_t(y) * size + x] >> 24) == 0) row[size_t(x / 8)] |= uint8_t(0x80 >> (x % 8));
+      }
+      b.insert(b.end(), row.begin(), row.end());
+    }
+    images.push_back(std::move(b));
+  }
+  std::vector<uint8_t> ico;
+  Put(ico, 0, 2);
+  Put(ico, 1, 2);  // an icon
+  Put(ico, uint32_t(sizes.size()), 2);
+  uint32_t offset = uint32_t(6 + 16 * sizes.size());
+  for (size_t i = 0; i < sizes.size(); ++i) {
+    const uint32_t side = sizes[i] >= 256 ? 0 : uint32_t(sizes[i]);  // 0 stands for 256
+    Put(ico, side, 1);
+    Put(ico, side, 1);
+    Put(ico, 0, 2);  // no palette, reserved
+    Put(ico, 1, 2);
+    Put(ico, 32, 2);
+    Put(ico, uint32_t(images[i].size()), 4);
+    Put(ico, offset, 4);
+    offset += uint32_t(images[i].size());
+  }
+  for (const auto& image : images) ico.insert(ico.end(), image.begin(), image.end());
+  return ico;
+}
+
 // ---- The pictures -----------------------------------------------------------------------
 
 // Deterministic noise in [0, 1) for the meadow.
@@ -554,6 +609,33 @@ std::vector<double> Buzz() {
   return s;
 }
 
+// The installer's picture, 164 x 314 as its first and last pages show it: a strip of the
+// meadow with the icon standing in it.
+std::vector<uint32_t> InstallerPicture() {
+  constexpr int kWidth = 164, kHeight = 314, kIcon = 148, kLeft = 430, kTop = 260;
+  const std::vector<uint32_t> meadow = Meadow();
+  const std::vector<uint32_t> icon = MoleIcon(kIcon);
+  std::vector<uint32_t> out(size_t(kWidth) * kHeight);
+  const int ix = (kWidth - kIcon) / 2, iy = 70;
+  for (int y = 0; y < kHeight; ++y) {
+    for (int x = 0; x < kWidth; ++x) {
+      uint32_t p = meadow[size_t(kTop + y) * 1024 + size_t(kLeft + x)];
+      if (x >= ix && x < ix + kIcon && y >= iy && y < iy + kIcon) {
+        const uint32_t q = icon[size_t(y - iy) * kIcon + size_t(x - ix)];
+        const uint32_t a = q >> 24;
+        uint32_t mixed = 0;
+        for (int shift : {0, 8, 16}) {
+          const uint32_t over = q >> shift & 0xFF, under = p >> shift & 0xFF;
+          mixed |= ((over * a + under * (255 - a) + 127) / 255) << shift;
+        }
+        p = mixed;
+      }
+      out[size_t(y) * kWidth + x] = p & 0xFFFFFF;
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -571,6 +653,9 @@ int main(int argc, char** argv) {
       const std::string name = std::string(argv[2]) + "/pyokoran-" + std::to_string(size) + ".png";
       ok = Write(name, Png(size, size, MoleIcon(size))) && ok;
     }
+    const std::string dir = std::string(argv[2]) + "/";
+    ok = Write(dir + "pyokoran.ico", Ico({16, 24, 32, 48, 64, 128, 256})) && ok;
+    ok = Write(dir + "pyokoran-installer.bmp", Bmp(164, 314, InstallerPicture())) && ok;
     return ok ? 0 : 1;
   }
   std::error_code error;

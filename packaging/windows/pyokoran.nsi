@@ -2,6 +2,8 @@
 ;
 ; Built by scripts/package-windows, which passes
 ;   -DVERSION=1.6.0 -DPROGRAM=<pyokoran.exe> -DREADME=<read-me> -DICON=<pyokoran.ico>
+;   -DPICTURE=<164 x 314 BMP> -DGUIDE=<guide.html> -DGUIDE_EN=<guide.en.html>
+;   -DCOMPANY=<the team> -DCOPYRIGHT=<copyright line>
 ;   -DFILES_INSTALL=<File lines for stim> -DFILES_UNINSTALL=<Delete lines for stim> -DOUTFILE=<setup.exe>
 ;
 ; Per-user or per-machine: a user without administrator rights (a teacher at a school PC) installs
@@ -23,6 +25,9 @@ SetCompressor /SOLID lzma
 !define APP_FOLDER "Pyokoran"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Pyokoran"
 !define SHORTCUT "$SMPROGRAMS\${APP_NAME}.lnk"
+; The guide, in Japanese and in English, beside the program and in the Start menu.
+!define GUIDE_SHORTCUT "$SMPROGRAMS\${APP_NAME} ガイド.lnk"
+!define GUIDE_EN_SHORTCUT "$SMPROGRAMS\${APP_NAME} Guide.lnk"
 
 Name "${APP_NAME}"
 OutFile "${OUTFILE}"
@@ -46,10 +51,15 @@ BrandingText "${APP_NAME} ${VERSION}"
 !define MUI_ABORTWARNING
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
+!define MUI_WELCOMEFINISHPAGE_BITMAP "${PICTURE}"
 !define MUI_FINISHPAGE_RUN "$INSTDIR\pyokoran.exe"
 !define MUI_FINISHPAGE_RUN_PARAMETERS "--documents"
 !define MUI_FINISHPAGE_RUN_TEXT "$(RunProgram)"
+!define MUI_FINISHPAGE_SHOWREADME "$INSTDIR\$(GuidePage)"
+!define MUI_FINISHPAGE_SHOWREADME_TEXT "$(OpenGuide)"
+!define MUI_FINISHPAGE_SHOWREADME_NOTCHECKED
 
+!insertmacro MUI_PAGE_WELCOME
 !insertmacro MULTIUSER_PAGE_INSTALLMODE
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
@@ -65,6 +75,10 @@ BrandingText "${APP_NAME} ${VERSION}"
 
 LangString RunProgram ${LANG_ENGLISH} "Start ${APP_NAME} now"
 LangString RunProgram ${LANG_JAPANESE} "${APP_NAME} を起動する"
+LangString OpenGuide ${LANG_ENGLISH} "Open the guide"
+LangString OpenGuide ${LANG_JAPANESE} "ガイドを開く"
+LangString GuidePage ${LANG_ENGLISH} "guide.en.html"
+LangString GuidePage ${LANG_JAPANESE} "guide.html"
 LangString KeepsData ${LANG_ENGLISH} "${APP_NAME} will be removed from the folder below. Your experiments' data in Documents\${APP_NAME} (conditions, results, stimuli) stay where they are."
 LangString KeepsData ${LANG_JAPANESE} "${APP_NAME} を次のフォルダーから削除します。ドキュメント\${APP_NAME} にある実験のデータ (条件・結果・刺激) はそのまま残ります。"
 LangString NotInstalledHere ${LANG_ENGLISH} "${APP_NAME} is not installed in $INSTDIR."
@@ -77,7 +91,8 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductName" "${APP_NAME}"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductVersion" "${VERSION}"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "FileVersion" "${VERSION}"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "FileDescription" "${APP_NAME} ${VERSION} Setup"
-VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "${APP_NAME}"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "CompanyName" "${COMPANY}"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "${COPYRIGHT}"
 
 ; A folder given with /D=... wins over the install mode's default folder.
 Var FolderGiven
@@ -97,12 +112,16 @@ Section
   File "/oname=pyokoran.exe" "${PROGRAM}"
   File "/oname=readme.txt" "${README}"
   File "/oname=pyokoran.ico" "${ICON}"
+  File "/oname=guide.html" "${GUIDE}"
+  File "/oname=guide.en.html" "${GUIDE_EN}"
   SetOutPath "$INSTDIR\stim"
   !include "${FILES_INSTALL}"
 
   SetOutPath "$INSTDIR"
   WriteUninstaller "$INSTDIR\uninstall.exe"
   CreateShortCut "${SHORTCUT}" "$INSTDIR\pyokoran.exe" "--documents" "$INSTDIR\pyokoran.ico" 0
+  CreateShortCut "${GUIDE_SHORTCUT}" "$INSTDIR\guide.html"
+  CreateShortCut "${GUIDE_EN_SHORTCUT}" "$INSTDIR\guide.en.html"
 
   ; Apps & features: HKCU for one user, HKLM for all (MultiUser chose SHCTX). The install mode
   ; goes on the uninstaller's command line, so it removes what this installed.
@@ -161,6 +180,8 @@ Section "Uninstall"
   Delete "$INSTDIR\pyokoran.exe"
   Delete "$INSTDIR\readme.txt"
   Delete "$INSTDIR\pyokoran.ico"
+  Delete "$INSTDIR\guide.html"
+  Delete "$INSTDIR\guide.en.html"
   !include "${FILES_UNINSTALL}"
   RMDir "$INSTDIR\stim"
   Delete "$INSTDIR\uninstall.exe"
@@ -169,6 +190,8 @@ Section "Uninstall"
   ReadRegStr $0 SHCTX "${UNINSTALL_KEY}" "InstallLocation"
   ${If} $0 == $INSTDIR
     Delete "${SHORTCUT}"
+    Delete "${GUIDE_SHORTCUT}"
+    Delete "${GUIDE_EN_SHORTCUT}"
     DeleteRegKey SHCTX "${UNINSTALL_KEY}"
   ${EndIf}
 SectionEnd

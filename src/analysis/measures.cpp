@@ -109,8 +109,13 @@ Measures Measure(const std::vector<const RunRecord*>& runs, const MeasureOptions
         }
         continue;
       }
+      if (!RtCounts(r.RT, options)) {
+        ++m.over_rt_limit;
+        continue;
+      }
       (r.Tgt ? hit_rts : fa_rts).push_back(r.RT);
-      if (r.Tgt && r.has_onset_rt()) onset_rts.push_back(r.onset_rt());
+      if (r.Tgt && r.has_onset_rt() && (!options.onset_locked_only || run->presentation == "locked"))
+        onset_rts.push_back(r.onset_rt());
     }
     m.Hit += hit;
     m.Miss += run->Miss;
@@ -143,7 +148,7 @@ Measures Measure(const std::vector<const RunRecord*>& runs, const MeasureOptions
 std::vector<RtPoint> HitRtAcrossRun(const RunRecord& run, const MeasureOptions& options) {
   std::vector<RtPoint> points;
   for (const AppearanceRow& r : run.rows) {
-    if (r.Tgt && r.Resp && r.RT >= options.anticipation_ms) points.push_back({double(r.TotalRT), double(r.RT)});
+    if (r.Tgt && r.Resp && RtCounts(r.RT, options)) points.push_back({double(r.TotalRT), double(r.RT)});
   }
   return points;
 }
@@ -152,16 +157,23 @@ std::vector<double> HitRts(const std::vector<const RunRecord*>& runs, const Meas
   // Counted first: over thousands of runs a growing vector would hold up to three times as much.
   size_t n = 0;
   for (const RunRecord* run : runs) {
-    for (const AppearanceRow& r : run->rows) n += r.Tgt && r.Resp && r.RT >= options.anticipation_ms;
+    for (const AppearanceRow& r : run->rows) n += r.Tgt && r.Resp && RtCounts(r.RT, options);
   }
   std::vector<double> rts;
   rts.reserve(n);
   for (const RunRecord* run : runs) {
     for (const AppearanceRow& r : run->rows) {
-      if (r.Tgt && r.Resp && r.RT >= options.anticipation_ms) rts.push_back(r.RT);
+      if (r.Tgt && r.Resp && RtCounts(r.RT, options)) rts.push_back(r.RT);
     }
   }
   return rts;
+}
+
+bool ShowTimesKnown(const RunRecord& run) {
+  for (const AppearanceRow& r : run.rows) {
+    if (r.ShowMs < 0 && !r.Resp) return false;
+  }
+  return true;
 }
 
 Histogram MakeHistogram(const std::vector<double>& values, double width) {
@@ -182,11 +194,14 @@ Histogram MakeHistogram(const std::vector<double>& values, double width) {
 std::vector<RateBin> RatesAcrossRun(const RunRecord& run, int32_t bin_ms, const MeasureOptions& options) {
   std::vector<RateBin> bins;
   if (bin_ms <= 0 || run.rows.empty()) return bins;
-  // Decision times: a response's own, else between its neighbours with a response.
+  // Show times: the timing record's, else a response's tick less its RT, else between the
+  // neighbours whose show time is known.
   const size_t n = run.rows.size();
   std::vector<double> t(n, -1);
   for (size_t i = 0; i < n; ++i) {
-    if (run.rows[i].Resp) t[i] = run.rows[i].TotalRT;
+    const AppearanceRow& r = run.rows[i];
+    if (r.ShowMs >= 0) t[i] = r.ShowMs;
+    else if (r.Resp) t[i] = std::max(0.0, double(r.TotalRT) - double(r.RT));
   }
   double before = 0;
   for (size_t i = 0; i < n; ++i) {

@@ -17,7 +17,19 @@ struct MeasureOptions {
   // Also leave those responses (as read from the rows) out of Hit and FA and so out of the
   // targets, distractors, rates, d' and c: the appearance counts as not shown.
   bool exclude_anticipations = false;
+  // Responses slower than this (ms; 0: no limit) are left out of every RT figure, and counted.
+  int32_t max_rt_ms = 0;
+  // Onset RTs only of runs presented locked to the refresh.
+  bool onset_locked_only = false;
+  // Runs with problems left out of the pooled rows and the groups (their own rows stay).
+  bool exclude_problem_runs = false;
 };
+
+// True when a response's RT counts in the RT figures under options: at or above the
+// anticipation limit and not beyond the upper limit.
+inline bool RtCounts(int32_t rt, const MeasureOptions& options) {
+  return rt >= options.anticipation_ms && (options.max_rt_ms <= 0 || rt <= options.max_rt_ms);
+}
 
 // A two-sided 95% interval; NaN ends where it does not exist.
 struct Interval {
@@ -52,6 +64,7 @@ struct Measures {
   int32_t anticipations = 0;      // hits and false alarms below the limit (negative ones too)
   int32_t anticipations_excluded = 0;  // of those, left out of Hit and FA (exclude_anticipations)
   RtStats onset_rt;               // hits' reaction time from the onset, where recorded
+  int32_t over_rt_limit = 0;      // hits and false alarms beyond the upper RT limit
 };
 
 // The standard normal quantile; NaN outside (0, 1).
@@ -97,9 +110,12 @@ struct Histogram {
 };
 Histogram MakeHistogram(const std::vector<double>& values, double width);
 // Uncorrected hit and false-alarm rates per bin of bin_ms across the run (NaN where a bin saw
-// no appearance of that kind). An appearance without a response carries no time in the
-// file: it is placed between the responses logged before and after it. With options that leave
+// no appearance of that kind), each appearance in the bin of its show time: the timing
+// record's, else (answered) its response's tick less its RT; an unanswered appearance without a
+// timing record is placed between its neighbours' show times. With options that leave
 // anticipations out of Hit and FA, those appearances are left out here too.
+// True when every appearance of run has a known show time (none is placed between others).
+bool ShowTimesKnown(const RunRecord& run);
 struct RateBin {
   double start_s = 0;
   double hit_rate = kNoValue;

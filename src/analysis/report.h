@@ -23,6 +23,10 @@ struct RunCondition {
   friend auto operator<=>(const RunCondition&, const RunCondition&) = default;
 };
 RunCondition ConditionOf(const RunRecord& run);
+// A condition's short, stable name from its settings (ASCII), for example
+// "T6 D3 H12 60s 2000ms 1000-3000ms rows": targets, distractors, holes, run length, exposure,
+// pause range, and holes in rows or at random places.
+std::string ConditionName(const RunCondition& condition);
 
 struct SubjectReport {
   std::string subject;       // code page 932 bytes
@@ -47,13 +51,54 @@ struct ConditionReport {
 std::string DefaultProgramVersion();
 void SetReportProgramVersion(const std::string& version);
 
+// The spread over subjects of one per-subject figure: n subjects with the value, their mean,
+// sample SD, the mean's standard error and its 95% t interval (n - 1 degrees of freedom).
+struct GroupStat {
+  int32_t n = 0;
+  double mean = kNoValue;
+  double sd = kNoValue;
+  double se = kNoValue;
+  Interval ci;
+};
+GroupStat DescribeGroup(std::vector<double> values);
+
+// The per-subject figures a group row describes, in this order.
+inline constexpr int kGroupMeasures = 5;
+inline constexpr const char* kGroupMeasureNames[kGroupMeasures] = {"HitRate", "FARate", "dPrime", "Criterion",
+                                                                   "HitRT_Mean"};
+// One subject's figure under one condition: from its runs pooled, or the mean of its runs' own.
+double SubjectFigure(const ConditionReport& condition, int measure, bool run_mean);
+
+// Every subject's runs under one condition, described over the subjects.
+struct ConditionGroup {
+  RunCondition condition;
+  std::vector<size_t> members;  // indices into Report::conditions, one per subject
+  int32_t runs = 0;
+  int32_t problem_runs = 0;     // runs whose Problems cell is not empty
+  GroupStat pooled[kGroupMeasures];    // over the subjects' pooled figures
+  GroupStat run_mean[kGroupMeasures];  // over the means of the subjects' runs
+};
+
+// Two conditions compared within the subjects who ran both: the differences a - b.
+struct ConditionDifference {
+  size_t a = 0, b = 0;  // indices into Report::groups
+  GroupStat pooled[kGroupMeasures];
+  GroupStat run_mean[kGroupMeasures];
+};
+
+// The language of the report's text (HTML, PDF, window); the CSVs' column names stay English.
+enum class ReportLanguage { kJapanese, kEnglish };
+
 struct Report {
   std::string folder;
+  ReportLanguage language = ReportLanguage::kJapanese;
   MeasureOptions options;
   ResultFolder results;              // runs newest first
   std::vector<Measures> run_measures;  // per run, same order
   std::vector<SubjectReport> subjects;  // in order of first appearance in the sorted runs
   std::vector<ConditionReport> conditions;  // per subject, in order of first run
+  std::vector<ConditionGroup> groups;        // per condition over subjects, in order of first run
+  std::vector<ConditionDifference> differences;  // per pair of groups with a subject in common
   std::string program_version = DefaultProgramVersion();  // "pyokoran 1.6.0 ..."
   std::string simulation_notes;  // the simulator's mark file (UTF-8), for a simulated folder
 };
@@ -74,6 +119,8 @@ Report ReportOfSubject(const Report& report, size_t subject);
 inline constexpr const char* kLevelRun = "run";
 inline constexpr const char* kLevelCondition = "subject_condition";
 inline constexpr const char* kLevelSubject = "subject";
+inline constexpr const char* kLevelGroup = "group_condition";
+inline constexpr const char* kLevelDifference = "condition_difference";
 
 // The table: a header, one row per run, then for each subject its condition rows and its
 // pooled row. UTF-8 with a byte-order mark, comma-separated, CR LF; empty cells where a value
@@ -82,6 +129,32 @@ std::string ReportCsv(const Report& report);
 // Writes ReportCsv to path, replacing an earlier report but no other file. False with a
 // reason on failure.
 bool WriteReportCsv(const Report& report, const std::string& path, std::string& error);
+
+// The group table: for each condition, each figure over subjects (from their pooled runs and
+// from the means of their runs), then the paired differences between conditions; the same CSV
+// form as the table.
+const std::vector<std::string>& GroupColumns();
+std::string GroupCsv(const Report& report);
+// The group table's name for a report written as base + ".csv".
+std::string GroupsPathFor(const std::string& base);
+// Writes the group table and the schemas of both tables beside base + ".csv".
+bool WriteReportSchemas(const Report& report, const std::string& base, std::string& error);
+
+// A Frictionless Data table schema (JSON) of a CSV with these columns: each column's type, and
+// how pandas, R and readr read the file with the subject kept as text.
+std::string TableSchemaJson(const std::vector<std::string>& columns, const std::string& title,
+                            const std::string& csv_name, bool na_marks_missing);
+// The schema's name beside the CSV at path (its ".csv" ending replaced by ".schema.json").
+std::string SchemaPathFor(const std::string& csv_path);
+// The first bytes of every schema this program writes.
+inline constexpr const char* kSchemaHead = "{\n  \"x-generator\": \"pyokoran\",\n";
+// A text cell as a spreadsheet shows it as text: one starting with =, +, -, @, a tab or CR
+// gets a leading apostrophe.
+std::string SpreadsheetText(const std::string& cell);
+
+// Every exclusion in force under options, one sentence each (English), for the side file and
+// the HTML report.
+std::vector<std::string> ExclusionsInForce(const MeasureOptions& options, bool japanese = false);
 
 // How the table was made, as UTF-8 text: program version, folder, anticipation limit and
 // whether anticipations were left out of the counts, the simulation's parameters, what the

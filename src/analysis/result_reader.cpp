@@ -14,6 +14,7 @@
 
 #include "platform/cp932.h"
 #include "platform/file_system.h"
+#include "platform/number_text.h"
 #include "platform/regular_file.h"
 #include "platform/utf8_path.h"
 #include "results/result_files.h"
@@ -203,7 +204,7 @@ bool ToInt(std::string_view text, int32_t& value) {
 bool ToDouble(std::string_view text, double& value) {
   const char* first = text.data();
   const char* last = first + text.size();
-  auto [p, ec] = std::from_chars(first, last, value);
+  auto [p, ec] = DecimalFromChars(first, last, value);
   return ec == std::errc() && p == last && first != last;
 }
 
@@ -313,8 +314,8 @@ class AppearanceReader {
     const bool new_run =
         ok && (!current_ || f[0] != current_->subject || f[1] != current_->date || f[2] != current_->time);
     for (size_t k = 4; new_run && k <= 12; ++k) ok = ok && ToInt(f[k], v[k]);
-    ok = ok && Fits<int16_t>(v[13]) && Fits<int8_t>(v[14]) && Fits<int16_t>(v[15]) &&
-         Fits<int8_t>(v[18]) && Fits<int16_t>(v[23]);
+    ok = ok && Fits<int16_t>(v[3]) && Fits<int8_t>(v[13]) && Fits<int8_t>(v[14]) && Fits<int16_t>(v[15]) &&
+         Fits<int8_t>(v[18]) && Fits<int8_t>(v[23]);
     if (!ok) {
       index_.problems.Add(name_ + ": line " + std::to_string(i + 1) +
                               " is not an appearance row; skipped");
@@ -355,14 +356,14 @@ class AppearanceReader {
       return;
     }
     AppearanceRow row;
-    row.Trial = v[3];
-    row.Pokko = int16_t(v[13]);
+    row.Trial = int16_t(v[3]);
+    row.Pokko = int8_t(v[13]);
     row.Tgt = int8_t(v[14]);
     row.Hole = int16_t(v[15]);
     row.Resp = int8_t(v[18]);
     row.RT = v[21];
     row.TotalRT = v[22];
-    row.Error = int16_t(v[23]);
+    row.Error = int8_t(v[23]);
     current_->rows.push_back(row);
   }
 
@@ -424,7 +425,8 @@ class TimingReader {
     }
     RunRecord& run = out_.runs[last_run_];
     ++run.timing_rows;
-    if (onset.empty()) return;
+    const std::string_view shown = show_tick_ >= 0 ? field(show_tick_) : std::string_view();
+    if (onset.empty() && shown.empty()) return;
     // Rows are numbered 1.. in log order; look there first.
     AppearanceRow* row = nullptr;
     if (trial_number >= 1 && size_t(trial_number) <= run.rows.size() &&
@@ -436,6 +438,9 @@ class TimingReader {
       }
     }
     if (!row) return;
+    double show = 0;
+    if (!shown.empty() && ToDouble(shown, show) && show >= 0 && show < 2e9) row->ShowMs = int32_t(std::lround(show));
+    if (onset.empty()) return;
     if (!ToDouble(onset, rt) || !row->SetOnsetRt(rt)) {
       index_.problems.Add(name_ + ": line " + std::to_string(i + 1) +
                               ": the reaction time from the onset is not a number of ms within 30 minutes; not used");
@@ -452,6 +457,7 @@ class TimingReader {
       else if (n == "date") date_ = int(c);
       else if (n == "time") time_ = int(c);
       else if (n == "trial") trial_ = int(c);
+      else if (n == "showtick") show_tick_ = int(c);
       else if (onset_rt_ < 0 && n != "onset" && n.find("onset") != std::string::npos &&
                n.find("rt") != std::string::npos)
         onset_rt_ = int(c);
@@ -467,52 +473,12 @@ class TimingReader {
   Index& index_;
   bool usable_ = false;
   size_t columns_ = 0;
-  int date_ = -1, time_ = -1, trial_ = -1, onset_rt_ = -1;
+  int date_ = -1, time_ = -1, trial_ = -1, onset_rt_ = -1, show_tick_ = -1;
   std::vector<std::string_view> fields_;
   std::string who_;
   bool last_ = false;
   size_t last_run_ = 0;  // the run of the row before, when last_
 };
-
-// Marks each run that has its line in the timing summary. False only when the reading was
-// stopped.
-bool ReadTimingSummary(const std::string& path, ResultFolder& out, Index& index, ReadControl* control) {
-  std::error_code ec;
-  if (std::filesystem::file_size(PathFromUtf8(path), ec) > kMaxFileBytes && !ec) {
-    index.problems.Add(std::string(kTimingSummaryFileName) + ": larger than " +
-                       std::to_string(kMaxFileBytes >> 20) + " MiB; not read");
-    return true;
-  }
-  File f(FopenRegular(path.c_str(), "rb"));
-  if (!f) {
-    index.problems.Add(std::string(kTimingSummaryFileName) + ": cannot be read; skipped");
-    return true;
-  }
-  size_t columns = 0;
-  std::vector<std::string_view> fields;
-  LineStream lines(f.get(), kTimingSummaryFileName, index.problems, control, index.block);
-  const bool ok = lines.ForEach([&](size_t i, std::string_view line) {
-    if (i == 0) {
-      columns = SplitFields(line, '\t').size();
-      return;
-    }
-    if (line.empty()) return;
-    // The subject may hold a tab: the fields are taken from the right.
-    auto it = index.runs.end();
-    fields.assign(columns, std::string_view());
-    if (columns >= 3 && SplitExactly(line, '\t', columns, fields.data()))
-      it = index.runs.find(index.Key(fields[0], fields[1], fields[2]));
-    // A line of another version, with more or fewer columns: its first three.
-    if (it == index.runs.end()) {
-      const std::vector<std::string_view> left = SplitFields(line.substr(0, std::min<size_t>(line.size(), 1024)), '\t');
-      if (left.size() >= 3) it = index.runs.find(index.Key(left[0], left[1], left[2]));
-    }
-    if (it != index.runs.end()) out.runs[it->second].timing_line = true;
-  });
-  if (!ok && !std::ferror(f.get())) return false;
-  if (!ok) index.problems.Add(std::string(kTimingSummaryFileName) + ": cannot be read; skipped");
-  return true;
-}
 
 }  // namespace
 
@@ -689,6 +655,53 @@ bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string&
     }
   }
 
+  // The timing summary: how each run was presented and where its frame times came from.
+  const fs::path timing_summary = dir / PathFromUtf8(kTimingSummaryFileName);
+  bool timing_summary_read = false;  // runs without a line there can be told
+  if (fs::is_regular_file(timing_summary, ec)) {
+    const uintmax_t size = fs::file_size(timing_summary, ec);
+    File f(!ec && size <= kMaxFileBytes ? FopenRegular(Utf8FromPath(timing_summary).c_str(), "rb") : nullptr);
+    if (f) {
+      if (control) control->SetTotal(control->total() + size);
+      size_t columns = 0;
+      int mode = -1, frame_times = -1;
+      LineStream lines(f.get(), kTimingSummaryFileName, index.problems, control, index.block);
+      const bool ok = lines.ForEach([&](size_t k, std::string_view line) {
+        const auto fields = SplitFields(line.substr(0, std::min<size_t>(line.size(), kMaxLineBytes)), '\t');
+        if (k == 0) {
+          for (size_t c = 0; c < fields.size(); ++c) {
+            if (fields[c] == "Mode") mode = int(c);
+            else if (fields[c] == "FrameTimes") frame_times = int(c);
+          }
+          if (mode > 2 && fields[0] == "Subject" && fields[1] == "Date" && fields[2] == "Time") columns = fields.size();
+          return;
+        }
+        // A subject may hold the separator: the surplus fields at the front belong to it. A
+        // line the header does not describe still names its run in its first three fields.
+        const bool described = columns > 0 && fields.size() >= columns;
+        if (!described && fields.size() < 3) return;
+        const size_t extra = described ? fields.size() - columns : 0;
+        const std::string_view who(fields[0].data(),
+                                   size_t(fields[extra].data() + fields[extra].size() - fields[0].data()));
+        auto it = index.runs.find(index.Key(who, fields[1 + extra], fields[2 + extra]));
+        if (it == index.runs.end()) return;
+        RunRecord& run = out.runs[it->second];
+        run.timing_line = true;
+        if (!described) return;
+        run.presentation.assign(fields[size_t(mode) + extra]);
+        if (frame_times >= 0 && !fields[size_t(frame_times) + extra].empty()) {
+          run.frame_times.assign(fields[size_t(frame_times) + extra]);
+        }
+      });
+      if (!ok && !std::ferror(f.get())) return stopped();
+      if (!ok) index.problems.Add(std::string(kTimingSummaryFileName) + ": cannot be read; skipped");
+      timing_summary_read = ok;
+    } else {
+      index.problems.Add(std::string(kTimingSummaryFileName) + ": cannot be read or larger than " +
+                         std::to_string(kMaxFileBytes >> 20) + " MiB; not read");
+    }
+  }
+
   // Runs known from their rows only get their counts from the rows.
   for (RunRecord& run : out.runs) {
     if (run.in_summary) continue;
@@ -699,9 +712,7 @@ bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string&
   }
   // Summarised runs whose rows disagree with their counts: a missing or cut appearance file,
   // the row limit, a missing or cut timing file (where the folder keeps timing records).
-  const fs::path timing_summary = dir / PathFromUtf8(kTimingSummaryFileName);
   const bool timed_folder = fs::is_regular_file(timing_summary, ec);
-  if (timed_folder && !ReadTimingSummary(Utf8FromPath(timing_summary), out, index, control)) return stopped();
   index.problems.Close();
   size_t run_problems = 0;
   for (RunRecord& run : out.runs) {
@@ -713,6 +724,22 @@ bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string&
     if (rows == 0 && expected > 0) p = "appearance rows missing";
     else if (rows != expected)
       p = "appearance rows " + std::to_string(rows) + " of " + std::to_string(expected);
+    // All rows there but booked otherwise than the summary line says: the rows' counts are
+    // used, as they are what the RT figures come from.
+    if (rows == decided && decided <= kLoggedRowLimit) {
+      int32_t counted[4] = {0, 0, 0, 0};  // Hit, Miss, CR, FA
+      for (const AppearanceRow& r : run.rows) ++counted[r.Tgt ? (r.Resp ? 0 : 1) : (r.Resp ? 3 : 2)];
+      int32_t* summary[4] = {&run.Hit, &run.Miss, &run.CR, &run.FA};
+      static const char* const names[4] = {"Hit", "Miss", "CR", "FA"};
+      std::string differ;
+      for (int k = 0; k < 4; ++k) {
+        if (*summary[k] == counted[k]) continue;
+        differ += std::string(differ.empty() ? "" : ", ") + names[k] + " " + std::to_string(*summary[k]) +
+                  " in the summary, " + std::to_string(counted[k]) + " in the rows";
+        *summary[k] = counted[k];
+      }
+      if (!differ.empty()) p = differ + "; the rows' counts used";
+    }
     if (decided > kLoggedRowLimit) {
       if (!p.empty()) p += "; ";
       p += "over the " + std::to_string(kLoggedRowLimit) + "-row log limit (" +
@@ -726,7 +753,7 @@ bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string&
                                 : "timing rows " + std::to_string(run.timing_rows) + " of " +
                                       std::to_string(rows);
     }
-    if (timed_folder && !run.timing_line) {
+    if (timing_summary_read && !run.timing_line) {
       if (!p.empty()) p += "; ";
       p += std::string("line missing in ") + kTimingSummaryFileName;
     }

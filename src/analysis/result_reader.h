@@ -13,14 +13,16 @@ namespace pyokoran {
 
 // One appearance row of a run, as far as the analysis needs it; kept small (24 bytes), as a
 // folder of 10 000 runs holds over a million. The small fields take what the program writes
-// (a row whose values do not fit is not taken for an appearance row).
+// (at most 4999 rows a run, 14 creatures, 15 holes; a row whose values do not fit is not taken
+// for an appearance row).
 struct AppearanceRow {
-  int32_t Trial = 0;
   int32_t RT = 0;
   int32_t TotalRT = 0;
-  int16_t Pokko = 0;
+  int32_t ShowMs = -1;  // when it was shown (ms in the run), from the timing record; -1 unknown
+  int16_t Trial = 0;
   int16_t Hole = 0;
-  int16_t Error = 0;
+  int8_t Pokko = 0;
+  int8_t Error = 0;
   int8_t Tgt = 0;
   int8_t Resp = 0;
 
@@ -53,6 +55,8 @@ struct RunRecord {
   int32_t timing_rows = 0;  // rows of the subject's timing file that belong to this run
   bool timing_line = false;  // the timing summary has the run's line
   std::string problems;     // what the files lack for this run ("" when they agree), UTF-8
+  std::string presentation;  // the timing summary's Mode ("locked", "fallback", ...); "" without one
+  std::string frame_times;   // the timing summary's FrameTimes: where frame times came from
 };
 
 struct ResultFolder {

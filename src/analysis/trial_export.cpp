@@ -9,6 +9,7 @@
 #include <unordered_map>
 
 #include "platform/file_system.h"
+#include "platform/number_text.h"
 #include "platform/utf8_path.h"
 #include "results/subject_id.h"
 #include "timing/timing_files.h"
@@ -58,7 +59,7 @@ void AppendInt(std::string& out, int32_t v) {
 // A timing cell as a number, else NA (the record leaves cells empty where nothing happened).
 void AppendNumber(std::string& out, std::string_view cell) {
   double v = 0;
-  auto [p, ec] = std::from_chars(cell.data(), cell.data() + cell.size(), v);
+  auto [p, ec] = DecimalFromChars(cell.data(), cell.data() + cell.size(), v);
   if (cell.empty() || ec != std::errc() || p != cell.data() + cell.size() || !std::isfinite(v)) out += kNa;
   else out.append(cell);
 }
@@ -66,7 +67,7 @@ void AppendNumber(std::string& out, std::string_view cell) {
 // The onset RT as the reader took it (ms with up to three decimals).
 void AppendMs(std::string& out, double v) {
   char buffer[64];
-  auto [p, ec] = std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::fixed, 3);
+  auto [p, ec] = FixedToChars(buffer, buffer + sizeof buffer, v, 3);
   if (ec != std::errc()) {
     out += kNa;
     return;
@@ -186,6 +187,8 @@ const std::vector<std::string>& TrialColumns() {
 }
 
 bool WriteTrialsCsv(const Report& report, const std::string& path, std::string& error) {
+  const std::string name = Utf8FromPath(PathFromUtf8(path).filename());
+  // The file, then its schema beside it.
   return WriteReportStreamed(
       path,
       [&](const ReportSink& emit) {
@@ -211,7 +214,7 @@ bool WriteTrialsCsv(const Report& report, const std::string& path, std::string& 
             // The cells every row of the run shares.
             std::string head = std::to_string(run.run_id);
             head += ',';
-            AppendCell(head, run.subject_utf8);
+            AppendCell(head, SpreadsheetText(run.subject_utf8));
             for (const std::string* t : {&run.date, &run.time, &simulated}) {
               head += ',';
               AppendCell(head, *t);
@@ -252,7 +255,8 @@ bool WriteTrialsCsv(const Report& report, const std::string& path, std::string& 
         }
         return emit(out);
       },
-      error);
+      error) &&
+         WriteReportFile(SchemaPathFor(path), TableSchemaJson(TrialColumns(), "pyokoran trials", name, true), error);
 }
 
 }  // namespace pyokoran

@@ -16,7 +16,8 @@ const std::vector<std::string>& TrialColumns();
 // Writes the rows of every run in report (subjects in order of their IDs, runs oldest first,
 // rows in log order) to path, with the columns of the subjects' timing records read from the
 // report's folder where they exist. Replaces an earlier report file but no other file, and
-// never follows a link. False with a reason; the file at path is then as it was.
+// never follows a link; then its table schema beside it (SchemaPathFor). False with a reason;
+// the file at path is then as it was.
 bool WriteTrialsCsv(const Report& report, const std::string& path, std::string& error);
 
 }  // namespace pyokoran

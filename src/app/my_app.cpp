@@ -5,26 +5,49 @@
 #include "app/working_folder.h"
 #include "display/full_screen_display.h"
 #include "preparation/run_preparation.h"
+#include "results/folder_lock.h"
+#include "results/rescued_runs.h"
 #include "results/result_files.h"
 #include "results/result_viewer.h"
 #include "results/run_completeness.h"
 #include "run/ms_timer.h"
 #include "run/run_sequence.h"
-#include "timing/timing_files.h"
 
 namespace pyokoran {
 
-CMyApp::CMyApp(Platform& platform, std::string version)
-    : program_(std::make_unique<Program>(platform)), frame_(*this), version_(std::move(version)) {}
+std::string AlreadyOpenMessage(const std::string& folder) {
+  return "ピョコランは、この作業フォルダーですでに開いています。\n[" + folder +
+         "]\n開いている方を前に出しました。";
+}
+
+CMyApp::CMyApp(Platform& platform, std::string version, std::vector<std::string> guide_pages)
+    : program_(std::make_unique<Program>(platform)),
+      frame_(*this),
+      version_(std::move(version)),
+      guide_pages_(std::move(guide_pages)) {}
 
 int CMyApp::InitInstance() {
   Program& p = *program_;
+  // One copy per working folder on this computer; the settings stay untouched by a second.
+  if (!p.platform.ClaimWorkingFolder(CurrentFolder())) {
+    p.platform.ShowMessage(AlreadyOpenMessage(CurrentFolder()), kApplicationTitle,
+                           MessageIcon::Exclamation);
+    return 0;
+  }
   screen_ = p.platform.GetScreenSize();
   if (!p.platform.CreateMainWindow(kProgramName, kCaptionLine, frame_)) return 0;
   if (!InitDisplay(p.platform, p.display)) return 0;
   InitMsTimer(p.platform, p.timer);
   p.settings_file.Load(kProgramName);
   ReadSettings(p.settings_file, p.settings);
+  // Runs that cannot be written into the working folder are kept on this computer.
+  const std::string user_data = p.platform.UserDataFolder();
+  if (!user_data.empty()) p.rescue_folder = RescueFolderIn(user_data);
+  // Several programs may share the folder: where it keeps no locks, that is told once.
+  if (!FolderKeepsLocks()) {
+    p.platform.ShowMessage(NoLocksMessage(CurrentFolder()), kApplicationTitle,
+                           MessageIcon::Exclamation);
+  }
   // A run cut off between its appends last time, and earlier runs without their timing
   // summary line, are told once in one message, and recorded.
   IncompleteRun incomplete;
@@ -86,8 +109,7 @@ void CMainFrame::OnStart() {
   p.platform.CreateExperimentWindow(p.touch_wnd);
   BindClipper(p.platform, p.display, WindowId::Experiment);
   int completed = RunSequence(p);
-  const int written = WriteResultFiles(p, completed);
-  WriteTimingFiles(p, completed, written);
+  WriteResultFiles(p, completed);
   BindClipper(p.platform, p.display, WindowId::Main);
   p.platform.DestroyExperimentWindow();
   RestoreMainWindow();
@@ -97,7 +119,7 @@ void CMainFrame::OnStart() {
 void CMainFrame::OnExit() { app_.program().platform.CloseMainWindow(); }
 
 void CMainFrame::OnAbout() {
-  app_.program().platform.ShowAboutBox({app_.version(), CurrentFolder()});
+  app_.program().platform.ShowAboutBox({app_.version(), CurrentFolder(), app_.guide_pages()});
 }
 
 void CMainFrame::RestoreMainWindow() { app_.program().platform.RestoreMainWindow(); }

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/program.h"
 #include "platform/platform.h"
@@ -14,6 +15,9 @@ namespace pyokoran {
 inline constexpr const char* kProgramName = "ピョコラン";
 // The line shown centred in the main window.
 inline constexpr const char* kCaptionLine = "ピョコラン / ピョコラン開発チーム 2026";
+
+// The message of a second copy started for a working folder already open on this computer.
+std::string AlreadyOpenMessage(const std::string& folder);
 
 class CMyApp;
 
@@ -39,8 +43,10 @@ class CMainFrame : public MainWindowHandler {
 
 class CMyApp {
  public:
-  // version: what the About box shows beside the credit.
-  explicit CMyApp(Platform& platform, std::string version = {});
+  // version: what the About box shows beside the credit; guide_pages: the guide's pages it
+  // names (FindGuidePages).
+  explicit CMyApp(Platform& platform, std::string version = {},
+                  std::vector<std::string> guide_pages = {});
 
   // Start-up; nonzero on success. Called once before the message loop.
   int InitInstance();
@@ -54,12 +60,14 @@ class CMyApp {
   CMainFrame& main_frame() { return frame_; }
   ScreenSize screen() const { return screen_; }
   const std::string& version() const { return version_; }
+  const std::vector<std::string>& guide_pages() const { return guide_pages_; }
 
  private:
   std::unique_ptr<Program> program_;
   CMainFrame frame_;
   ScreenSize screen_;
   std::string version_;
+  std::vector<std::string> guide_pages_;
 };
 
 }  // namespace pyokoran

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "display/full_screen_display.h"
 #include "platform/platform.h"
@@ -39,6 +40,14 @@ struct Program {
   StimulusSet stimuli;
   CTouchWnd touch_wnd;
   TimingLog timing;  // when each appearance reached the screen and was struck
+  // Where runs that cannot be written into the working folder are kept ("" = nowhere: the
+  // run is only told as not written), and how long a writer waits for others in the folder.
+  std::string rescue_folder;
+  int lock_wait_ms = 10000;
+  // The summary line this program wrote last (without its line end) and where it starts in
+  // the file: the ranking's newest run, whatever others appended after it. -1 = none yet.
+  int64_t newest_run_offset = -1;
+  std::string newest_run_line;
 };
 
 }  // namespace pyokoran

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <unistd.h>
 
+#include "app/message_text.h"
 #include "app/program.h"
 #include "platform/file_system.h"
 #include "platform/platform.h"
@@ -120,7 +121,7 @@ bool CreateWorkingFolder(const std::string& folder, const std::string& sample_st
     return false;
   }
   if (!IsFolder(sample_stimuli)) {
-    error = "見本の刺激のフォルダが見つかりません: " + sample_stimuli;
+    error = NamingFile("見本の刺激のフォルダが見つかりません。", sample_stimuli);
     return false;
   }
   // Made complete under a temporary name beside the folder, then renamed into place.

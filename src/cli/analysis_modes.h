@@ -34,6 +34,8 @@ struct ReportOutputs {
 bool PrepareReportOutputs(const ModeRun& run, bool pdf, ReportOutputs& outputs, int& status);
 // The measure options --report's options ask for.
 MeasureOptions ReportMeasureOptions(const OptionValues& options);
+// The language --lang asks for (Japanese unless en).
+ReportLanguage ReportLanguageOption(const OptionValues& options);
 // Prints the problems found in the files, writes the CSV and its side file, then (write_pdf) the
 // PDF, then the HTML and the trial file, and says what was written; the exit status.
 int WriteReportOutputs(const Report& report, const ReportOutputs& outputs,

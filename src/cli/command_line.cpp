@@ -6,6 +6,7 @@
 
 #include "app/working_folder.h"
 #include "cli/build_version.h"
+#include "platform/number_text.h"
 #include "timing/present_mode.h"
 
 namespace pyokoran {
@@ -232,7 +233,7 @@ bool ParseWholeNumber(const std::string& text, long long& value) {
 
 bool ParseDecimalNumber(const std::string& text, double& value) {
   const std::string_view view = Trimmed(text);
-  const auto [end, error] = std::from_chars(view.data(), view.data() + view.size(), value);
+  const auto [end, error] = DecimalFromChars(view.data(), view.data() + view.size(), value);
   return !view.empty() && error == std::errc() && end == view.data() + view.size() &&
          std::isfinite(value);
 }

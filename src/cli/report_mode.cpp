@@ -1,5 +1,5 @@
-// --report [FOLDER] [--out FILE] [--anticipation MS] [--exclude-anticipations] [--trials FILE]
-// [--subject ID ...] [--pdf-all]: the report over a folder of result files as CSV (with its side
+// --report [FOLDER] [--out FILE] [--anticipation MS] [--exclude-anticipations] [--max-rt MS]
+// [--onset-locked-only] [--exclude-problem-runs] [--trials FILE] [--subject ID ...] [--pdf-all]: the report over a folder of result files as CSV (with its side
 // file) and HTML (and, where the system has it, PDF), and the trial file, written without
 // opening a window.
 #include <algorithm>
@@ -26,13 +26,28 @@ const CommandOption kExcludeAnticipations{
     "--report: leave anticipations out of Hit and FA (and so out of the rates, d' and c) too, "
     "not only out of the RT figures.",
     ""};
+const CommandOption kMaxRt{
+    {"max-rt"}, "--report: responses slower than MS are left out of every RT figure (default: none).", "MS"};
+const CommandOption kOnsetLockedOnly{
+    {"onset-locked-only"},
+    "--report: onset RTs only from runs whose frames were locked to the display's refresh.", ""};
+const CommandOption kExcludeProblemRuns{
+    {"exclude-problem-runs"},
+    "--report: leave runs whose files disagree (see Problems) out of the pooled rows and groups.", ""};
+const CommandOption kLang{
+    {"lang"}, "--report: the language of the HTML and PDF reports: ja (Japanese, the default) or en (English).",
+    "LANG"};
 const CommandOption kTrials{
     {"trials"}, "--report: also write one row per appearance of every run to FILE (CSV).", "FILE"};
 
 std::string CheckReport(const OptionValues& options) {
   if (options.IsSet("trials") && options.Value("trials").empty()) return "--trials needs a file name.";
-  if (!options.IsSet("anticipation")) return {};
+  if (options.IsSet("lang") && options.Value("lang") != "ja" && options.Value("lang") != "en")
+    return "--lang needs ja or en.";
   long long ms = 0;
+  if (options.IsSet("max-rt") && !(ParseWholeNumber(options.Value("max-rt"), ms) && ms >= 1 && ms <= 600000))
+    return "--max-rt needs whole ms from 1 to 600000.";
+  if (!options.IsSet("anticipation")) return {};
   return ParseWholeNumber(options.Value("anticipation"), ms) && ms >= -1000 && ms <= 5000
              ? ""
              : "--anticipation needs whole ms from -1000 to 5000.";
@@ -73,12 +88,19 @@ bool SameFile(const std::string& a, const std::string& b) {
 
 }  // namespace
 
+ReportLanguage ReportLanguageOption(const OptionValues& options) {
+  return options.IsSet("lang") && options.Value("lang") == "en" ? ReportLanguage::kEnglish : ReportLanguage::kJapanese;
+}
+
 MeasureOptions ReportMeasureOptions(const OptionValues& options) {
   MeasureOptions measures;
   long long ms = 0;
   if (options.IsSet("anticipation") && ParseWholeNumber(options.Value("anticipation"), ms))
     measures.anticipation_ms = int32_t(ms);
   measures.exclude_anticipations = options.IsSet("exclude-anticipations");
+  if (options.IsSet("max-rt") && ParseWholeNumber(options.Value("max-rt"), ms)) measures.max_rt_ms = int32_t(ms);
+  measures.onset_locked_only = options.IsSet("onset-locked-only");
+  measures.exclude_problem_runs = options.IsSet("exclude-problem-runs");
   return measures;
 }
 
@@ -103,7 +125,10 @@ bool PrepareReportOutputs(const ModeRun& run, bool pdf, ReportOutputs& outputs, 
   }
   outputs.base = base;
   outputs.about = AboutPathFor(base);
-  std::vector<std::string> paths = {base + ".csv", base + ".pdf", base + ".html", outputs.about};
+  std::vector<std::string> paths = {base + ".csv",           base + ".pdf",
+                                    base + ".html",          outputs.about,
+                                    SchemaPathFor(base + ".csv"), GroupsPathFor(base),
+                                    SchemaPathFor(GroupsPathFor(base))};
   if (run.options.IsSet("trials")) {
     outputs.trials = run.options.Value("trials");
     // Not one of the report's own files under another spelling.
@@ -114,6 +139,14 @@ bool PrepareReportOutputs(const ModeRun& run, bool pdf, ReportOutputs& outputs, 
       return false;
     }
     paths.push_back(outputs.trials);
+    if (std::any_of(paths.begin(), paths.end() - 1, [&](const std::string& p) {
+          return SameFile(p, SchemaPathFor(outputs.trials));
+        })) {
+      std::fprintf(stderr, "pyokoran: --trials needs a file of its own\n");
+      status = kUsageExitStatus;
+      return false;
+    }
+    paths.push_back(SchemaPathFor(outputs.trials));
   }
   // The files name the program's whole version, commit included.
   SetReportProgramVersion("pyokoran " + VersionText());
@@ -134,15 +167,18 @@ int WriteReportOutputs(const Report& report, const ReportOutputs& outputs,
                        const std::function<bool(const std::string& path, std::string& error)>& write_pdf) {
   for (const std::string& problem : report.results.problems) std::fprintf(stderr, "pyokoran: %s\n", problem.c_str());
   const std::string csv = outputs.base + ".csv", pdf = outputs.base + ".pdf", html = outputs.base + ".html";
+  const std::string groups = GroupsPathFor(outputs.base);
   std::string error;
   if (!WriteReportCsv(report, csv, error) || !WriteReportAbout(report, outputs.about, error) ||
+      !WriteReportSchemas(report, outputs.base, error) ||
       (outputs.pdf && !write_pdf(pdf, error)) || !WriteReportHtml(report, html, error) ||
       (!outputs.trials.empty() && !WriteTrialsCsv(report, outputs.trials, error))) {
     std::fprintf(stderr, "pyokoran: %s\n", error.c_str());
     return 1;
   }
-  std::string written = csv + ", " + outputs.about + (outputs.pdf ? ", " + pdf : std::string()) + " and " + html;
-  if (!outputs.trials.empty()) written += "; trials: " + outputs.trials;
+  std::string written = csv + ", " + groups + " (with their schemas), " + outputs.about +
+                        (outputs.pdf ? ", " + pdf : std::string()) + " and " + html;
+  if (!outputs.trials.empty()) written += "; trials: " + outputs.trials + " (with its schema)";
   std::printf("%zu runs, %zu subjects%s: %s written\n", report.results.runs.size(), report.subjects.size(),
               report.results.simulated ? " (simulated)" : "", written.c_str());
   return 0;
@@ -158,6 +194,7 @@ int RunReportCsvHtml(const ModeRun& run) {
     std::fprintf(stderr, "pyokoran: %s\n", error.c_str());
     return 1;
   }
+  report.language = ReportLanguageOption(run.options);
   return WriteReportOutputs(report, outputs, nullptr);
 }
 
@@ -191,7 +228,8 @@ CommandMode ReportMode(const SystemCommands& system) {
                           "working folder) as CSV and HTML, without a window (the PDF is written "
                           "by the Linux version only).",
                     ""},
-      AnalysisOutOption(system.report_pdf), kAnticipation, kExcludeAnticipations, kTrials};
+      AnalysisOutOption(system.report_pdf), kAnticipation, kExcludeAnticipations, kMaxRt, kOnsetLockedOnly,
+      kExcludeProblemRuns, kLang, kTrials};
   if (system.report_pdf) {
     mode.options.push_back(SubjectOption(true));
     mode.options.push_back(CommandOption{

@@ -44,6 +44,7 @@
 
 #include "analysis/html_report.h"
 #include "analysis/trial_export.h"
+#include "platform/number_text.h"
 
 namespace pyokoran {
 namespace {
@@ -140,7 +141,12 @@ const char* const kPdfHeaders[] = {"Subject", "Date",   "Time",    "Hit",    "Mi
                                    "FA",      "CR",     "H",       "F",      "d′",
                                    "c",       "RT mean", "RT med", "RT SD",  "RT n",
                                    "FA RT",   "FA n",   "Antic.",  "Onset RT"};
+const char* const kPdfHeadersJa[] = {"参加者", "日付",   "時刻",    "Hit",    "Miss",
+                                     "FA",     "CR",     "H",       "F",      "d′",
+                                     "c",      "RT 平均", "RT 中央", "RT SD",  "RT n",
+                                     "FA RT",  "FA n",   "予期",    "Onset RT"};
 static_assert(std::size(kPdfHeaders) == std::size(kPdfColumns));
+static_assert(std::size(kPdfHeadersJa) == std::size(kPdfColumns));
 
 }  // namespace
 
@@ -173,7 +179,7 @@ double CellNumber(std::string_view cell) {
   const char* first = cell.data();
   const char* last = first + cell.size();
   if (first != last && *first == '+') ++first;
-  auto [p, ec] = std::from_chars(first, last, v);
+  auto [p, ec] = DecimalFromChars(first, last, v);
   return ec == std::errc() && p == last && first != last ? v : kNoValue;
 }
 
@@ -201,7 +207,9 @@ ReportTable BuildReportTable(const Report& report) {
                                      : condition != size_t(-1) ? ConditionCells(report, condition)
                                                                : SubjectCells(report, row.subject);
     if (row.pooled && condition != size_t(-1))
-      cells[date] = std::to_string(report.conditions[condition].runs.size()) + " runs, these settings";
+      cells[date] = ConditionName(report.conditions[condition].condition) + ", " +
+                    std::to_string(report.conditions[condition].runs.size()) +
+                    (report.conditions[condition].runs.size() == 1 ? " run" : " runs");
     else if (row.pooled)
       cells[date] = "all " + std::to_string(subject->runs.size()) + " runs";
     row.run = row.pooled ? (subject->runs.empty() ? 0 : subject->runs.back()) : r;
@@ -375,6 +383,16 @@ ReportWindow::ReportWindow(const QString& folder, QWidget* parent, bool backgrou
   bar->addWidget(exclude_);
   bar->addWidget(pool_);
   bar->addStretch(1);
+  // The language of the exported HTML and PDF.
+  language_box_ = new QComboBox(this);
+  language_box_->addItem(QString::fromUtf8("日本語"));
+  language_box_->addItem(QStringLiteral("English"));
+  language_box_->setToolTip(QStringLiteral("Language of the exported HTML and PDF reports"));
+  connect(language_box_, &QComboBox::currentIndexChanged, this, [this](int i) {
+    SetLanguage(i == 1 ? ReportLanguage::kEnglish : ReportLanguage::kJapanese);
+  });
+  bar->addWidget(new QLabel(QStringLiteral("Report in:"), this));
+  bar->addWidget(language_box_);
 
   table_ = new QTableView(this);
   model_ = new ReportTableModel(table_);
@@ -474,6 +492,13 @@ ReportWindow::ReportWindow(const QString& folder, QWidget* parent, bool backgrou
   Reload();
 }
 
+void ReportWindow::SetLanguage(ReportLanguage language) {
+  language_ = language;
+  report_.language = language;
+  const int index = language == ReportLanguage::kEnglish ? 1 : 0;
+  if (language_box_ && language_box_->currentIndex() != index) language_box_->setCurrentIndex(index);
+}
+
 void ReportWindow::SetExcludeAnticipations(bool exclude) {
   if (exclude_->isChecked() != exclude) exclude_->setChecked(exclude);  // reloads
 }
@@ -509,6 +534,7 @@ void ReportWindow::Reload() {
   if (!background_) {
     std::string error;
     loaded_ = BuildReport(folder_.toStdString(), options, report_, error);
+    report_.language = language_;
     if (loaded_) FillTable(BuildReportTable(report_));
     Show(error);
     return;
@@ -548,6 +574,7 @@ void ReportWindow::Reload() {
     progress_timer_->stop();
     progress_->setVisible(false);
     report_ = std::move(result->report);
+    report_.language = language_;
     loaded_ = result->ok;
     if (loaded_) FillTable(std::move(result->table));
     Show(result->error);
@@ -707,13 +734,23 @@ void ReportWindow::DrawCharts(size_t index, bool pool_subject) {
   const QString who = Short(run.subject_utf8);
   const QString when = U(run.date) + QLatin1Char(' ') + U(run.time);
 
-  // Hit RT distribution, 50-ms bins.
+  // Hit RT distribution, 50-ms bins: of the run, or of the subject's runs under the run's
+  // condition (pooled over conditions, a change of condition would pass for a spread).
   {
-    const auto runs = pool_subject && subject ? SubjectRuns(report_, *subject)
-                                              : std::vector<const RunRecord*>{&run};
+    const RunCondition condition = ConditionOf(run);
+    std::vector<const RunRecord*> runs{&run};
+    if (pool_subject && subject) {
+      runs.clear();
+      for (const RunRecord* r : SubjectRuns(report_, *subject)) {
+        if (ConditionOf(*r) == condition) runs.push_back(r);
+      }
+    }
     const Histogram h = MakeHistogram(HitRts(runs, options), 50);
     QChart* chart = NewChart(pool_subject && subject
-                                 ? QStringLiteral("Hit RT distribution: %1, %2 runs").arg(who).arg(runs.size())
+                                 ? QStringLiteral("Hit RT distribution: %1, %2 runs of %3")
+                                       .arg(who)
+                                       .arg(runs.size())
+                                       .arg(U(ConditionName(condition)))
                                  : QStringLiteral("Hit RT distribution: %1, %2").arg(who, when));
     // Bars as one filled step outline on value axes, so the RT axis keeps readable labels.
     auto* outline = new QLineSeries;
@@ -821,25 +858,37 @@ void ReportWindow::DrawCharts(size_t index, bool pool_subject) {
     delete old;
   }
 
-  // d' across the subject's runs, oldest first.
+  // d' across the subject's runs, oldest first: a series per condition, so that a change of
+  // condition is not read as a change of the participant.
   {
     QChart* chart = NewChart(QString::fromUtf8("d′ across the runs of %1").arg(who));
-    auto* series = new QLineSeries;
-    series->setName(QString::fromUtf8("d′"));
-    series->setPointsVisible(true);
+    std::vector<QLineSeries*> by_condition;
     double lo = 0, hi = 1;
     size_t n = 0;
+    int points = 0;
     if (subject) {
+      for (size_t k : subject->conditions) {
+        auto* line = new QLineSeries;
+        line->setName(U(ConditionName(report_.conditions[k].condition)));
+        line->setPointsVisible(true);
+        by_condition.push_back(line);
+      }
       for (size_t i : subject->runs) {
         ++n;
         const double d = report_.run_measures[i].d_prime;
         if (std::isnan(d)) continue;
-        series->append(double(n), d);
+        const RunCondition c = ConditionOf(report_.results.runs[i]);
+        for (size_t k = 0; k < subject->conditions.size(); ++k) {
+          if (report_.conditions[subject->conditions[k]].condition == c) by_condition[k]->append(double(n), d);
+        }
+        ++points;
         lo = std::min(lo, std::floor(d));
         hi = std::max(hi, std::ceil(d));
       }
     }
-    auto* x = NewValueAxis(series->count() ? QStringLiteral("run (oldest first)")
+    if (by_condition.empty()) by_condition.push_back(new QLineSeries);
+    QLineSeries* series = by_condition.front();
+    auto* x = NewValueAxis(points ? QStringLiteral("run (oldest first)")
                                            : QString::fromUtf8("no d′: no run of this subject had both targets and distractors"),
                            0.5, double(std::max<size_t>(n, 1)) + 0.5);
     x->setLabelFormat(QStringLiteral("%d"));
@@ -849,7 +898,9 @@ void ReportWindow::DrawCharts(size_t index, bool pool_subject) {
     auto* y = NewValueAxis(QString::fromUtf8("d′"), lo, hi);
     y->applyNiceNumbers();
     Attach(chart, series, x, y);
-    chart->legend()->setVisible(false);
+    for (size_t k = 1; k < by_condition.size(); ++k) Attach(chart, by_condition[k], x, y);
+    chart->legend()->setVisible(subject && !subject->conditions.empty());
+    chart->legend()->setAlignment(Qt::AlignBottom);
     QChart* old = views_[3]->chart();
     views_[3]->setChart(chart);
     delete old;
@@ -934,14 +985,16 @@ bool ReportWindow::ExportPdf(const QString& path, PdfContent content, QString* e
       if (error) *error = QStringLiteral("cannot write %1").arg(path);
       return false;
     }
+    const bool ja = report_.language == ReportLanguage::kJapanese;
     const QRect page = painter.viewport();
     const int width = page.width();
     const int height = page.height();
     int page_number = 1;
     // Title and mark on the first line, the folder (shortened in the middle) on the second.
     auto heading = [&](const QString& title) {
-      QString right = QStringLiteral("page ") + QString::number(page_number);
-      if (report_.results.simulated) right = QStringLiteral("SIMULATED DATA   ") + right;
+      QString right = (ja ? QString::fromUtf8("%1 ページ") : QStringLiteral("page %1")).arg(page_number);
+      if (report_.results.simulated)
+        right = (ja ? QString::fromUtf8("シミュレーションのデータ   ") : QStringLiteral("SIMULATED DATA   ")) + right;
       painter.setFont(ReportFont(9, true));
       const int right_width = painter.fontMetrics().horizontalAdvance(right) + 12;
       painter.setPen(report_.results.simulated ? QColor(0xc0, 0, 0) : QColor(Qt::black));
@@ -1000,17 +1053,20 @@ bool ReportWindow::ExportPdf(const QString& path, PdfContent content, QString* e
     auto w_of = [&](size_t k) { return k == 0 ? first_column - 4 : k == 1 ? 76 : k == 2 ? 56 : other - 4; };
     size_t next = 0;
     do {
-      heading(QString::fromUtf8("ピョコラン — go/no-go report (%1 run%2, %3 subject%4)")
-                  .arg(shown.results.runs.size())
-                  .arg(shown.results.runs.size() == 1 ? "" : "s")
-                  .arg(shown.subjects.size())
-                  .arg(shown.subjects.size() == 1 ? "" : "s"));
+      heading(ja ? QString::fromUtf8("ピョコラン — go/no-go レポート（%1 試行、参加者 %2 人）")
+                       .arg(shown.results.runs.size())
+                       .arg(shown.subjects.size())
+                 : QString::fromUtf8("ピョコラン — go/no-go report (%1 run%2, %3 subject%4)")
+                       .arg(shown.results.runs.size())
+                       .arg(shown.results.runs.size() == 1 ? "" : "s")
+                       .arg(shown.subjects.size())
+                       .arg(shown.subjects.size() == 1 ? "" : "s"));
       int y = 46;
       painter.setFont(ReportFont(7, true));
       for (size_t k = 0; k < cols.size(); ++k) {
         painter.drawText(QRect(x_of(k), y, w_of(k), row_height),
                          (k < 3 ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter,
-                         QString::fromUtf8(kPdfHeaders[k]));
+                         QString::fromUtf8(ja ? kPdfHeadersJa[k] : kPdfHeaders[k]));
       }
       y += row_height;
       painter.drawLine(0, y, width, y);
@@ -1026,39 +1082,71 @@ bool ReportWindow::ExportPdf(const QString& path, PdfContent content, QString* e
         QRect needed = painter.boundingRect(QRect(0, 0, w_of(0), 4 * line), Qt::TextWrapAnywhere, subject);
         if (needed.height() > 4 * line || needed.width() > w_of(0))
           subject = painter.fontMetrics().elidedText(subject, Qt::ElideMiddle, 4 * w_of(0) - 8 * line);
-        const int this_row = std::max(row_height, std::min(4 * line, needed.height()) + 2);
+        // A condition's name (and run count) over the date and time columns, wrapped.
+        const QString named =
+            condition ? QStringLiteral("%1 (%2)").arg(U(cells[ColumnOf("Condition")]),
+                                                      cells[ColumnOf("Runs")] == "1"
+                                                          ? QStringLiteral("1 run")
+                                                          : U(cells[ColumnOf("Runs")] + " runs"))
+                      : QString();
+        const int named_width = x_of(3) - x_of(1) - 4;
+        const int named_height =
+            condition ? painter.boundingRect(QRect(0, 0, named_width, 4 * line), Qt::TextWordWrap, named).height() : 0;
+        const int this_row =
+            std::max({row_height, std::min(4 * line, needed.height()) + 2, std::min(4 * line, named_height) + 2});
         if (y + this_row > height - 40) break;
         for (size_t k = 0; k < cols.size(); ++k) {
           QString text = k == 0 ? subject : U(cells[cols[k]]);
-          if (pooled && k == 1) text = QStringLiteral("all %1 runs").arg(U(cells[ColumnOf("Runs")]));
-          if (condition && k == 1) text = QStringLiteral("%1 runs alike").arg(U(cells[ColumnOf("Runs")]));
-          painter.drawText(QRect(x_of(k), y, w_of(k), this_row),
+          if (pooled && k == 1)
+            text = (ja ? QString::fromUtf8("全 %1 試行") : QStringLiteral("all %1 runs")).arg(U(cells[ColumnOf("Runs")]));
+          if (condition && k == 2) continue;
+          const bool wide = condition && k == 1;
+          if (wide) text = named;
+          painter.drawText(QRect(x_of(k), y, wide ? named_width : w_of(k), this_row),
                            (k < 3 ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter |
-                               (k == 0 ? Qt::TextWrapAnywhere : 0),
+                               (k == 0 ? Qt::TextWrapAnywhere : wide ? Qt::TextWordWrap : 0),
                            text);
         }
         y += this_row;
         ++next;
       }
       painter.setFont(ReportFont(7));
-      painter.drawText(QRect(0, height - 36, width, 36), Qt::AlignLeft | Qt::TextWordWrap,
-                       QString::fromUtf8("Rates uncorrected; d′ and c from log-linear rates ((Hit + 0.5) / (targets + 1), "
-                                         "(FA + 0.5) / (distractors + 1)). RT figures leave out responses below %1 ms "
-                                         "(counted as anticipations%4). Bold rows pool a subject's runs; rows of \"runs alike\" "
-                                         "pool its runs alike in all settings but the seed.%3 %5, generated %2.")
-                           .arg(report_.options.anticipation_ms)
-                           .arg(QDateTime::currentDateTime().toString(Qt::ISODate))
-                           .arg(everything ? QString()
-                                : selected.empty()
-                                    ? QStringLiteral(" Summary only; the CSV and HTML reports hold every run.")
-                                    : QStringLiteral(" The summary, then the %1 runs of %2; the CSV and HTML "
-                                                     "reports hold every run.")
-                                          .arg(shown_runs)
-                                          .arg(selected_names.join(QStringLiteral(", "))))
-                           .arg(report_.options.exclude_anticipations
-                                    ? QStringLiteral("; left out of Hit and FA as well")
-                                    : QStringLiteral("; kept in Hit and FA"))
-                           .arg(U(report_.program_version)));
+      // What the page holds, how it was measured, and which runs each output holds.
+      const size_t all_runs = shown.results.runs.size();
+      const size_t html_runs = std::min(all_runs, HtmlReportLimits{}.table_runs);
+      QString holds;
+      if (ja) {
+        holds = everything ? QString::fromUtf8("要約と、表示中のすべての試行。")
+                : selected.empty() ? QString::fromUtf8("要約のみ。")
+                                   : QString::fromUtf8("要約と、%2 の %1 試行。")
+                                         .arg(shown_runs)
+                                         .arg(selected_names.join(QStringLiteral(", ")));
+        holds += QString::fromUtf8("CSV にはすべての試行（%1）、HTML には合算の行と新しい %2 試行の行があります。")
+                     .arg(all_runs)
+                     .arg(html_runs);
+      } else {
+        holds = everything ? QStringLiteral("The summary and every run shown.")
+                : selected.empty() ? QStringLiteral("Summary only.")
+                                   : QStringLiteral("The summary, then the %1 runs of %2.")
+                                         .arg(shown_runs)
+                                         .arg(selected_names.join(QStringLiteral(", ")));
+        holds += QStringLiteral(" The CSV holds every run (%1), the HTML the pooled rows and the newest %2 runs.")
+                     .arg(all_runs)
+                     .arg(html_runs);
+      }
+      QString exclusions;
+      for (const std::string& e : ExclusionsInForce(report_.options, ja)) exclusions += U(e) + (ja ? "" : " ");
+      painter.setFont(ReportFont(6.5));
+      painter.drawText(
+          QRect(0, height - 38, width, 38), Qt::AlignLeft | Qt::TextWordWrap,
+          (ja ? QString::fromUtf8("率は補正なし。d′ と c は対数線形補正した率から（(Hit + 0.5) / (ターゲット + 1)、(FA + 0.5) / "
+                                  "(ディストラクタ + 1)）。%1太字の行は参加者の全試行の合算、条件名の行はシード以外の設定が同じ試行の合算。"
+                                  "%2 %3、%4 作成。")
+              : QString::fromUtf8("Rates uncorrected; d′ and c from log-linear rates ((Hit + 0.5) / (targets + 1), "
+                                  "(FA + 0.5) / (distractors + 1)). %1Bold rows pool a subject's runs; a row named by a "
+                                  "condition pools its runs alike in all settings but the seed. %2 %3, generated %4."))
+              .arg(exclusions, holds, U(report_.program_version),
+                   QDateTime::currentDateTime().toString(Qt::ISODate)));
       if (next < rows.size()) new_page();
     } while (next < rows.size());
 
@@ -1086,7 +1174,8 @@ bool ReportWindow::ExportPdf(const QString& path, PdfContent content, QString* e
       const SubjectReport& s = report_.subjects[size_t(subject_->itemData(i).toULongLong())];
       if (s.runs.empty() || !is_selected(s.subject) || !is_shown(s.subject)) continue;
       DrawCharts(s.runs.back(), true);
-      plots_page(QString::fromUtf8("%1: newest run, and the RT distribution of all %2 runs")
+      plots_page((ja ? QString::fromUtf8("%1: 最新の試行と、全 %2 試行の RT の分布")
+                     : QString::fromUtf8("%1: newest run, and the RT distribution of all %2 runs"))
                      .arg(Short(s.subject_utf8, 60))
                      .arg(s.runs.size()));
     }
@@ -1120,7 +1209,9 @@ void ReportWindow::ExportWithDialog() {
   const QString about = U(AboutPathFor(base.toStdString()));
   // Ask before replacing anything; a file that is not a report is never replaced.
   QStringList existing;
-  for (const QString& f : {csv, about, pdf, html}) {
+  const QString groups = U(GroupsPathFor(base.toStdString()));
+  const QString schemas[] = {U(SchemaPathFor(csv.toStdString())), U(SchemaPathFor(groups.toStdString()))};
+  for (const QString& f : {csv, about, pdf, html, groups, schemas[0], schemas[1]}) {
     if (!QFileInfo::exists(f)) continue;
     if (!MayReplace(f)) {
       QMessageBox::warning(this, QStringLiteral("Report"),
@@ -1167,12 +1258,14 @@ void ReportWindow::ExportWithDialog() {
     return;
   }
   Report only;
-  if (!WriteReportAbout(Shown(only), about.toStdString(), why)) {
+  if (!WriteReportAbout(Shown(only), about.toStdString(), why) ||
+      !WriteReportSchemas(Shown(only), base.toStdString(), why)) {
     QMessageBox::warning(this, QStringLiteral("Report"), U(why));
     return;
   }
   QMessageBox::information(this, QStringLiteral("Report"),
-                           QStringLiteral("Written:\n%1\n%2\n%3\n%4").arg(csv, about, pdf, html));
+                           QStringLiteral("Written:\n%1\n%2\n%3\n%4\n%5\n%6\n%7")
+                               .arg(csv, groups, schemas[0], schemas[1], about, pdf, html));
 }
 
 void ReportWindow::ExportTrialsWithDialog() {

@@ -63,6 +63,8 @@ class ReportWindow : public QDialog {
   bool ExportTrials(const QString& path, QString* error);
 
   const Report& report() const { return report_; }
+  // The language of the exported HTML and PDF (Japanese unless set).
+  void SetLanguage(ReportLanguage language);
   bool loaded() const { return loaded_; }
   // Why the last reading gave no report (empty when it did).
   const std::string& error() const { return error_; }
@@ -104,6 +106,7 @@ class ReportWindow : public QDialog {
 
   QString folder_;
   Report report_;
+  ReportLanguage language_ = ReportLanguage::kJapanese;
   bool loaded_ = false;
   std::string error_;
   size_t selected_ = 0;
@@ -120,6 +123,7 @@ class ReportWindow : public QDialog {
   QSpinBox* anticipation_ = nullptr;
   QCheckBox* pool_ = nullptr;
   QCheckBox* exclude_ = nullptr;
+  QComboBox* language_box_ = nullptr;
   QTableView* table_ = nullptr;
   ReportTableModel* model_ = nullptr;
   QChartView* views_[4] = {};

@@ -33,6 +33,30 @@ bool TakeOwnerAndMode(int fd, const FileStatus& like);
 
 // Up to size bytes at offset, without moving the file position for reads; -1 on failure.
 int64_t ReadAt(int fd, void* buffer, size_t size, int64_t offset);
+// Writes all size bytes at offset, whatever the descriptor's position or append mode; false
+// (errno set) when not every byte could be written.
+bool WriteAllAt(int fd, const void* data, size_t size, int64_t offset);
+
+// A lock on a file held open, honoured between processes and, on a network share that keeps
+// locks, between computers: fcntl open-file-description locks on Linux (NFS and the SMB
+// client pass them on), LockFileEx on Windows (kept by the SMB server). Released by
+// UnlockFile, by closing the descriptor and when the process ends.
+enum class FileLock {
+  kTaken,
+  kBusy,     // another process holds a lock that conflicts
+  kRefused,  // the file system keeps no locks (ENOLCK, a share without them)
+};
+// Tries once, without waiting.
+FileLock TryLockFile(int fd, bool exclusive);
+void UnlockFile(int fd);
+
+// The user's own folder for the program's data on this computer (never shared), made if
+// missing: $XDG_DATA_HOME/pyokoran (else ~/.local/share/pyokoran), %LOCALAPPDATA%\Pyokoran.
+// "" when there is none.
+std::string LocalDataFolder();
+// This computer's name (UTF-8); "" when the system does not tell it.
+std::string ComputerName();
+
 // Everything written reaches the disk.
 bool FlushToDisk(int fd);
 // The folder's entries (a new or renamed file in it) reach the disk, where the system lets

@@ -98,6 +98,7 @@ class PointerHandler {
 struct AboutBoxContent {
   std::string version;         // the program's version, shown beside the credit
   std::string working_folder;  // where the settings and result files are
+  std::vector<std::string> guide_pages;  // the guide's HTML pages, Japanese first; may be empty
 };
 
 // What the result dialog (template 111) shows.
@@ -166,6 +167,24 @@ class Platform {
   // A modal message box with one OK button, owned by the main window; returns when dismissed.
   virtual void ShowMessage(const std::string& text, const std::string& caption,
                            MessageIcon icon) = 0;
+  // Claims the working folder for this copy of the program on this computer, before the main
+  // window opens; held until the program ends. False when another copy on this computer has
+  // it open: that copy is asked to come to the front.
+  virtual bool ClaimWorkingFolder(const std::string& folder) {
+    (void)folder;
+    return true;
+  }
+  // This computer's name, as the timing files record it (UTF-8); "" when unknown.
+  virtual std::string ComputerName() { return {}; }
+  // The user's own folder for the program's data on this computer (never a shared one);
+  // "" when there is none.
+  virtual std::string UserDataFolder() { return {}; }
+  // A modal message box with the buttons 再試行 (try again) and 中止 (give up), owned by the
+  // main window; true for 再試行. Without one, the message is shown and the answer is no.
+  virtual bool AskRetry(const std::string& text, const std::string& caption) {
+    ShowMessage(text, caption, MessageIcon::Exclamation);
+    return false;
+  }
   // The About box (template 102), modal.
   virtual void ShowAboutBox(const AboutBoxContent& content) = 0;
   // The condition dialog (template 104): fills its controls from dialog.ToControls, and on

@@ -16,6 +16,7 @@
 #include "platform/cp932.h"
 #include "platform/file_system.h"
 #include "platform/regular_file.h"
+#include "results/rescued_runs.h"
 #include "results/run_completeness.h"
 #include "timing/timing_files.h"
 
@@ -81,19 +82,6 @@ std::string ToDiskText(const std::string& text) {
   return out;
 }
 
-bool WriteAll(int fd, const std::string& bytes) {
-  const char* p = bytes.data();
-  size_t left = bytes.size();
-  while (left > 0) {
-    ssize_t n = write(fd, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    p += n;
-    left -= size_t(n);
-  }
-  return true;
-}
-
 // Data on disk; files that cannot be synchronised (devices) count as written.
 bool SyncFile(int fd) { return FlushToDisk(fd) || errno == EINVAL || errno == EROFS; }
 
@@ -122,71 +110,145 @@ bool CompleteLength(int fd, int64_t size, int64_t& complete) {
 // Appends bytes [from, to) of fd to the side file `name`, created if needed, as a line of
 // its own (ended by CR LF, and after a line end where the file lacked one), and syncs it.
 bool CopyToSideFile(int fd, int64_t from, int64_t to, const std::string& name) {
-  const int side = OpenRegularFile(name.c_str(), O_RDWR | O_APPEND | O_CREAT);
+  const int side = OpenRegularFile(name.c_str(), O_RDWR | O_CREAT);
   if (side < 0) return false;
   FileStatus info;
   char last = '\n';
   bool ok = StatusOf(side, info) &&
-            (info.size == 0 || ReadAt(side, &last, 1, info.size - 1) == 1) &&
-            (last == '\n' || WriteAll(side, "\r\n"));
+            (info.size == 0 || ReadAt(side, &last, 1, info.size - 1) == 1);
+  int64_t at = info.size;
+  if (ok && last != '\n') {
+    ok = WriteAllAt(side, "\r\n", 2, at);
+    at += 2;
+  }
   char block[65536];
-  for (int64_t at = from; ok && at < to;) {
-    const int64_t n = ReadAt(fd, block, size_t(std::min<int64_t>(to - at, sizeof block)), at);
-    ok = n > 0 && WriteAll(side, std::string(block, size_t(n)));
+  for (int64_t from_at = from; ok && from_at < to;) {
+    const int64_t n = ReadAt(fd, block, size_t(std::min<int64_t>(to - from_at, sizeof block)), from_at);
+    ok = n > 0 && WriteAllAt(side, block, size_t(n), at);
+    from_at += n > 0 ? n : 0;
     at += n > 0 ? n : 0;
   }
-  ok = ok && WriteAll(side, "\r\n") && SyncFile(side);
+  ok = ok && WriteAllAt(side, "\r\n", 2, at) && SyncFile(side);
   return close(side) == 0 && ok;
+}
+
+// One file of a run while it is appended to.
+struct OpenPart {
+  int fd = -1;
+  bool created = false;
+  bool written = false;
+  int64_t before = 0;  // its size before this run's bytes
+};
+
+// Takes back what this run wrote: a file it made is removed, another cut back to its size
+// before the run. False when that did not succeed.
+bool TakeBack(const std::string& name, OpenPart& file) {
+  if (file.created) return RemoveFile(name);
+  return TruncateFile(file.fd, file.before) && SyncFile(file.fd);
 }
 
 }  // namespace
 
-AppendOutcome AppendToResultFile(const std::string& name, const char* header,
-                                 const std::string& text) {
-  bool created = true;
-  int fd = OpenRegularFile(name.c_str(), O_RDWR | O_APPEND | O_CREAT | O_EXCL);
-  if (fd < 0 && errno == EEXIST) {
-    created = false;
-    fd = OpenRegularFile(name.c_str(), O_RDWR | O_APPEND);
+RunAppendOutcome AppendRun(const std::vector<FilePart>& parts, int lock_wait_ms) {
+  RunAppendOutcome outcome;
+  const ResultFolderLock lock(true, lock_wait_ms);
+  if (!lock.may_go_on()) {
+    outcome.busy = true;
+    return outcome;
   }
-  if (fd < 0) return {};
 
-  FileStatus info;
-  bool ok = StatusOf(fd, info);
-  int64_t size = info.size;
-  bool with_header = created;
-  AppendOutcome outcome;
-  // A last line without its line feed is what a kill during an earlier append leaves: cut
-  // back to the last complete line, the cut bytes kept in <name>.partial first.
-  char last = '\n';
-  if (ok && size > 0 && (ok = ReadAt(fd, &last, 1, size - 1) == 1) && last != '\n') {
-    int64_t complete = 0;
-    ok = CompleteLength(fd, size, complete) &&
-         CopyToSideFile(fd, complete, size, name + kPartialSuffix) &&
-         TruncateFile(fd, complete) && SyncFile(fd);
-    if (ok) {
-      size = complete;
-      outcome.repaired = true;
-      // Nothing complete was left, not even the header: write the file as if new.
-      with_header = size == 0;
+  // Every file is opened before any is written: a run lands whole or not at all.
+  std::vector<OpenPart> files(parts.size());
+  auto close_all = [&files] {
+    bool ok = true;
+    for (OpenPart& file : files) {
+      if (file.fd >= 0) ok = close(file.fd) == 0 && ok;
+      file.fd = -1;
+    }
+    return ok;
+  };
+  bool ok = true;
+  for (size_t i = 0; ok && i < parts.size(); ++i) {
+    OpenPart& file = files[i];
+    const std::string& name = parts[i].name;
+    file.created = !name.empty();
+    file.fd = name.empty() ? -1 : OpenRegularFile(name.c_str(), O_RDWR | O_CREAT | O_EXCL);
+    if (file.fd < 0 && errno == EEXIST) {
+      file.created = false;
+      file.fd = OpenRegularFile(name.c_str(), O_RDWR);
+    }
+    if (file.fd < 0) {
+      file.created = false;
+      outcome.failed = name;
+      ok = false;
     }
   }
+  if (!ok) {
+    close_all();
+    for (size_t i = 0; i < parts.size(); ++i) {
+      if (files[i].created) RemoveFile(parts[i].name);
+    }
+    return outcome;
+  }
 
-  if (ok) {
-    ok = WriteAll(fd, ToDiskText(with_header ? header + text : text)) && SyncFile(fd);
-    if (!ok) {
-      // No half line stays behind: an existing file is put back, a new one removed.
-      if (created) {
-        RemoveFile(name);
-      } else if (TruncateFile(fd, size)) {
-        SyncFile(fd);
+  bool repaired_any = false;
+  for (size_t i = 0; ok && i < parts.size(); ++i) {
+    OpenPart& file = files[i];
+    const FilePart& part = parts[i];
+    FileStatus info;
+    ok = StatusOf(file.fd, info);
+    int64_t size = info.size;
+    bool with_header = file.created;
+    // A last line without its line feed is what a kill during an earlier append leaves: cut
+    // back to the last complete line, the cut bytes kept in <name>.partial first.
+    char last = '\n';
+    if (ok && size > 0 && (ok = ReadAt(file.fd, &last, 1, size - 1) == 1) && last != '\n') {
+      int64_t complete = 0;
+      ok = CompleteLength(file.fd, size, complete) &&
+           CopyToSideFile(file.fd, complete, size, part.name + kPartialSuffix) &&
+           TruncateFile(file.fd, complete) && SyncFile(file.fd);
+      if (ok) {
+        size = complete;
+        outcome.repaired.push_back(part.name);
+        repaired_any = true;
+        // Nothing complete was left, not even the header: write the file as if new.
+        with_header = with_header || size == 0;
       }
     }
+    if (!ok) {
+      outcome.failed = part.name;
+      break;
+    }
+    file.before = size;
+    const std::string header = with_header ? ToDiskText(part.header) : std::string();
+    const std::string bytes = header + ToDiskText(part.text);
+    if (i == 0) outcome.first_offset = size + int64_t(header.size());
+    file.written = true;
+    ok = WriteAllAt(file.fd, bytes.data(), bytes.size(), size) && SyncFile(file.fd);
+    if (!ok) outcome.failed = part.name;
   }
-  const bool closed = close(fd) == 0;
-  if (ok && (created || outcome.repaired)) SyncWorkingFolder();  // new directory entries
-  outcome.written = ok && closed;
+  if (!ok) {
+    // No half run stays behind, nor a half line: each file is put back as it was.
+    for (size_t i = 0; i < parts.size(); ++i) {
+      if ((files[i].written || files[i].created) && !TakeBack(parts[i].name, files[i]) &&
+          files[i].written) {
+        outcome.stuck.push_back(parts[i].name);
+      }
+    }
+    outcome.first_offset = -1;
+  }
+  close_all();  // what was synced is on disk; a late close error changes nothing
+  bool created_any = false;
+  for (const OpenPart& file : files) created_any = created_any || file.created;
+  if (created_any || repaired_any) SyncWorkingFolder();  // new directory entries
+  outcome.written = ok;
   return outcome;
+}
+
+AppendOutcome AppendToResultFile(const std::string& name, const char* header,
+                                 const std::string& text) {
+  const RunAppendOutcome run = AppendRun({FilePart{name, header, text}});
+  return {run.written, !run.repaired.empty()};
 }
 
 std::string RepairedMessage(const std::string& name) {
@@ -220,16 +282,7 @@ std::string AppearanceFileName(const std::string& subject) {
   return name + ".csv";
 }
 
-int WriteResultFiles(Program& program, int completed) {
-  // The run's stimuli are finished with, completed or not.
-  ReleaseAllSurfaces(program.display);
-  program.stimuli.target_sound.reset();
-  program.stimuli.distractor_sound.reset();
-
-  program.result_time = program.platform.CurrentTime();
-  const Stamp stamp = LocalStamp(program.result_time);
-  if (completed == 0) return 1;
-
+std::vector<FilePart> ResultFileParts(const Program& program, const Stamp& stamp) {
   const ExperimentSettings& s = program.settings;
   const ScoreCounters& c = program.scheduler.counters;
   const int32_t seed = program.effective_seed;
@@ -241,36 +294,7 @@ int WriteResultFiles(Program& program, int completed) {
                 s.isi2, s.time_limit, seed, c.Hit, c.Miss, c.CR, c.FA},
                '\t');
   AppendF(summary, "%d\n", score);
-  // A file repaired before its append is reported once both files are written.
-  std::vector<std::string> repaired;
-  auto append = [&repaired](const std::string& name, const char* header,
-                            const std::string& text) {
-    const AppendOutcome outcome = AppendToResultFile(name, header, text);
-    if (outcome.repaired) repaired.push_back(name);
-    return outcome.written;
-  };
-  auto report_repairs = [&] {
-    for (const std::string& name : repaired) {
-      program.platform.ShowMessage(RepairedMessage(name), kApplicationTitle,
-                                   MessageIcon::Exclamation);
-    }
-  };
-  auto fail = [&](const std::string& file) {
-    report_repairs();
-    program.platform.ShowMessage(CannotOpenMessage(file), kApplicationTitle,
-                                 MessageIcon::Exclamation);
-    return 0;
-  };
-  if (!append(kSummaryFileName, kSummaryHeader, summary)) return fail(kSummaryFileName);
 
-  // From here on the summary line stays: a file that fails is recorded with the run, and so
-  // are the timing files that then are not written.
-  const std::string name = AppearanceFileName(s.subject);
-  auto fail_after_summary = [&](const std::string& file) {
-    RecordMissingLines(s.subject, stamp, {file, TimingFileName(s.subject), kTimingSummaryFileName});
-    return fail(file);
-  };
-  if (name.empty()) return fail_after_summary(s.subject + ".csv");
   const TrialLog& log = program.scheduler.log;
   const int32_t count = std::clamp(log.count, 0, kLogCapacity);
   const std::string start = LineStart(s.subject, stamp, ',');
@@ -286,9 +310,108 @@ int WriteResultFiles(Program& program, int completed) {
                  ',');
     AppendF(rows, "%d\n", r.Error);
   }
-  if (!append(name, kAppearanceHeader, rows)) return fail_after_summary(name);
-  report_repairs();
-  return 1;
+  // A subject that cannot name a file fails as a file that cannot be opened.
+  return {FilePart{kSummaryFileName, kSummaryHeader, std::move(summary)},
+          FilePart{AppearanceFileName(s.subject), kAppearanceHeader, std::move(rows)}};
+}
+
+namespace {
+
+// "YYYYMMDD-HHMMSS" of a stamp, for file names.
+std::string StampLabel(const Stamp& t) {
+  std::string label;
+  AppendF(label, "%04d%02d%02d-%02d%02d%02d", std::max(t.year, 0), std::max(t.month, 0),
+          std::max(t.day, 0), std::max(t.hour, 0), std::max(t.minute, 0), std::max(t.second, 0));
+  return label;
+}
+
+void TellRepairs(Program& program, const RunAppendOutcome& outcome) {
+  for (const std::string& name : outcome.repaired) {
+    program.platform.ShowMessage(RepairedMessage(name), kApplicationTitle,
+                                 MessageIcon::Exclamation);
+  }
+}
+
+// Runs kept in the rescue folder for this working folder go in first, oldest first.
+void PutRescuedRunsInPlace(Program& program, const std::string& folder) {
+  for (const RescuedRun& run : FindRescuedRuns(program.rescue_folder, folder)) {
+    const RunAppendOutcome outcome = AppendRun(run.parts, program.lock_wait_ms);
+    TellRepairs(program, outcome);
+    if (outcome.written && RemoveFile(run.path)) {
+      program.platform.ShowMessage(PutInPlaceMessage(run.path), kApplicationTitle,
+                                   MessageIcon::None);
+    } else if (!outcome.written) {
+      program.platform.ShowMessage(StillRescuedMessage(run.path), kApplicationTitle,
+                                   MessageIcon::Exclamation);
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+std::string CannotWriteRetryMessage(const std::string& name) {
+  return CannotOpenMessage(name) +
+         "\nほかのプログラム（表計算ソフトなど）でこのファイルを開いている場合は閉じてから、"
+         "読み取り専用の場合はそれを解除してから、[再試行]を押してください。";
+}
+
+int WriteResultFiles(Program& program, int completed) {
+  // The run's stimuli are finished with, completed or not.
+  ReleaseAllSurfaces(program.display);
+  program.stimuli.target_sound.reset();
+  program.stimuli.distractor_sound.reset();
+
+  program.result_time = program.platform.CurrentTime();
+  const Stamp stamp = LocalStamp(program.result_time);
+  if (completed == 0) return 1;
+
+  std::vector<FilePart> parts = ResultFileParts(program, stamp);
+  AppendTimingParts(program, stamp, parts);
+  const std::string folder = CurrentFolderPath();
+  const ExperimentSettings& s = program.settings;
+  if (parts[1].name.empty()) parts[1].name = s.subject + ".csv";
+
+  // Taken once for the rescued runs and this one, so that nobody writes in between.
+  const ResultFolderLock lock(true, program.lock_wait_ms);
+  if (lock.may_go_on() && !program.rescue_folder.empty()) PutRescuedRunsInPlace(program, folder);
+  for (;;) {
+    const RunAppendOutcome outcome = AppendRun(parts, program.lock_wait_ms);
+    TellRepairs(program, outcome);
+    if (outcome.written) {
+      program.newest_run_offset = outcome.first_offset;
+      program.newest_run_line = parts[0].text;
+      return 1;
+    }
+    if (!outcome.stuck.empty()) {
+      // Bytes of the run that could not be taken back: the run is half in the folder.
+      std::vector<std::string> missing;
+      for (const FilePart& part : parts) {
+        if (std::find(outcome.stuck.begin(), outcome.stuck.end(), part.name) == outcome.stuck.end()) {
+          missing.push_back(part.name);
+        }
+      }
+      RecordMissingLines(s.subject, stamp, missing);
+    }
+    const std::string& failed = outcome.failed;
+    if (program.rescue_folder.empty()) {
+      program.platform.ShowMessage(
+          outcome.busy ? FolderBusyMessage(folder) : CannotOpenMessage(failed), kApplicationTitle,
+          MessageIcon::Exclamation);
+      return 0;
+    }
+    const std::string ask = outcome.busy ? FolderBusyMessage(folder) : CannotWriteRetryMessage(failed);
+    if (outcome.stuck.empty() && program.platform.AskRetry(ask, kApplicationTitle)) continue;
+    if (!outcome.stuck.empty()) {
+      program.platform.ShowMessage(CannotOpenMessage(failed), kApplicationTitle,
+                                   MessageIcon::Exclamation);
+      return 0;
+    }
+    const std::string kept = SaveRescuedRun(program.rescue_folder, folder, parts, StampLabel(stamp));
+    program.platform.ShowMessage(kept.empty() ? NotRescuedMessage() : RescuedMessage(kept),
+                                 kApplicationTitle, MessageIcon::Exclamation);
+    return 0;
+  }
 }
 
 }  // namespace pyokoran

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "results/folder_lock.h"
+
 namespace pyokoran {
 
 struct Program;
@@ -53,22 +55,51 @@ struct AppendOutcome {
   bool repaired = false;
 };
 
-// Appends text (lines ending in LF, written as CR LF) to the result file `name` in the
-// working folder, refusing anything that is not a regular file. A new file gets header
-// first; an existing one (even empty) gets none. A file whose last line lacks its line feed
-// (a kill during an earlier append) is first cut back to its last complete line, the cut
-// bytes appended to <name>.partial (cut back to nothing, it gets the header again). Data and
-// folder are synced; a write that fails puts the file back as it was before the append (a
-// new one removed).
+// One file's share of a run: text (lines ending in LF, written as CR LF) appended to the
+// file `name` in the working folder, which starts with header when it is new.
+struct FilePart {
+  std::string name;
+  std::string header;
+  std::string text;
+};
+
+// How a run's append went.
+struct RunAppendOutcome {
+  bool written = false;               // every part, or (false) none of them
+  bool busy = false;                  // another program held the folder's lock for the whole wait
+  std::string failed;                 // the file that could not be opened or written
+  std::vector<std::string> repaired;  // files whose torn last line was cut off first
+  std::vector<std::string> stuck;     // files whose bytes of this run could not be taken back
+  int64_t first_offset = -1;          // where the first part's text starts in its file
+};
+
+// Appends every part of a run, all or nothing, under the folder's lock (so several programs
+// may share one folder): each file is opened before any is written, then measured, repaired,
+// written at its end and synced in turn; a failure takes back this run's bytes from every
+// file (a new file is removed). Only regular files are written. A new file gets its header
+// in the same write as its first line; an existing one (even empty) gets none. A file whose
+// last line lacks its line feed (a kill during an earlier append) is first cut back to its
+// last complete line, the cut bytes appended to <name>.partial on a line of their own (cut
+// back to nothing, it gets the header again).
+RunAppendOutcome AppendRun(const std::vector<FilePart>& parts, int lock_wait_ms = kLockWaitMs);
+// The same for one file.
 AppendOutcome AppendToResultFile(const std::string& name, const char* header,
                                  const std::string& text);
 // The message telling the user that the result file `name` was repaired.
 std::string RepairedMessage(const std::string& name);
+// The message offering to try again when the file `name` cannot be opened or written.
+std::string CannotWriteRetryMessage(const std::string& name);
 
-// Releases the run's surfaces and sounds; for a completed run appends the summary line and
-// the per-appearance rows, each file on disk before the next is touched. 1 = nothing to
-// write or both written; 0 after the message naming the file, when a file cannot be opened
-// or written (when that is the appearance file, the run is recorded as incomplete).
+// The summary line and the appearance rows of the completed run in program, stamped stamp.
+std::vector<FilePart> ResultFileParts(const Program& program, const Stamp& stamp);
+
+// Releases the run's surfaces and sounds; for a completed run appends the summary line, the
+// appearance rows and the timing record in one append (AppendRun). 1 = nothing to write or
+// all written. When a file cannot be opened or written (held by another program, read-only,
+// a full disk) or another program holds the folder, the user may try again; given up (or
+// without a rescue folder) the message naming the file is shown and 0 returned, and the
+// run's lines are kept in the rescue folder when there is one, which the message names.
+// Runs kept there for this working folder are put in place first, and that is told.
 // A repaired file is reported after the writing, in a message of its own.
 int WriteResultFiles(Program& program, int completed);
 

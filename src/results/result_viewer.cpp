@@ -10,7 +10,9 @@
 
 #include "app/program.h"
 #include "platform/cp932.h"
+#include "platform/number_text.h"
 #include "platform/regular_file.h"
+#include "results/folder_lock.h"
 #include "results/result_files.h"
 
 namespace pyokoran {
@@ -18,15 +20,18 @@ namespace {
 
 // One read of the summary file the way a 1000-byte line buffer takes it: at most 999 bytes,
 // ending after a line feed; the CR LF line ends are seen as LF. False at end of file.
-bool ReadChunk(std::FILE* file, std::string& chunk) {
+// consumed counts the file's bytes taken.
+bool ReadChunk(std::FILE* file, std::string& chunk, int64_t& consumed) {
   chunk.clear();
   while (chunk.size() < 999) {
     int c = std::getc(file);
     if (c == EOF) break;
+    ++consumed;
     if (c == '\r') {
       int next = std::getc(file);
       if (next == '\n') {
         c = '\n';
+        ++consumed;
       } else if (next != EOF) {
         std::ungetc(next, file);
       }
@@ -116,6 +121,24 @@ std::string ForScreen(const std::string& cp932) {
   return utf8;
 }
 
+// How long the ranking waits for another program writing into the folder; it then reads
+// what is there.
+constexpr int kReadWaitMs = 3000;
+
+// The run written at offset with the line `line` (this program's newest) is marked newest in
+// place of the last line, when it is found there.
+void MarkNewestRun(std::vector<SummaryEntry>& entries, int64_t offset, const std::string& line) {
+  if (offset < 0) return;
+  for (SummaryEntry& e : entries) {
+    if (e.offset != offset) continue;
+    std::string written = TrimmedLine(line);
+    if (written.rfind(e.Subject + "\t" + e.Date + "\t" + e.Time + "\t", 0) != 0) return;
+    entries.back().newest = 0;
+    e.newest = 1;
+    return;
+  }
+}
+
 }  // namespace
 
 int ReadSummaryFile(std::vector<SummaryEntry>& entries) {
@@ -125,11 +148,16 @@ int ReadSummaryFile(std::vector<SummaryEntry>& entries) {
   try {
     // The header first, then data lines up to end of file or the first blank line.
     std::string chunk;
-    if (ReadChunk(file, chunk) && !TrimmedLine(chunk).empty()) {
-      while (ReadChunk(file, chunk)) {
+    int64_t consumed = 0;
+    if (ReadChunk(file, chunk, consumed) && !TrimmedLine(chunk).empty()) {
+      // A chunk that follows a line feed starts a line.
+      bool line_start = chunk.back() == '\n';
+      for (int64_t at = consumed; ReadChunk(file, chunk, consumed); at = consumed) {
         std::string line = TrimmedLine(chunk);
         if (line.empty()) break;
         entries.push_back(ParseLine(line));
+        if (line_start) entries.back().offset = at;
+        line_start = chunk.back() == '\n';
       }
     }
   } catch (const std::bad_alloc&) {
@@ -145,9 +173,16 @@ void RankEntries(std::vector<SummaryEntry>& entries) {
   // The order of an exchange sort that swaps on "<=": highest score first, and among equal
   // scores the later line first. Sorting the lines from last to first stably gives the same
   // order in O(n log n); the entries move once, at the end.
+  // The newest run goes first among its score as if it were the last line.
   const size_t count = entries.size();
-  std::vector<std::pair<int32_t, size_t>> order(count);
-  for (size_t i = 0; i < count; ++i) order[i] = {entries[count - 1 - i].Score, count - 1 - i};
+  std::vector<std::pair<int32_t, size_t>> order;
+  order.reserve(count);
+  for (size_t i = count; i-- > 0;) {
+    if (entries[i].newest == 1) order.push_back({entries[i].Score, i});
+  }
+  for (size_t i = count; i-- > 0;) {
+    if (entries[i].newest != 1) order.push_back({entries[i].Score, i});
+  }
   std::stable_sort(order.begin(), order.end(),
                    [](const auto& a, const auto& b) { return a.first > b.first; });
   // Entry order[k].second goes to place k: follow each cycle of the permutation.
@@ -189,8 +224,7 @@ ResultDialogContent MakeResultDialogContent(const std::vector<SummaryEntry>& ran
   const double percent = count > 0 ? double(rank) / count * 100.0 : 0.0;
   // The point is always ".", whatever numeric locale the process runs in.
   char percent_text[64];
-  auto [end, ec] = std::to_chars(percent_text, percent_text + sizeof percent_text - 1, percent,
-                                 std::chars_format::fixed, 1);
+  auto [end, ec] = FixedToChars(percent_text, percent_text + sizeof percent_text - 1, percent, 1);
   *(ec == std::errc() ? end : percent_text) = '\0';
   content.summary =
       Format("【最終結果】 %s さん ／ スコア：%d　（順位: %d 人中 %d 位 ／ 上位から %s ％）",
@@ -203,8 +237,13 @@ void ShowResults(Program& program) {
   ResultDialogContent content;
   try {
     std::vector<SummaryEntry> entries;
-    if (!ReadSummaryFile(entries)) return;
-    const SummaryEntry newest = entries.back();
+    {
+      const ResultFolderLock lock(false, kReadWaitMs);  // no run half-written in view
+      if (!ReadSummaryFile(entries)) return;
+    }
+    MarkNewestRun(entries, program.newest_run_offset, program.newest_run_line);
+    const SummaryEntry newest =
+        *std::find_if(entries.begin(), entries.end(), [](const SummaryEntry& e) { return e.newest == 1; });
     RankEntries(entries);
     content = MakeResultDialogContent(entries, newest);
   } catch (const std::bad_alloc&) {

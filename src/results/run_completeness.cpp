@@ -12,6 +12,7 @@
 #include "platform/cp932.h"
 #include "platform/file_system.h"
 #include "platform/regular_file.h"
+#include "results/folder_lock.h"
 #include "results/result_files.h"
 #include "results/subject_id.h"
 #include "run/scheduler.h"
@@ -20,6 +21,9 @@
 namespace pyokoran {
 namespace {
 
+// How long the start waits for another program writing into the folder before it leaves
+// the check for the next start.
+constexpr int kStartCheckWaitMs = 3000;
 constexpr const char* kIncompleteHeader = "Subject\tDate\tTime\tMissing\n";
 // Enough for a run's longest rows: 4999 of them with the longest subject.
 constexpr int64_t kTailBytes = int64_t(4) << 20;
@@ -54,10 +58,11 @@ bool Exists(const std::string& name) {
   return KindOfPath(name, true) != PathKind::kMissing;
 }
 
-// Trailing lines that start with prefix.
-int32_t CountTrailing(const std::vector<std::string>& lines, const std::string& prefix) {
+// Lines that start with prefix (a run's key), wherever they stand: runs of several programs
+// sharing the folder may follow each other in any order.
+int32_t CountWithKey(const std::vector<std::string>& lines, const std::string& prefix) {
   int32_t n = 0;
-  for (auto it = lines.rbegin(); it != lines.rend() && it->compare(0, prefix.size(), prefix) == 0; ++it) ++n;
+  for (const std::string& line : lines) n += line.compare(0, prefix.size(), prefix) == 0;
   return n;
 }
 
@@ -100,16 +105,16 @@ bool FindIncompleteLastRun(IncompleteRun& run) {
   if (appearance.empty() || (!Exists(appearance) && !Exists(kTimingSummaryFileName))) return false;
   const std::string comma = run.subject + "," + run.date + "," + run.time + ",";
   std::vector<std::string> lines;
-  if (rows > 0 && (!TailLines(appearance, lines) || CountTrailing(lines, comma) != rows)) {
+  if (rows > 0 && (!TailLines(appearance, lines) || CountWithKey(lines, comma) < rows)) {
     run.missing.push_back(Utf8Name(appearance));
   }
   // Timing records exist from a later version on: a folder without them lacks nothing.
   if (Exists(kTimingSummaryFileName)) {
-    if (rows > 0 && (!TailLines(timing, lines) || CountTrailing(lines, comma) != rows)) {
+    if (rows > 0 && (!TailLines(timing, lines) || CountWithKey(lines, comma) < rows)) {
       run.missing.push_back(Utf8Name(timing));
     }
     const std::string tab = run.subject + "\t" + run.date + "\t" + run.time + "\t";
-    if (!TailLines(kTimingSummaryFileName, lines) || CountTrailing(lines, tab) != 1) {
+    if (!TailLines(kTimingSummaryFileName, lines) || CountWithKey(lines, tab) < 1) {
       run.missing.push_back(kTimingSummaryFileName);
     }
   }
@@ -134,11 +139,13 @@ std::string IncompleteRunMessage(const IncompleteRun& run) {
 }
 
 bool CheckLastRunAtStart(IncompleteRun& run) {
-  if (!FindIncompleteLastRun(run)) return false;
+  // Under the folder's lock: a run another program is writing is whole before it is looked at.
+  const ResultFolderLock lock(true, kStartCheckWaitMs);
+  if (!lock.may_go_on() || !FindIncompleteLastRun(run)) return false;
   // Told once: the record's last line names it already.
   std::vector<std::string> recorded;
   const std::string key = run.subject + "\t" + run.date + "\t" + run.time + "\t";
-  if (TailLines(kIncompleteRunsFileName, recorded) && CountTrailing(recorded, key) > 0) return false;
+  if (TailLines(kIncompleteRunsFileName, recorded) && CountWithKey(recorded, key) > 0) return false;
   RecordIncompleteRun(run);
   return true;
 }

@@ -20,8 +20,9 @@ struct IncompleteRun {
 };
 
 // Checks the last complete line of the summary file in the current folder: whether the
-// subject's appearance file ends with the run's rows (one per decided appearance, at most
-// 4999) and, where the folder has timing records, whether both end with the run. False when
+// subject's appearance file holds the run's rows (one per decided appearance, at most 4999)
+// among its last lines and, where the folder has timing records, whether both hold the run,
+// each found by the run's subject, date and time wherever it stands. False when
 // the run is whole (or there is none), and when neither the appearance file nor the timing
 // summary exists (a summary line copied or written by hand).
 bool FindIncompleteLastRun(IncompleteRun& run);
@@ -32,8 +33,8 @@ bool RecordIncompleteRun(const IncompleteRun& run);
 // The message telling the user which files lack the run's lines.
 std::string IncompleteRunMessage(const IncompleteRun& run);
 
-// At start: the last run when it is incomplete and not yet in the record, recorded now;
-// false otherwise.
+// At start, under the folder's lock: the last run when it is incomplete and not yet in the
+// record, recorded now; false otherwise (also when another program holds the folder).
 bool CheckLastRunAtStart(IncompleteRun& run);
 
 // At start: every summarised run since the timing summary began whose line it lacks (a kill

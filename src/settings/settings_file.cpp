@@ -8,15 +8,20 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <new>
+#include <vector>
 #include <string_view>
 
 #include "platform/file_system.h"
 #include "platform/regular_file.h"
+#include "platform/utf8_path.h"
 
 namespace pyokoran {
 
 namespace {
+
+namespace fs = std::filesystem;
 
 constexpr size_t kPieceBytes = 1023;  // what one read of the 1024-byte line buffer takes
 constexpr std::string_view kTrimSet = " \t\n";
@@ -83,6 +88,36 @@ void SyncFolderOf(const std::string& path) {
 }
 
 // The copy of the old text, whole and on disk; false when the folder takes no new file.
+// Temporary files "<target>.<process id>.tmp" of saves that were cut short: one whose lock
+// can be taken has no living writer (a save holds its lock while it writes) and is removed.
+// Where the file system keeps no locks only this process's own is.
+void RemoveStaleTemporaries(const std::string& target, const std::string& own) {
+  const fs::path path = PathFromUtf8(target);
+  const std::string stem = Utf8FromPath(path.filename()) + ".";
+  fs::path folder = path.parent_path();
+  if (folder.empty()) folder = ".";
+  std::error_code ec;
+  std::vector<std::string> stale;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = Utf8FromPath(it->path().filename());
+    if (name.size() <= stem.size() + 4 || name.compare(0, stem.size(), stem) != 0 ||
+        name.compare(name.size() - 4, 4, ".tmp") != 0) {
+      continue;
+    }
+    const std::string id = name.substr(stem.size(), name.size() - 4 - stem.size());
+    if (std::all_of(id.begin(), id.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+      stale.push_back(Utf8FromPath(it->path()));
+    }
+  }
+  for (const std::string& temp : stale) {
+    const int fd = OpenRegularFile(temp.c_str(), O_RDWR);
+    if (fd < 0) continue;
+    const FileLock lock = TryLockFile(fd, true);
+    if (lock == FileLock::kTaken || (lock == FileLock::kRefused && temp == own)) RemoveFile(temp);
+    ::close(fd);
+  }
+}
+
 bool WriteBackup(const std::string& backup, const std::string& text) {
   RemoveFile(backup);
   const int fd = CreateNewFile(backup, 0600);
@@ -115,13 +150,15 @@ void WriteSettingsFile(const std::string& name, const std::string& bytes, bool k
     return;
   }
 
-  // Crash-safe replacement: a complete new file renamed over the old one. One fixed name,
-  // so a save cut short leaves at most one temporary file, which the next save replaces.
+  // Crash-safe replacement: a complete new file renamed over the old one. The temporary
+  // name is this process's own, so that programs sharing the folder never write into each
+  // other's; one left by a save cut short is removed by the next save.
   if (!exists || old_file.links == 1) {
-    const std::string temp = target + ".tmp";
-    RemoveFile(temp);
+    const std::string temp = target + "." + std::to_string(ProcessId()) + ".tmp";
+    RemoveStaleTemporaries(target, temp);
     int temp_fd = CreateNewFile(temp, exists ? 0600 : 0666);
     if (temp_fd >= 0) {
+      TryLockFile(temp_fd, true);  // held while it is written; closing releases it
       bool same_owner = true;
       if (exists) same_owner = TakeOwnerAndMode(temp_fd, old_file);
       bool written = same_owner && WriteAll(temp_fd, bytes) && FlushToDisk(temp_fd);

@@ -18,6 +18,7 @@
 
 #include "analysis/result_reader.h"
 #include "platform/file_system.h"
+#include "platform/number_text.h"
 #include "platform/utf8_path.h"
 #include "app/my_app.h"
 #include "app/program.h"
@@ -37,7 +38,6 @@
 namespace pyokoran {
 namespace {
 
-constexpr const char* kCannotWriteMessage = "データファイルを開くことができません";
 // The virtual screen is the stage itself: screen pixels are stage pixels.
 constexpr ScreenSize kSimulatedScreen{kStageWidth, kStageHeight};
 
@@ -337,7 +337,7 @@ bool ParseRtTriple(const std::string& text, double& mu, double& sigma, double& t
   const char* p = text.data();
   const char* end = p + text.size();
   for (int i = 0; i < 3; ++i) {
-    auto [q, ec] = std::from_chars(p, end, v[i]);
+    auto [q, ec] = DecimalFromChars(p, end, v[i]);
     if (ec != std::errc() || !std::isfinite(v[i])) return false;
     p = q;
     if (i < 2) {
@@ -455,14 +455,11 @@ bool RunSimulation(const SimulationOptions& options, SimulationResult& result, s
     BindClipper(*platform, program->display, WindowId::Experiment);
     const int completed = RunSequence(*program);
     const int written = WriteResultFiles(*program, completed);
-    WriteTimingFiles(*program, completed, written);
     BindClipper(*platform, program->display, WindowId::Main);
     platform->DestroyExperimentWindow();
-    for (const auto& m : platform->messages) {
-      if (m.text.rfind(kCannotWriteMessage, 0) == 0) {
-        error = "run " + std::to_string(k + 1) + ": " + m.text + " (" + options.out_dir + ")";
-        return false;
-      }
+    if (written == 0) {
+      error = "run " + std::to_string(k + 1) + ": " + LastMessage(*platform) + " (" + options.out_dir + ")";
+      return false;
     }
     const ScoreCounters& c = program->scheduler.counters;
     result.totals.Hit += c.Hit;

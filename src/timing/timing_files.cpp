@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/program.h"
+#include "platform/cp932.h"
 #include "results/result_files.h"
 
 namespace pyokoran {
@@ -11,11 +12,11 @@ namespace pyokoran {
 namespace {
 
 constexpr const char* kTimingHeader =
-    "Subject,Date,Time,Trial,ShowTick,FirstFrame,Onset,FullyUp,Press,RT,OnsetRT,TickLagMs\n";
+    "Subject,Date,Time,Trial,ShowTick,FirstFrame,Onset,FullyUp,Press,RT,OnsetRT,TickLagMs,Computer\n";
 constexpr const char* kFramesHeader = "Subject,Date,Time,Frame,FrameTime,Msc,Completion,Dropped\n";
 constexpr const char* kTimingSummaryHeader =
     "Subject\tDate\tTime\tMode\tRefreshHz\tRefreshSD\tFrames\tDropped\tLongestMs\tTickLagMs\t"
-    "Reason\tFrameTimes\tPresentEvery\tRiseMs\tLockLostMs\tUnlockedFrames\tEventClock\n";
+    "Reason\tFrameTimes\tPresentEvery\tRiseMs\tLockLostMs\tUnlockedFrames\tEventClock\tComputer\n";
 
 // Microseconds on the tick clock as milliseconds with three decimals; nothing when unknown.
 void AppendMs(std::string& out, int64_t us) {
@@ -26,15 +27,15 @@ void AppendMs(std::string& out, int64_t us) {
           static_cast<unsigned long long>(magnitude % 1000));
 }
 
-// As the result files are appended to: a torn last line is repaired first, and told.
-bool Append(Program& program, const std::string& name, const char* header,
-            const std::string& text) {
-  const AppendOutcome outcome = AppendToResultFile(name, header, text);
-  if (outcome.repaired) {
-    program.platform.ShowMessage(RepairedMessage(name), kApplicationTitle,
-                                 MessageIcon::Exclamation);
+// This computer's name as the files carry it: code page 932 where it converts, without the
+// separators of either file or line breaks.
+std::string ComputerField(const std::string& utf8) {
+  std::string name;
+  if (!Utf8ToCp932(utf8, name)) name = utf8;
+  for (char& c : name) {
+    if (c == ',' || c == '\t' || c == '\n' || c == '\r' || c == '"') c = '_';
   }
-  return outcome.written;
+  return name;
 }
 
 }  // namespace
@@ -51,17 +52,9 @@ std::string FramesFileName(const std::string& subject) {
   return name.substr(0, name.size() - 4) + "_frames.csv";
 }
 
-int WriteTimingFiles(Program& program, int completed, int results_written) {
-  if (completed == 0 || results_written == 0) return 1;
+void AppendTimingParts(Program& program, const Stamp& stamp, std::vector<FilePart>& parts) {
   const ExperimentSettings& s = program.settings;
-  const Stamp stamp = LocalStamp(program.result_time);
-  // The result files hold the run: what fails here is recorded as missing with it.
-  auto fail = [&](const std::vector<std::string>& missing) {
-    RecordMissingLines(s.subject, stamp, missing);
-    program.platform.ShowMessage(CannotOpenMessage(missing.front()), kApplicationTitle,
-                                 MessageIcon::Exclamation);
-    return 0;
-  };
+  const std::string computer = ComputerField(program.platform.ComputerName());
 
   // One row per logged appearance, in log order.
   const TrialLog& log = program.scheduler.log;
@@ -88,12 +81,12 @@ int WriteTimingFiles(Program& program, int completed, int results_written) {
     if (pressed && t.onset_us != kNoTime) AppendMs(rows, t.press_us - t.onset_us);
     rows += ',';
     AppendMs(rows, t.tick_lag_us);
+    rows += ',';
+    rows += computer;
     rows += '\n';
   }
   const std::string name = TimingFileName(s.subject);
-  if (name.empty() || !Append(program, name, kTimingHeader, rows)) {
-    return fail({name.empty() ? s.subject + "_timing.csv" : name, kTimingSummaryFileName});
-  }
+  parts.push_back({name.empty() ? s.subject + "_timing.csv" : name, kTimingHeader, std::move(rows)});
 
   // Every frame as the display system reported it, where it did.
   const std::vector<FrameRow>& frames = program.timing.frame_rows;
@@ -108,9 +101,8 @@ int WriteTimingFiles(Program& program, int completed, int results_written) {
               CompletionModeName(f.completion.mode), f.dropped ? 1 : 0);
     }
     const std::string frames_name = FramesFileName(s.subject);
-    if (frames_name.empty() || !Append(program, frames_name, kFramesHeader, text)) {
-      return fail({frames_name.empty() ? s.subject + "_frames.csv" : frames_name, kTimingSummaryFileName});
-    }
+    parts.push_back({frames_name.empty() ? s.subject + "_frames.csv" : frames_name, kFramesHeader,
+                     std::move(text)});
   }
 
   // The run's line: how its frames reached the screen.
@@ -138,11 +130,10 @@ int WriteTimingFiles(Program& program, int completed, int results_written) {
   if (report.lock_lost_ms >= 0) AppendF(line, "%.3f", report.lock_lost_ms);
   AppendF(line, "\t%d\t", report.unlocked_frames);
   line += text(report.event_clock);
+  line += '\t';
+  line += computer;
   line += '\n';
-  if (!Append(program, kTimingSummaryFileName, kTimingSummaryHeader, line)) {
-    return fail({kTimingSummaryFileName});
-  }
-  return 1;
+  parts.push_back({kTimingSummaryFileName, kTimingSummaryHeader, std::move(line)});
 }
 
 }  // namespace pyokoran

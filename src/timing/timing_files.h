@@ -5,6 +5,9 @@
 #pragma once
 
 #include <string>
+#include <vector>
+
+#include "results/result_files.h"
 
 namespace pyokoran {
 
@@ -20,11 +23,9 @@ std::string TimingFileName(const std::string& subject);
 // name with "_frames" before ".csv"; empty when the subject cannot name a file.
 std::string FramesFileName(const std::string& subject);
 
-// Appends the run's timing rows and its line, after the result files have been written for
-// it (results_written = 1), and, where the display system reported how each frame completed,
-// one row per presented frame to the frames file. An aborted run, or one whose result files
-// failed, writes nothing.
-// 1 = nothing to write or both written; 0 after the result files' message.
-int WriteTimingFiles(Program& program, int completed, int results_written);
+// The run's timing rows, its line and, where the display system reported how each frame
+// completed, one row per presented frame, as parts of the run's append (after the result
+// files' parts). Both timing files end each row with the computer's name.
+void AppendTimingParts(Program& program, const Stamp& stamp, std::vector<FilePart>& parts);
 
 }  // namespace pyokoran

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The HTML report in a real headless browser: simulated runs of a subject whose ID needs
 # escaping, --report, then Chromium loads the file without errors or network requests, its
-# DOM holds the four kinds of plot with data marks, and a screenshot is not blank.
+# DOM holds the four kinds of plot with data marks, printed to PDF every column is on paper,
+# and a screenshot is not blank.
 # Usage: html_report_browser_tests.sh <pyokoran executable> <source folder>
 # Exits 77 (skipped) only when Chromium is missing or cannot start.
 set -euo pipefail
@@ -55,7 +56,22 @@ grep -q 'SIMULATED DATA' dom.html || fail "no SIMULATED DATA"
 grep -q 'R&amp;D' dom.html || fail "subject not shown"
 if grep -q '<i>' dom.html; then fail "the subject ID became markup"; fi
 
+# On paper (A4 landscape, as the page asks): every column of the table is printed, none cut
+# off at the page's edge, and the conditions are named.
+chrome --no-pdf-header-footer --print-to-pdf="$work/print.pdf" "$url" >/dev/null 2>&1 || fail "no print"
+pdfinfo "$work/print.pdf" | awk '/Page size:/ { exit !($3 > 840 && $3 < 843 && $5 > 594 && $5 < 597) }' ||
+  fail "not printed on A4 landscape: $(pdfinfo "$work/print.pdf" | grep 'Page size')"
+pdftotext -layout "$work/print.pdf" "$work/print.txt" || fail "pdftotext failed"
+header=$(head -1 "$work/report.csv" | sed 's/^\xEF\xBB\xBF//' | tr -d '\r')
+missing=""
+IFS=, read -r -a columns <<<"$header"
+for column in "${columns[@]}"; do
+  grep -q -- "$column" "$work/print.txt" || missing="$missing $column"
+done
+[ -z "$missing" ] || fail "columns not on paper:$missing"
+grep -q 'T6 D3 H12 60s 2000ms 1000-3000ms rows' "$work/print.txt" || fail "no condition name on paper"
+
 chrome --window-size=1200,1600 --screenshot="$work/shot.png" "$url" >/dev/null 2>&1 || fail "no screenshot"
 colours=$(convert "$work/shot.png" -format '%k' info:)
 [ "$colours" -gt 20 ] || fail "screenshot looks blank ($colours colours)"
-echo "html report: loads, four plots with data, $colours colours on screen"
+echo "html report: loads, four plots with data, ${#columns[@]} columns on paper, $colours colours on screen"

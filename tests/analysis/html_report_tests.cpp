@@ -19,6 +19,7 @@ Report MakeReport(const std::vector<std::string>& subjects, size_t runs, int row
                   bool fa = false, bool distractors = true) {
   Report report;
   report.folder = "/data/lab";
+  report.language = ReportLanguage::kEnglish;
   for (const std::string& s : subjects) {
     for (size_t k = 0; k < runs; ++k) {
       RunRecord run;
@@ -42,16 +43,7 @@ Report MakeReport(const std::vector<std::string>& subjects, size_t runs, int row
       report.results.runs.push_back(run);
     }
   }
-  for (size_t i = 0; i < report.results.runs.size(); ++i) {
-    report.run_measures.push_back(Measure({&report.results.runs[i]}, report.options));
-    const std::string& s = report.results.runs[i].subject;
-    if (report.subjects.empty() || report.subjects.back().subject != s) {
-      report.subjects.emplace_back();
-      report.subjects.back().subject = report.subjects.back().subject_utf8 = s;
-    }
-    report.subjects.back().runs.push_back(i);
-  }
-  for (SubjectReport& s : report.subjects) s.measures = Measure(SubjectRuns(report, s), report.options);
+  MeasureReport(report);
   return report;
 }
 
@@ -110,6 +102,14 @@ TEST(ReportHtml, HoldsTablesAndFourPlotsWithData) {
   // Nothing to fetch.
   EXPECT_EQ(html.find("src="), std::string::npos);
   EXPECT_EQ(html.find("href="), std::string::npos);
+
+  // In Japanese unless asked otherwise; the column names stay as the CSV has them.
+  report.language = ReportLanguage::kJapanese;
+  const std::string japanese = ReportHtml(report);
+  for (const char* text : {"<body lang=\"ja\">", "<h3>参加者 A", "試行中のヒットの RT: A, 2026/12/10 10:00:",
+                           "シミュレーションのデータ", "<th>HitRate</th>"})
+    EXPECT_NE(japanese.find(text), std::string::npos) << text;
+  EXPECT_EQ(japanese.find("Hit RT across the run"), std::string::npos);
 }
 
 TEST(ReportHtml, RatesOfZeroAndOneStayInsideTheFrame) {

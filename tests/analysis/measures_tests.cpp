@@ -185,34 +185,42 @@ TEST(Measures, SpreadOverRunsLeavesOutRunsWithoutTheValue) {
   EXPECT_TRUE(std::isnan(s.hit_rate.mean));
 }
 
-// Unanswered appearances carry no time; they fall between the responses around them.
-TEST(Measures, RatesAcrossRunPlaceUnansweredAppearancesBetweenResponses) {
+// Each appearance counts in the bin of its show time: the timing record's, else a response's
+// tick less its RT, else (unanswered, no record) between its neighbours' show times. The log
+// books a miss when the creature goes down, after later appearances' responses.
+TEST(Measures, RatesAcrossRunPlaceEveryAppearanceAtItsShowTime) {
   RunRecord run;
-  run.TmLimit = 30;
+  run.TmLimit = 60;
   AppearanceRow miss;
   miss.Tgt = 1;
-  AppearanceRow cr;
-  run.rows = {Response(1, 400), miss, Response(1, 9000), cr, miss, Response(0, 24000)};
-  // Times: 1400, 5700 (between 1400 and 10000), 10000, 15000, 20000, 25000.
+  miss.ShowMs = 29700;
+  AppearanceRow cr;  // no timing record: between 29 700 and 34 500
+  auto response = [](int32_t tgt, int32_t rt, int32_t total) {
+    AppearanceRow r = Response(tgt, rt);
+    r.TotalRT = total;
+    return r;
+  };
+  run.rows = {response(1, 400, 1400), response(1, 500, 35000), miss, cr, response(0, 600, 45000)};
   const auto bins = RatesAcrossRun(run, 10000);
-  ASSERT_EQ(bins.size(), 3u);
-  EXPECT_DOUBLE_EQ(bins[0].hit_rate, 0.5);
-  EXPECT_TRUE(std::isnan(bins[0].fa_rate));
-  EXPECT_DOUBLE_EQ(bins[1].hit_rate, 1.0);
-  EXPECT_DOUBLE_EQ(bins[1].fa_rate, 0.0);
-  EXPECT_DOUBLE_EQ(bins[2].hit_rate, 0.0);
-  EXPECT_DOUBLE_EQ(bins[2].fa_rate, 1.0);
-  EXPECT_EQ(bins[2].start_s, 20);
+  ASSERT_EQ(bins.size(), 5u);
+  EXPECT_DOUBLE_EQ(bins[0].hit_rate, 1.0);
+  EXPECT_EQ(bins[1].targets + bins[1].distractors, 0);
+  EXPECT_DOUBLE_EQ(bins[2].hit_rate, 0.0);  // the miss shown at 29.7 s
+  EXPECT_DOUBLE_EQ(bins[3].hit_rate, 1.0);
+  EXPECT_DOUBLE_EQ(bins[3].fa_rate, 0.0);
+  EXPECT_DOUBLE_EQ(bins[4].fa_rate, 1.0);
+  EXPECT_FALSE(ShowTimesKnown(run));
+  run.rows[3].ShowMs = 32000;
+  EXPECT_TRUE(ShowTimesKnown(run));
 
   // Anticipations left out of Hit and FA leave the rates too: the hit at 400 ms goes.
   MeasureOptions exclude;
-  exclude.anticipation_ms = 500;
+  exclude.anticipation_ms = 450;
   exclude.exclude_anticipations = true;
   const auto without = RatesAcrossRun(run, 10000, exclude);
-  ASSERT_EQ(without.size(), 3u);
-  EXPECT_EQ(without[0].targets, 1);
-  EXPECT_DOUBLE_EQ(without[0].hit_rate, 0.0);
-  EXPECT_DOUBLE_EQ(without[1].hit_rate, 1.0);
+  ASSERT_EQ(without.size(), 5u);
+  EXPECT_EQ(without[0].targets, 0);
+  EXPECT_DOUBLE_EQ(without[3].hit_rate, 1.0);
 }
 
 }  // namespace

@@ -104,11 +104,17 @@ TEST(ReportPooling, ConditionsAreRowsOfTheirOwn) {
   EXPECT_EQ(Cell(CsvRow(csv, kLevelRun, "T"), "RunId"), "5");
   EXPECT_EQ(Cell(subject, "RunId"), "");
 
-  // The HTML report lists the same rows.
+  // Each row names its condition; a subject's row only when it has one.
+  EXPECT_EQ(Cell(one, "Condition"), "T6 D1 H12 60s 2000ms 1000-3000ms rows");
+  EXPECT_EQ(Cell(CsvRow(csv, kLevelRun, "T"), "Condition"), "T6 D3 H12 60s 2000ms 1000-3000ms rows");
+  EXPECT_EQ(Cell(subject, "Condition"), "");
+  EXPECT_EQ(Cell(CsvRow(csv, kLevelSubject, "T"), "Condition"), "T6 D3 H12 60s 2000ms 1000-3000ms rows");
+
+  // The HTML report lists the same rows, in each of its five groups of columns.
   const std::string html = ReportHtml(report);
   size_t rows = 0;
   for (size_t p = 0; (p = html.find("<td>subject_condition</td>", p)) != std::string::npos; ++p) ++rows;
-  EXPECT_EQ(rows, 3u);
+  EXPECT_EQ(rows, 3u * 5u);
 
   // Under a subject filter: that subject's conditions only, its runs' ids kept.
   const Report only = ReportOfSubject(report, 0);
@@ -170,6 +176,175 @@ TEST(ReportPooling, AboutFileSaysHowTheTableWasMade) {
     EXPECT_NE(about.find(part), std::string::npos) << part;
   ASSERT_TRUE(WriteReportAbout(report, AboutPathFor("r"), error)) << error;
   EXPECT_TRUE(IsOurReport("r_about.txt"));
+}
+
+// Each condition over the subjects who ran it (n, mean, SD, SE, t interval of their figures),
+// and the differences between two conditions within the subjects who ran both. Runs known
+// from the summary alone have problems, which the pooled rows count.
+TEST(ReportGroups, ConditionsOverSubjectsAndTheirPairedDifferences) {
+  TempWorkingDir dir;
+  WriteSummary({{"S", 1, 1, 40, 10, 18, 2},
+                {"S", 3, 2, 40, 10, 40, 20},
+                {"T", 1, 3, 30, 20, 19, 1},
+                {"T", 3, 4, 30, 20, 45, 15},
+                {"U", 3, 5, 45, 5, 50, 10}});
+  Report report;
+  std::string error;
+  ASSERT_TRUE(BuildReport(".", {}, report, error)) << error;
+  ASSERT_EQ(report.groups.size(), 2u);
+  const ConditionGroup& one = report.groups[0];  // the oldest run's condition first
+  EXPECT_EQ(ConditionName(one.condition), "T6 D1 H12 60s 2000ms 1000-3000ms rows");
+  EXPECT_EQ(one.members.size(), 2u);
+  EXPECT_EQ(one.problem_runs, 2);
+  // Hit rates 0.8 and 0.6: SD 0.1414, SE 0.1, 0.7 -/+ t(0.975, 1) 12.706 * 0.1.
+  EXPECT_EQ(one.pooled[0].n, 2);
+  EXPECT_NEAR(one.pooled[0].mean, 0.7, 1e-12);
+  EXPECT_NEAR(one.pooled[0].sd, 0.141421, 1e-6);
+  EXPECT_NEAR(one.pooled[0].se, 0.1, 1e-12);
+  EXPECT_NEAR(one.pooled[0].ci.low, -0.570620, 1e-6);
+  EXPECT_EQ(report.groups[1].pooled[0].n, 3);
+  EXPECT_NEAR(report.groups[1].pooled[0].mean, (0.8 + 0.6 + 0.9) / 3, 1e-12);
+  // With one run each, a subject's pooled figure is its runs' mean.
+  EXPECT_NEAR(report.groups[1].run_mean[2].mean, report.groups[1].pooled[2].mean, 1e-12);
+
+  // Within S and T only (U ran one condition): FA rates 0.1 - 0.333 and 0.05 - 0.25.
+  ASSERT_EQ(report.differences.size(), 1u);
+  const ConditionDifference& d = report.differences[0];
+  EXPECT_EQ(d.pooled[1].n, 2);
+  EXPECT_NEAR(d.pooled[1].mean, (0.1 - 1.0 / 3 + 0.05 - 0.25) / 2, 1e-12);
+  EXPECT_NEAR(d.pooled[0].mean, 0.0, 1e-12);
+
+  const std::string groups = GroupCsv(report);
+  EXPECT_EQ(groups.rfind("\xEF\xBB\xBFLevel,Condition,Condition_B,Measure,From,N,Mean,", 0), 0u);
+  EXPECT_NE(groups.find("\r\ngroup_condition,T6 D1 H12 60s 2000ms 1000-3000ms rows,,HitRate,subject_pooled,2,"
+                        "0.70000,0.14142,0.10000,-0.57062,1.97062,2,2\r\n"),
+            std::string::npos);
+  EXPECT_NE(groups.find("\r\ncondition_difference,T6 D1 H12 60s 2000ms 1000-3000ms rows,"
+                        "T6 D3 H12 60s 2000ms 1000-3000ms rows,FARate,subject_pooled,2,-0.21667,"),
+            std::string::npos);
+  const std::string csv = ReportCsv(report);
+  EXPECT_EQ(Cell(CsvRow(csv, kLevelSubject, "S"), "Problems"), "2 of 2 runs with problems");
+  EXPECT_EQ(Cell(CsvRow(csv, kLevelCondition, "U"), "Problems"), "1 of 1 run with problems");
+}
+
+// A summary line whose counts differ from its complete rows: the rows' counts are used, and
+// the run says both.
+TEST(ReportPooling, RowsThatDisagreeWithTheSummaryLineAreUsedAndTold) {
+  TempWorkingDir dir;
+  WriteSummary({{"S", 3, 7, 3, 0, 1, 0}});
+  const std::string head = "S,2026/12/01,10:00:00,";
+  const std::string settings = ",6,3,12,1,2000,1000,3000,60,7,";
+  std::ofstream(std::filesystem::u8path("S.csv"), std::ios::binary)
+      << "Subject,Date,Time,Trial,TgtPokko,DstPokko,Holes,Ordered,Dur,ISI_1,ISI_2,TmLimit,"
+         "RndSeed,Pokko,Tgt,Hole,Hole_X,Hole_Y,Resp,Resp_X,Resp_Y,RT,TotalRT,Error\r\n"
+      << head << 1 << settings << "1,1,1,0,0,1,0,0,400,2400,0\r\n"
+      << head << 2 << settings << "2,1,2,0,0,1,0,0,500,4500,0\r\n"
+      << head << 3 << settings << "3,1,3,0,0,0,0,0,0,0,1\r\n"
+      << head << 4 << settings << "7,0,4,0,0,0,0,0,0,0,0\r\n";
+  Report report;
+  std::string error;
+  ASSERT_TRUE(BuildReport(".", {}, report, error)) << error;
+  ASSERT_EQ(report.results.runs.size(), 1u);
+  EXPECT_EQ(report.results.runs[0].problems,
+            "Hit 3 in the summary, 2 in the rows, Miss 0 in the summary, 1 in the rows; the rows' counts used");
+  const Measures& m = report.run_measures[0];
+  EXPECT_EQ(m.Hit, 2);
+  EXPECT_EQ(m.Miss, 1);
+  EXPECT_NEAR(m.hit_rate, 2.0 / 3, 1e-12);
+  EXPECT_EQ(m.hit_rt.n, 2);
+  EXPECT_EQ(report.subjects[0].measures.Hit, 2);
+}
+
+// The timing summary gives each run's presentation; exclusions are asked for one by one: an
+// upper RT limit, onset RTs of locked runs only, runs with problems out of the pooled rows.
+TEST(ReportPooling, PresentationAndExclusionsAskedFor) {
+  TempWorkingDir dir;
+  WriteSummary({{"S", 3, 1, 2, 0, 0, 0}, {"S", 3, 2, 2, 0, 0, 0}, {"S", 3, 3, 2, 0, 0, 0}});
+  std::string rows = "Subject,Date,Time,Trial,TgtPokko,DstPokko,Holes,Ordered,Dur,ISI_1,ISI_2,TmLimit,"
+                     "RndSeed,Pokko,Tgt,Hole,Hole_X,Hole_Y,Resp,Resp_X,Resp_Y,RT,TotalRT,Error\r\n";
+  std::string timing = "Subject,Date,Time,Trial,ShowTick,OnsetRT\r\n";
+  for (int run = 0; run < 3; ++run) {
+    const std::string head = "S,2026/12/01,10:00:0" + std::to_string(run) + ",";
+    const std::string settings = ",6,3,12,1,2000,1000,3000,60," + std::to_string(run + 1) + ",";
+    rows += head + "1" + settings + "1,1,1,0,0,1,0,0,400,2400,0\r\n" + head + "2" + settings +
+            "2,1,2,0,0,1,0,0,900,5900,0\r\n";
+    if (run < 2) timing += head + "1,2000,350\r\n" + head + "2,5000,850\r\n";  // none for the third
+  }
+  std::ofstream(std::filesystem::u8path("S.csv"), std::ios::binary) << rows;
+  std::ofstream(std::filesystem::u8path("S_timing.csv"), std::ios::binary) << timing;
+  std::ofstream(std::filesystem::u8path("ピョコラン_timing.txt"), std::ios::binary)
+      << "Subject\tDate\tTime\tMode\tRefreshHz\tRefreshSD\tFrames\tDropped\tLongestMs\tTickLagMs\tReason\t"
+         "FrameTimes\tPresentEvery\tRiseMs\tLockLostMs\tUnlockedFrames\tEventClock\r\n"
+      << "S\t2026/12/01\t10:00:00\tlocked\t60\t0.1\t3600\t0\t17\t0.2\tmeasured\tX Present (flip 3600)\t1\t"
+         "250\t\t0\tmapped\r\n"
+      << "S\t2026/12/01\t10:00:01\tfallback\t60\t4\t3600\t2\t40\t0.3\tsoftware\t\t1\t250\t\t0\tmapped\r\n";
+  Report report;
+  std::string error;
+  MeasureOptions options;
+  options.max_rt_ms = 800;
+  options.onset_locked_only = true;
+  ASSERT_TRUE(BuildReport(".", options, report, error)) << error;
+  ASSERT_EQ(report.results.runs.size(), 3u);
+  EXPECT_EQ(Cell(SubjectCells(report, 0), "Presentation"), "locked 1, fallback 1, none 1");
+  EXPECT_EQ(Cell(RunCells(report, 2), "Presentation"), "locked; X Present (flip 3600)");
+  EXPECT_EQ(report.results.runs[2].presentation, "locked");
+  EXPECT_EQ(report.results.runs[2].frame_times, "X Present (flip 3600)");
+  const Measures& pooled = report.subjects[0].measures;
+  EXPECT_EQ(pooled.over_rt_limit, 3);
+  EXPECT_EQ(pooled.hit_rt.n, 3);
+  EXPECT_EQ(pooled.Hit, 6);  // slow hits stay hits
+  EXPECT_EQ(pooled.onset_rt.n, 1);
+  EXPECT_DOUBLE_EQ(pooled.onset_rt.mean, 350);
+  EXPECT_EQ(report.results.runs[0].problems, "timing rows missing; line missing in ピョコラン_timing.txt");
+
+  options = {};
+  options.exclude_problem_runs = true;
+  ASSERT_TRUE(BuildReport(".", options, report, error)) << error;
+  EXPECT_EQ(report.results.runs.size(), 3u);  // its own row stays
+  EXPECT_EQ(report.subjects[0].runs.size(), 2u);
+  EXPECT_EQ(report.groups[0].runs, 2);
+  const std::string about = ReportAbout(report);
+  for (const char* part : {"No upper RT limit.", "Runs with problems are left out of the pooled rows"})
+    EXPECT_NE(about.find(part), std::string::npos) << part;
+}
+
+// Text a spreadsheet would run as a formula gets an apostrophe; numbers, and text that only
+// holds such a sign further on, stay as they are.
+TEST(ReportCsv, FormulaLikeTextIsWrittenAsText) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"=1+2", "'=1+2"}, {"+1", "'+1"}, {"-3", "'-3"}, {"@SUM(A1)", "'@SUM(A1)"}, {"\tx", "'\tx"},
+      {"001", "001"},    {"a=b", "a=b"}, {"", ""}};
+  for (const auto& [cell, written] : cases) EXPECT_EQ(SpreadsheetText(cell), written) << cell;
+
+  TempWorkingDir dir;
+  WriteSummary({{"=1+2", 3, 7, 0, 10, 0, 10}});
+  Report report;
+  std::string error;
+  ASSERT_TRUE(BuildReport(".", {}, report, error)) << error;
+  const std::string csv = ReportCsv(report);
+  const auto run = CsvRow(csv, kLevelRun, "'=1+2");
+  ASSERT_FALSE(run.empty());
+  EXPECT_EQ(Cell(run, "Criterion"), "0.000");
+  EXPECT_EQ(Cell(run, "dPrime").front(), '-');  // a number, as it was
+}
+
+// The schema beside each CSV gives every column a type, Subject a string, and how to read it.
+TEST(ReportCsv, SchemaTypesEveryColumn) {
+  const std::string schema = TableSchemaJson(ReportColumns(), "t", "r.csv", false);
+  EXPECT_EQ(schema.rfind(kSchemaHead, 0), 0u);
+  for (const char* field : {"{\"name\": \"Subject\", \"type\": \"string\"}", "{\"name\": \"Hit\", \"type\": \"integer\"}",
+                            "{\"name\": \"dPrime\", \"type\": \"number\"}",
+                            "{\"name\": \"Date\", \"type\": \"date\", \"format\": \"%Y/%m/%d\"}",
+                            "\"missingValues\": [\"\"]", "dtype={\\\"Subject\\\": str}"})
+    EXPECT_NE(schema.find(field), std::string::npos) << field;
+  size_t fields = 0;
+  for (size_t p = 0; (p = schema.find("{\"name\": ", p)) != std::string::npos; ++p) ++fields;
+  EXPECT_EQ(fields, ReportColumns().size());
+  EXPECT_EQ(SchemaPathFor("dir/t.CSV"), "dir/t.schema.json");
+
+  TempWorkingDir dir;
+  std::ofstream("r.schema.json", std::ios::binary) << schema;
+  EXPECT_TRUE(IsOurReport("r.schema.json"));
 }
 
 }  // namespace

@@ -103,10 +103,10 @@ TEST_F(ResultFolderTest, CsvHasBomOneRowPerRunAndSubjectAndQuotes) {
   size_t lines = 0;
   for (size_t p = 0; (p = csv.find("\r\n", p)) != std::string::npos; p += 2) ++lines;
   EXPECT_EQ(lines, 1u + 3u + 2u * 2u);  // header, runs, each subject's condition and pooled rows
-  EXPECT_NE(csv.find("\r\nrun,2,\"A,B\",2026/12/01,11:00:00,1,0,1,6,3,12,1,2000,1000,3000,60,8,"),
+  EXPECT_NE(csv.find("\r\nrun,2,\"A,B\",2026/12/01,11:00:00,1,0,1,T6 D3 H12 60s 2000ms 1000-3000ms rows,6,3,12,1,2000,1000,3000,60,8,"),
             std::string::npos);
-  EXPECT_NE(csv.find("\r\nsubject_condition,,被験者01,,,2,0,1,6,3,12,1,2000,1000,3000,60,,"), std::string::npos);
-  EXPECT_NE(csv.find("\r\nsubject,,被験者01,,,2,0,1,,,,,,,,,,"), std::string::npos);
+  EXPECT_NE(csv.find("\r\nsubject_condition,,被験者01,,,2,0,1,T6 D3 H12 60s 2000ms 1000-3000ms rows,6,3,12,1,2000,1000,3000,60,,"), std::string::npos);
+  EXPECT_NE(csv.find("\r\nsubject,,被験者01,,,2,0,1,T6 D3 H12 60s 2000ms 1000-3000ms rows,,,,,,,,,,"), std::string::npos);
   ASSERT_TRUE(WriteReportCsv(report, "report.csv", error)) << error;
 }
 
@@ -449,7 +449,7 @@ TEST(ResultFolder, ValuesBeyondWhatARowHoldsAreSkipped) {
   ASSERT_EQ(folder.runs[0].rows.size(), 1u);
   const AppearanceRow& r = folder.runs[0].rows[0];
   EXPECT_EQ(std::tuple(r.Trial, r.Pokko, r.Tgt, r.Hole, r.Resp, r.RT, r.TotalRT, r.Error),
-            std::tuple(3, int16_t(2), int8_t(1), int16_t(12), int8_t(1), 400, 3400, int16_t(-1)));
+            std::tuple(int16_t(3), int8_t(2), int8_t(1), int16_t(12), int8_t(1), 400, 3400, int8_t(-1)));
   EXPECT_EQ(folder.problems, (std::vector<std::string>{"S.csv: line 2 is not an appearance row; skipped",
                                                        "S.csv: line 3 is not an appearance row; skipped"}));
 }

@@ -57,6 +57,15 @@ for subject in {r["subject"] for r in runs.values()}:
             row["timing"] = t
             row["onset_rt"] = float(t["OnsetRT"]) if t and t.get("OnsetRT") else None
 
+# A summary line whose counts differ from its complete rows: the rows' counts count.
+for r in runs.values():
+    total = r["Hit"] + r["Miss"] + r["CR"] + r["FA"]
+    if len(r["rows"]) == total and total <= 4999:
+        r["Hit"] = sum(1 for x in r["rows"] if x["Tgt"] and x["Resp"])
+        r["Miss"] = sum(1 for x in r["rows"] if x["Tgt"] and not x["Resp"])
+        r["FA"] = sum(1 for x in r["rows"] if not x["Tgt"] and x["Resp"])
+        r["CR"] = sum(1 for x in r["rows"] if not x["Tgt"] and not x["Resp"])
+
 # Run ids: oldest first.
 ordered = sorted(runs.values(), key=lambda r: (r["date"], r["time"]))
 for i, r in enumerate(ordered):
@@ -142,8 +151,15 @@ def spread(group):
     return out
 
 
-# The program's table, read as pandas reads any CSV.
-table = pd.read_csv(report_csv)
+def condition_name(c):
+    k = dict(zip(SETTINGS, c))
+    return (f"T{k['TgtPokko']} D{k['DstPokko']} H{k['Holes']} {k['TmLimit']}s {k['Dur']}ms "
+            f"{k['ISI_1']}-{k['ISI_2']}ms {'rows' if k['Ordered'] else 'random'}")
+
+
+# The program's table, read with Subject as text as its schema says.
+table = pd.read_csv(report_csv, dtype={"Subject": str}, keep_default_na=False, na_values=[""])
+table["Subject"] = table.Subject.str.replace(r"^'(?=[=+\-@\t\r])", "", regex=True)
 checked = 0
 
 
@@ -187,6 +203,9 @@ for (subject, cond), group in groups.items():
         problems.append(f"{subject} {cond}: {len(sel)} rows")
         continue
     compare(f"{subject} {cond}", {**measure(group), **spread(group), "Runs": len(group)}, sel.iloc[0])
+    checked += 1
+    if sel.iloc[0].Condition != condition_name(cond):
+        problems.append(f"{subject} {cond}: Condition {sel.iloc[0].Condition}")
 for subject, group in subjects.items():
     sel = table[(table.Level == "subject") & (table.Subject.astype(str) == subject)]
     if len(sel) != 1:
@@ -199,8 +218,81 @@ if len(table) != len(runs) + len(groups) + len(subjects):
 if (table.AnticipationLimit != limit).any():
     problems.append("AnticipationLimit differs from the limit used")
 
+# The group table: each condition over subjects, and paired differences between conditions.
+MEASURES = {"HitRate": "HitRate", "FARate": "FARate", "dPrime": "dPrime", "Criterion": "Criterion",
+            "HitRT_Mean": "HitRT"}
+
+
+def figures(group):
+    m, sp = measure(group), spread(group)
+    return {("subject_pooled", k): m[k] for k in MEASURES} | {("run_mean", k): sp[v + "_RunMean"] for k, v in MEASURES.items()}
+
+
+def over_subjects(values):
+    values = [v for v in values if not math.isnan(v)]
+    n = len(values)
+    mean = sum(values) / n if n else math.nan
+    sd = math.sqrt(sum((v - mean) ** 2 for v in values) / (n - 1)) if n > 1 else math.nan
+    se = sd / math.sqrt(n) if n > 1 else math.nan
+    half = stats.t.ppf(0.975, n - 1) * se if n > 1 else math.nan
+    return dict(N=n, Mean=mean, SD=sd, SE=se, CI_Low=mean - half, CI_High=mean + half)
+
+
+group_table = pd.read_csv(report_csv[:-4] + "_groups.csv", keep_default_na=False, na_values=[""])
+by_condition = defaultdict(dict)  # condition -> subject -> figures
+for (subject, cond), group in groups.items():
+    by_condition[cond][subject] = figures(group)
+
+
+def compare_stats(label, want, row):
+    global checked
+    # Half the last digit written: ms with 2 decimals, rates with 5, d' and c with 4.
+    step = {"HitRT_Mean": 1e-2, "HitRate": 1e-5, "FARate": 1e-5}.get(row["Measure"], 1e-4)
+    for name, w in want.items():
+        got = row[name]
+        checked += 1
+        if isinstance(w, float) and math.isnan(w):
+            if not pd.isna(got):
+                problems.append(f"{label} {name}: {got}, expected no value")
+        elif pd.isna(got) or abs(float(got) - w) > (0.5005 * step if name != "N" else 0):
+            problems.append(f"{label} {name}: {got}, expected {w}")
+
+
+expected_group_rows = 0
+for cond, subj in by_condition.items():
+    for key in next(iter(subj.values())):
+        sel = group_table[(group_table.Level == "group_condition") & (group_table.Condition == condition_name(cond)) &
+                          (group_table.From == key[0]) & (group_table.Measure == key[1])]
+        expected_group_rows += 1
+        if len(sel) != 1:
+            problems.append(f"group {cond} {key}: {len(sel)} rows")
+            continue
+        compare_stats(f"group {cond} {key}", over_subjects([f[key] for f in subj.values()]), sel.iloc[0])
+conds = list(by_condition)
+for i, a in enumerate(conds):
+    for b in conds[i + 1:]:
+        both = [s for s in by_condition[a] if s in by_condition[b]]
+        if not both:
+            continue
+        for key in by_condition[a][both[0]]:
+            sign, sel = 1, None
+            for x, y, sg in ((a, b, 1), (b, a, -1)):
+                cand = group_table[(group_table.Level == "condition_difference") & (group_table.Condition == condition_name(x)) &
+                                   (group_table.Condition_B == condition_name(y)) & (group_table.From == key[0]) &
+                                   (group_table.Measure == key[1])]
+                if len(cand) == 1:
+                    sign, sel = sg, cand
+            expected_group_rows += 1
+            if sel is None:
+                problems.append(f"difference {a} {b} {key}: no row")
+                continue
+            diffs = [sign * (by_condition[a][s][key] - by_condition[b][s][key]) for s in both]
+            compare_stats(f"difference {a} {b} {key}", over_subjects(diffs), sel.iloc[0])
+if len(group_table) != expected_group_rows:
+    problems.append(f"group table has {len(group_table)} rows, expected {expected_group_rows}")
+
 # The trial file: every appearance, its outcome, RT and onset RT as the raw files give them.
-trials = pd.read_csv(trials_csv)
+trials = pd.read_csv(trials_csv, dtype={"Subject": str})
 expected_rows = sum(len(r["rows"]) for r in ordered)
 if len(trials) != expected_rows:
     problems.append(f"trial file has {len(trials)} rows, expected {expected_rows}")

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "platform/fake/fake_platform.h"
 #include "settings/condition_dialog.h"
@@ -93,7 +94,7 @@ TEST_F(AppTest, FailedDisplayWithoutAFileCreatesNone) {
 }
 
 TEST_F(AppTest, EscapeRestoresTheMainWindowAndAboutShowsTheBox) {
-  CMyApp app(platform, "1.2.3 (git abc)");
+  CMyApp app(platform, "1.2.3 (git abc)", {"/usr/share/doc/pyokoran/guide.html"});
   platform.main_window_actions.push_back([](MainWindowHandler& w) { w.OnKeyDown(VK_ESCAPE); });
   platform.main_window_actions.push_back([](MainWindowHandler& w) { w.OnKeyDown('A'); });
   platform.main_window_actions.push_back([](MainWindowHandler& w) { w.OnCommand(ID_APP_ABOUT); });
@@ -103,6 +104,7 @@ TEST_F(AppTest, EscapeRestoresTheMainWindowAndAboutShowsTheBox) {
   EXPECT_EQ(platform.about_boxes, 2);
   EXPECT_EQ(platform.about_box.version, "1.2.3 (git abc)");
   EXPECT_EQ(platform.about_box.working_folder, dir_.path());
+  EXPECT_EQ(platform.about_box.guide_pages, std::vector<std::string>{"/usr/share/doc/pyokoran/guide.html"});
 }
 
 TEST_F(AppTest, CancelledStartOpensNoWindowAndChangesNothing) {

@@ -199,10 +199,11 @@ TEST_F(StartPipeline, TimingLineKeepsLongTextsWhole) {
     if (tab == std::string::npos) break;
     at = tab + 1;
   }
-  ASSERT_EQ(fields.size(), 17u) << row;
+  ASSERT_EQ(fields.size(), 18u) << row;
   EXPECT_EQ(fields[11], long_text);
   EXPECT_EQ(fields[12], "1") << "PresentEvery";
   EXPECT_EQ(fields[16], "scripted") << "EventClock";
+  EXPECT_EQ(fields[17], "") << "Computer (the scripted platform names none)";
 }
 
 TEST_F(StartPipeline, EscapeAbortsWithoutRecordingButStillRanks) {

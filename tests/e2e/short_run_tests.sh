@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The real program under its own Xvfb, driven by synthetic X input: Start, the condition
 # dialog, a 3-second run with the mouse held on the hole where the first target comes up,
-# the end message, the ranking and Exit. Both result files must hold the run.
+# the end message, the ranking and Exit. Both result files must hold the run. The main window,
+# the condition dialog and the experiment window show the program's icon to the window manager.
 # Usage: short_run_tests.sh <pyokoran executable> <source folder>
 set -euo pipefail
 program=$(realpath "$1")
@@ -34,12 +35,24 @@ key_to() {  # window name, key
   xdotool key "$2"
 }
 
+# The icon every window hands the window manager, in its small and large sizes.
+has_icon() {  # window name
+  local id icons
+  id=$(xdotool search --onlyvisible --name "$1" | head -1)
+  icons=$(xprop -id "$id" _NET_WM_ICON | grep -o 'Icon ([0-9]* x [0-9]*)' | tr '\n' ' ')
+  [[ "$icons" == *"Icon (16 x 16)"* && "$icons" == *"Icon (128 x 128)"* ]] ||
+    fail "window '$1' has the icons [$icons]"
+}
+
 wait_for "ピョコラン"
 main_window=$(xdotool search --name "ピョコラン" | head -1)
+has_icon "ピョコラン"
 xdotool mousemove 500 400 click 1
 wait_for "条件設定"
+has_icon "条件設定"
 key_to "条件設定" Return
 wait_for "開始"
+has_icon "Experiment Window"
 xdotool mousemove 881 625
 key_to "開始" Return
 sleep 1.5

@@ -102,6 +102,7 @@ xdotool key alt+h
 sleep 0.5
 xdotool key a
 wait_for "About this application"
+shot windows_about
 xdotool key Return
 gone "About this application"
 # File > Exit.

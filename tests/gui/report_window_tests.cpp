@@ -73,7 +73,7 @@ class ReportWindowTest : public QObject {
     QVERIFY(window.loaded());
     QTableView* table = window.table();
     QCOMPARE(table->model()->rowCount(), 6 + 2 * 2);  // the runs, then each subject's condition and all its runs
-    QCOMPARE(Cell(table, 6, 1), QStringLiteral("2 runs, these settings"));
+    QCOMPARE(Cell(table, 6, 1), QStringLiteral("T6 D3 H12 60s 2000ms 1000-3000ms rows, 2 runs"));
     QVERIFY(!table->model()->index(6, 0).data(Qt::FontRole).value<QFont>().bold());
     QCOMPARE(Cell(table, 7, 1), QStringLiteral("all 2 runs"));
     QVERIFY(table->model()->index(9, 0).data(Qt::FontRole).value<QFont>().bold());
@@ -114,6 +114,7 @@ class ReportWindowTest : public QObject {
     auto* d_prime = qobject_cast<QXYSeries*>(window.chart(3)->series().value(0));
     QVERIFY(d_prime);
     QCOMPARE(d_prime->count(), 4);
+    QCOMPARE(d_prime->name(), QStringLiteral("T6 D3 H12 60s 2000ms 1000-3000ms rows"));  // a series per condition
     auto* histogram = qobject_cast<QAreaSeries*>(window.chart(0)->series().value(0));
     QVERIFY(histogram);
     QVERIFY(histogram->upperSeries()->count() > 0);
@@ -243,8 +244,14 @@ class ReportWindowTest : public QObject {
     QFile h(html);
     QVERIFY(h.open(QIODevice::ReadOnly));
     const QByteArray page = h.readAll();
-    QVERIFY(page.contains("<h3>Subject 被験者B</h3>"));
-    QVERIFY(!page.contains("<h3>Subject A</h3>"));
+    QVERIFY(page.contains("<h3>参加者 被験者B</h3>"));  // in Japanese, as the program speaks
+    QVERIFY(!page.contains("<h3>参加者 A</h3>"));
+    // In English when the window is asked to.
+    window.SetLanguage(ReportLanguage::kEnglish);
+    QVERIFY2(window.ExportHtml(html, &error), qPrintable(error));
+    QFile english(html);
+    QVERIFY(english.open(QIODevice::ReadOnly));
+    QVERIFY(english.readAll().contains("<h3>Subject 被験者B</h3>"));
     // So does the PDF: even "everything" is B's summary and runs on a page, and B's plots.
     const QString pdf = dir_.filePath(QStringLiteral("only_b.pdf"));
     QVERIFY2(window.ExportPdf(pdf, PdfContent::kEverything, &error), qPrintable(error));

@@ -2,7 +2,8 @@
 # What `cmake --install` puts in place, installed into a temporary prefix: the program answers
 # --version and --help there without a display, refuses an unknown option with status 2, finds
 # its sample stimuli; the desktop entry and the AppStream metainfo validate; the icon is there
-# in every size under the name the entry gives.
+# in every size under the name the entry gives; the guide's two pages are with the documents,
+# their pictures inside, linking each other.
 # Usage: install_tree_tests.sh <build folder> <source folder>
 set -euo pipefail
 build=$(realpath "$1")
@@ -53,5 +54,12 @@ for size in 16 22 24 32 48 64 128 256; do
   [ "$(head -c 8 "$png" | od -An -tx1 | tr -d ' \n')" = "89504e470d0a1a0a" ] || fail "no PNG icon at $size"
   [ "$(od -An -tu1 -j16 -N8 "$png" | awk '{print $3 * 256 + $4, $7 * 256 + $8}')" = "$size $size" ] ||
     fail "icon $png is not $size x $size"
+done
+for page in guide.html:guide.en.html guide.en.html:guide.html; do
+  html="$prefix/share/doc/pyokoran/${page%%:*}"
+  [ -f "$html" ] || fail "no ${page%%:*} in share/doc/pyokoran"
+  grep -q 'src="data:image/png;base64,' "$html" || fail "${page%%:*} holds no pictures"
+  grep -q 'src="images/' "$html" && fail "${page%%:*} points to pictures outside itself"
+  grep -q "href=\"${page#*:}\"" "$html" || fail "${page%%:*} does not link ${page#*:}"
 done
 echo "1 passed, 0 failed"

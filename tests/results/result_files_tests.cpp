@@ -19,6 +19,9 @@
 
 #include "app/program.h"
 #include "platform/fake/fake_platform.h"
+#include "platform/file_system.h"
+#include "results/folder_lock.h"
+#include "results/rescued_runs.h"
 #include "support/child_process.h"
 #include "support/temp_working_dir.h"
 
@@ -238,9 +241,9 @@ const std::string kFirstSummary = Golden("summary_first.txt");
 INSTANTIATE_TEST_SUITE_P(
     Cases, ResultFilesFailureTest,
     ::testing::Values(
-        FailureCase{"SubjectWithSlashAfterSummaryLine",
-                    [](Program& p) { p.settings.subject = "SBJ/0000"; },
-                    kSummaryHeader + ("SBJ/0000\t2014/05/07\t13:05:09" + kCounts), false,
+        // A run lands in every file or in none: the summary line is not left behind.
+        FailureCase{"SubjectWithSlash",
+                    [](Program& p) { p.settings.subject = "SBJ/0000"; }, "", false,
                     "SBJ/0000.csv"},
         FailureCase{"SummaryIsFolder",
                     [](Program&) { std::filesystem::create_directory(kSummaryFileName); }, "-"},
@@ -249,18 +252,22 @@ INSTANTIATE_TEST_SUITE_P(
                       std::filesystem::create_symlink("/dev/full", kSummaryFileName);
                     },
                     "-"},
-        FailureCase{"AppearanceDiskFullAfterSummaryLine",
+        FailureCase{"AppearanceIsDevice",
                     [](Program&) { std::filesystem::create_symlink("/dev/full", "SBJ0000.csv"); },
-                    kFirstSummary, false, "SBJ0000.csv"},
+                    "", false, "SBJ0000.csv"},
         FailureCase{"ReadOnlyFolder",
                     [](Program&) { chmod(".", 0500); }, "", true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A write that fails half-way (here at the file size limit) leaves no half line behind: an
 // existing file is put back as it was, a new one is removed so the next run writes its header.
+// When it is the appearance file that fails, the summary line already written is taken back.
 TEST_F(ResultFilesTest, FailedWriteLeavesNoHalfLine) {
   const std::string existing = kSummaryHeader + std::string("x\t1\r\n");
-  for (const std::string& before : {existing, std::string("<missing>")}) {
+  // With this summary the limit falls in the appearance file's rows.
+  const size_t rows_limit = Golden("SBJ0000_first.csv").size() - 1;
+  const std::string longer = existing + std::string(rows_limit - 100 - existing.size(), 'y') + "\r\n";
+  for (const std::string& before : {existing, std::string("<missing>"), longer}) {
     SCOPED_TRACE(before);
     std::filesystem::remove(kSummaryFileName);
     if (before != "<missing>") TempWorkingDir::Write(kSummaryFileName, before);
@@ -268,7 +275,8 @@ TEST_F(ResultFilesTest, FailedWriteLeavesNoHalfLine) {
     rlimit old_limit{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
     rlimit limit = old_limit;
-    limit.rlim_cur = existing.size() + 20;
+    // Shorter than the summary's new line, or (after the longer summary) than the rows.
+    limit.rlim_cur = before == longer ? rows_limit : existing.size() + 20;
     auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
     const int result = WriteResultFiles(p, 1);
@@ -404,6 +412,85 @@ TEST_F(ResultFilesTest, RepairIsReportedWhenTheAppendThenFails) {
   ASSERT_EQ(platform.messages.size(), 2u);
   EXPECT_EQ(platform.messages[0].text, RepairedMessage(kSummaryFileName));
   EXPECT_EQ(platform.messages[1].text, CannotOpenMessage(kSummaryFileName));
+}
+
+}  // namespace
+}  // namespace pyokoran
+
+namespace pyokoran {
+namespace {
+
+// A file that cannot be opened (here a folder in its place, as a file held by a spreadsheet
+// is on Windows): the user is asked, and 再試行 after the file is free writes the run; 中止
+// keeps the run in the rescue folder, which the next run puts in place before its own.
+TEST_F(ResultFilesTest, AFileThatCannotBeOpenedIsTriedAgainOrItsRunKept) {
+  const std::string rescue = dir.path() + "/rescued";
+  std::filesystem::create_directory(rescue);
+  p.rescue_folder = rescue;
+  std::filesystem::create_directory("SBJ0000.csv");
+  platform.retry_answers = {true};
+  platform.on_message = [](const std::string&, const std::string&) {
+    std::filesystem::remove("SBJ0000.csv");
+  };
+  EXPECT_EQ(WriteResultFiles(p, 1), 1);
+  ASSERT_EQ(platform.messages.size(), 1u);
+  EXPECT_TRUE(platform.messages[0].retry);
+  EXPECT_EQ(platform.messages[0].text, CannotWriteRetryMessage("SBJ0000.csv"));
+  EXPECT_EQ(TempWorkingDir::Read(kSummaryFileName), Golden("summary_first.txt"));
+  EXPECT_EQ(TempWorkingDir::Read("SBJ0000.csv"), Golden("SBJ0000_first.csv"));
+
+  // Given up: nothing in the folder, everything in one rescue file.
+  std::filesystem::remove_all(kSummaryFileName);
+  for (const char* name : {"SBJ0000.csv", "SBJ0000_timing.csv", "ピョコラン_timing.txt"}) {
+    std::filesystem::remove(name);
+  }
+  platform.messages.clear();
+  platform.on_message = nullptr;
+  std::filesystem::create_directory("SBJ0000.csv");
+  EXPECT_EQ(WriteResultFiles(p, 1), 0);
+  ASSERT_EQ(platform.messages.size(), 2u);
+  EXPECT_FALSE(Exists(kSummaryFileName));
+  std::vector<std::string> kept;
+  for (const auto& entry : std::filesystem::directory_iterator(rescue)) kept.push_back(entry.path().string());
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_EQ(platform.messages[1].text, RescuedMessage(kept[0]));
+
+  // The next run, with the file free again: the kept run first, then its own.
+  std::filesystem::remove("SBJ0000.csv");
+  platform.messages.clear();
+  PrepareSecondRun();
+  EXPECT_EQ(WriteResultFiles(p, 1), 1);
+  ASSERT_EQ(platform.messages.size(), 1u);
+  EXPECT_EQ(platform.messages[0].text, PutInPlaceMessage(kept[0]));
+  EXPECT_EQ(TempWorkingDir::Read(kSummaryFileName), Golden("summary_second.txt"));
+  EXPECT_EQ(TempWorkingDir::Read("SBJ0000.csv"), Golden("SBJ0000_second.csv"));
+  EXPECT_TRUE(std::filesystem::is_empty(rescue));
+}
+
+// Another program holding the folder's lock for the whole wait: the user is told the folder,
+// and the run is not written (here without a rescue folder).
+TEST_F(ResultFilesTest, AFolderHeldByAnotherProgramIsTold) {
+  p.lock_wait_ms = 50;
+  const int status = RunInChild(
+      [&] {
+        const pid_t holder = fork();
+        if (holder == 0) {
+          const ResultFolderLock lock(true);
+          sleep(2);
+          _exit(0);
+        }
+        usleep(300000);
+        const int written = WriteResultFiles(p, 1);
+        kill(holder, SIGKILL);
+        waitpid(holder, nullptr, 0);
+        return written == 0 && platform.messages.size() == 1 &&
+                       platform.messages[0].text == FolderBusyMessage(CurrentFolderPath()) &&
+                       !Exists(kSummaryFileName)
+                   ? 0
+                   : 1;
+      },
+      std::chrono::seconds(20));
+  EXPECT_EQ(status, 0);
 }
 
 }  // namespace

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # The Windows packages made by scripts/package-windows, tried under Wine in a prefix of their own:
 # the installer installs silently for the current user (/CurrentUser) and for all users
-# (/AllUsers, into a folder chosen with /D=), with the program, the stimuli, the Start-menu shortcut and the Apps & features
+# (/AllUsers, into a folder chosen with /D=), with the program, the stimuli, the guide, the
+# Start-menu shortcuts (the program and the guide in both languages) and the Apps & features
 # registration in place; each installation is removed silently (once through the registered
-# QuietUninstallString, once by starting the uninstaller in its folder), and a working folder
-# Documents\ピョコラン with data planted in it survives both. Then the portable zip's listing.
+# QuietUninstallString, once by starting the uninstaller in its folder), taking its files and
+# shortcuts with it, and a working folder Documents\ピョコラン with data planted in it survives
+# both. Then the portable zip's listing.
 # Usage: installer_test.sh <build dir> <source dir> <version>
 # Exit status 77 (skipped) when the packages have not been made.
 set -euo pipefail
@@ -71,7 +73,11 @@ other[AllUsers]=CurrentUser
 
 data="$user/Documents/ピョコラン"
 rm -rf "${folder[CurrentUser]}" "${folder[AllUsers]}" "$data"
-rm -f "${menu[CurrentUser]}/ピョコラン.lnk" "${menu[AllUsers]}/ピョコラン.lnk"
+# The Start menu's entries: shortcut name, and what it starts.
+shortcuts=("ピョコラン:pyokoran.exe" "ピョコラン ガイド:guide.html" "ピョコラン Guide:guide.en.html")
+for m in CurrentUser AllUsers; do
+  for s in "${shortcuts[@]}"; do rm -f "${menu[$m]}/${s%%:*}.lnk"; done
+done
 
 for mode in CurrentUser AllUsers; do
   dir="${folder[$mode]}"
@@ -87,6 +93,7 @@ for mode in CurrentUser AllUsers; do
   for f in "$source"/stim/*; do
     check_same "$f" "$dir/stim/$(basename "$f")" "installed stim/$(basename "$f")"
   done
+  for g in guide.html guide.en.html; do check_same "$build/$g" "$dir/$g" "installed $g"; done
   [ -f "$dir/readme.txt" ] || fail "no readme.txt in $dir"
   [ -f "$dir/uninstall.exe" ] || fail "no uninstall.exe in $dir"
 
@@ -99,6 +106,12 @@ for mode in CurrentUser AllUsers; do
   else
     fail "no Start-menu shortcut $lnk"
   fi
+  for s in "${shortcuts[@]:1}"; do
+    guide_lnk="${menu[$mode]}/${s%%:*}.lnk"
+    if [ ! -f "$guide_lnk" ]; then fail "no Start-menu shortcut $guide_lnk"
+    else strings -el "$guide_lnk" | grep -qx "${s#*:}" || fail "the shortcut ${s%%:*} does not open ${s#*:}"
+    fi
+  done
 
   h="${hive[$mode]}"
   [ "$(reg_value "$h" DisplayName)" = "$name_escaped" ] || fail "Apps & features: DisplayName is '$(reg_value "$h" DisplayName)'"
@@ -129,7 +142,9 @@ for mode in CurrentUser AllUsers; do
   wineserver -w  # the uninstaller goes on in a copy of itself
 
   [ ! -e "$dir" ] || fail "$dir is still there after uninstalling: $(ls -A "$dir" | tr '\n' ' ')"
-  [ ! -e "$lnk" ] || fail "the shortcut is still there after uninstalling"
+  for s in "${shortcuts[@]}"; do
+    [ ! -e "${menu[$mode]}/${s%%:*}.lnk" ] || fail "the shortcut ${s%%:*} is still there after uninstalling"
+  done
   [ -z "$(reg_value "$h" DisplayName)" ] || fail "still registered in Apps & features after uninstalling"
   diff -r "$saved" "$data" >/dev/null || fail "uninstalling ($mode) changed Documents\\ピョコラン"
   rm -rf "$saved" "$data"
@@ -137,12 +152,16 @@ done
 
 echo "== the portable zip"
 top="pyokoran-$version"
-expected=$( { printf '%s\n' "$top/" "$top/pyokoran.exe" "$top/readme.txt" "$top/stim/"
+expected=$( { printf '%s\n' "$top/" "$top/pyokoran.exe" "$top/readme.txt" "$top/guide.html" \
+                "$top/guide.en.html" "$top/stim/"
               for f in "$source"/stim/*; do echo "$top/stim/$(basename "$f")"; done; } | sort)
 listing=$(unzip -Z1 "$zipfile" | sort)
 [ "$listing" = "$expected" ] || fail "the zip holds"$'\n'"$listing"$'\n'"instead of"$'\n'"$expected"
 unzip -p "$zipfile" "$top/pyokoran.exe" | cmp -s - "$build/pyokoran.exe" ||
   fail "the zip's pyokoran.exe differs from $build/pyokoran.exe (run scripts/package-windows)"
+for g in guide.html guide.en.html; do
+  unzip -p "$zipfile" "$top/$g" | cmp -s - "$build/$g" || fail "the zip's $g differs from $build/$g"
+done
 readme=$(unzip -p "$zipfile" "$top/readme.txt")
 [[ "$readme" == $'\xef\xbb\xbf'* ]] || fail "readme.txt lacks the UTF-8 byte order mark"
 [ -z "$(printf '%s\n' "$readme" | grep -v $'\r$')" ] || fail "readme.txt has lines without CR LF"

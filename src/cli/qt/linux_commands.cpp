@@ -49,6 +49,7 @@ int RunReport(const ModeRun& run) {
     chosen.push_back(cp932);
   }
   window.SetSelectedSubjects(chosen);
+  window.SetLanguage(ReportLanguageOption(run.options));
   const PdfContent content = run.options.IsSet("pdf-all") ? PdfContent::kEverything : PdfContent::kSelection;
   return WriteReportOutputs(window.report(), outputs, [&](const std::string& path, std::string& error) {
     QString why;

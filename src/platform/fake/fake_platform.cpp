@@ -124,6 +124,16 @@ void FakePlatform::ShowMessage(const std::string& text, const std::string& capti
   if (on_message) on_message(text, caption);
 }
 
+bool FakePlatform::AskRetry(const std::string& text, const std::string& caption) {
+  calls.push_back("AskRetry");
+  messages.push_back({text, caption, MessageIcon::Exclamation, true});
+  if (on_message) on_message(text, caption);
+  if (retry_answers.empty()) return false;
+  const bool retry = retry_answers.front();
+  retry_answers.pop_front();
+  return retry;
+}
+
 void FakePlatform::ShowAboutBox(const AboutBoxContent& content) {
   calls.push_back("ShowAboutBox");
   ++about_boxes;

@@ -71,12 +71,18 @@ class FakePlatform : public Platform {
   // Whether presents report their completion as a display system would: flipped, on the
   // virtual display's refresh (counted from the tick thread's start), at its time.
   bool report_completions = false;
+  // AskRetry's answers in turn (true = 再試行); no when none is left.
+  std::deque<bool> retry_answers;
+  // What UserDataFolder and ComputerName answer.
+  std::string user_data_folder;
+  std::string computer_name;
 
   // ---- Record ---------------------------------------------------------------------------
   struct Message {
     std::string text;
     std::string caption;
     MessageIcon icon = MessageIcon::None;
+    bool retry = false;  // asked with 再試行 and 中止
   };
   std::vector<Message> messages;
   std::vector<ConditionControls> dialogs_opened;  // the controls as each dialog opened
@@ -119,6 +125,10 @@ class FakePlatform : public Platform {
   void DestroyExperimentWindow() override;
   void ShowMessage(const std::string& text, const std::string& caption,
                    MessageIcon icon) override;
+  // Recorded as a message (with retry set); answered from retry_answers, else no.
+  bool AskRetry(const std::string& text, const std::string& caption) override;
+  std::string UserDataFolder() override { return user_data_folder; }
+  std::string ComputerName() override { return computer_name; }
   void ShowAboutBox(const AboutBoxContent& content) override;
   int ShowConditionDialog(CSubject& dialog) override;
   void ShowResultDialog(const ResultDialogContent& content) override;

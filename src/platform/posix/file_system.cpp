@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/regular_file.h"
@@ -57,13 +58,71 @@ int64_t ReadAt(int fd, void* buffer, size_t size, int64_t offset) {
   return int64_t(::pread(fd, buffer, size, off_t(offset)));
 }
 
-bool FlushToDisk(int fd) { return ::fsync(fd) == 0; }
+bool WriteAllAt(int fd, const void* data, size_t size, int64_t offset) {
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t n = ::pwrite(fd, p, size, off_t(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      return false;
+    }
+    p += n;
+    size -= size_t(n);
+    offset += n;
+  }
+  return true;
+}
 
-void FlushFolder(const std::string& folder) {
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
+FileLock TryLockFile(int fd, bool exclusive) {
+  struct flock lock {};
+  lock.l_type = exclusive ? F_WRLCK : F_RDLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = 0;
+  lock.l_len = 1;
+  while (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EACCES) return FileLock::kBusy;
+    return FileLock::kRefused;  // ENOLCK, EOPNOTSUPP, EINVAL: no locks here
+  }
+  return FileLock::kTaken;
+}
+
+void UnlockFile(int fd) {
+  struct flock lock {};
+  lock.l_type = F_UNLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = 0;
+  lock.l_len = 1;
+  ::fcntl(fd, F_OFD_SETLK, &lock);
+}
+
+std::string LocalDataFolder() {
+  std::string base;
+  if (const char* data = std::getenv("XDG_DATA_HOME"); data && data[0] == '/') {
+    base = data;
+  } else if (const char* home = std::getenv("HOME"); home && home[0] == '/') {
+    base = std::string(home) + "/.local/share";
+  } else {
+    return {};
+  }
+  // Made one level at a time, private to the user where it is new.
+  std::string path;
+  for (size_t at = 1; at != std::string::npos;) {
+    const size_t slash = base.find('/', at);
+    path = base.substr(0, slash);
+    ::mkdir(path.c_str(), 0700);
+    at = slash == std::string::npos ? slash : slash + 1;
+  }
+  const std::string folder = base + "/pyokoran";
+  ::mkdir(folder.c_str(), 0700);
+  return KindOfPath(folder, true) == PathKind::kDirectory ? folder : std::string();
+}
+
+std::string ComputerName() {
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0) return {};
+  return name;
 }
 
 bool TruncateFile(int fd, int64_t size) { return ::ftruncate(fd, off_t(size)) == 0; }
@@ -148,20 +207,6 @@ bool GiveDefaultPermissions(const std::string& folder) {
 long ProcessId() { return long(::getpid()); }
 
 bool LocalTimeOf(std::time_t t, std::tm& local) { return ::localtime_r(&t, &local) != nullptr; }
-
-FolderHandle::~FolderHandle() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
-bool FolderHandle::Open(const std::string& path) {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  return fd_ >= 0;
-}
-
-bool FolderHandle::valid() const { return fd_ >= 0; }
-
-bool FolderHandle::Enter() const { return fd_ >= 0 && ::fchdir(fd_) == 0; }
 
 MappedFile::MappedFile(const std::string& path) {
   const int fd = OpenRegularFile(path.c_str(), O_RDONLY);

@@ -9,7 +9,10 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
+#include <QUrl>
 #include <QTimer>
+#include <algorithm>
 #include <map>
 #include <string>
 #include <utility>
@@ -28,8 +31,7 @@ void RunAboutBox(QWidget* parent, const AboutBoxContent& content) {
   QFont font = DialogFont("ＭＳ Ｐゴシック", 9);
   dialog.setFont(font);
   DialogUnits du(font);
-  // Below the credit, the working folder: taller than the classic box by its two lines.
-  dialog.setFixedSize(du.x(187), du.y(83));
+  const QFontMetrics metrics(font);
 
   auto* name = new QLabel(QString::fromUtf8("ピョコラン (v1.006)"), &dialog);
   name->setObjectName("about_name");
@@ -40,20 +42,55 @@ void RunAboutBox(QWidget* parent, const AboutBoxContent& content) {
       &dialog);
   credit->setObjectName("about_credit");
   credit->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  credit->setGeometry(du.rect(7, 23, 173, 26));
+
+  // Below the credit, the working folder and the guide's pages, each name on a line of its
+  // own: the box grows by their lines and is as wide as the longest name, within the screen.
+  const QString folder = QString::fromStdString(content.working_folder);
+  QStringList pages;
+  for (const std::string& page : content.guide_pages) pages << QString::fromStdString(page);
+  int widest = metrics.horizontalAdvance(folder);
+  for (const QString& page : pages) widest = std::max(widest, metrics.horizontalAdvance(page));
+  const QScreen* screen = parent && parent->screen() ? parent->screen() : QGuiApplication::primaryScreen();
+  const int most = screen ? screen->availableGeometry().width() - du.x(28) : du.x(400);
+  const int text_width = std::clamp(widest + 4, du.x(173), std::max(most - du.x(14), du.x(173)));
+  const int box_width = text_width + du.x(14);
+  auto name_line = [&](const QString& text, int top) {
+    auto* label = new QLabel(&dialog);
+    label->setGeometry(du.x(7), du.y(top), text_width, du.y(12));
+    const QString shown = metrics.elidedText(text, Qt::ElideMiddle, text_width);
+    if (shown != text) label->setToolTip(text);
+    return std::pair{label, shown};
+  };
+  credit->setGeometry(du.x(7), du.y(23), box_width - du.x(14), du.y(26));
   auto* folder_title = new QLabel(QString::fromUtf8("作業フォルダ:"), &dialog);
   folder_title->setGeometry(du.rect(7, 51, 173, 11));
-  const QString folder = QString::fromStdString(content.working_folder);
-  auto* folder_label = new QLabel(&dialog);
+  auto [folder_label, folder_shown] = name_line(folder, 63);
   folder_label->setObjectName("about_folder");
-  folder_label->setGeometry(du.rect(7, 63, 173, 12));
-  folder_label->setText(
-      folder_label->fontMetrics().elidedText(folder, Qt::ElideMiddle, folder_label->width()));
-  folder_label->setToolTip(folder);
+  folder_label->setText(folder_shown);
   folder_label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  int bottom = 75;
+  if (!pages.isEmpty()) {
+    auto* guide_title = new QLabel(QString::fromUtf8("ガイド (Guide):"), &dialog);
+    guide_title->setGeometry(du.rect(7, 77, 173, 11));
+    int top = 89;
+    for (const QString& page : pages) {
+      // A link that opens the page in the browser.
+      auto [label, shown] = name_line(page, top);
+      label->setObjectName("about_guide");
+      label->setTextFormat(Qt::RichText);
+      label->setText(QStringLiteral("<a href=\"%1\">%2</a>")
+                         .arg(QUrl::fromLocalFile(page).toString(QUrl::FullyEncoded), shown.toHtmlEscaped()));
+      label->setTextInteractionFlags(Qt::TextBrowserInteraction);
+      label->setOpenExternalLinks(true);
+      top += 12;
+    }
+    bottom = top;
+  }
+  dialog.setFixedSize(box_width, du.y(bottom + 8));
+
   auto* ok = new QPushButton(QStringLiteral("OK"), &dialog);
   ok->setObjectName("about_ok");
-  ok->setGeometry(du.rect(130, 7, 50, 14));
+  ok->setGeometry(box_width - du.x(57), du.y(7), du.x(50), du.y(14));
   ok->setDefault(true);
   QObject::connect(ok, &QPushButton::clicked, &dialog, &QDialog::accept);
   dialog.exec();

@@ -1,9 +1,15 @@
 #include "platform/qt/qt_platform.h"
 
 #include <QApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QLocalSocket>
+#include <QStandardPaths>
 #include <QFont>
+#include <QIcon>
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QScreen>
 #include <algorithm>
 #include <chrono>
@@ -13,12 +19,14 @@
 #include <ctime>
 #include <thread>
 
+#include "platform/file_system.h"
 #include "platform/qt/qt_dialogs.h"
 #include "platform/qt/qt_display.h"
 #include "platform/qt/qt_experiment_window.h"
 #include "platform/qt/qt_keys.h"
 #include "platform/qt/x11_event_clock.h"
 #include "platform/qt/qt_main_window.h"
+#include "platform/qt/qt_message_box.h"
 #include "platform/qt/sdl_sound.h"
 #include "timing/present_mode.h"
 #include "timing/timing_check.h"
@@ -50,9 +58,16 @@ QtPlatform::QtPlatform(int& argc, char** argv)
   QGuiApplication::setDesktopFileName(QStringLiteral("org.pyokoran.Pyokoran"));
   app_->installEventFilter(keys_.get());
   SubstituteJapaneseFonts();
+  // Every window carries the program's icon (drawn by tools/make_stimuli, built in).
+  QIcon icon;
+  for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+    icon.addFile(QStringLiteral(":/icons/pyokoran-%1.png").arg(size), QSize(size, size));
+  }
+  QApplication::setWindowIcon(icon);
 }
 
 QtPlatform::~QtPlatform() {
+  front_server_.reset();
   tick_thread_.Stop();
   experiment_window_.reset();
   main_window_.reset();
@@ -134,12 +149,66 @@ void QtPlatform::ShowMessage(const std::string& text, const std::string& caption
   keys_->DialogOpening();
   QMessageBox box(main_window_.get());
   box.setWindowTitle(QString::fromStdString(caption));
-  box.setText(QString::fromStdString(text));
+  SetMessageText(box, text);
   box.setIcon(icon == MessageIcon::Stop          ? QMessageBox::Critical
               : icon == MessageIcon::Exclamation ? QMessageBox::Warning
                                                  : QMessageBox::NoIcon);
   box.setStandardButtons(QMessageBox::Ok);
   box.exec();
+}
+
+bool QtPlatform::AskRetry(const std::string& text, const std::string& caption) {
+  keys_->DialogOpening();
+  QMessageBox box(main_window_.get());
+  box.setWindowTitle(QString::fromStdString(caption));
+  box.setText(QString::fromStdString(text));
+  box.setIcon(QMessageBox::Warning);
+  QPushButton* retry = box.addButton(QStringLiteral("再試行"), QMessageBox::AcceptRole);
+  QPushButton* give_up = box.addButton(QStringLiteral("中止"), QMessageBox::RejectRole);
+  box.setDefaultButton(retry);
+  box.setEscapeButton(give_up);
+  box.exec();
+  return box.clickedButton() == retry;
+}
+
+std::string QtPlatform::UserDataFolder() { return LocalDataFolder(); }
+
+std::string QtPlatform::ComputerName() { return ::pyokoran::ComputerName(); }
+
+// A lock file of this user's, named after the folder, claims it (Qt takes over the claim of a
+// copy that died); the first copy listens on a local socket of the same name for a second
+// copy's request to come to the front.
+bool QtPlatform::ClaimWorkingFolder(const std::string& folder) {
+  QString place = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+  if (place.isEmpty()) place = QDir::tempPath();
+  const QByteArray hash =
+      QCryptographicHash::hash(QByteArray::fromStdString(folder), QCryptographicHash::Sha256).toHex().left(24);
+  const QString base = place + "/pyokoran-" + QString::fromLatin1(hash);
+  folder_claim_ = std::make_unique<QLockFile>(base + ".lock");
+  folder_claim_->setStaleLockTime(0);
+  if (!folder_claim_->tryLock(0)) {
+    if (folder_claim_->error() != QLockFile::LockFailedError) return true;  // cannot tell: go on
+    folder_claim_.reset();
+    QLocalSocket socket;
+    socket.connectToServer(base + ".socket");
+    if (socket.waitForConnected(1000)) {
+      socket.write("front\n");
+      socket.waitForBytesWritten(1000);
+    }
+    return false;
+  }
+  QLocalServer::removeServer(base + ".socket");
+  front_server_ = std::make_unique<QLocalServer>();
+  QObject::connect(front_server_.get(), &QLocalServer::newConnection, [this] {
+    while (QLocalSocket* peer = front_server_->nextPendingConnection()) peer->deleteLater();
+    // Never over a run: the experiment window keeps the screen until the run ends.
+    if (main_window_ && !experiment_window_) {
+      main_window_->raise();
+      main_window_->activateWindow();
+    }
+  });
+  front_server_->listen(base + ".socket");
+  return true;
 }
 
 void QtPlatform::ShowAboutBox(const AboutBoxContent& content) {

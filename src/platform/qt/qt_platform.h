@@ -4,6 +4,9 @@
 #include <functional>
 #include <memory>
 
+#include <QLocalServer>
+#include <QLockFile>
+
 #include "platform/platform.h"
 #include "platform/tick_thread.h"
 #include "timing/event_clock.h"
@@ -37,6 +40,10 @@ class QtPlatform : public Platform {
   void DestroyExperimentWindow() override;
   void ShowMessage(const std::string& text, const std::string& caption,
                    MessageIcon icon) override;
+  bool AskRetry(const std::string& text, const std::string& caption) override;
+  std::string UserDataFolder() override;
+  std::string ComputerName() override;
+  bool ClaimWorkingFolder(const std::string& folder) override;
   void ShowAboutBox(const AboutBoxContent& content) override;
   int ShowConditionDialog(CSubject& dialog) override;
   void ShowResultDialog(const ResultDialogContent& content) override;
@@ -101,6 +108,9 @@ class QtPlatform : public Platform {
   EventClock event_clock_;      // input events' own times onto the tick clock
   void NotePresentTime();
   std::function<void(QWidget*)> report_opener_;
+  // This copy's claim on its working folder, and where a second copy asks it to the front.
+  std::unique_ptr<QLockFile> folder_claim_;
+  std::unique_ptr<QLocalServer> front_server_;
 };
 
 }  // namespace pyokoran

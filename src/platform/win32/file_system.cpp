@@ -67,6 +67,64 @@ int64_t ReadAt(int fd, void* buffer, size_t size, int64_t offset) {
   return int64_t(read);
 }
 
+bool WriteAllAt(int fd, const void* data, size_t size, int64_t offset) {
+  // At an explicit offset through the handle: never the C runtime's append, which seeks to
+  // the end and then writes in a second step.
+  const char* p = static_cast<const char*>(data);
+  const HANDLE h = HandleOf(fd);
+  while (size > 0) {
+    OVERLAPPED at{};
+    at.Offset = DWORD(uint64_t(offset) & 0xFFFFFFFFu);
+    at.OffsetHigh = DWORD(uint64_t(offset) >> 32);
+    const DWORD want = size > 0x40000000u ? 0x40000000u : DWORD(size);
+    DWORD written = 0;
+    if (!WriteFile(h, p, want, &written, &at)) {
+      SetErrnoFromLastError();
+      return false;
+    }
+    if (written == 0) {
+      errno = EIO;
+      return false;
+    }
+    p += written;
+    size -= written;
+    offset += written;
+  }
+  return true;
+}
+
+FileLock TryLockFile(int fd, bool exclusive) {
+  OVERLAPPED at{};
+  const DWORD flags = LOCKFILE_FAIL_IMMEDIATELY | (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
+  if (LockFileEx(HandleOf(fd), flags, 0, 1, 0, &at)) return FileLock::kTaken;
+  const DWORD error = GetLastError();
+  if (error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING) return FileLock::kBusy;
+  return FileLock::kRefused;
+}
+
+void UnlockFile(int fd) {
+  OVERLAPPED at{};
+  UnlockFileEx(HandleOf(fd), 0, 1, 0, &at);
+}
+
+std::string LocalDataFolder() {
+  wchar_t base[MAX_PATH + 1] = {};
+  const DWORD n = GetEnvironmentVariableW(L"LOCALAPPDATA", base, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return {};
+  const std::wstring folder = std::wstring(base) + L"\\Pyokoran";
+  CreateDirectoryW(folder.c_str(), nullptr);
+  const DWORD attributes = GetFileAttributesW(folder.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return {};
+  return WideToUtf8(folder);
+}
+
+std::string ComputerName() {
+  wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+  if (!GetComputerNameW(name, &size)) return {};
+  return WideToUtf8(std::wstring(name, size));
+}
+
 bool FlushToDisk(int fd) {
   if (FlushFileBuffers(HandleOf(fd))) return true;
   SetErrnoFromLastError();

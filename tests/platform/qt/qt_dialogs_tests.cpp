@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <functional>
 
+#include "app/message_text.h"
 #include "platform/cp932.h"
 #include "platform/qt/qt_dialog_units.h"
 #include "platform/qt/qt_dialogs.h"
@@ -281,6 +282,65 @@ class QtDialogsTest : public QObject {
     QVERIFY(!QApplication::activeModalWidget());
   }
 
+  // The working folder and the guide's pages each on a line of their own, whole when the
+  // screen allows; the pages are links that open them; the box carries the program's icon.
+  void aboutBoxNamesTheFolderAndTheGuideWhole() {
+    AboutBoxContent content;
+    content.version = "1.6.0";
+    content.working_folder = "/home/a-rather-long-user-name/Documents/実験室の共有フォルダー/ピョコラン";
+    content.guide_pages = {"/usr/share/doc/pyokoran/guide.html", "/usr/share/doc/pyokoran/guide.en.html"};
+    QStringList folder, guides;
+    bool inside = true, icon = false;
+    WhenModal([&](QDialog* d) {
+      for (QLabel* label : d->findChildren<QLabel*>()) {
+        if (label->objectName() == "about_folder") folder << label->text();
+        if (label->objectName() == "about_guide") guides << label->text();
+        inside = inside && d->rect().contains(label->geometry());
+      }
+      icon = d->windowIcon().cacheKey() == QApplication::windowIcon().cacheKey();
+      d->accept();
+    });
+    RunAboutBox(nullptr, content);
+    QCOMPARE(folder, QStringList{QString::fromStdString(content.working_folder)});
+    QCOMPARE(guides, (QStringList{
+                         "<a href=\"file:///usr/share/doc/pyokoran/guide.html\">/usr/share/doc/pyokoran/guide.html</a>",
+                         "<a href=\"file:///usr/share/doc/pyokoran/guide.en.html\">/usr/share/doc/pyokoran/guide.en.html</a>"}));
+    QVERIFY(inside);
+    QVERIFY(icon);
+    QVERIFY(!QApplication::windowIcon().isNull());
+    for (int size : {16, 32, 48, 256}) QVERIFY(QApplication::windowIcon().availableSizes().contains(QSize(size, size)));
+  }
+
+  // A message that names a file keeps the name whole on its line: the box grows as wide as
+  // the name needs (on a screen wide enough; the wide-screen run checks it).
+  void messageNamingAFileKeepsTheNameWhole() {
+    if (QGuiApplication::primaryScreen()->availableGeometry().width() < 1200) {
+      QSKIP("needs a screen 1200 pixels wide or more");
+    }
+    const QString path = QString::fromUtf8(
+        "/home/a-rather-long-user-name/Documents/実験室の共有フォルダー/ピョコラン/ピョコラン_report.html");
+    int needed = 0, width = 0;
+    QString shown;
+    QTimer::singleShot(0, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box) return;
+      if (auto* label = box->findChild<QLabel*>("qt_msgbox_label")) {
+        needed = label->fontMetrics().horizontalAdvance(path);
+        width = label->contentsRect().width();
+        shown = label->text();
+      }
+      box->accept();
+    });
+    platform->ShowMessage(NamingFile("次のレポートを書きましたが、ブラウザーで開けませんでした。", path.toStdString(),
+                                     "このファイルをブラウザーで開いてください。"),
+                          "ピョコラン", MessageIcon::None);
+    QVERIFY2(shown.contains(path), qPrintable(shown));
+    QVERIFY2(width >= needed, qPrintable(QStringLiteral("%1 < %2").arg(width).arg(needed)));
+  }
+
+ public:
+  static inline QtPlatform* platform = nullptr;
+
  private:
   QTimer watchdog_;
 };
@@ -289,6 +349,7 @@ class QtDialogsTest : public QObject {
 
 int main(int argc, char** argv) {
   pyokoran::QtPlatform platform(argc, argv);
+  pyokoran::QtDialogsTest::platform = &platform;
   pyokoran::QtDialogsTest test;
   return QTest::qExec(&test, argc, argv);
 }

@@ -432,6 +432,53 @@ TEST_F(Win32PlatformTest, CloseRequestIsRefusedWhileADialogIsOpenThenEndsTheProg
   EXPECT_EQ(main.calls, std::vector<std::string>{"destroy"});
 }
 
+// The window class carries the program's icon in both sizes, so the title bar, the taskbar
+// and Alt+Tab show it.
+TEST_F(Win32PlatformTest, TheWindowsCarryTheProgramsIcon) {
+  EXPECT_NE(GetClassLongPtrW(platform.main_window(), GCLP_HICON), 0);
+  EXPECT_NE(GetClassLongPtrW(platform.main_window(), GCLP_HICONSM), 0);
+}
+
+// Names longer than the classic box widen it (up to the screen), each on a line of its own,
+// whole; the guide's pages are links; OK keeps to the right edge.
+TEST_F(Win32PlatformTest, AboutBoxNamesTheFolderAndTheGuideWhole) {
+  const std::string folder = "C:\\Users\\a-rather-long-user-name\\Documents\\実験室の共有フォルダー\\ピョコラン";
+  const std::vector<std::string> pages = {
+      "C:\\Users\\a-rather-long-user-name\\AppData\\Local\\Programs\\Pyokoran\\guide.html",
+      "C:\\Users\\a-rather-long-user-name\\AppData\\Local\\Programs\\Pyokoran\\guide.en.html"};
+  std::vector<std::string> texts;
+  RECT client{}, ok{}, classic{0, 0, 187, 59};
+  bool inside = true;
+  WhileModal driver({[&] {
+    HWND d = Dialog(L"About this application");
+    if (!d) return false;
+    GetClientRect(d, &client);
+    MapDialogRect(d, &classic);
+    GetWindowRect(GetDlgItem(d, IDOK), &ok);
+    MapWindowPoints(nullptr, d, reinterpret_cast<POINT*>(&ok), 2);
+    for (HWND child = GetWindow(d, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+      wchar_t text[512] = {};
+      GetWindowTextW(child, text, 512);
+      texts.push_back(Narrow(text));
+      RECT r{};
+      GetWindowRect(child, &r);
+      MapWindowPoints(nullptr, d, reinterpret_cast<POINT*>(&r), 2);
+      inside = inside && r.left >= 0 && r.top >= 0 && r.right <= client.right && r.bottom <= client.bottom;
+    }
+    PostMessageW(d, WM_COMMAND, IDOK, 0);
+    return true;
+  }});
+  platform.ShowAboutBox({"1.6.0", folder, pages});
+  ASSERT_TRUE(driver.done());
+  EXPECT_GT(client.right, classic.right);
+  EXPECT_GT(client.bottom, classic.bottom);
+  EXPECT_TRUE(inside);
+  EXPECT_LT(client.right - ok.right, classic.right / 10);
+  auto shown = [&](const std::string& text) { return std::find(texts.begin(), texts.end(), text) != texts.end(); };
+  EXPECT_TRUE(shown(folder));
+  for (const std::string& page : pages) EXPECT_TRUE(shown("<a>" + page + "</a>") || shown(page)) << page;
+}
+
 // The check opens its own window: no main window, no run.
 TEST(Win32TimingCheckTest, ReportsItsModeAndVerdictAndWhatWineCannotShow) {
   std::FILE* out = std::tmpfile();

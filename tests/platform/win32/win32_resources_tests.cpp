@@ -1,7 +1,10 @@
 // The menu and dialog templates as compiled into the program: captions, fonts, sizes in
-// dialog units, styles and control identifiers, read back from the resources.
+// dialog units, styles and control identifiers, read back from the resources. And the program
+// file itself (pyokoran.exe, built beside this test): its icon and its version as Explorer and
+// its Properties read them.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <ostream>
 #include <string>
@@ -10,6 +13,8 @@
 #include "platform/win32/window/wide_text.h"
 #include "platform/win32/window/win32_resources.h"
 #include "platform/win32/window/windows_api.h"
+
+#include <shellapi.h>
 
 namespace pyokoran {
 namespace {
@@ -286,6 +291,89 @@ TEST(MenuResourceTest, ThreeMenusWithTheirCommands) {
   }
   for (int m = 0; m < 3; ++m) EXPECT_EQ(GetMenuItemCount(GetSubMenu(menu, m)), position[m]);
   DestroyMenu(menu);
+}
+
+// pyokoran.exe in this test program's folder.
+std::wstring ProgramFile() {
+  wchar_t self[MAX_PATH] = {};
+  const DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring path(self, n);
+  return path.substr(0, path.find_last_of(L"\\/") + 1) + L"pyokoran.exe";
+}
+
+TEST(ProgramFileTest, CarriesTheIconInEverySizeFirst) {
+  const std::wstring program = ProgramFile();
+  HMODULE module = LoadLibraryExW(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  ASSERT_NE(module, nullptr) << "cannot open " << Narrow(program);
+  // The icon group: a header of three words, then an entry of 14 bytes for every picture.
+  std::vector<int> sizes;
+  if (HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(IDI_PYOKORAN), RT_GROUP_ICON)) {
+    const auto* group = static_cast<const uint8_t*>(LockResource(LoadResource(module, found)));
+    const DWORD size = SizeofResource(module, found);
+    uint16_t count = 0;
+    if (group && size >= 6) std::memcpy(&count, group + 4, 2);
+    for (uint16_t i = 0; i < count && 6 + 14u * (i + 1u) <= size; ++i) {
+      const uint8_t* entry = group + 6 + 14 * i;
+      uint16_t bits = 0;
+      std::memcpy(&bits, entry + 6, 2);
+      EXPECT_EQ(bits, 32) << "picture " << i;
+      sizes.push_back(entry[0] == 0 ? 256 : entry[0]);
+    }
+  }
+  FreeLibrary(module);
+  EXPECT_EQ(sizes, (std::vector<int>{16, 24, 32, 48, 64, 128, 256}));
+  // What Explorer shows: the file's first icon, large and small.
+  HICON large = nullptr, small = nullptr;
+  EXPECT_EQ(ExtractIconExW(program.c_str(), 0, &large, &small, 1), 2u);
+  EXPECT_NE(large, nullptr);
+  EXPECT_NE(small, nullptr);
+  if (large) DestroyIcon(large);
+  if (small) DestroyIcon(small);
+}
+
+TEST(ProgramFileTest, ItsVersionIsTheProjectsWithTheProductAndTheCopyright) {
+  const std::wstring program = ProgramFile();
+  const DWORD size = GetFileVersionInfoSizeW(program.c_str(), nullptr);
+  ASSERT_GT(size, 0u) << "no version resource in " << Narrow(program);
+  std::vector<uint8_t> info(size);
+  ASSERT_TRUE(GetFileVersionInfoW(program.c_str(), 0, size, info.data()));
+
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+  ASSERT_EQ(fixed->dwSignature, 0xFEEF04BDu);
+  unsigned major = 0, minor = 0, patch = 0;
+  ASSERT_EQ(std::sscanf(PYOKORAN_PROJECT_VERSION, "%u.%u.%u", &major, &minor, &patch), 3);
+  EXPECT_EQ(fixed->dwFileVersionMS, major << 16 | minor);
+  EXPECT_EQ(fixed->dwFileVersionLS, patch << 16);
+  EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
+  EXPECT_EQ(fixed->dwFileType, DWORD(VFT_APP));
+
+  // The texts, in the language and code page the file names first.
+  WORD* translation = nullptr;
+  ASSERT_TRUE(VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation",
+                             reinterpret_cast<void**>(&translation), &length));
+  ASSERT_GE(length, 4u);
+  wchar_t block[64];
+  swprintf(block, 64, L"\\StringFileInfo\\%04x%04x\\", translation[0], translation[1]);
+  auto text = [&](const wchar_t* name) {
+    wchar_t* value = nullptr;
+    UINT chars = 0;
+    const std::wstring key = std::wstring(block) + name;
+    if (!VerQueryValueW(info.data(), key.c_str(), reinterpret_cast<void**>(&value), &chars) || !value)
+      return std::string("<missing>");
+    return Narrow(value);
+  };
+  const std::pair<const wchar_t*, std::string> expected[] = {
+      {L"ProductName", "ピョコラン"},
+      {L"FileDescription", "ピョコラン"},
+      {L"CompanyName", "ピョコラン開発チーム"},
+      {L"LegalCopyright", "Copyright © 2026 ピョコラン開発チーム"},
+      {L"FileVersion", PYOKORAN_PROJECT_VERSION},
+      {L"ProductVersion", PYOKORAN_PROJECT_VERSION},
+      {L"OriginalFilename", "pyokoran.exe"},
+  };
+  for (const auto& [name, value] : expected) EXPECT_EQ(text(name), value) << Narrow(name);
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include "platform/win32/window/win32_dialogs.h"
 
+#include <commctrl.h>
+#include <shellapi.h>
+
 #include <algorithm>
 #include <map>
 #include <vector>
@@ -55,40 +58,109 @@ struct AboutState {
   const AboutBoxContent* content;
 };
 
+// Controls the About box adds below the credit: the guide's pages get these identifiers in
+// their order.
+constexpr int kFirstGuideLink = 1100;
+
+// The working folder and the guide's pages below the credit, each name on a line of its own:
+// the box grows by their lines and, for a long name, widens up to the screen's width; the OK
+// button keeps to the right edge.
+void AddNameLines(HWND dialog, const AboutBoxContent& content) {
+  struct Line {
+    std::wstring text;
+    int link;  // the guide page's identifier; 0 for a title or the folder
+  };
+  std::vector<Line> lines;
+  if (!content.working_folder.empty()) {
+    lines.push_back({L"作業フォルダ:", 0});
+    lines.push_back({Widen(content.working_folder), 0});
+  }
+  if (!content.guide_pages.empty()) lines.push_back({L"ガイド (Guide):", 0});
+  for (size_t i = 0; i < content.guide_pages.size(); ++i) {
+    lines.push_back({Widen(content.guide_pages[i]), kFirstGuideLink + int(i)});
+  }
+  if (lines.empty()) return;
+
+  HFONT font = reinterpret_cast<HFONT>(SendMessageW(dialog, WM_GETFONT, 0, 0));
+  int widest = 0;
+  if (HDC dc = GetDC(dialog)) {
+    HGDIOBJ old = SelectObject(dc, font);
+    for (const Line& line : lines) {
+      SIZE size{};
+      if (GetTextExtentPoint32W(dc, line.text.c_str(), int(line.text.size()), &size)) widest = std::max<int>(widest, size.cx);
+    }
+    SelectObject(dc, old);
+    ReleaseDC(dialog, dc);
+  }
+  RECT units{7, 12, 173, 51};  // margin, line height, narrowest text, first line's top
+  MapDialogRect(dialog, &units);
+  const int margin = units.left, line_height = units.top, top = units.bottom;
+  RECT area{};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+  RECT client{}, frame{};
+  GetClientRect(dialog, &client);
+  GetWindowRect(dialog, &frame);
+  const int frame_extra = (frame.right - frame.left) - client.right;
+  const int most = std::max<int>(units.right, (area.right - area.left) - frame_extra - 4 * margin);
+  const int text_width = std::clamp(widest + 4, int(units.right), most);
+  const int width = std::max<int>(client.right, text_width + 2 * margin);
+  const int height = top + int(lines.size()) * line_height + margin - client.bottom;
+  SetWindowPos(dialog, nullptr, 0, 0, frame.right - frame.left + (width - client.right),
+               frame.bottom - frame.top + std::max(height, 0), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  if (HWND ok = GetDlgItem(dialog, IDOK)) {
+    RECT button{};
+    GetWindowRect(ok, &button);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&button), 2);
+    SetWindowPos(ok, nullptr, button.left + (width - client.right), button.top, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+
+  const HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(dialog, GWLP_HINSTANCE));
+  INITCOMMONCONTROLSEX links{sizeof links, ICC_LINK_CLASS};
+  const bool have_links = InitCommonControlsEx(&links);
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const Line& line = lines[i];
+    const int y = top + int(i) * line_height;
+    HWND control = nullptr;
+    if (line.link && have_links) {
+      // A link that opens the page in the browser (a Windows name holds no < or >).
+      control = CreateWindowExW(0, WC_LINK, (L"<a>" + line.text + L"</a>").c_str(),
+                                WS_CHILD | WS_VISIBLE | WS_TABSTOP | LWS_NOPREFIX, margin, y, text_width,
+                                line_height, dialog, HMENU(INT_PTR(line.link)), instance, nullptr);
+    }
+    if (!control) {
+      control = CreateWindowExW(0, L"STATIC", line.text.c_str(), WS_CHILD | WS_VISIBLE | SS_NOPREFIX | SS_PATHELLIPSIS,
+                                margin, y, text_width, line_height, dialog,
+                                HMENU(INT_PTR(line.link ? line.link : -1)), instance, nullptr);
+    }
+    if (control) SendMessageW(control, WM_SETFONT, WPARAM(font), FALSE);
+  }
+}
+
 INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_INITDIALOG: {
       const auto* state = reinterpret_cast<const AboutState*>(lparam);
+      SetWindowLongPtrW(dialog, DWLP_USER, LONG_PTR(state));
       GiveDialogJapaneseFont(dialog);
       std::string credit = "ピョコラン開発チーム 2026";
       if (!state->content->version.empty()) credit += "\nバージョン " + state->content->version;
       SetDlgItemTextW(dialog, IDC_ABOUT_CREDIT, Widen(credit).c_str());
-      if (!state->content->working_folder.empty()) {
-        // Below the credit, the working folder: the box grows by its two lines.
-        RECT grow{0, 0, 173, 24};
-        RECT line1{7, 51, 173, 11}, line2{7, 63, 173, 12};
-        MapDialogRect(dialog, &grow);
-        MapDialogRect(dialog, &line1);
-        MapDialogRect(dialog, &line2);
-        RECT frame{};
-        GetWindowRect(dialog, &frame);
-        SetWindowPos(dialog, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top + grow.bottom,
-                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-        HFONT font = reinterpret_cast<HFONT>(SendMessageW(dialog, WM_GETFONT, 0, 0));
-        const HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(dialog, GWLP_HINSTANCE));
-        HWND title = CreateWindowExW(0, L"STATIC", L"作業フォルダ:", WS_CHILD | WS_VISIBLE | SS_NOPREFIX,
-                                     line1.left, line1.top, line1.right, line1.bottom, dialog, nullptr,
-                                     instance, nullptr);
-        HWND folder = CreateWindowExW(0, L"STATIC", Widen(state->content->working_folder).c_str(),
-                                      WS_CHILD | WS_VISIBLE | SS_NOPREFIX | SS_PATHELLIPSIS,
-                                      line2.left, line2.top, line2.right, line2.bottom, dialog,
-                                      nullptr, instance, nullptr);
-        for (HWND w : {title, folder}) {
-          if (w) SendMessageW(w, WM_SETFONT, WPARAM(font), FALSE);
-        }
-      }
+      AddNameLines(dialog, *state->content);
       ComeForward(dialog);
       return TRUE;
+    }
+    case WM_NOTIFY: {
+      const auto* note = reinterpret_cast<const NMHDR*>(lparam);
+      const auto* state = reinterpret_cast<const AboutState*>(GetWindowLongPtrW(dialog, DWLP_USER));
+      const size_t page = size_t(note->idFrom - kFirstGuideLink);
+      if (state && (note->code == NM_CLICK || note->code == NM_RETURN) &&
+          note->idFrom >= kFirstGuideLink && page < state->content->guide_pages.size()) {
+        ShellExecuteW(dialog, L"open", Widen(state->content->guide_pages[page]).c_str(), nullptr,
+                      nullptr, SW_SHOWNORMAL);
+        return TRUE;
+      }
+      break;
     }
     case WM_COMMAND:
       if (LOWORD(wparam) == IDOK || LOWORD(wparam) == IDCANCEL) {
@@ -262,6 +334,11 @@ int RunConditionDialog(HINSTANCE instance, HWND owner, CSubject& dialog) {
 
 void RunResultDialog(HINSTANCE instance, HWND owner, const ResultDialogContent& content) {
   DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_RESULT), owner, ResultProc, LPARAM(&content));
+}
+
+bool RunRetryBox(HWND owner, const std::string& text, const std::string& caption) {
+  return MessageBoxW(owner, Widen(text).c_str(), Widen(caption).c_str(),
+                     MB_RETRYCANCEL | MB_ICONEXCLAMATION | MB_SETFOREGROUND) == IDRETRY;
 }
 
 void RunMessageBox(HWND owner, const std::string& text, const std::string& caption,

@@ -17,6 +17,8 @@ void RunAboutBox(HINSTANCE instance, HWND owner, const AboutBoxContent& content)
 int RunConditionDialog(HINSTANCE instance, HWND owner, CSubject& dialog);
 void RunResultDialog(HINSTANCE instance, HWND owner, const ResultDialogContent& content);
 // A message box with one OK button.
+// A message box with 再試行 and キャンセル (the system's own texts); true for 再試行.
+bool RunRetryBox(HWND owner, const std::string& text, const std::string& caption);
 void RunMessageBox(HWND owner, const std::string& text, const std::string& caption,
                    MessageIcon icon);
 

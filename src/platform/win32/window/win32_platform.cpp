@@ -13,6 +13,7 @@
 
 #include "analysis/html_report.h"
 #include "analysis/report.h"
+#include "app/message_text.h"
 #include "app/program.h"
 #include "app/working_folder.h"
 #include "display/surface.h"
@@ -57,6 +58,36 @@ namespace {
 constexpr const char* kReportHtmlName = "ピョコラン_report.html";
 
 const wchar_t* const kWindowClass = L"PyokoranWindow";
+// The main window's property naming its working folder (a hash of its path).
+const wchar_t* const kFolderProperty = L"PyokoranFolder";
+
+// FNV-1a over the folder's path as the file system compares it (case aside).
+uint64_t FolderHash(const std::string& folder) {
+  std::wstring wide = Widen(folder);
+  if (!wide.empty()) CharLowerBuffW(wide.data(), DWORD(wide.size()));
+  uint64_t h = 1469598103934665603ull;
+  for (wchar_t c : wide) {
+    h ^= uint64_t(c);
+    h *= 1099511628211ull;
+  }
+  return h | 1;  // never 0, which means none
+}
+
+struct FoundWindow {
+  uint64_t hash;
+  HWND window;
+};
+
+BOOL CALLBACK FindFolderWindow(HWND window, LPARAM param) {
+  auto* found = reinterpret_cast<FoundWindow*>(param);
+  wchar_t name[64] = {};
+  if (GetClassNameW(window, name, 64) > 0 && wcscmp(name, kWindowClass) == 0 &&
+      reinterpret_cast<uintptr_t>(GetPropW(window, kFolderProperty)) == uintptr_t(found->hash)) {
+    found->window = window;
+    return FALSE;
+  }
+  return TRUE;
+}
 constexpr DWORD kMainStyle = WS_CAPTION | WS_SYSMENU;  // 0x00C80000: no sizing, no min/max box
 constexpr DWORD kExperimentStyle = WS_POPUP | WS_VISIBLE;
 
@@ -128,6 +159,7 @@ Win32Platform::Win32Platform(HINSTANCE instance)
 }
 
 Win32Platform::~Win32Platform() {
+  if (folder_mutex_) CloseHandle(folder_mutex_);
   tick_thread_.Stop();
   sound_->Stop();
   if (experiment_) DestroyExperimentWindow();
@@ -168,6 +200,12 @@ bool Win32Platform::RegisterWindowClass() {
   wc.lpfnWndProc = WindowProc;
   wc.hInstance = instance_;
   wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+  // The program's icon, in the sizes the title bar, the taskbar and Alt+Tab ask for.
+  wc.hIcon = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_PYOKORAN), IMAGE_ICON,
+                                           GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
+  wc.hIconSm = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_PYOKORAN), IMAGE_ICON,
+                                             GetSystemMetrics(SM_CXSMICON),
+                                             GetSystemMetrics(SM_CYSMICON), 0));
   wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
   wc.lpszClassName = kWindowClass;
   class_registered_ = RegisterClassExW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
@@ -205,6 +243,9 @@ bool Win32Platform::CreateMainWindow(const std::string& title, const std::string
     return false;
   }
   main_destroyed_ = false;
+  if (folder_hash_ != 0) {
+    SetPropW(main_, kFolderProperty, reinterpret_cast<HANDLE>(static_cast<uintptr_t>(folder_hash_)));
+  }
   ShowWindow(main_, SW_SHOW);
   UpdateWindow(main_);
   SetForegroundWindow(main_);
@@ -563,6 +604,34 @@ void Win32Platform::ShowMessage(const std::string& text, const std::string& capt
   Modal([&] { RunMessageBox(Owner(), text, caption, icon); });
 }
 
+bool Win32Platform::AskRetry(const std::string& text, const std::string& caption) {
+  return Modal([&] { return RunRetryBox(Owner(), text, caption); });
+}
+
+std::string Win32Platform::UserDataFolder() { return LocalDataFolder(); }
+
+std::string Win32Platform::ComputerName() { return ::pyokoran::ComputerName(); }
+
+bool Win32Platform::ClaimWorkingFolder(const std::string& folder) {
+  const uint64_t hash = FolderHash(folder);
+  wchar_t name[64];
+  swprintf(name, 64, L"Local\\pyokoran-%016llx", static_cast<unsigned long long>(hash));
+  folder_mutex_ = CreateMutexW(nullptr, FALSE, name);
+  if (folder_mutex_ && GetLastError() == ERROR_ALREADY_EXISTS) {
+    CloseHandle(folder_mutex_);
+    folder_mutex_ = nullptr;
+    FoundWindow found{hash, nullptr};
+    EnumWindows(FindFolderWindow, reinterpret_cast<LPARAM>(&found));
+    if (found.window) {
+      if (IsIconic(found.window)) ShowWindow(found.window, SW_RESTORE);
+      SetForegroundWindow(found.window);
+    }
+    return false;
+  }
+  folder_hash_ = hash;
+  return true;
+}
+
 void Win32Platform::ShowAboutBox(const AboutBoxContent& content) {
   Modal([&] { RunAboutBox(instance_, Owner(), content); });
 }
@@ -588,27 +657,27 @@ void Win32Platform::ShowReport() {
   Report report;
   std::string error;
   if (!BuildReport(folder, {}, report, error)) {
-    ShowMessage("作業フォルダー「" + folder + "」の結果からレポートを作れませんでした。\n" + error,
+    ShowMessage(NamingFile("次の作業フォルダーの結果からレポートを作れませんでした。", folder, error),
                 kApplicationTitle, MessageIcon::Exclamation);
     return;
   }
   const std::string path = folder + "\\" + kReportHtmlName;
   if (KindOfPath(path, false) != PathKind::kMissing && !IsHtmlReport(path)) {
-    ShowMessage("「" + path + "」はこのプログラムが書いたレポートではないため、上書きしませんでした。\n"
-                "そのファイルの名前を変えるか別の場所へ移してから、もう一度レポートを作ってください。",
+    ShowMessage(NamingFile("次のファイルはこのプログラムが書いたレポートではないため、上書きしませんでした。", path,
+                           "そのファイルの名前を変えるか別の場所へ移してから、もう一度レポートを作ってください。"),
                 kApplicationTitle, MessageIcon::Exclamation);
     return;
   }
   if (!WriteReportHtml(report, path, error)) {
-    ShowMessage("レポート「" + path + "」を書けませんでした。\n" + error, kApplicationTitle,
+    ShowMessage(NamingFile("次のレポートを書けませんでした。", path, error), kApplicationTitle,
                 MessageIcon::Exclamation);
     return;
   }
   const HINSTANCE opened =
       ShellExecuteW(main_, L"open", Widen(path).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
   if (reinterpret_cast<INT_PTR>(opened) <= 32) {
-    ShowMessage("レポート「" + path + "」を書きましたが、ブラウザーで開けませんでした。"
-                "このファイルをブラウザーで開いてください。",
+    ShowMessage(NamingFile("次のレポートを書きましたが、ブラウザーで開けませんでした。", path,
+                           "このファイルをブラウザーで開いてください。"),
                 kApplicationTitle, MessageIcon::None);
   }
 }

@@ -43,6 +43,10 @@ class Win32Platform : public Platform {
   void DestroyExperimentWindow() override;
   void ShowMessage(const std::string& text, const std::string& caption,
                    MessageIcon icon) override;
+  bool AskRetry(const std::string& text, const std::string& caption) override;
+  std::string UserDataFolder() override;
+  std::string ComputerName() override;
+  bool ClaimWorkingFolder(const std::string& folder) override;
   void ShowAboutBox(const AboutBoxContent& content) override;
   int ShowConditionDialog(CSubject& dialog) override;
   void ShowResultDialog(const ResultDialogContent& content) override;
@@ -103,6 +107,10 @@ class Win32Platform : public Platform {
 
   HINSTANCE instance_;
   HWND main_ = nullptr;
+  // This copy's claim on its working folder: a named mutex, and the folder's hash as a
+  // property of the main window, by which a second copy finds it.
+  HANDLE folder_mutex_ = nullptr;
+  uint64_t folder_hash_ = 0;
   HWND experiment_ = nullptr;
   HWND check_window_ = nullptr;  // the timing check's window
   MainWindowHandler* main_handler_ = nullptr;

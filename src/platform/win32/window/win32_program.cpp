@@ -35,7 +35,7 @@ int RunWin32Program(const Win32Start& start) {
       !OpenLauncherFolder(platform, start.launcher_folder, start.sample_stimuli)) {
     return 1;
   }
-  CMyApp app(platform, start.version);
+  CMyApp app(platform, start.version, start.guide_pages);
   return app.Run();
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace pyokoran {
 
@@ -13,6 +14,7 @@ struct Win32Start {
   std::string launcher_folder;  // the working folder to make (from sample_stimuli) and enter
                                 // first; empty: the current folder is the working one
   std::string sample_stimuli;   // the stim folder installed beside the program
+  std::vector<std::string> guide_pages;  // the guide's pages, for the About box
   std::string present;          // --present: "locked", "fallback", or empty
 };
 

@@ -2,6 +2,9 @@
 // lines: the resource compiler reads this file too.
 #pragma once
 
+// The program's icon.
+#define IDI_PYOKORAN 1
+
 // Menu and dialog templates.
 #define IDR_MAINFRAME 101
 #define IDD_ABOUTBOX 102
