@@ -8,7 +8,12 @@
 // process and of the UI thread are taken over the run.
 //
 //   live_latency_bench [--inject=post|xtest|none] [--seconds=60] [--yield=wait|spin]
-//                      [--seed=N] [--stim=FOLDER] [--fbdir=FOLDER]
+//                      [--seed=N] [--stim=FOLDER] [--fbdir=FOLDER] [--stall=MS]
+//
+// With --stall, every third press is made while the UI thread is stalled for MS ms before
+// its next delivery of events (as a busy machine or a slow frame would), so that the press
+// reaches the loop MS ms late: its stamp must still be its own time, and the line after the
+// errors counts the presses stamped with their arrival.
 //
 // With --stim, the stimuli in FOLDER/stim are loaded as Start loads them, so every changed
 // frame draws its holes and composes the stage before it is presented; without it the run
@@ -82,6 +87,7 @@ struct Options {
   uint32_t seed = 1;
   std::string stim;  // folder holding stim/; empty: no pictures
   std::string fbdir;  // Xvfb's -fbdir folder; empty: the frame buffer is not watched
+  int stall_ms = 0;   // the UI thread stalled this long before every third press's delivery
 };
 
 Options Parse(int argc, char** argv) {
@@ -94,6 +100,7 @@ Options Parse(int argc, char** argv) {
     if (a.rfind("--seed=", 0) == 0) o.seed = uint32_t(std::strtoul(a.c_str() + 7, nullptr, 10));
     if (a.rfind("--stim=", 0) == 0) o.stim = a.substr(7);
     if (a.rfind("--fbdir=", 0) == 0) o.fbdir = a.substr(8);
+    if (a.rfind("--stall=", 0) == 0) o.stall_ms = std::max(0, std::atoi(a.c_str() + 8));
   }
   return o;
 }
@@ -120,7 +127,17 @@ class BenchPlatform : public QtPlatform {
     QtPlatform::PlayWav(wav);
   }
 
+  // Asked by the pressing thread: the next delivery waits stall_ms first; stalling is set while
+  // it waits, so the press can be made then.
+  std::atomic<int> stall_ms{0};
+  std::atomic<bool> stalling{false};
+
   void PumpEvents() override {
+    if (const int ms = stall_ms.exchange(0)) {
+      stalling = true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+      stalling = false;
+    }
     QtPlatform::PumpEvents();
     passes.fetch_add(1, std::memory_order_relaxed);
     uint32_t mask = 0;
@@ -424,6 +441,7 @@ int main(int argc, char** argv) {
     if (!injector) return;
     std::mt19937 rng(options.seed);
     bool quick = true;
+    int presses = 0;
     while (!stop.load()) {
       std::this_thread::sleep_for(std::chrono::milliseconds(150 + rng() % 250));
       const uint32_t mask = platform.strikable_holes.load(std::memory_order_relaxed);
@@ -436,6 +454,13 @@ int main(int argc, char** argv) {
       int x, y;
       to_screen(c.x, c.y, x, y);
       if (xtest) xtest->Move(x, y);
+      if (options.stall_ms > 0 && ++presses % 3 == 0) {
+        // The press is made while the UI thread waits.
+        platform.stall_ms = options.stall_ms;
+        for (int wait = 0; !platform.stalling && wait < 200 && !stop.load(); ++wait) {
+          std::this_thread::sleep_for(std::chrono::microseconds(500));
+        }
+      }
       const int64_t before = platform.bookings();
       const Clock::time_point pressed = Clock::now();
       int64_t injected = 0;
@@ -445,7 +470,7 @@ int main(int argc, char** argv) {
       injector->Press(x, y);
       if (quick) injector->Release(x, y);
       Clock::time_point booked;
-      if (platform.WaitForBooking(before, std::chrono::milliseconds(250), booked)) {
+      if (platform.WaitForBooking(before, std::chrono::milliseconds(250 + options.stall_ms), booked)) {
         latencies_ms.push_back(std::chrono::duration<double, std::milli>(booked - pressed).count());
         injected_us.push_back(on_tick_clock ? injected : INT64_MIN);
       } else {
@@ -553,6 +578,15 @@ int main(int argc, char** argv) {
   print_error("booked RT (TotalRT - injection):", booked_error);
   print_error("press stamp:", stamp_error);
   std::printf("  booked RT earlier than the press: %d (goal 0)\n", booked_early);
+  int arrival_stamped = 0, stamped_late = 0, booked_presses = 0;
+  for (int i = 0; i < p.scheduler.log.count; ++i) {
+    if (p.scheduler.log.records[i].Resp != 1) continue;
+    ++booked_presses;
+    arrival_stamped += !p.timing.rows[i].press_from_event;
+  }
+  for (double e : stamp_error) stamped_late += e > 5.0;
+  std::printf("  press stamps from the arrival: %d of %d; stamps over 5 ms after the injection: %d\n",
+              arrival_stamped, booked_presses, stamped_late);
   std::printf("  booked RT - true RT: minimum %+.3f ms (goal >= 0)\n",
               booked_error.empty() ? 0.0 : *std::min_element(booked_error.begin(), booked_error.end()));
 

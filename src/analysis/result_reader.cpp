@@ -17,6 +17,7 @@
 #include "platform/number_text.h"
 #include "platform/regular_file.h"
 #include "platform/utf8_path.h"
+#include "results/folder_lock.h"
 #include "results/result_files.h"
 #include "results/subject_id.h"
 #include "timing/timing_files.h"
@@ -27,6 +28,8 @@ namespace {
 static_assert(sizeof(AppearanceRow) == 24, "a million rows must stay small");
 
 constexpr size_t kSummaryColumns = 17;
+// How long reading waits for a program writing into the folder.
+constexpr int kReadWaitMs = 5000;
 // No line the program writes comes near this; longer ones are skipped unread.
 constexpr size_t kMaxLineBytes = 64 * 1024;
 // Files larger than this are not read (the report of 10 000 runs reads about 150 MB).
@@ -397,9 +400,16 @@ class TimingReader {
         start = p + 1;
       }
     }
-    // A subject may hold the separator: the surplus fields at the front belong to it.
+    // A subject may hold the separator: the surplus fields at the front belong to it. Rows
+    // appended by a later version under an older header carry columns of their own at the
+    // end: the surplus is the subject's only as far as the date then stands where it should.
     if (fields_.size() < columns_) return;
-    const size_t extra = fields_.size() - columns_;
+    size_t extra = fields_.size() - columns_;
+    auto date_at = [&](size_t k) {
+      const std::string_view d = fields_[size_t(date_) + k];
+      return d.size() == 10 && d[4] == '/' && d[7] == '/';
+    };
+    while (extra > 0 && !date_at(extra)) --extra;
     who_.assign(fields_[0]);
     for (size_t k = 1; k <= extra; ++k) {
       who_ += ',';
@@ -518,6 +528,9 @@ bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string&
     error = "not a folder: " + Utf8FromPath(dir);
     return false;
   }
+  // Programs sharing the folder write whole runs under its lock: read under it too, so that
+  // no run is seen half-written (after a wait, what is there is read).
+  const ResultFolderLock lock(false, kReadWaitMs, folder);
   auto stopped = [&] {
     error = "reading stopped";
     out = ResultFolder{};

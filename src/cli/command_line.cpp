@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 
 #include "app/working_folder.h"
 #include "cli/build_version.h"
@@ -342,6 +343,11 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments, const Sy
     if (ParseForcedMode(result.present.c_str()) == ForcedMode::None) {
       return Failure("--present takes locked or fallback, not '" + result.present + "'.");
     }
+  } else if (const char* variable = std::getenv(kPresentModeVariable);
+             variable && *variable && ParseForcedMode(variable) == ForcedMode::None) {
+    // The variable forces the same as the option: a value the option would refuse is refused.
+    return Failure(std::string(kPresentModeVariable) + " takes locked or fallback, not '" +
+                   variable + "'.");
   }
   if (result.mode && result.mode->check) {
     const std::string problem = result.mode->check(values);

@@ -74,6 +74,10 @@ struct TouchContact {
   bool up = false;  // the contact lifted in this event
 };
 
+// Where the time of an input event came from: the system's own time of the event, mapped
+// onto the tick clock, or the moment the event reached the program.
+enum class EventTimeSource { Event, Arrival };
+
 // Receives the experiment window's input. Positions are physical screen pixels, which are
 // also the window's client coordinates. Called on the UI thread, only from PumpEvents or a
 // modal loop.
@@ -89,9 +93,13 @@ class PointerHandler {
   virtual void OnActivate(bool active) = 0;
   virtual void OnCloseOrDestroy() = 0;
   // When the next event delivered happened, in microseconds on the tick clock: as close to
-  // the input as the platform can tell, never later than the event reached the program.
-  // Called just before each button and touch event by platforms that can tell.
-  virtual void OnEventTime(int64_t tick_us) { (void)tick_us; }
+  // the input as the platform can tell, never later than the event reached the program;
+  // source says whether that is the event's own time or its arrival. Called just before
+  // each button and touch event by platforms that can tell.
+  virtual void OnEventTime(int64_t tick_us, EventTimeSource source) {
+    (void)tick_us;
+    (void)source;
+  }
 };
 
 // What the About box shows beside its fixed texts.
@@ -234,6 +242,12 @@ class Platform {
   // thread runs or the platform cannot tell.
   virtual bool LastPresentTickUs(int64_t& tick_us) {
     (void)tick_us;
+    return false;
+  }
+  // How long the last Present took to hand its picture to the display system (the swap or
+  // the flush, after any wait for the refresh), in microseconds. False where it cannot tell.
+  virtual bool LastPresentSendUs(int64_t& send_us) {
+    (void)send_us;
     return false;
   }
   // The last Present did not reach the screen (the window hidden, or drawing or sending the

@@ -27,13 +27,14 @@ Hold& ProcessHold() {
   return hold;
 }
 
-int OpenLockFile() {
-  return OpenRegularFile(kLockFileName, O_RDWR | O_CREAT, 0666);
+int OpenLockFile(const std::string& folder, bool create) {
+  const std::string name = folder.empty() ? std::string(kLockFileName) : folder + "/" + kLockFileName;
+  return OpenRegularFile(name.c_str(), create ? O_RDWR | O_CREAT : O_RDWR, 0666);
 }
 
 }  // namespace
 
-ResultFolderLock::ResultFolderLock(bool exclusive, int wait_ms) {
+ResultFolderLock::ResultFolderLock(bool exclusive, int wait_ms, const std::string& folder) {
   Hold& hold = ProcessHold();
   hold.mutex.lock();
   if (hold.depth > 0 && (hold.exclusive || !exclusive || hold.fd < 0)) {
@@ -43,7 +44,7 @@ ResultFolderLock::ResultFolderLock(bool exclusive, int wait_ms) {
     return;
   }
   const bool nested = hold.depth > 0;
-  int fd = nested ? hold.fd : OpenLockFile();
+  int fd = nested ? hold.fd : OpenLockFile(folder, exclusive);
   if (fd < 0) {
     // No lock file in this folder (read-only, or not a folder to write): nothing to keep apart.
     ++hold.depth;
@@ -91,7 +92,7 @@ ResultFolderLock::~ResultFolderLock() {
 }
 
 bool FolderKeepsLocks() {
-  const int fd = OpenLockFile();
+  const int fd = OpenLockFile({}, true);
   if (fd < 0) return true;
   FileLock got = TryLockFile(fd, false);
   if (got == FileLock::kTaken) UnlockFile(fd);

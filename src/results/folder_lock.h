@@ -14,9 +14,11 @@ inline constexpr const char* kLockFileName = "ピョコラン.lock";
 // How long a writer waits for the others by default.
 inline constexpr int kLockWaitMs = 10000;
 
-// The current folder's lock, held while the object lives. Taken again in the same process
-// (by a nested append, on the same thread) it is shared with the outer holder; an exclusive
-// request under a shared holder takes the lock exclusively.
+// The lock of a folder (the current one by default), held while the object lives. Taken again
+// in the same process (by a nested append, on the same thread) it is shared with the outer
+// holder; an exclusive request under a shared holder takes the lock exclusively. A writer
+// (exclusive) makes the lock file where it is missing; a reader (shared) only uses one that
+// is there, so that reading a folder never adds a file to it.
 class ResultFolderLock {
  public:
   enum class State {
@@ -24,7 +26,7 @@ class ResultFolderLock {
     kBusy,      // another program held it for the whole wait
     kUnlocked,  // the folder keeps no locks, or no lock file can be made there: go on unlocked
   };
-  ResultFolderLock(bool exclusive, int wait_ms = kLockWaitMs);
+  ResultFolderLock(bool exclusive, int wait_ms = kLockWaitMs, const std::string& folder = {});
   ~ResultFolderLock();
   ResultFolderLock(const ResultFolderLock&) = delete;
   ResultFolderLock& operator=(const ResultFolderLock&) = delete;

@@ -194,12 +194,13 @@ void ComposeFrame(Program& program) {
     if (!program.platform.LastPresentTickUs(tick_us)) {
       tick_us = int64_t(ReadTick(program.platform, program.timer)) * 1000;
     }
-    NoteFramePresented(program.timing, tick_us);
     FrameCompletion completion;
     bool dropped = false;
-    if (program.platform.LastPresentCompletion(completion, dropped)) {
-      NoteFrameCompletion(program.timing, tick_us, completion, dropped);
-    }
+    const bool reported = program.platform.LastPresentCompletion(completion, dropped);
+    int64_t send_us = kNoTime;
+    if (!program.platform.LastPresentSendUs(send_us)) send_us = kNoTime;
+    NoteFramePresented(program.timing, tick_us, send_us, reported);
+    if (reported) NoteFrameCompletion(program.timing, tick_us, completion, dropped);
   }
 }
 

@@ -63,7 +63,7 @@ void AppendUnstruck(Program& program, int slot_index) {
   const int32_t row = Append(program.scheduler.log, r);
   int64_t lag_us = 0;
   ReadTick(program.platform, program.timer, &lag_us);
-  NoteAppearanceBooked(program.timing, slot_index, row, kNoTime, lag_us);
+  NoteAppearanceBooked(program.timing, slot_index, row, kNoTime, false, lag_us);
 }
 
 // A sinking slot has reached the bottom: book it, reserve another hole, draw a new pause.
@@ -228,7 +228,7 @@ void RegisterResponse(Program& program, int slot_index, int32_t x, int32_t y, in
   r.Error = slot.target ? 0 : 1;
   const int32_t row = Append(scheduler.log, r);
   NoteAppearanceBooked(program.timing, slot_index, row, program.timing.press_us,
-                       program.timing.tick_lag_us);
+                       program.timing.press_from_event, program.timing.tick_lag_us);
 
   // Fully up at once, whatever it was doing, for HIT_SHOW_MS from the response.
   slot.hit = 1;

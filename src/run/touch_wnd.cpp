@@ -12,9 +12,10 @@ void CTouchWnd::OnButtonDown(MouseButton, int32_t x, int32_t y) {
 
 void CTouchWnd::BeginPress() {
   seen_by_test_ = false;
-  pending_ = false;
   press_time_us = event_time_us_;
+  press_source = event_source_;
   event_time_us_ = kNoPressTime;
+  event_source_ = EventTimeSource::Arrival;
 }
 
 void CTouchWnd::OnButtonUp(MouseButton) {
@@ -39,7 +40,7 @@ void CTouchWnd::OnTouch(const std::vector<TouchContact>& contacts) {
     if (!c.up) down.push_back({c.x, c.y});
   }
   if (down.empty()) {
-    // The last contact lifted. EndPress may keep the positions from before the lift.
+    // The last contact lifted. An unseen press is kept at its positions from before the lift.
     EndPress();
     return;
   }
@@ -58,26 +59,25 @@ void CTouchWnd::OnActivate(bool active) {
 void CTouchWnd::OnCloseOrDestroy() {
   pressed = 0;
   Clear();
+  ended_unseen.clear();
 }
 
 void CTouchWnd::ResponseTested() {
   seen_by_test_ = true;
-  if (pending_) Clear();
+  ended_unseen.clear();
 }
 
 void CTouchWnd::Clear() {
   points.clear();
   point_count = 0;
-  pending_ = false;
 }
 
 void CTouchWnd::EndPress() {
   pressed = 0;
-  if (seen_by_test_ || point_count == 0) {
-    Clear();
-  } else {
-    pending_ = true;
+  if (!seen_by_test_ && point_count > 0 && !points.empty()) {
+    ended_unseen.push_back({points[0], press_time_us, press_source});
   }
+  Clear();
 }
 
 }  // namespace pyokoran

@@ -1,7 +1,7 @@
 // The experiment window's response state: the positions at which the participant presses.
 // The platform calls the handlers on the UI thread while it delivers events; the trial loop
-// reads point_count and points[0] between deliveries and calls ResponseTested after each
-// test.
+// reads the presses that ended unseen, then point_count and points[0], between deliveries,
+// and calls ResponseTested after each test.
 #pragma once
 
 #include <cstdint>
@@ -26,9 +26,21 @@ class CTouchWnd : public PointerHandler {
   int32_t point_count = 0;
   std::vector<ScreenPoint> points;  // screen pixels
   // When the current (or last) press began, in microseconds on the tick clock; kNoPressTime
-  // when the platform did not tell.
+  // when the platform did not tell; and whether that is the event's own time or its arrival.
   int64_t press_time_us = kNoPressTime;
+  EventTimeSource press_source = EventTimeSource::Arrival;
   static constexpr int64_t kNoPressTime = INT64_MIN;
+
+  // A press that began and ended before any test saw it: a quick click or tap released within
+  // one event delivery, or one of several delivered together.
+  struct EndedPress {
+    ScreenPoint point;  // its last position
+    int64_t time_us = kNoPressTime;
+    EventTimeSource source = EventTimeSource::Arrival;
+  };
+  // Such presses since the last test, in the order they were made, all before the current
+  // press (if any). Each is tested once at its last position, then dropped by ResponseTested.
+  std::vector<EndedPress> ended_unseen;
 
   // Button down (left or right) starts a press at (x, y) unless one is under way.
   void OnButtonDown(MouseButton button, int32_t x, int32_t y) override;
@@ -40,24 +52,26 @@ class CTouchWnd : public PointerHandler {
   void OnTouch(const std::vector<TouchContact>& contacts) override;
   void OnActivate(bool active) override;
   void OnCloseOrDestroy() override;
-  void OnEventTime(int64_t tick_us) override { event_time_us_ = tick_us; }
+  void OnEventTime(int64_t tick_us, EventTimeSource source) override {
+    event_time_us_ = tick_us;
+    event_source_ = source;
+  }
 
-  // Called by the trial loop after every response test. A press that ended before any test
-  // saw it (a quick click or tap released within one event delivery) was kept until now at
-  // its last position, so that it is tested once; it is cleared here.
+  // Called by the trial loop after every response test: the current press has been seen, and
+  // the ended ones are dropped.
   void ResponseTested();
 
  private:
   void Clear();
-  // A press ends: cleared, or kept pending if no test has seen it yet.
+  // A press ends: cleared, and kept in ended_unseen if no test has seen it yet.
   void EndPress();
 
   // A press begins: its time is that of the event being delivered.
   void BeginPress();
 
   int64_t event_time_us_ = kNoPressTime;  // of the event being delivered
+  EventTimeSource event_source_ = EventTimeSource::Arrival;
   bool seen_by_test_ = false;  // the current press has been tested at least once
-  bool pending_ = false;       // an ended press waiting for its one test
 };
 
 }  // namespace pyokoran

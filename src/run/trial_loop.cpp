@@ -19,6 +19,19 @@ bool AnyCreatureUp(const Scheduler& scheduler) {
   return false;
 }
 
+// Tests one press at screen position at, made at time_us, against the creatures and books
+// what it struck with the loop's tick now.
+void TestPress(Program& program, ScreenPoint at, int64_t time_us, EventTimeSource source,
+               int32_t now, int64_t lag_us) {
+  const StagePoint p = ScreenToStage(program.display.geometry, at.x, at.y);
+  const int slot = FindStruckSlot(program, p.x, p.y);
+  const bool timed = time_us != CTouchWnd::kNoPressTime;
+  program.timing.press_us = timed ? time_us : kNoTime;
+  program.timing.press_from_event = timed && source == EventTimeSource::Event;
+  program.timing.tick_lag_us = lag_us;
+  if (slot >= 0) RegisterResponse(program, slot, p.x, p.y, now);
+}
+
 int EndRun(Program& program, int result) {
   StopMsTimer(program.platform, program.timer);
   return result;
@@ -54,15 +67,13 @@ int RunTrialLoop(Program& program) {
 
   const int64_t limit = int64_t(program.settings.time_limit) * 1000;
   for (;;) {
-    // Response: the first position, booked with the tick read before the last frame step.
+    // Responses, booked with the tick read before the last frame step: every press that
+    // ended since the last test, in order, then the first position of the current one.
+    for (const CTouchWnd::EndedPress& e : touch.ended_unseen) {
+      TestPress(program, e.point, e.time_us, e.source, now, lag_us);
+    }
     if (touch.point_count > 0 && !touch.points.empty()) {
-      const StagePoint p = ScreenToStage(program.display.geometry, touch.points[0].x,
-                                         touch.points[0].y);
-      const int slot = FindStruckSlot(program, p.x, p.y);
-      program.timing.press_us =
-          touch.press_time_us == CTouchWnd::kNoPressTime ? kNoTime : touch.press_time_us;
-      program.timing.tick_lag_us = lag_us;
-      if (slot >= 0) RegisterResponse(program, slot, p.x, p.y, now);
+      TestPress(program, touch.points[0], touch.press_time_us, touch.press_source, now, lag_us);
     }
     touch.ResponseTested();
 

@@ -80,7 +80,7 @@ class SimulatedParticipant {
       }
       if (!pressed && pointer && int64_t(now) * 1000 >= plan.at_us) {
         const HoleCentre& c = program.layout.holes[std::clamp(slot.hole, 0, kMaxHoles - 1)];
-        pointer->OnEventTime(plan.at_us);
+        pointer->OnEventTime(plan.at_us, EventTimeSource::Event);
         pointer->OnButtonDown(MouseButton::Left, c.x, c.y);
         pointer->OnButtonUp(MouseButton::Left);
         plan.active = false;

@@ -1,6 +1,7 @@
 #include "timing/event_clock.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 namespace pyokoran {
@@ -55,34 +56,43 @@ std::string EventClock::Describe() const {
 }
 
 int64_t EventClock::Stamp(uint32_t event_ms, int64_t arrival_monotonic_ns, int64_t arrival_us) {
-  last_mapped_ = false;
+  last_from_event_ = false;
   if (event_ms == 0) return arrival_us;  // an event the system did not time
   // A system clock the round trips found off the monotonic one: shifted onto it.
   if (check_.kind == ClockCheck::Offset) event_ms -= uint32_t(check_.offset_ms);
   if (event_ms == 0) event_ms = 1;
   // The learnt mapping follows every event, so that it is ready should the monotonic one fail.
   const int64_t learnt = LearntStamp(event_ms, arrival_us);
-  const bool learnt_mapped = last_mapped_;
+  const bool learnt_from_event = last_from_event_;
+  last_from_event_ = false;
   if (monotonic_ && arrival_monotonic_ns >= 0) {
     // How long before the arrival's millisecond the event's millisecond was, modulo 2^32.
     const int64_t arrival_ms = arrival_monotonic_ns / 1000000;
     const int32_t delay_ms = int32_t(uint32_t(arrival_ms) - event_ms);
-    if (delay_ms < 0) {
+    // A shifted clock is known only to within the round trip: an event that seems to come
+    // that little after its arrival is taken as arriving at once.
+    const int64_t slack_ms =
+        check_.kind == ClockCheck::Offset ? int64_t(std::ceil(check_.uncertainty_ms)) : 0;
+    const int64_t bound_us =
+        check_.kind == ClockCheck::Unchecked ? kMaxEventDelayUs : kMaxProvedEventDelayUs;
+    if (delay_ms < -slack_ms) {
       monotonic_ = false;  // an event after its arrival: another clock, for the rest of the run
-    } else if (int64_t(delay_ms) * 1000 <= kMaxEventDelayUs) {
+    } else if (int64_t(delay_ms) * 1000 <= bound_us) {
       const int64_t event_us = (arrival_ms - delay_ms) * 1000 + 500;
       const int64_t stamp = arrival_us - (arrival_monotonic_ns / 1000 - event_us);
-      last_mapped_ = stamp < arrival_us;
+      last_from_event_ = true;
       return std::min(stamp, arrival_us);
+    } else if (check_.kind != ClockCheck::Unchecked) {
+      return arrival_us;  // older than any stall: its time is not believed
     }
-    // Too long before its arrival to be believed: this event takes the learnt mapping.
+    // Unchecked and too long before its arrival: this event takes the learnt mapping.
   }
-  last_mapped_ = learnt_mapped;
+  last_from_event_ = learnt_from_event;
   return learnt;
 }
 
 int64_t EventClock::LearntStamp(uint32_t event_ms, int64_t arrival_us) {
-  last_mapped_ = false;
+  last_from_event_ = false;
   if (have_) {
     unwrapped_ms_ += int64_t(int32_t(event_ms - last_ms_));
   } else {
@@ -90,9 +100,9 @@ int64_t EventClock::LearntStamp(uint32_t event_ms, int64_t arrival_us) {
   }
   last_ms_ = event_ms;
   const int64_t candidate = arrival_us - unwrapped_ms_ * 1000;
-  // A difference far from the others: the event clock is not the tick's. Start again.
-  if (!have_ || candidate < offset_us_ - kMaxEventDelayUs ||
-      candidate > offset_us_ + kMaxEventDelayUs) {
+  // A later event with a smaller difference (one that came sooner, or an event clock that
+  // jumped ahead) becomes the offset below; none starts the mapping again.
+  if (!have_) {
     have_ = true;
     offset_us_ = candidate;
     samples_ = 1;
@@ -112,10 +122,11 @@ int64_t EventClock::LearntStamp(uint32_t event_ms, int64_t arrival_us) {
   }
   next_ = (next_ + 1) % kKept;
   ++samples_;
-  // One event alone says nothing about the delay; from the second on, its own time counts.
-  if (samples_ < 2) return arrival_us;
+  // One event alone says nothing about the delay; from the second on, its own time counts,
+  // unless it came later than believable after it.
+  if (samples_ < 2 || candidate - offset_us_ > kMaxEventDelayUs) return arrival_us;
   const int64_t mapped = unwrapped_ms_ * 1000 + offset_us_;
-  last_mapped_ = mapped < arrival_us;
+  last_from_event_ = mapped < arrival_us;
   return std::min(mapped, arrival_us);
 }
 

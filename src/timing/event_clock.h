@@ -4,19 +4,21 @@
 //
 // Before a run the system's clock is checked by round trips (CheckEventClock): a clock found
 // to be the monotonic one is used as such; one that is not is shifted by the offset the
-// round trips show. Then, as before:
-// Two mappings are tried, each checked against the arrival of every event in the run:
+// round trips show. Two mappings are then tried, each checked against the arrival of every
+// event in the run:
 // - the system's clock is the monotonic clock in milliseconds, wrapping at 2^32, as an X
-//   server on Linux keeps it. An
-//   event that arrived within kMaxEventDelayUs after its time is stamped at the middle of
-//   its millisecond; one that arrived before its time shows another clock, and this
-//   mapping is given up for the run; one far older takes the other mapping.
+//   server on Linux keeps it. An event is stamped at the middle of its millisecond when it
+//   arrived within the believable delay after it: kMaxProvedEventDelayUs (seconds: the
+//   program may have been stalled) where the round trips proved the clock, kMaxEventDelayUs
+//   where they could not be made. One that arrived before its time shows another clock, and
+//   this mapping is given up for the run; one older than believable takes its arrival.
 // - otherwise the offset is learnt from the events themselves: an event reaches the program
 //   some time after it happened, so the smallest difference between arrival and event time
-//   seen lately is the best offset. It holds only while the differences stay within
-//   kMaxEventDelayUs of each other; when they do not (the system's clock jumped, or runs at
-//   another rate), the arrival time is used until the mapping has settled again.
-// A stamp is never later than the arrival.
+//   seen lately is the best offset. An event that arrived later than kMaxEventDelayUs after
+//   the time the offset gives takes its arrival (a stalled delivery cannot be told from a
+//   clock that jumped back); it does not restart the mapping, which follows the smallest
+//   differences of the events that come after it.
+// A stamp is never later than the arrival; last_from_event says which of the two it is.
 #pragma once
 
 #include <cstdint>
@@ -26,9 +28,12 @@
 
 namespace pyokoran {
 
-// Largest believable delay between an event and its arrival; beyond it the mapping is
-// taken to be broken.
+// Largest believable delay between an event and its arrival where nothing proved the
+// system's clock; beyond it the event's own time is not used.
 constexpr int64_t kMaxEventDelayUs = 100000;
+// The same where round trips proved the clock (monotonic, or at a measured offset): a
+// program stalled this long still stamps a press with its own time.
+constexpr int64_t kMaxProvedEventDelayUs = 5000000;
 // The offset is the smallest difference among the events of this last stretch of time (and
 // the last few events), so that a clock running at a slightly different rate is followed.
 constexpr int64_t kEventWindowUs = 2000000;
@@ -65,8 +70,9 @@ class EventClock {
   // 2^32; 0 = not timed) that reached the program at arrival_us on the tick clock, which is
   // arrival_monotonic_ns on the monotonic clock; in tick-clock microseconds.
   int64_t Stamp(uint32_t event_ms, int64_t arrival_monotonic_ns, int64_t arrival_us);
-  // The last stamp came from the event's own time (not the arrival).
-  bool last_mapped() const { return last_mapped_; }
+  // The last stamp came from the event's own time (possibly moved back to the arrival, when
+  // it fell after it), not from its arrival alone.
+  bool last_from_event() const { return last_from_event_; }
   // No event of this run so far has shown the system's clock to be other than monotonic.
   bool monotonic() const { return monotonic_; }
   // The tick clock started again (a new run): learn the mapping anew.
@@ -84,7 +90,7 @@ class EventClock {
   uint32_t last_ms_ = 0;
   int64_t unwrapped_ms_ = 0;  // event_ms without its wrap-arounds
   int64_t offset_us_ = 0;     // smallest arrival - event time in the window
-  int samples_ = 0;           // events since the mapping was (re)started
+  int samples_ = 0;           // events since the mapping began
   // The latest differences with their arrival, oldest overwritten first.
   static constexpr int kKept = 64;
   struct Sample {
@@ -93,7 +99,7 @@ class EventClock {
   };
   Sample kept_[kKept];
   int next_ = 0;
-  bool last_mapped_ = false;
+  bool last_from_event_ = false;
   ClockCheck check_;
 };
 

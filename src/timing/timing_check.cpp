@@ -48,15 +48,23 @@ TimingVerdict JudgeTimingCheck(const PresentationReport& r) {
   Line(out, "  refresh lock: %s", lock_ok && locked ? "PASS" : "FAIL");
   Line(out, "    swap intervals judged: %d after %d warm-up swaps (threshold >= %d): %s",
        r.swap_samples, r.swap_warm_up, kMinSwapIntervals, Verdict(samples_ok));
-  Line(out, "    within %.0f%% of a refresh: %.0f%% of them (threshold >= %.0f%%): %s",
-       kNearRefresh * 100, r.swap_near_share * 100, kMinShareNearRefresh * 100,
-       Verdict(near_ok));
-  Line(out, "    median absolute deviation: %.3f ms (threshold <= %.1f ms): %s", r.swap_mad_ms,
-       kMaxSwapMadMs, Verdict(mad_ok));
-  Line(out, "    median: %.3f ms = %.2f Hz against the screen's %.2f Hz (threshold within %.0f%%): %s",
-       r.swap_median_ms, r.swap_median_ms > 0 ? 1000.0 / r.swap_median_ms : 0.0, reported_hz,
-       kRefreshTolerance * 100, Verdict(median_ok));
-  Line(out, "    mean %.3f ms, SD %.3f ms (not judged)", r.swap_mean_ms, r.swap_sd_ms);
+  if (r.swap_samples <= 0) {
+    // Nothing was measured (no OpenGL swap, or the fallback forced): no figures to judge.
+    Line(out, "    no swap intervals measured: nothing else to judge");
+  } else {
+    // Too few intervals are shown but not judged.
+    auto judged = [samples_ok](bool ok) { return samples_ok ? Verdict(ok) : "not judged"; };
+    Line(out, "    within %.0f%% of a refresh: %.0f%% of them (threshold >= %.0f%%): %s",
+         kNearRefresh * 100, r.swap_near_share * 100, kMinShareNearRefresh * 100,
+         judged(near_ok));
+    Line(out, "    median absolute deviation: %.3f ms (threshold <= %.1f ms): %s", r.swap_mad_ms,
+         kMaxSwapMadMs, judged(mad_ok));
+    Line(out,
+         "    median: %.3f ms = %.2f Hz against the screen's %.2f Hz (threshold within %.0f%%): %s",
+         r.swap_median_ms, r.swap_median_ms > 0 ? 1000.0 / r.swap_median_ms : 0.0, reported_hz,
+         kRefreshTolerance * 100, judged(median_ok));
+    Line(out, "    mean %.3f ms, SD %.3f ms (not judged)", r.swap_mean_ms, r.swap_sd_ms);
+  }
   if (!(lock_ok && locked)) {
     Line(out, "    reason: %s",
          lock_ok ? "the locked mode was not used (forced off)" : r.reason.c_str());

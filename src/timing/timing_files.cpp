@@ -12,11 +12,13 @@ namespace pyokoran {
 namespace {
 
 constexpr const char* kTimingHeader =
-    "Subject,Date,Time,Trial,ShowTick,FirstFrame,Onset,FullyUp,Press,RT,OnsetRT,TickLagMs,Computer\n";
+    "Subject,Date,Time,Trial,ShowTick,FirstFrame,Onset,FullyUp,Press,RT,OnsetRT,TickLagMs,"
+    "PressSource,RiseMs,Over,Computer\n";
 constexpr const char* kFramesHeader = "Subject,Date,Time,Frame,FrameTime,Msc,Completion,Dropped\n";
 constexpr const char* kTimingSummaryHeader =
     "Subject\tDate\tTime\tMode\tRefreshHz\tRefreshSD\tFrames\tDropped\tLongestMs\tTickLagMs\t"
-    "Reason\tFrameTimes\tPresentEvery\tRiseMs\tLockLostMs\tUnlockedFrames\tEventClock\tComputer\n";
+    "Reason\tFrameTimes\tPresentEvery\tRiseMs\tLockLostMs\tUnlockedFrames\tEventClock\t"
+    "ArrivalPresses\tOnsetOver\tRiseOver\tBookingLate\tComputer\n";
 
 // Microseconds on the tick clock as milliseconds with three decimals; nothing when unknown.
 void AppendMs(std::string& out, int64_t us) {
@@ -38,6 +40,40 @@ std::string ComputerField(const std::string& utf8) {
   return name;
 }
 
+constexpr int64_t kBookingSlackUs = 2000;
+
+// Which of a row's figures lie beyond what the run's presentation promises, against its
+// refresh interval, frame interval and rise (all in microseconds; 0 = not known).
+struct RowBounds {
+  int64_t refresh_us = 0;
+  int64_t frame_us = 0;
+  int64_t rise_us = 0;
+};
+struct RowExcess {
+  bool onset = false;    // not stamped by the display system, and sending took over a refresh
+  bool rise = false;     // rose more than two frames slower than the run's rise
+  bool booking = false;  // booked later after the press (or the first frame) than a frame allows
+};
+RowExcess ExcessOf(const TrialRecord& r, const AppearanceTiming& t, const RowBounds& b) {
+  RowExcess e;
+  if (b.refresh_us > 0 && t.onset_us != kNoTime && !t.onset_reported &&
+      t.onset_send_us != kNoTime) {
+    e.onset = t.onset_send_us > b.refresh_us;
+  }
+  if (b.rise_us > 0 && t.first_frame_us != kNoTime && t.fully_up_us != kNoTime) {
+    e.rise = t.fully_up_us - t.first_frame_us > b.rise_us + 2 * b.frame_us;
+  }
+  if (b.frame_us > 0 && r.Resp != 0 && t.press_us != kNoTime) {
+    // A press held before the creature came up can be booked no sooner than its first frame.
+    const int64_t from = t.first_frame_us != kNoTime ? std::max(t.press_us, t.first_frame_us)
+                                                     : t.press_us;
+    // A press waits at most one present for the next delivery, then the loop's yield and the
+    // tick's millisecond.
+    e.booking = int64_t(r.TotalRT) * 1000 - from > b.frame_us + kBookingSlackUs;
+  }
+  return e;
+}
+
 }  // namespace
 
 std::string TimingFileName(const std::string& subject) {
@@ -55,6 +91,16 @@ std::string FramesFileName(const std::string& subject) {
 void AppendTimingParts(Program& program, const Stamp& stamp, std::vector<FilePart>& parts) {
   const ExperimentSettings& s = program.settings;
   const std::string computer = ComputerField(program.platform.ComputerName());
+
+  PresentationReport report;
+  if (!program.platform.GetPresentationReport(report)) report.mode = "unknown";
+  RowBounds bounds;
+  if (report.refresh_hz > 0) {
+    bounds.refresh_us = int64_t(1e6 / report.refresh_hz);
+    bounds.frame_us = int64_t(1e6 * std::max(report.present_every, 1) / report.refresh_hz);
+  }
+  if (report.rise_ms > 0) bounds.rise_us = int64_t(report.rise_ms * 1000);
+  int arrival_presses = 0, onset_over = 0, rise_over = 0, booking_late = 0;
 
   // One row per logged appearance, in log order.
   const TrialLog& log = program.scheduler.log;
@@ -82,6 +128,27 @@ void AppendTimingParts(Program& program, const Stamp& stamp, std::vector<FilePar
     rows += ',';
     AppendMs(rows, t.tick_lag_us);
     rows += ',';
+    if (pressed) {
+      rows += t.press_from_event ? "event" : "arrival";
+      if (!t.press_from_event) ++arrival_presses;
+    }
+    rows += ',';
+    if (t.first_frame_us != kNoTime && t.fully_up_us != kNoTime) {
+      AppendMs(rows, t.fully_up_us - t.first_frame_us);
+    }
+    rows += ',';
+    const RowExcess e = ExcessOf(r, t, bounds);
+    onset_over += e.onset;
+    rise_over += e.rise;
+    booking_late += e.booking;
+    bool first_flag = true;
+    for (const auto& [flag, word] : {std::pair{e.onset, "onset"}, {e.rise, "rise"}, {e.booking, "booking"}}) {
+      if (!flag) continue;
+      if (!first_flag) rows += ' ';
+      rows += word;
+      first_flag = false;
+    }
+    rows += ',';
     rows += computer;
     rows += '\n';
   }
@@ -106,8 +173,6 @@ void AppendTimingParts(Program& program, const Stamp& stamp, std::vector<FilePar
   }
 
   // The run's line: how its frames reached the screen.
-  PresentationReport report;
-  if (!program.platform.GetPresentationReport(report)) report.mode = "unknown";
   std::string line = LineStart(s.subject, stamp, '\t');
   AppendF(line, "%s\t%.3f\t", report.mode.c_str(), report.refresh_hz);
   if (report.swap_samples > 0) AppendF(line, "%.3f", report.swap_sd_ms);
@@ -130,7 +195,7 @@ void AppendTimingParts(Program& program, const Stamp& stamp, std::vector<FilePar
   if (report.lock_lost_ms >= 0) AppendF(line, "%.3f", report.lock_lost_ms);
   AppendF(line, "\t%d\t", report.unlocked_frames);
   line += text(report.event_clock);
-  line += '\t';
+  AppendF(line, "\t%d\t%d\t%d\t%d\t", arrival_presses, onset_over, rise_over, booking_late);
   line += computer;
   line += '\n';
   parts.push_back({kTimingSummaryFileName, kTimingSummaryHeader, std::move(line)});

@@ -481,6 +481,32 @@ TEST(ResultFolder, OnsetRtIsKeptToTheMicrosecondOrToldAndNotUsed) {
                                                        "S_timing.csv: line 6" + told}));
 }
 
+// A timing record begun under an older header gets rows with columns of their own at the end;
+// a subject may hold commas as well. Each row still finds its run and its RT from the onset.
+TEST(ResultFolder, TimingRowsWithColumnsTheHeaderLacksStillFindTheirRun) {
+  TempWorkingDir dir;
+  const std::string settings = ",6,3,12,1,2000,1000,3000,60,7,1,1,1,100,100,1,100,100,500,3500,0\r\n";
+  for (const std::string subject : {"S", "A,B"}) {
+    SCOPED_TRACE(subject);
+    const std::string run = subject + ",2026/12/01,10:00:00,";
+    Write(subject + ".csv", std::string(kAppearanceHeader) + run + "1" + settings + run + "2" + settings);
+    Write(subject + "_timing.csv", "Subject,Date,Time,Trial,RT,OnsetRT\r\n" + run + "1,500,488.5\r\n" + run +
+                                       "2,500,477.25,event,516.667,booking\r\n");
+    ResultFolder folder;
+    std::string error;
+    ASSERT_TRUE(ReadResultFolder(".", folder, error)) << error;
+    std::filesystem::remove(subject + ".csv");
+    std::filesystem::remove(subject + "_timing.csv");
+    ASSERT_EQ(folder.runs.size(), 1u);
+    EXPECT_EQ(folder.runs[0].subject, subject);
+    const auto& r = folder.runs[0].rows;
+    ASSERT_EQ(r.size(), 2u);
+    EXPECT_DOUBLE_EQ(r[0].onset_rt(), 488.5);
+    EXPECT_DOUBLE_EQ(r[1].onset_rt(), 477.25);
+    EXPECT_TRUE(folder.problems.empty()) << folder.problems.front();
+  }
+}
+
 TEST(ResultFolder, MissingOrEmptyFolderIsAClearError) {
   TempWorkingDir dir;
   Report report;

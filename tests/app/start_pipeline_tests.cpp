@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -79,6 +80,7 @@ class StartPipeline : public ::testing::Test {
 };
 
 TEST_F(StartPipeline, DefaultRunWritesBothResultFilesAndOpensTheRanking) {
+  platform.whole_ms_refresh = true;  // the pacing the files were recorded with
   platform.dialog_answers.push_back(
       {true, [](ConditionControls& c) { c.seed = std::string("1"); }});
   StrikeTargetsAndOneDistractor();
@@ -199,11 +201,85 @@ TEST_F(StartPipeline, TimingLineKeepsLongTextsWhole) {
     if (tab == std::string::npos) break;
     at = tab + 1;
   }
-  ASSERT_EQ(fields.size(), 18u) << row;
+  ASSERT_EQ(fields.size(), 22u) << row;
   EXPECT_EQ(fields[11], long_text);
   EXPECT_EQ(fields[12], "1") << "PresentEvery";
   EXPECT_EQ(fields[16], "scripted") << "EventClock";
-  EXPECT_EQ(fields[17], "") << "Computer (the scripted platform names none)";
+  EXPECT_EQ(fields[17], "0") << "ArrivalPresses";
+  EXPECT_EQ(fields[21], "") << "Computer (the scripted platform names none)";
+}
+
+// Each row says where its press time came from and which of its figures lie beyond what the
+// mode promises; the run's line counts them. Here every frame takes 20 ms to hand over (more
+// than a 60 Hz refresh), and every press was made 40 ms before the pass that tests it, its
+// time alternately the event's own and its arrival.
+TEST_F(StartPipeline, TimingRowsMarkArrivalStampsAndFiguresBeyondTheMode) {
+  platform.present_send_us = 20000;
+  platform.dialog_answers.push_back(
+      {true, [](ConditionControls& c) { c.time_limit = std::string("10"); }});
+  int presses = 0;
+  platform.on_pump = [&] {
+    PointerHandler* pointer = platform.pointer();
+    if (!pointer) return;
+    if (pressed_) {
+      pointer->OnButtonUp(MouseButton::Left);
+      pressed_ = false;
+      return;
+    }
+    const Scheduler& s = program().scheduler;
+    for (int i = 0; i < s.creature_count; ++i) {
+      const CreatureSlot& slot = s.slots[i];
+      if (!slot.up || slot.hit || slot.depth > 64 || !slot.target) continue;
+      const HoleCentre& c = program().layout.holes[slot.hole];
+      pointer->OnEventTime(int64_t(program().timer.tick.load()) * 1000 - 40000,
+                           presses++ % 2 ? EventTimeSource::Arrival : EventTimeSource::Event);
+      pointer->OnButtonDown(MouseButton::Left, 240 + (c.x * 1440 + 1023) / 1024,
+                            (c.y * 1080 + 767) / 768);
+      pressed_ = true;
+      return;
+    }
+  };
+  StartOnce();
+  app_.Run();
+
+  const std::string text = TempWorkingDir::Read("SBJ0000_timing.csv");
+  std::istringstream in(text);
+  std::string row;
+  std::getline(in, row);
+  ASSERT_EQ(row, "Subject,Date,Time,Trial,ShowTick,FirstFrame,Onset,FullyUp,Press,RT,OnsetRT,TickLagMs,"
+                 "PressSource,RiseMs,Over,Computer\r");
+  int rows = 0, event = 0, arrival = 0, onset = 0, booking = 0;
+  while (std::getline(in, row)) {
+    row.pop_back();  // CR
+    std::vector<std::string> f(1);
+    for (char c : row) {
+      if (c == ',') {
+        f.emplace_back();
+      } else {
+        f.back().push_back(c);
+      }
+    }
+    ASSERT_EQ(f.size(), 16u) << row;
+    ++rows;
+    const bool pressed = !f[8].empty();
+    EXPECT_EQ(f[12].empty(), !pressed) << row;
+    event += f[12] == "event";
+    arrival += f[12] == "arrival";
+    EXPECT_FALSE(f[13].empty()) << row;
+    const bool has_onset = f[14].find("onset") != std::string::npos;
+    const bool has_booking = f[14].find("booking") != std::string::npos;
+    EXPECT_EQ(has_onset, !f[6].empty()) << row;
+    EXPECT_EQ(has_booking, pressed) << row;
+    onset += has_onset;
+    booking += has_booking;
+  }
+  EXPECT_GT(rows, 10);
+  EXPECT_EQ(event + arrival, presses);
+  EXPECT_EQ(arrival, presses / 2);
+  const std::string line = TempWorkingDir::Read("ピョコラン_timing.txt");
+  const std::string counts = "\t" + std::to_string(arrival) + "\t" + std::to_string(onset) + "\t0\t" +
+                             std::to_string(booking) + "\t\r\n";
+  EXPECT_EQ(line.substr(line.size() - counts.size()), counts) << line;
 }
 
 TEST_F(StartPipeline, EscapeAbortsWithoutRecordingButStillRanks) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -180,6 +181,33 @@ TEST(SimulateOptions, RefusedWithTheReason) {
   }
 }
 
+// The variable that forces how frames are presented is refused with a bad value as the
+// option is; the option, given as well, decides alone.
+TEST(PresentMode, VariableRefusedLikeTheOption) {
+  const struct {
+    const char* variable;
+    std::vector<const char*> arguments;
+    const char* refused_with;  // null: accepted
+  } rows[] = {
+      {"bogus", {}, "PYOKORAN_PRESENT takes locked or fallback, not 'bogus'"},
+      {"fallback", {}, nullptr},
+      {"", {}, nullptr},
+      {"bogus", {"--present", "locked"}, nullptr},
+      {"locked", {"--present", "bogus"}, "--present takes locked or fallback"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string("PYOKORAN_PRESENT=") + row.variable);
+    ASSERT_EQ(setenv("PYOKORAN_PRESENT", row.variable, 1), 0);
+    const CommandLine result = ParseCommandLine(Arguments(row.arguments), ExampleSystem(), {}, kDocuments);
+    unsetenv("PYOKORAN_PRESENT");
+    if (!row.refused_with) {
+      EXPECT_EQ(result.action, CommandAction::OpenProgram) << result.text;
+    } else {
+      EXPECT_EQ(result.action, CommandAction::Fail);
+      EXPECT_NE(result.text.find(row.refused_with), std::string::npos) << result.text;
+    }
+  }
+}
 
 // --help's layout, as the program has always printed it: the names in their column, the
 // description wrapped at 79 characters (not bytes), long words and long names cut.

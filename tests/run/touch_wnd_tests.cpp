@@ -48,12 +48,13 @@ struct TouchCase {
   int32_t pressed;
   int32_t point_count;
   ScreenPoint first = {};  // checked when point_count > 0
+  std::vector<ScreenPoint> ended = {};  // presses that ended unseen, in order
 };
 
 std::ostream& operator<<(std::ostream& out, const TouchCase& c) { return out << c.name; }
 
 // kTest marks where the trial loop tested the response. A press that ends before any test
-// has seen it stays as a position (pressed 0, one point) until the next test.
+// has seen it waits, at its last position, among the ended presses until the next test.
 const TouchCase kCases[] = {
     {"LeftPress", {LeftDown(10, 20)}, 1, 1, {10, 20}},
     {"RightPressIsAResponseToo", {RightDown(10, 20), kTest}, 1, 1, {10, 20}},
@@ -78,14 +79,22 @@ const TouchCase kCases[] = {
     {"ButtonReleaseEndsATouchPress", {Touch({{5, 6, false}}), kTest, kLeftUp}, 0, 0},
     {"CloseClearsAHeldPress", {LeftDown(10, 20), kClose}, 0, 0},
     // Quick presses: press and release before the loop tested anything.
-    {"QuickClickWaitsForItsTest", {LeftDown(10, 20), kLeftUp}, 0, 1, {10, 20}},
+    {"QuickClickWaitsForItsTest", {LeftDown(10, 20), kLeftUp}, 0, 0, {}, {{10, 20}}},
     {"QuickClickClearedByTheTest", {LeftDown(10, 20), kLeftUp, kTest}, 0, 0},
-    {"QuickDragKeepsItsLastPosition", {LeftDown(10, 20), Drag(30, 40), kLeftUp}, 0, 1, {30, 40}},
-    {"QuickTapWaitsForItsTest", {Touch({{5, 6, false}}), Touch({{5, 6, true}})}, 0, 1, {5, 6}},
+    {"QuickDragKeepsItsLastPosition", {LeftDown(10, 20), Drag(30, 40), kLeftUp}, 0, 0, {}, {{30, 40}}},
+    {"QuickTapWaitsForItsTest", {Touch({{5, 6, false}}), Touch({{5, 6, true}})}, 0, 0, {}, {{5, 6}}},
     {"QuickTapClearedByTheTest", {Touch({{5, 6, false}}), Touch({{5, 6, true}}), kTest}, 0, 0},
-    {"NewPressReplacesAWaitingOne",
+    // Several presses in one delivery: none is lost, each waits in its order.
+    {"NewPressFollowsAWaitingOne",
+     {LeftDown(10, 20), kLeftUp, RightDown(30, 40)}, 1, 1, {30, 40}, {{10, 20}}},
+    {"TwoQuickClicksBothWait",
+     {LeftDown(10, 20), kLeftUp, LeftDown(30, 40), Drag(35, 45), kLeftUp}, 0, 0, {}, {{10, 20}, {35, 45}}},
+    {"TwoQuickTapsBothWait",
+     {Touch({{5, 6, false}, {9, 9, false}}), Touch({{5, 6, true}, {9, 9, true}}),
+      Touch({{7, 8, false}}), Touch({{7, 8, true}})}, 0, 0, {}, {{5, 6}, {7, 8}}},
+    {"TheTestDropsTheWaitingPresses",
      {LeftDown(10, 20), kLeftUp, RightDown(30, 40), kTest}, 1, 1, {30, 40}},
-    {"WaitingPressIgnoresDrags", {LeftDown(10, 20), kLeftUp, Drag(30, 40)}, 0, 1, {10, 20}},
+    {"WaitingPressIgnoresDrags", {LeftDown(10, 20), kLeftUp, Drag(30, 40)}, 0, 0, {}, {{10, 20}}},
     {"CloseClearsAWaitingPress", {LeftDown(10, 20), kLeftUp, kClose}, 0, 0},
     {"StrayLiftIsNoPress", {Touch({{5, 6, true}})}, 0, 0},
 };
@@ -102,6 +111,11 @@ TEST_P(TouchWndTest, EventsGiveTheResponseState) {
   if (c.point_count > 0) {
     EXPECT_EQ(wnd.points[0].x, c.first.x);
     EXPECT_EQ(wnd.points[0].y, c.first.y);
+  }
+  ASSERT_EQ(wnd.ended_unseen.size(), c.ended.size());
+  for (size_t i = 0; i < c.ended.size(); ++i) {
+    EXPECT_EQ(wnd.ended_unseen[i].point.x, c.ended[i].x) << i;
+    EXPECT_EQ(wnd.ended_unseen[i].point.y, c.ended[i].y) << i;
   }
 }
 

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <iomanip>
 #include <functional>
 #include <ctime>
 #include <sstream>
@@ -259,6 +260,60 @@ TEST_F(SimulatorTest, FramesLeftUncomposedGiveTheSameFiles) {
       ASSERT_GT(unseen.size(), 3u);
       EXPECT_EQ(unseen, LinesWithoutStamps(Read(std::string("composed ") + c.name + "/" + file), sep));
     }
+  }
+}
+
+// The virtual display paces frames as the real program would at each refresh rate: each frame
+// shown for PresentEvery refreshes, so a creature rises in RiseMs (within one frame), every
+// frame stamp lies on that frame grid, and the run's line says so.
+TEST_F(SimulatorTest, FramesComeAtTheProgramsPaceForEachRefresh) {
+  const struct {
+    int32_t hz;
+    int present_every;
+    double rise_ms;
+  } rows[] = {{60, 1, 516.7}, {75, 1, 413.3}, {120, 2, 516.7}, {144, 1, 215.3}, {240, 4, 516.7}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.hz);
+    SimulationOptions o;
+    o.has_seed = true;
+    o.seed = 3;
+    o.refresh_hz = row.hz;
+    o.out_dir = "at " + std::to_string(row.hz);
+    SimulationResult result;
+    std::string error;
+    ASSERT_TRUE(RunSimulation(o, result, error)) << error;
+
+    const std::string line = Read(o.out_dir + "/ピョコラン_timing.txt");
+    std::ostringstream fields;
+    fields << '\t' << row.present_every << '\t' << std::fixed << std::setprecision(1) << row.rise_ms << '\t';
+    EXPECT_NE(line.find(fields.str()), std::string::npos) << line;
+
+    const double frame_us = 1e6 * row.present_every / row.hz;
+    std::istringstream rows_in(Read(o.out_dir + "/SIM01_timing.csv"));
+    std::string text;
+    std::getline(rows_in, text);
+    int checked = 0;
+    while (std::getline(rows_in, text)) {
+      if (!text.empty() && text.back() == '\r') text.pop_back();
+      std::vector<std::string> f(1);
+      for (char c : text) {
+      if (c == ',') {
+        f.emplace_back();
+      } else {
+        f.back().push_back(c);
+      }
+    }
+      ASSERT_GE(f.size(), 15u) << text;
+      EXPECT_EQ(f[14], "") << "nothing beyond the mode's bounds: " << text;
+      if (f[5].empty() || f[13].empty() || !f[8].empty()) continue;  // a strike stops the rise
+      const double first_us = std::stod(f[5]) * 1000, rise_us = std::stod(f[13]) * 1000;
+      EXPECT_LT(std::fabs(rise_us - row.rise_ms * 1000), frame_us) << text;
+      // Refresh k begins at k / hz seconds, to the microsecond.
+      const double frames = first_us / frame_us;
+      EXPECT_LT(std::fabs(frames - std::round(frames)) * frame_us, 1.5) << text;
+      ++checked;
+    }
+    EXPECT_GT(checked, 20);
   }
 }
 

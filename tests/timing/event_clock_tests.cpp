@@ -93,6 +93,46 @@ INSTANTIATE_TEST_SUITE_P(
                   {Mono(1200, 2000, 1500), Mono(7002200, 2300, 2300), Mono(10200, 11000, 11000)}}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// After round trips proved the server's clock, a press delivered late (the program stalled)
+// keeps its own time for seconds, and says so; nothing it does restarts the mapping. Where
+// nothing was proved, a delivery over 100 ms late takes its arrival and says so, and the
+// events after it are mapped again.
+TEST(EventClock, LateDeliveriesKeepTheirTimeOnAProvedClock) {
+  struct Row {
+    const char* name;
+    ClockCheck::Kind kind;
+    std::vector<Event> events;
+    std::vector<bool> from_event;
+  };
+  const Row rows[] = {
+      {"ProvedStalled150Ms", ClockCheck::Monotonic,
+       {Mono(1200, 2000, 1500), Mono(2200, 152200, 2500), Mono(3200, 153000, 3500),
+        Mono(160200, 161000, 160500)},
+       {true, true, true, true}},
+      {"ProvedStalledFourSeconds", ClockCheck::Monotonic,
+       {Mono(1200, 4001200, 1500), Mono(4002200, 4003000, 4002500)}, {true, true}},
+      {"ProvedOlderThanAnyStall", ClockCheck::Monotonic,
+       {Mono(1200, 2000, 1500), Mono(2200, 7002200, 7002200), Mono(7003200, 7004000, 7003500)},
+       {true, false, true}},
+      {"UncheckedStalled150Ms", ClockCheck::Unchecked,
+       {At(1, 1300, 1300), At(2, 2300, 2300), At(3, 153300, 153300), At(154, 156300, 154300),
+        At(160, 161300, 160300)},
+       {false, false, false, true, true}},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    ClockCheck check;
+    check.kind = r.kind;
+    EventClock clock;
+    clock.SetCheck(check);
+    for (size_t i = 0; i < r.events.size(); ++i) {
+      const Event& e = r.events[i];
+      EXPECT_EQ(clock.Stamp(e.event_ms, e.arrival_mono_ns, e.arrival_us), e.stamp_us) << i;
+      EXPECT_EQ(clock.last_from_event(), r.from_event[i]) << i;
+    }
+  }
+}
+
 // A fake server clock that runs offset_ms from the monotonic one, probed by round trips of
 // 0.3 ms, and then a press made 5 ms before it arrives: only a clock proved in both
 // directions is taken as it is, and one behind or ahead is shifted, so the press is stamped

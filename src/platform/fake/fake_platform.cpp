@@ -26,7 +26,7 @@ void FakePlatform::DeliverArrived() {
   events.swap(arrived_);
   for (auto& [tick, event] : events) {
     // The event's own time: the tick at which it arrived, exactly.
-    if (pointer_) pointer_->OnEventTime(int64_t(tick) * 1000);
+    if (pointer_) pointer_->OnEventTime(int64_t(tick) * 1000, EventTimeSource::Event);
     event();
   }
 }
@@ -40,25 +40,34 @@ bool FakePlatform::TickClockNowUs(int64_t& tick_us) {
 }
 
 void FakePlatform::AdvanceMs(int32_t ms) {
-  for (int32_t i = 0; i < ms && tick_; ++i) {
-    virtual_us_ += 1000;
-    const int32_t tick = tick_->load(std::memory_order_relaxed);
-    if (stall_left_ms_ > 0) {
-      --stall_left_ms_;
-      ++behind_ms_;
-    } else {
-      // The thread wakes: every elapsed millisecond is added, one at a time.
-      for (int32_t k = 0; k <= behind_ms_; ++k) {
-        tick_->store(tick + k + 1, std::memory_order_relaxed);
-        if (hook_) hook_(tick + k + 1);
-      }
-      behind_ms_ = 0;
+  if (tick_ && ms > 0) AdvanceToUs(virtual_us_ + int64_t(ms) * 1000);
+}
+
+void FakePlatform::AdvanceToUs(int64_t target_us) {
+  while (tick_ && virtual_us_ / 1000 < target_us / 1000) {
+    virtual_us_ = (virtual_us_ / 1000 + 1) * 1000;
+    MillisecondPassed();
+  }
+  if (tick_) virtual_us_ = std::max(virtual_us_, target_us);
+}
+
+void FakePlatform::MillisecondPassed() {
+  const int32_t tick = tick_->load(std::memory_order_relaxed);
+  if (stall_left_ms_ > 0) {
+    --stall_left_ms_;
+    ++behind_ms_;
+  } else {
+    // The thread wakes: every elapsed millisecond is added, one at a time.
+    for (int32_t k = 0; k <= behind_ms_; ++k) {
+      tick_->store(tick + k + 1, std::memory_order_relaxed);
+      if (hook_) hook_(tick + k + 1);
     }
-    const int32_t clock_ms = tick_->load(std::memory_order_relaxed) + behind_ms_;
-    while (!scheduled_.empty() && scheduled_.front().first <= clock_ms) {
-      arrived_.push_back(std::move(scheduled_.front()));
-      scheduled_.pop_front();
-    }
+    behind_ms_ = 0;
+  }
+  const int32_t clock_ms = tick_->load(std::memory_order_relaxed) + behind_ms_;
+  while (!scheduled_.empty() && scheduled_.front().first <= clock_ms) {
+    arrived_.push_back(std::move(scheduled_.front()));
+    scheduled_.pop_front();
   }
 }
 
@@ -203,12 +212,20 @@ void FakePlatform::Present(const Surface& stage, const Rect& stage_rect) {
   ++frames_presented;
   if (keep_frames) last_frame = stage;
   last_stage_rect = stage_rect;
-  if (refresh_hz > 0 && tick_) {
-    // Wait for the next refresh of the virtual display.
-    int64_t period_us = 1000000 / refresh_hz;
-    int64_t next_us = (virtual_us_ / period_us + 1) * period_us;
-    while (tick_ && virtual_us_ + 1000 <= next_us) AdvanceMs(1);
+  if (refresh_hz > 0 && tick_ && whole_ms_refresh) {
+    const int64_t period_us = 1000000 / refresh_hz;
+    const int64_t next_us = (virtual_us_ / period_us + 1) * period_us;
+    while (tick_ && virtual_us_ + 1000 <= next_us) {
+      virtual_us_ += 1000;
+      MillisecondPassed();
+    }
     virtual_us_ = next_us;
+  } else if (refresh_hz > 0 && tick_) {
+    // Wait for the next refresh of the virtual display on which a frame may be shown: refresh
+    // k begins at k / refresh_hz seconds, rounded up to the microsecond.
+    const int64_t every = PresentEvery(refresh_hz);
+    const int64_t k = (virtual_us_ * refresh_hz / 1000000 / every + 1) * every;
+    AdvanceToUs((k * 1000000 + refresh_hz - 1) / refresh_hz);
   }
   ++run_frames_;
   // The tick clock: whole milliseconds from the tick, the fraction from virtual time.
@@ -234,9 +251,10 @@ bool FakePlatform::GetPresentationReport(PresentationReport& report) {
   report.mode = presentation_mode;
   report.reason = "scripted display";
   report.reported_hz = report.refresh_hz = refresh_hz;
+  report.present_every = PresentEvery(refresh_hz);
   report.frames = run_frames_;
   report.flip_source = frame_times;
-  report.rise_ms = RiseTimeMs(refresh_hz);
+  report.rise_ms = RiseTimeMs(double(refresh_hz) / report.present_every);
   report.event_clock = "scripted";
   return true;
 }

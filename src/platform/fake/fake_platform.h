@@ -56,9 +56,16 @@ class FakePlatform : public Platform {
   bool key_query_delivers = false;
 
   // Virtual time: each YieldSlice advances the tick by yield_ms; each Present advances it to
-  // the next refresh of a display running at refresh_hz (0 = presents take no time).
+  // the refresh on which the frame is shown, of a display running at refresh_hz (0 = presents
+  // take no time). As the real program does, a frame stays on screen for PresentEvery
+  // (refresh_hz) refreshes, so that frames come at 60 Hz on displays at multiples of it. The
+  // tick counts every millisecond of virtual time, presents' included.
   int32_t yield_ms = 1;
   int32_t refresh_hz = 60;
+  // Presents wait whole milliseconds of the tick only, up to the refresh, and drop the rest
+  // of its interval (so at 60 Hz the tick sees a frame every 16 ms, and PresentEvery is 1):
+  // how scripted runs used to be paced. Runs recorded that way are replayed with it.
+  bool whole_ms_refresh = false;
   // The mode the presentation report gives ("fallback", "locked", "locked-forced").
   std::string presentation_mode = "fallback";
   // Where the report says frame times came from.
@@ -68,6 +75,8 @@ class FakePlatform : public Platform {
   // While set, presents fail (the window hidden, the picture not sent): no frame is counted,
   // the screen keeps what it had, and LastPresentFailed says so.
   bool presents_fail = false;
+  // What LastPresentSendUs answers for every frame that went out; -1: the platform cannot tell.
+  int64_t present_send_us = -1;
   // Whether presents report their completion as a display system would: flipped, on the
   // virtual display's refresh (counted from the tick thread's start), at its time.
   bool report_completions = false;
@@ -149,6 +158,11 @@ class FakePlatform : public Platform {
   void PlayWav(const std::vector<uint8_t>* wav) override;
   bool LastPresentTickUs(int64_t& tick_us) override;
   bool LastPresentFailed() override { return last_present_failed_; }
+  bool LastPresentSendUs(int64_t& send_us) override {
+    if (present_send_us < 0 || last_present_failed_) return false;
+    send_us = present_send_us;
+    return true;
+  }
   bool LastPresentCompletion(FrameCompletion& completion, bool& dropped) override;
   bool TickClockNowUs(int64_t& tick_us) override;
   bool GetPresentationReport(PresentationReport& report) override;
@@ -163,6 +177,10 @@ class FakePlatform : public Platform {
   };
   std::map<int, KeyState> keys_;
   void DeliverArrived();
+  // Moves virtual time on to target_us; the tick counts each millisecond passed.
+  void AdvanceToUs(int64_t target_us);
+  // The one millisecond of virtual time that ends at virtual_us_.
+  void MillisecondPassed();
   std::deque<std::pair<int32_t, std::function<void()>>> scheduled_;  // by tick
   std::vector<std::pair<int32_t, std::function<void()>>> arrived_;  // with their tick
   std::atomic<int32_t>* tick_ = nullptr;

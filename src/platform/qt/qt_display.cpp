@@ -756,6 +756,7 @@ void QtDisplay::Present(const Surface& stage, const Rect& stage_rect,
   bool sent;
   swap_frame_ns_ = 0;
   last_completion_known_ = false;
+  const int64_t send_start_ns = TickThread::MonotonicNs();
   if (locked()) {
     sent = DrawAndSwap(!texture_full_);
     if (sent && last_completion_known_ && last_completion_.mode == CompletionMode::Skip) {
@@ -769,6 +770,7 @@ void QtDisplay::Present(const Surface& stage, const Rect& stage_rect,
     sent = FlushBackingStore(changed);
   }
   last_failed_ = !sent;
+  last_send_ns_ = sent ? TickThread::MonotonicNs() - send_start_ns : 0;
   if (!sent) {
     // Neither counted nor stamped: the picture did not go out.
     last_present_ns_ = 0;

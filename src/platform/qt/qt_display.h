@@ -123,6 +123,9 @@ class QtDisplay : public QObject {
   // CLOCK_MONOTONIC ns of the last present's time (see the header comment); 0 before one
   // and when the last present did not go out.
   int64_t last_present_ns() const { return last_present_ns_; }
+  // How long the last present took to hand its picture over (the swap or the flush), after
+  // any wait for the refresh; 0 when it did not go out.
+  int64_t last_send_ns() const { return last_send_ns_; }
   // The last present did not go out (the window hidden, or drawing or sending failed).
   bool last_present_failed() const { return last_failed_; }
   // How the display system says the last locked frame completed; null where it says nothing.
@@ -226,6 +229,7 @@ class QtDisplay : public QObject {
   Clock::time_point anchor_;
   Clock::duration period_ = std::chrono::microseconds(16667);
   int64_t last_present_ns_ = 0;
+  int64_t last_send_ns_ = 0;
   int64_t previous_present_ns_ = 0;
   bool have_last_present_ = false;
   int passes_since_present_ = 0;

@@ -47,7 +47,8 @@ int32_t QtExperimentWindow::Physical(qreal logical) const {
 
 void QtExperimentWindow::TellTime(const QInputEvent* event) {
   int64_t tick_us;
-  if (event_time_ && event_time_(event, tick_us)) handler_.OnEventTime(tick_us);
+  EventTimeSource source;
+  if (event_time_ && event_time_(event, tick_us, source)) handler_.OnEventTime(tick_us, source);
 }
 
 bool QtExperimentWindow::event(QEvent* event) {

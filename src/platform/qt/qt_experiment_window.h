@@ -23,9 +23,10 @@ class QtExperimentWindow : public QWindow {
 
   // Called when the window system needs the picture again (exposed or resized).
   void set_on_expose(std::function<void()> on_expose) { on_expose_ = std::move(on_expose); }
-  // When each event delivered to the handler happened, on the tick clock (see
-  // PointerHandler::OnEventTime); unset: the handler is not told.
-  void set_event_time(std::function<bool(const QInputEvent*, int64_t&)> event_time) {
+  // When each event delivered to the handler happened, on the tick clock, and whether that is
+  // its own time (see PointerHandler::OnEventTime); unset: the handler is not told.
+  void set_event_time(
+      std::function<bool(const QInputEvent*, int64_t&, EventTimeSource&)> event_time) {
     event_time_ = std::move(event_time);
   }
 
@@ -48,7 +49,7 @@ class QtExperimentWindow : public QWindow {
 
   PointerHandler& handler_;
   std::function<void()> on_expose_;
-  std::function<bool(const QInputEvent*, int64_t&)> event_time_;
+  std::function<bool(const QInputEvent*, int64_t&, EventTimeSource&)> event_time_;
 };
 
 }  // namespace pyokoran

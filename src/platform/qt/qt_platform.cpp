@@ -121,13 +121,15 @@ bool QtPlatform::CreateExperimentWindow(PointerHandler& handler) {
   experiment_window_->set_on_expose([display, window] { display->RepaintIfBound(window); });
   // A press is stamped with the event's own time where that maps onto the tick clock, else
   // with the tick clock as it is delivered.
-  experiment_window_->set_event_time([this](const QInputEvent* event, int64_t& tick_us) {
-    int64_t arrival_us;
-    const int64_t monotonic_ns = TickThread::MonotonicNs();
-    if (!tick_thread_.TickClockUs(monotonic_ns, arrival_us)) return false;
-    tick_us = event_clock_.Stamp(uint32_t(event->timestamp()), monotonic_ns, arrival_us);
-    return true;
-  });
+  experiment_window_->set_event_time(
+      [this](const QInputEvent* event, int64_t& tick_us, EventTimeSource& source) {
+        int64_t arrival_us;
+        const int64_t monotonic_ns = TickThread::MonotonicNs();
+        if (!tick_thread_.TickClockUs(monotonic_ns, arrival_us)) return false;
+        tick_us = event_clock_.Stamp(uint32_t(event->timestamp()), monotonic_ns, arrival_us);
+        source = event_clock_.last_from_event() ? EventTimeSource::Event : EventTimeSource::Arrival;
+        return true;
+      });
   QScreen* screen = QGuiApplication::primaryScreen();
   if (screen) experiment_window_->setGeometry(screen->geometry());
   experiment_window_->show();
@@ -295,6 +297,12 @@ bool QtPlatform::LastPresentTickUs(int64_t& tick_us) {
 }
 
 bool QtPlatform::LastPresentFailed() { return display_->last_present_failed(); }
+
+bool QtPlatform::LastPresentSendUs(int64_t& send_us) {
+  if (display_->last_present_failed() || display_->last_send_ns() <= 0) return false;
+  send_us = display_->last_send_ns() / 1000;
+  return true;
+}
 
 bool QtPlatform::LastPresentCompletion(FrameCompletion& completion, bool& dropped) {
   const FrameCompletion* c = display_->last_present_failed() ? nullptr : display_->last_completion();

@@ -66,6 +66,7 @@ class QtPlatform : public Platform {
   void PresentChanged(const Surface& stage, const Rect& stage_rect,
                       const std::vector<Rect>& changed) override;
   bool LastPresentTickUs(int64_t& tick_us) override;
+  bool LastPresentSendUs(int64_t& send_us) override;
   bool LastPresentFailed() override;
   bool LastPresentCompletion(FrameCompletion& completion, bool& dropped) override;
   bool TickClockNowUs(int64_t& tick_us) override {

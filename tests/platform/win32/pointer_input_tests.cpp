@@ -31,7 +31,7 @@ class Recorder : public PointerHandler {
   }
   void OnActivate(bool) override {}
   void OnCloseOrDestroy() override {}
-  void OnEventTime(int64_t us) override { calls.push_back("at " + std::to_string(us)); }
+  void OnEventTime(int64_t us, EventTimeSource) override { calls.push_back("at " + std::to_string(us)); }
 
  private:
   static std::string Name(MouseButton b) { return b == MouseButton::Left ? "left" : "right"; }

@@ -7,30 +7,31 @@ namespace pyokoran {
 namespace {
 
 void DeliverTouch(const std::vector<PointerSample>& frame, PointerHandler& handler,
-                  bool has_time, int64_t time_us) {
+                  bool has_time, int64_t time_us, EventTimeSource source) {
   std::vector<TouchContact> contacts;
   contacts.reserve(frame.size());
   for (const PointerSample& p : frame) {
     if (p.kind != PointerSample::Kind::Touch) continue;
     contacts.push_back({p.x, p.y, p.up || p.canceled || !p.in_contact});
   }
-  if (has_time) handler.OnEventTime(time_us);
+  if (has_time) handler.OnEventTime(time_us, source);
   handler.OnTouch(contacts);
 }
 
 }  // namespace
 
 void DeliverPointerMessage(const std::vector<PointerSample>& frame, size_t message_pointer,
-                           PointerHandler& handler, bool has_time, int64_t time_us) {
+                           PointerHandler& handler, bool has_time, int64_t time_us,
+                           EventTimeSource source) {
   if (message_pointer >= frame.size()) return;
   const PointerSample& p = frame[message_pointer];
   if (p.kind == PointerSample::Kind::Touch) {
-    DeliverTouch(frame, handler, has_time, time_us);
+    DeliverTouch(frame, handler, has_time, time_us, source);
     return;
   }
   // Mouse and pen: the button that changed, else a move.
   auto button = [&](MouseButton b, bool down) {
-    if (has_time) handler.OnEventTime(time_us);
+    if (has_time) handler.OnEventTime(time_us, source);
     if (down) {
       handler.OnButtonDown(b, p.x, p.y);
     } else {

@@ -34,10 +34,11 @@ struct PointerSample {
 };
 
 // Delivers one pointer message: frame holds the pointers of its frame, message_pointer the
-// index of the one the message is about. time_us goes to OnEventTime before a button or
-// touch event, when has_time.
+// index of the one the message is about. time_us goes to OnEventTime, with source, before a
+// button or touch event, when has_time.
 void DeliverPointerMessage(const std::vector<PointerSample>& frame, size_t message_pointer,
-                           PointerHandler& handler, bool has_time, int64_t time_us);
+                           PointerHandler& handler, bool has_time, int64_t time_us,
+                           EventTimeSource source = EventTimeSource::Event);
 
 // One input of a WM_TOUCH message.
 struct TouchInputSample {

@@ -474,8 +474,9 @@ bool Win32Platform::HandlePointer(HWND window, UINT message, WPARAM wparam) {
                       frame[index].change == ButtonChange::FirstDown ||
                       frame[index].change == ButtonChange::SecondDown;
   if (begins && has_time) ++(mapped ? presses_timed_ : presses_arrival_);
-  ToPointer([frame = std::move(frame), index, has_time, time_us](PointerHandler& h) {
-    DeliverPointerMessage(frame, index, h, has_time, time_us);
+  const EventTimeSource source = mapped ? EventTimeSource::Event : EventTimeSource::Arrival;
+  ToPointer([frame = std::move(frame), index, has_time, time_us, source](PointerHandler& h) {
+    DeliverPointerMessage(frame, index, h, has_time, time_us, source);
   });
   return true;
 }
@@ -501,7 +502,7 @@ bool Win32Platform::HandleTouch(HWND window, WPARAM wparam, LPARAM lparam) {
   uint64_t counter = 0;
   const bool has_time = ArrivalUs(arrival_us, counter);
   ToPointer([contacts = std::move(contacts), has_time, arrival_us](PointerHandler& h) {
-    if (has_time) h.OnEventTime(arrival_us);
+    if (has_time) h.OnEventTime(arrival_us, EventTimeSource::Arrival);
     h.OnTouch(contacts);
   });
   return read;
@@ -517,7 +518,7 @@ LRESULT Win32Platform::ExperimentMessage(HWND window, UINT message, WPARAM wpara
     if (down && has_time) ++presses_arrival_;
     const int32_t x = LowX(lparam), y = HighY(lparam);
     ToPointer([=](PointerHandler& h) {
-      if (has_time) h.OnEventTime(arrival_us);
+      if (has_time) h.OnEventTime(arrival_us, EventTimeSource::Arrival);
       if (down) {
         h.OnButtonDown(b, x, y);
       } else {
