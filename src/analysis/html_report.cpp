@@ -9,9 +9,9 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <numeric>
+#include <unistd.h>
 
 namespace pyokoran {
 namespace {
@@ -740,45 +740,25 @@ std::string ReportHtml(const Report& report, const HtmlReportLimits& limits) {
 }
 
 bool IsHtmlReport(const std::string& path) {
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(std::filesystem::u8path(path), ec)) return false;
-  std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
-  if (!in) return false;
+  // Never through a link, never waiting on a FIFO.
+  const int fd = OpenNoFollow(path);
+  if (fd < 0) return false;
+  FileStatus info;
   std::string head(kHtmlReportHead.size(), '\0');
-  in.read(head.data(), std::streamsize(head.size()));
-  return in.gcount() == std::streamsize(head.size()) && head == kHtmlReportHead;
+  const bool ok = StatusOf(fd, info) && info.regular &&
+                  ReadAt(fd, head.data(), head.size(), 0) == int64_t(head.size()) && head == kHtmlReportHead;
+  close(fd);
+  return ok;
 }
 
 bool WriteReportHtml(const Report& report, const std::string& path, std::string& error,
                      const HtmlReportLimits& limits) {
   // Only an earlier report may be replaced: under its name could be anybody's file.
-  std::error_code ec;
-  if (std::filesystem::symlink_status(std::filesystem::u8path(path), ec).type() !=
-          std::filesystem::file_type::not_found &&
-      !IsHtmlReport(path)) {
+  if (KindOfPath(path, false) != PathKind::kMissing && !IsOurReport(path)) {
     error = path + " exists and is not a report; not replaced";
     return false;
   }
-  const std::string bytes = ReportHtml(report, limits);
-  // Into a new file beside the target, renamed over it once complete.
-  const std::string temp = path + ".part";
-  {
-    std::ofstream out(std::filesystem::u8path(temp), std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), std::streamsize(bytes.size()));
-    out.close();
-    if (!out) {
-      RemoveFile(temp);
-      error = "cannot write " + path;
-      return false;
-    }
-  }
-  // (Through the system's own calls: names are UTF-8, which std::rename does not take on Windows.)
-  if (!ReplaceFileWith(temp, path)) {
-    RemoveFile(temp);
-    error = "cannot write " + path;
-    return false;
-  }
-  return true;
+  return WriteReportFile(path, ReportHtml(report, limits), error);
 }
 
 }  // namespace pyokoran

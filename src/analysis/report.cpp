@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <map>
 #include <unistd.h>
 #include <unordered_map>
 
@@ -290,17 +291,15 @@ void GroupConditions(Report& report) {
   for (size_t si = 0; si < report.subjects.size(); ++si) {
     SubjectReport& s = report.subjects[si];
     s.conditions.clear();
+    std::map<RunCondition, size_t> index;  // condition to its place in s.conditions
     for (size_t run : s.runs) {
       const RunCondition c = ConditionOf(report.results.runs[run]);
-      size_t found = s.conditions.size();
-      for (size_t k = 0; k < s.conditions.size(); ++k) {
-        if (report.conditions[s.conditions[k]].condition == c) found = k;
-      }
-      if (found == s.conditions.size()) {
+      const auto [it, added] = index.emplace(c, s.conditions.size());
+      if (added) {
         s.conditions.push_back(report.conditions.size());
         report.conditions.push_back({si, c, {}, {}, {}});
       }
-      report.conditions[s.conditions[found]].runs.push_back(run);
+      report.conditions[s.conditions[it->second]].runs.push_back(run);
     }
   }
 }
@@ -619,6 +618,28 @@ bool WriteReportSchemas(const Report& report, const std::string& base, std::stri
 
 std::string AboutPathFor(const std::string& base) { return base + "_about.txt"; }
 
+namespace {
+
+// Control characters as \xHH, so that a name from the files cannot start a line or move the
+// cursor in the side file; line feeds kept where keep_lines.
+std::string Printable(std::string_view text, bool keep_lines) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char ch : text) {
+    const unsigned char b = static_cast<unsigned char>(ch);
+    if ((b < 0x20 && !(keep_lines && b == '\n')) || b == 0x7F) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", b);
+      out += hex;
+    } else {
+      out += ch;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
 std::vector<std::string> ExclusionsInForce(const MeasureOptions& options, bool japanese) {
   std::vector<std::string> out;
   const std::string limit = std::to_string(options.anticipation_ms), max = std::to_string(options.max_rt_ms);
@@ -672,7 +693,7 @@ std::string ReportAbout(const Report& report) {
   std::error_code ec;
   const std::filesystem::path folder =
       std::filesystem::absolute(PathFromUtf8(report.folder.empty() ? "." : report.folder), ec);
-  out += "Folder: " + (ec ? report.folder : Utf8FromPath(folder.lexically_normal())) + "\n";
+  out += "Folder: " + Printable(ec ? report.folder : Utf8FromPath(folder.lexically_normal()), false) + "\n";
   out += "Runs: " + std::to_string(results.runs.size()) + "; subjects: " + std::to_string(report.subjects.size()) +
          "; subject x condition rows: " + std::to_string(report.conditions.size()) + "\n";
   out += std::string("Simulated data: ") + (results.simulated ? "yes" : "no") + "\n";
@@ -739,7 +760,8 @@ apostrophe so that spreadsheets show it as text; remove it to get the ID as reco
 )";
   if (!results.problems.empty()) {
     out += "\nLines or files not used (" + std::to_string(results.problems.size()) + "):\n";
-    for (size_t i = 0; i < results.problems.size() && i < 200; ++i) out += "  " + results.problems[i] + "\n";
+    for (size_t i = 0; i < results.problems.size() && i < 200; ++i)
+      out += "  " + Printable(results.problems[i], false) + "\n";
     if (results.problems.size() > 200) out += "  ...\n";
   }
   if (results.simulated) {
@@ -756,7 +778,7 @@ apostrophe so that spreadsheets show it as text; remove it to get the ID as reco
     }
     if (!line.empty()) out += "  " + line + "\n";
   }
-  return out;
+  return Printable(out, true);
 }
 
 bool WriteReportAbout(const Report& report, const std::string& path, std::string& error) {
@@ -810,14 +832,13 @@ bool WriteReportStreamed(const std::string& path, const std::function<bool(const
     error = path + " exists and is not a report; not replaced";
     return false;
   }
-  // Into a new file beside the target, renamed over it once complete; whatever lies at the
-  // temporary name (a link planted there too) is removed, never followed.
+  // Into a new file beside the target, created at this moment and renamed over it once
+  // complete. Whatever lies at the temporary name (a leftover, or a link or FIFO planted there)
+  // is never opened: it is removed and the name taken afresh, exclusively.
   const std::string temp = path + ".part";
-  if (const PathKind kind = KindOfPath(temp, false);
-      kind != PathKind::kMissing && kind != PathKind::kDirectory) {
-    RemoveFile(temp);
-  }
   int fd = CreateNewFile(temp, 0666);
+  if (fd < 0 && errno == EEXIST && KindOfPath(temp, false) != PathKind::kDirectory && RemoveFile(temp))
+    fd = CreateNewFile(temp, 0666);
   if (fd < 0) {
     error = "cannot write " + path + ": " + std::strerror(errno);
     return false;
@@ -843,9 +864,19 @@ bool WriteReportStreamed(const std::string& path, const std::function<bool(const
     ok = false;
     saved = errno;
   }
-  if (ok && !ReplaceFileWith(temp, path)) {
-    ok = false;
-    saved = errno;
+  // Looked at again just before: only an earlier report is replaced; an absent target is taken
+  // only while it stays absent.
+  if (ok) {
+    const bool absent = KindOfPath(path, false) == PathKind::kMissing;
+    if (!absent && !IsOurReport(path)) {
+      RemoveFile(temp);
+      error = path + " exists and is not a report; not replaced";
+      return false;
+    }
+    if (!(absent ? MoveToNewName(temp, path) : ReplaceFileWith(temp, path))) {
+      ok = false;
+      saved = errno;
+    }
   }
   if (!ok) {
     error = "cannot write " + path + (saved ? std::string(": ") + std::strerror(saved) : std::string());

@@ -4,6 +4,7 @@
 // as CSV for spreadsheets, R and pandas, with a side file saying how it was made.
 #pragma once
 
+#include <compare>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -19,6 +20,7 @@ struct RunCondition {
   int32_t TgtPokko = 0, DstPokko = 0, Holes = 0, Ordered = 0, Dur = 0, ISI_1 = 0, ISI_2 = 0,
           TmLimit = 0;
   friend bool operator==(const RunCondition&, const RunCondition&) = default;
+  friend auto operator<=>(const RunCondition&, const RunCondition&) = default;
 };
 RunCondition ConditionOf(const RunRecord& run);
 // A condition's short, stable name from its settings (ASCII), for example

@@ -19,6 +19,7 @@
 #include "platform/utf8_path.h"
 #include "results/folder_lock.h"
 #include "results/result_files.h"
+#include "results/subject_id.h"
 #include "timing/timing_files.h"
 
 namespace pyokoran {
@@ -32,11 +33,51 @@ constexpr int kReadWaitMs = 5000;
 // No line the program writes comes near this; longer ones are skipped unread.
 constexpr size_t kMaxLineBytes = 64 * 1024;
 // Files larger than this are not read (the report of 10 000 runs reads about 150 MB).
-constexpr uint64_t kMaxFileBytes = uint64_t(1) << 30;
+constexpr uint64_t kMaxFileBytes = kMaxResultFileBytes;
 constexpr size_t kAppearanceColumns = 24;
 constexpr const char* kAppearanceHeader =
     "Subject,Date,Time,Trial,TgtPokko,DstPokko,Holes,Ordered,Dur,ISI_1,ISI_2,TmLimit,"
     "RndSeed,Pokko,Tgt,Hole,Hole_X,Hole_Y,Resp,Resp_X,Resp_Y,RT,TotalRT,Error";
+
+// The problems of lines (and files) kept word for word: the first ones, each cut to a length;
+// the rest are counted in one closing line.
+constexpr size_t kMaxLineProblems = 50;
+constexpr size_t kMaxProblemBytes = 300;
+// Runs whose files disagree, listed by name; each run's row says it in any case.
+constexpr size_t kMaxRunProblems = 100;
+
+// At most max bytes of UTF-8 text, never a split character, with "…" when cut.
+std::string Cut(std::string text, size_t max) {
+  if (text.size() <= max) return text;
+  size_t end = max;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  text.resize(end);
+  return text + "\u2026";
+}
+
+// The problem list a reading adds to, bounded.
+class Problems {
+ public:
+  explicit Problems(std::vector<std::string>& list) : list_(list) {}
+  void Add(std::string text) {
+    if (kept_ < kMaxLineProblems) {
+      list_.push_back(Cut(std::move(text), kMaxProblemBytes));
+      ++kept_;
+    } else {
+      ++left_out_;
+    }
+  }
+  // The closing line for what was not kept.
+  void Close() {
+    if (left_out_ > 0)
+      list_.push_back("\u2026 and " + std::to_string(left_out_) + " more lines or files not used (not listed)");
+    left_out_ = 0;
+  }
+
+ private:
+  std::vector<std::string>& list_;
+  size_t kept_ = 0, left_out_ = 0;
+};
 
 // Hands a file's lines to a function one by one, read block by block so that a large file
 // never sits in memory whole: fn(index, line) with the line's 0-based index and the line
@@ -48,8 +89,7 @@ class LineStream {
  public:
   // block: the buffer to read into, one for all files (a new one per file would be paged in
   // afresh each time).
-  LineStream(std::FILE* f, std::string name, std::vector<std::string>& problems,
-             ReadControl* control, std::vector<char>& block)
+  LineStream(std::FILE* f, std::string name, Problems& problems, ReadControl* control, std::vector<char>& block)
       : f_(f), name_(std::move(name)), problems_(problems), control_(control), block_(block) {
     block_.resize(kBlockBytes);
   }
@@ -81,7 +121,7 @@ class LineStream {
           break;
         }
         if (skipping || pending.size() + (end - start) > kMaxLineBytes) {
-          problems_.push_back(name_ + ": line " + std::to_string(index + 1) + " is longer than " +
+          problems_.Add(name_ + ": line " + std::to_string(index + 1) + " is longer than " +
                               std::to_string(kMaxLineBytes) + " bytes; skipped");
           fn(index++, std::string_view());  // keeps the numbering; empty lines are passed over
           skipping = false;
@@ -103,7 +143,7 @@ class LineStream {
     }
     if (std::ferror(f_)) return false;
     if (skipping || !pending.empty()) {
-      problems_.push_back(name_ + ": line " + std::to_string(index + 1) +
+      problems_.Add(name_ + ": line " + std::to_string(index + 1) +
                           " has no line end (cut off while written); skipped");
     }
     return true;
@@ -113,7 +153,7 @@ class LineStream {
   static constexpr size_t kBlockBytes = 1 << 18;
   std::FILE* f_;
   std::string name_;
-  std::vector<std::string>& problems_;
+  Problems& problems_;
   ReadControl* control_;
   std::vector<char>& block_;
 };
@@ -193,6 +233,8 @@ std::string Normalised(std::string_view name) {
 
 // The runs by subject, date and time.
 struct Index {
+  explicit Index(std::vector<std::string>& list) : problems(list) {}
+  Problems problems;  // the reading's problem list
   std::unordered_map<std::string, size_t> runs;
   std::string scratch;  // the key looked up last, its buffer reused
   std::vector<char> block;  // the files' blocks are read into
@@ -222,26 +264,26 @@ RunRecord& FindOrAdd(ResultFolder& out, Index& index, RunRecord&& key) {
 bool ReadSummary(const std::string& path, ResultFolder& out, Index& index, ReadControl* control) {
   std::error_code ec;
   if (std::filesystem::file_size(PathFromUtf8(path), ec) > kMaxFileBytes && !ec) {
-    out.problems.push_back(std::string(kSummaryFileName) + ": larger than " +
+    index.problems.Add(std::string(kSummaryFileName) + ": larger than " +
                            std::to_string(kMaxFileBytes >> 20) + " MiB; not read");
     return true;
   }
   File f(FopenRegular(path.c_str(), "rb"));
   bool stopped = false;
   if (f) {
-    LineStream lines(f.get(), kSummaryFileName, out.problems, control, index.block);
+    LineStream lines(f.get(), kSummaryFileName, index.problems, control, index.block);
     const bool ok = lines.ForEach([&](size_t i, std::string_view line) {
       if (i == 0 && line.substr(0, 8) == "Subject\t") return;
       if (line.empty()) return;
       RunRecord run;
       if (!ParseSummaryLine(line, run)) {
-        out.problems.push_back(std::string(kSummaryFileName) + ": line " + std::to_string(i + 1) +
+        index.problems.Add(std::string(kSummaryFileName) + ": line " + std::to_string(i + 1) +
                                " is not a summary line; skipped");
         return;
       }
       run.in_summary = true;
       if (index.runs.count(index.Key(run.subject, run.date, run.time))) {
-        out.problems.push_back(std::string(kSummaryFileName) + ": line " + std::to_string(i + 1) +
+        index.problems.Add(std::string(kSummaryFileName) + ": line " + std::to_string(i + 1) +
                                " repeats the run of " + ToUtf8(run.subject) + " at " + run.date +
                                " " + run.time + "; skipped");
         return;
@@ -253,7 +295,7 @@ bool ReadSummary(const std::string& path, ResultFolder& out, Index& index, ReadC
   }
   if (!f) {
     // Lines read before a failure are kept; the file is said to be unreadable.
-    out.problems.push_back(std::string(kSummaryFileName) + ": cannot be read; skipped");
+    index.problems.Add(std::string(kSummaryFileName) + ": cannot be read; skipped");
   }
   return !stopped;
 }
@@ -278,12 +320,12 @@ class AppearanceReader {
     ok = ok && Fits<int16_t>(v[3]) && Fits<int8_t>(v[13]) && Fits<int8_t>(v[14]) && Fits<int16_t>(v[15]) &&
          Fits<int8_t>(v[18]) && Fits<int8_t>(v[23]);
     if (!ok) {
-      out_.problems.push_back(name_ + ": line " + std::to_string(i + 1) +
+      index_.problems.Add(name_ + ": line " + std::to_string(i + 1) +
                               " is not an appearance row; skipped");
       return;
     }
     if (!subject_.empty() && f[0] != subject_) {
-      out_.problems.push_back(name_ + ": line " + std::to_string(i + 1) +
+      index_.problems.Add(name_ + ": line " + std::to_string(i + 1) +
                               " belongs to another subject; skipped");
       return;
     }
@@ -310,7 +352,7 @@ class AppearanceReader {
     if (current_->rows.size() >= size_t(kLoggedRowLimit)) {
       if (!current_->rows_cut) {
         current_->rows_cut = true;
-        out_.problems.push_back(name_ + ": line " + std::to_string(i + 1) + " and later rows of " +
+        index_.problems.Add(name_ + ": line " + std::to_string(i + 1) + " and later rows of " +
                                 ToUtf8(current_->subject) + " " + current_->date + " " + current_->time +
                                 " are beyond " + std::to_string(kLoggedRowLimit) + " rows; skipped");
       }
@@ -339,8 +381,9 @@ class AppearanceReader {
 // The reactions times from the onset in a subject's timing record, line by line.
 class TimingReader {
  public:
-  TimingReader(const std::string& name, ResultFolder& out, Index& index)
-      : name_(name), out_(out), index_(index) {}
+  // Rows of another subject than subject (when not empty) are left out with a problem line.
+  TimingReader(const std::string& name, const std::string& subject, ResultFolder& out, Index& index)
+      : name_(name), subject_(subject), out_(out), index_(index) {}
 
   void Line(size_t i, std::string_view line) {
     if (i == 0) {
@@ -371,6 +414,10 @@ class TimingReader {
     for (size_t k = 1; k <= extra; ++k) {
       who_ += ',';
       who_.append(fields_[k]);
+    }
+    if (!subject_.empty() && who_ != subject_) {
+      index_.problems.Add(name_ + ": line " + std::to_string(i + 1) + " belongs to another subject; skipped");
+      return;
     }
     auto field = [&](int c) { return fields_[size_t(c) == 0 ? 0 : size_t(c) + extra]; };
     int32_t trial_number = 0;
@@ -405,7 +452,7 @@ class TimingReader {
     if (!shown.empty() && ToDouble(shown, show) && show >= 0 && show < 2e9) row->ShowMs = int32_t(std::lround(show));
     if (onset.empty()) return;
     if (!ToDouble(onset, rt) || !row->SetOnsetRt(rt)) {
-      out_.problems.push_back(name_ + ": line " + std::to_string(i + 1) +
+      index_.problems.Add(name_ + ": line " + std::to_string(i + 1) +
                               ": the reaction time from the onset is not a number of ms within 30 minutes; not used");
     }
   }
@@ -427,10 +474,11 @@ class TimingReader {
     }
     columns_ = header.size();
     usable_ = subject == 0 && date_ >= 0 && time_ >= 0 && trial_ >= 0 && onset_rt_ >= 0;
-    if (!usable_) out_.problems.push_back(name_ + ": no reaction time from the onset found; not used");
+    if (!usable_) index_.problems.Add(name_ + ": no reaction time from the onset found; not used");
   }
 
   const std::string& name_;
+  const std::string& subject_;
   ResultFolder& out_;
   Index& index_;
   bool usable_ = false;
@@ -488,7 +536,7 @@ bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string&
     out = ResultFolder{};
     return false;
   };
-  Index index;
+  Index index(out.problems);
   bool found = false;
   const fs::path summary = dir / PathFromUtf8(kSummaryFileName);
   if (fs::is_regular_file(summary, ec)) {
@@ -507,24 +555,35 @@ bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string&
     }
     if (!ReadSummary(Utf8FromPath(summary), out, index, control)) return stopped();
   } else if (fs::symlink_status(summary, ec).type() != fs::file_type::not_found) {
-    out.problems.push_back(std::string(kSummaryFileName) + ": not a regular file; skipped");
+    index.problems.Add(std::string(kSummaryFileName) + ": not a regular file; skipped");
   }
   out.simulated = fs::is_regular_file(dir / kSimulatedMarkFile, ec);
 
   // Appearance files first (they name the runs), then the timing records that refer to them.
   // With a summary, exactly each summarised subject's files are read (a copy of a file beside
   // them would count its rows twice); without one, every file that carries the header.
+  // A subject's files are known by their names and their headers: its appearance file must
+  // carry the appearance header and its timing file must not, whatever another subject's ID
+  // would make of the names. An ID that would name more than a file in the folder (a
+  // separator, a drive, a device) is never used as a path.
   std::vector<fs::path> csv;
   std::vector<std::string> subjects;  // the subject each listed file belongs to, or empty
+  std::vector<char> timing_files;     // 1 where the listed file is the subject's timing file
   std::unordered_set<std::string> seen;
   for (const RunRecord& run : out.runs) {
     if (!seen.insert(run.subject).second) continue;
-    const std::string name = AppearanceFileName(run.subject);
-    if (name.empty()) continue;
+    const std::string name = SubjectNamesOnlyAFile(run.subject) ? AppearanceFileName(run.subject) : std::string();
+    if (name.empty()) {
+      index.problems.Add(std::string(kSummaryFileName) + ": the subject ID " + ToUtf8(run.subject) +
+                         " names no file of this folder; its files not read");
+      continue;
+    }
     csv.push_back(dir / PathFromUtf8(name));
     subjects.push_back(run.subject);
+    timing_files.push_back(0);
     csv.push_back(dir / PathFromUtf8(name.substr(0, name.size() - 4) + "_timing.csv"));
     subjects.push_back(run.subject);
+    timing_files.push_back(1);
   }
   if (out.runs.empty()) {
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
@@ -536,6 +595,7 @@ bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string&
     }
     std::sort(csv.begin(), csv.end());
     subjects.assign(csv.size(), std::string());
+    timing_files.assign(csv.size(), 0);
   }
   if (control) {
     // Now the files are known: what is left to read, after what has been.
@@ -547,20 +607,20 @@ bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string&
     ec.clear();
     control->SetTotal(total);
   }
-  std::vector<std::string> timing;  // read once every run is known
+  std::vector<std::string> timing, timing_subjects;  // read once every run is known
   for (size_t i = 0; i < csv.size(); ++i) {
     const fs::path& p = csv[i];
     if (!subjects[i].empty() && !fs::exists(fs::symlink_status(p, ec))) continue;
     const uintmax_t size = fs::file_size(p, ec);
     if (!ec && size > kMaxFileBytes) {
-      out.problems.push_back(Utf8FromPath(p.filename()) + ": larger than " +
+      index.problems.Add(Utf8FromPath(p.filename()) + ": larger than " +
                              std::to_string(kMaxFileBytes >> 20) + " MiB; not read");
       continue;
     }
     const std::string name = Utf8FromPath(p.filename());
     File f(FopenRegular(Utf8FromPath(p).c_str(), "rb"));
     if (!f) {
-      out.problems.push_back(name + ": cannot be read; skipped");
+      index.problems.Add(name + ": cannot be read; skipped");
       continue;
     }
     // The first line up to its CR or LF tells what the file is.
@@ -568,41 +628,49 @@ bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string&
     for (int c; header.size() <= kMaxLineBytes && (c = std::fgetc(f.get())) != EOF && c != '\r' && c != '\n';)
       header += char(c);
     if (std::ferror(f.get()) || std::fseek(f.get(), 0, SEEK_SET) != 0) {
-      out.problems.push_back(name + ": cannot be read; skipped");
+      index.problems.Add(name + ": cannot be read; skipped");
       continue;
     }
-    if (header == kAppearanceHeader) {
+    if (timing_files[i] && header == kAppearanceHeader) {
+      index.problems.Add(name + ": holds appearance rows, not timing records; not read");
+      if (control) control->Add(size);
+    } else if (header == kAppearanceHeader) {
       found = true;
       AppearanceReader reader(name, subjects[i], out, index);
-      LineStream lines(f.get(), name, out.problems, control, index.block);
+      LineStream lines(f.get(), name, index.problems, control, index.block);
       if (!lines.ForEach([&](size_t k, std::string_view line) { reader.Line(k, line); })) {
         if (!std::ferror(f.get())) return stopped();
-        out.problems.push_back(name + ": cannot be read; skipped");
+        index.problems.Add(name + ": cannot be read; skipped");
       }
-    } else if (Utf8FromPath(p.stem()).size() > 7 &&
-               Utf8FromPath(p.stem()).compare(Utf8FromPath(p.stem()).size() - 7, 7, "_timing") == 0) {
+    } else if (timing_files[i] ||
+               (subjects[i].empty() && Utf8FromPath(p.stem()).size() > 7 &&
+                Utf8FromPath(p.stem()).compare(Utf8FromPath(p.stem()).size() - 7, 7, "_timing") == 0)) {
       timing.push_back(Utf8FromPath(p));
-    } else if (control) {
-      control->Add(size);  // not read: counted as done
+      timing_subjects.push_back(subjects[i]);
+    } else {
+      if (!subjects[i].empty()) index.problems.Add(name + ": not an appearance file; not read");
+      if (control) control->Add(size);  // not read: counted as done
     }
   }
-  for (const std::string& path : timing) {
+  for (size_t t = 0; t < timing.size(); ++t) {
+    const std::string& path = timing[t];
     const std::string name = Utf8FromPath(PathFromUtf8(path).filename());
     File f(FopenRegular(path.c_str(), "rb"));
     if (!f) {
-      out.problems.push_back(name + ": cannot be read; skipped");
+      index.problems.Add(name + ": cannot be read; skipped");
       continue;
     }
-    TimingReader reader(name, out, index);
-    LineStream lines(f.get(), name, out.problems, control, index.block);
+    TimingReader reader(name, timing_subjects[t], out, index);
+    LineStream lines(f.get(), name, index.problems, control, index.block);
     if (!lines.ForEach([&](size_t k, std::string_view line) { reader.Line(k, line); })) {
       if (!std::ferror(f.get())) return stopped();
-      out.problems.push_back(name + ": cannot be read; skipped");
+      index.problems.Add(name + ": cannot be read; skipped");
     }
   }
 
   // The timing summary: how each run was presented and where its frame times came from.
   const fs::path timing_summary = dir / PathFromUtf8(kTimingSummaryFileName);
+  bool timing_summary_read = false;  // runs without a line there can be told
   if (fs::is_regular_file(timing_summary, ec)) {
     const uintmax_t size = fs::file_size(timing_summary, ec);
     File f(!ec && size <= kMaxFileBytes ? FopenRegular(Utf8FromPath(timing_summary).c_str(), "rb") : nullptr);
@@ -610,9 +678,9 @@ bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string&
       if (control) control->SetTotal(control->total() + size);
       size_t columns = 0;
       int mode = -1, frame_times = -1;
-      LineStream lines(f.get(), kTimingSummaryFileName, out.problems, control, index.block);
+      LineStream lines(f.get(), kTimingSummaryFileName, index.problems, control, index.block);
       const bool ok = lines.ForEach([&](size_t k, std::string_view line) {
-        const auto fields = SplitFields(line, '\t');
+        const auto fields = SplitFields(line.substr(0, std::min<size_t>(line.size(), kMaxLineBytes)), '\t');
         if (k == 0) {
           for (size_t c = 0; c < fields.size(); ++c) {
             if (fields[c] == "Mode") mode = int(c);
@@ -621,21 +689,29 @@ bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string&
           if (mode > 2 && fields[0] == "Subject" && fields[1] == "Date" && fields[2] == "Time") columns = fields.size();
           return;
         }
-        // A subject may hold the separator: the surplus fields at the front belong to it.
-        if (columns == 0 || fields.size() < columns) return;
-        const size_t extra = fields.size() - columns;
+        // A subject may hold the separator: the surplus fields at the front belong to it. A
+        // line the header does not describe still names its run in its first three fields.
+        const bool described = columns > 0 && fields.size() >= columns;
+        if (!described && fields.size() < 3) return;
+        const size_t extra = described ? fields.size() - columns : 0;
         const std::string_view who(fields[0].data(),
                                    size_t(fields[extra].data() + fields[extra].size() - fields[0].data()));
         auto it = index.runs.find(index.Key(who, fields[1 + extra], fields[2 + extra]));
         if (it == index.runs.end()) return;
         RunRecord& run = out.runs[it->second];
+        run.timing_line = true;
+        if (!described) return;
         run.presentation.assign(fields[size_t(mode) + extra]);
         if (frame_times >= 0 && !fields[size_t(frame_times) + extra].empty()) {
           run.frame_times.assign(fields[size_t(frame_times) + extra]);
         }
       });
       if (!ok && !std::ferror(f.get())) return stopped();
-      if (!ok) out.problems.push_back(std::string(kTimingSummaryFileName) + ": cannot be read; skipped");
+      if (!ok) index.problems.Add(std::string(kTimingSummaryFileName) + ": cannot be read; skipped");
+      timing_summary_read = ok;
+    } else {
+      index.problems.Add(std::string(kTimingSummaryFileName) + ": cannot be read or larger than " +
+                         std::to_string(kMaxFileBytes >> 20) + " MiB; not read");
     }
   }
 
@@ -649,7 +725,9 @@ bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string&
   }
   // Summarised runs whose rows disagree with their counts: a missing or cut appearance file,
   // the row limit, a missing or cut timing file (where the folder keeps timing records).
-  const bool timed_folder = fs::is_regular_file(dir / PathFromUtf8(kTimingSummaryFileName), ec);
+  const bool timed_folder = fs::is_regular_file(timing_summary, ec);
+  index.problems.Close();
+  size_t run_problems = 0;
   for (RunRecord& run : out.runs) {
     if (!run.in_summary) continue;
     const int32_t decided = run.Hit + run.Miss + run.CR + run.FA;
@@ -688,8 +766,16 @@ bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string&
                                 : "timing rows " + std::to_string(run.timing_rows) + " of " +
                                       std::to_string(rows);
     }
-    if (!p.empty())
-      out.problems.push_back(run.subject_utf8 + " " + run.date + " " + run.time + ": " + p);
+    if (timing_summary_read && !run.timing_line) {
+      if (!p.empty()) p += "; ";
+      p += std::string("line missing in ") + kTimingSummaryFileName;
+    }
+    if (!p.empty() && run_problems++ < kMaxRunProblems)
+      out.problems.push_back(Cut(run.subject_utf8, kMaxProblemBytes) + " " + run.date + " " + run.time + ": " + p);
+  }
+  if (run_problems > kMaxRunProblems) {
+    out.problems.push_back("\u2026 and " + std::to_string(run_problems - kMaxRunProblems) +
+                           " more runs whose files disagree (each run's row says what)");
   }
   if (!found) {
     error = "no result files in " + Utf8FromPath(dir);

@@ -53,6 +53,7 @@ struct RunRecord {
   std::vector<AppearanceRow> rows;
   bool rows_cut = false;     // rows beyond the log limit were left out
   int32_t timing_rows = 0;  // rows of the subject's timing file that belong to this run
+  bool timing_line = false;  // the timing summary has the run's line
   std::string problems;     // what the files lack for this run ("" when they agree), UTF-8
   std::string presentation;  // the timing summary's Mode ("locked", "fallback", ...); "" without one
   std::string frame_times;   // the timing summary's FrameTimes: where frame times came from
@@ -97,6 +98,9 @@ inline constexpr const char* kSimulatedMarkFile = "SIMULATED.txt";
 // read block by block, never whole; control, when given, follows the reading and may stop it.
 bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string& error,
                       ReadControl* control = nullptr);
+
+// Result files larger than this are not read (by the report nor by the trial file).
+inline constexpr uint64_t kMaxResultFileBytes = uint64_t(1) << 30;
 
 // Runs over this many appearances keep only their first rows in the appearance file.
 inline constexpr int32_t kLoggedRowLimit = 4999;

@@ -11,6 +11,7 @@
 #include "platform/file_system.h"
 #include "platform/number_text.h"
 #include "platform/utf8_path.h"
+#include "results/subject_id.h"
 #include "timing/timing_files.h"
 
 namespace pyokoran {
@@ -135,9 +136,15 @@ class TimingRecord {
     return true;
   }
   static std::string PathOf(const std::string& folder, const std::string& subject) {
-    const std::string name = TimingFileName(subject);
+    // Never a subject that would name more than a file here, never a file beyond the cap
+    // every result file has.
+    const std::string name = SubjectNamesOnlyAFile(subject) ? TimingFileName(subject) : std::string();
     if (name.empty()) return {};
-    return Utf8FromPath((folder.empty() ? std::filesystem::path(".") : PathFromUtf8(folder)) / PathFromUtf8(name));
+    const std::filesystem::path path =
+        (folder.empty() ? std::filesystem::path(".") : PathFromUtf8(folder)) / PathFromUtf8(name);
+    std::error_code ec;
+    if (std::filesystem::file_size(path, ec) > kMaxResultFileBytes && !ec) return {};
+    return Utf8FromPath(path);
   }
   static std::string Key(std::string_view date, std::string_view time) {
     std::string k(date);
@@ -210,7 +217,7 @@ bool WriteTrialsCsv(const Report& report, const std::string& path, std::string& 
             AppendCell(head, SpreadsheetText(run.subject_utf8));
             for (const std::string* t : {&run.date, &run.time, &simulated}) {
               head += ',';
-              head += *t;
+              AppendCell(head, *t);
             }
             for (int32_t v : {run.TgtPokko, run.DstPokko, run.Holes, run.Ordered, run.Dur, run.ISI_1,
                               run.ISI_2, run.TmLimit, run.RndSeed})

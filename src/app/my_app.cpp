@@ -48,12 +48,16 @@ int CMyApp::InitInstance() {
     p.platform.ShowMessage(NoLocksMessage(CurrentFolder()), kApplicationTitle,
                            MessageIcon::Exclamation);
   }
-  // A run cut off between its appends last time is told once, and recorded.
+  // A run cut off between its appends last time, and earlier runs without their timing
+  // summary line, are told once in one message, and recorded.
   IncompleteRun incomplete;
-  if (CheckLastRunAtStart(incomplete)) {
-    p.platform.ShowMessage(IncompleteRunMessage(incomplete), kApplicationTitle,
-                           MessageIcon::Exclamation);
-  }
+  std::vector<IncompleteRun> untimed;
+  size_t more = 0;
+  std::string message;
+  if (CheckLastRunAtStart(incomplete)) message = IncompleteRunMessage(incomplete);
+  if (CheckRunsWithoutTimingLineAtStart(untimed, more))
+    message += (message.empty() ? "" : "\n\n") + RunsWithoutTimingLineMessage(untimed, more);
+  if (!message.empty()) p.platform.ShowMessage(message, kApplicationTitle, MessageIcon::Exclamation);
   return 1;
 }
 

@@ -104,9 +104,9 @@ namespace {
 
 const char kDescription[] =
     "ピョコラン: a reaction-time experiment. Creatures rise out of holes; the participant\n"
-    "strikes the targets and leaves the distractors alone. Without options the program\n"
-    "opens its main window; the conditions, the result files and stim/ are in the\n"
-    "working folder, the current folder unless --folder gives another.";
+    "strikes the targets and leaves the distractors alone. Without options the\n"
+    "program opens its main window; the conditions, the result files and stim/ are\n"
+    "in the working folder, the current folder unless --folder gives another.";
 
 std::string TryHelp() { return "Try 'pyokoran --help' for the options.\n"; }
 
@@ -180,6 +180,8 @@ std::string HelpEntry(const std::string& names, size_t name_width, const std::st
   const std::u32string all_names = Characters(names), text = Characters(description);
   size_t name_index = 0;
   // The next piece of the names, padded to the column's width.
+  // Names go on at least a character a line, whatever the column's width.
+  if (!all_names.empty()) name_width = std::max<size_t>(name_width, 1);
   auto next_names = [&](bool pad) {
     std::u32string piece = all_names.substr(std::min(name_index, all_names.size()), name_width);
     name_index += piece.size();
@@ -187,32 +189,26 @@ std::string HelpEntry(const std::string& names, size_t name_width, const std::st
     return Utf8(piece);
   };
   std::string out;
-  const long max = 79 - long(2 + name_width + 1);
+  const long max = std::max(1L, 79 - long(2 + name_width + 1));  // characters of description per line
   const long length = long(text.size());
-  long x = 0, line_start = 0, last_space = -1;
-  for (long i = 0; i < length; ++i) {
-    ++x;
-    const char32_t c = text[size_t(i)];
-    if (IsSpace(c)) last_space = i;
-    long break_at = -1, next_start = -1;
-    if (x > max && last_space != -1) {  // full: break at the last space
-      break_at = last_space;
-      next_start = last_space + 1;
-    } else if ((x > max - 1 && last_space == -1) || i == length - 1) {  // a long word, or the end
-      break_at = i + 1;
-      next_start = break_at;
-    } else if (c == U'\n') {
-      break_at = i;
-      next_start = i + 1;
+  for (long start = 0; start < length;) {
+    // As many characters as fit, up to a line feed.
+    long end = start, last_space = -1;
+    while (end < length && end - start < max && text[size_t(end)] != U'\n') {
+      if (IsSpace(text[size_t(end)])) last_space = end;
+      ++end;
     }
-    if (break_at == -1) continue;
-    out += "  " + next_names(true) + " " +
-           Utf8(text.substr(size_t(line_start), size_t(break_at - line_start))) + "\n";
-    x = 0;
-    last_space = -1;
-    line_start = next_start;
-    if (line_start < length && IsSpace(text[size_t(line_start)])) ++line_start;  // no line starts with a space
-    i = line_start;
+    long break_at = end, next = end;
+    const bool line_feed = end < length && text[size_t(end)] == U'\n';
+    if (line_feed || (end < length && IsSpace(text[size_t(end)]))) {
+      next = end + 1;  // at the line feed, or at the space just past a full line
+    } else if (end < length && last_space > start) {
+      break_at = last_space;  // full: at the last space
+      next = last_space + 1;
+    }  // else the end, or a word longer than the line, cut
+    out += "  " + next_names(true) + " " + Utf8(text.substr(size_t(start), size_t(break_at - start))) + "\n";
+    start = next;
+    if (!line_feed && start < length && text[size_t(start)] == U' ') ++start;  // no line starts with a space
   }
   while (name_index < all_names.size()) out += "  " + next_names(false) + "\n";
   return out;

@@ -4,6 +4,7 @@
 // opening a window.
 #include <algorithm>
 #include <cstdio>
+#include <cwctype>
 #include <filesystem>
 #include <vector>
 
@@ -69,6 +70,22 @@ std::string FileNameOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// Whether two names are one file: the same file where both exist (a link or another
+// spelling), else the same absolute name as the system compares names (letters in any case
+// on Windows).
+bool SameFile(const std::string& a, const std::string& b) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::path x = fs::absolute(PathFromUtf8(a), ec).lexically_normal();
+  const fs::path y = fs::absolute(PathFromUtf8(b), ec).lexically_normal();
+  if (fs::equivalent(x, y, ec)) return true;
+  if (fs::path::preferred_separator != '\\') return x == y;
+  const auto &p = x.native(), &q = y.native();
+  return p.size() == q.size() && std::equal(p.begin(), p.end(), q.begin(), [](auto c, auto d) {
+           return std::towupper(std::wint_t(c)) == std::towupper(std::wint_t(d));
+         });
+}
+
 }  // namespace
 
 ReportLanguage ReportLanguageOption(const OptionValues& options) {
@@ -115,11 +132,7 @@ bool PrepareReportOutputs(const ModeRun& run, bool pdf, ReportOutputs& outputs, 
   if (run.options.IsSet("trials")) {
     outputs.trials = run.options.Value("trials");
     // Not one of the report's own files under another spelling.
-    auto normal = [](const std::string& p) {
-      std::error_code ec;
-      return std::filesystem::absolute(PathFromUtf8(p), ec).lexically_normal();
-    };
-    const auto same = [&](const std::string& p) { return normal(p) == normal(outputs.trials); };
+    const auto same = [&](const std::string& p) { return SameFile(p, outputs.trials); };
     if (FileNameOf(outputs.trials).empty() || std::any_of(paths.begin(), paths.end(), same)) {
       std::fprintf(stderr, "pyokoran: --trials needs a file of its own\n");
       status = kUsageExitStatus;
@@ -127,7 +140,7 @@ bool PrepareReportOutputs(const ModeRun& run, bool pdf, ReportOutputs& outputs, 
     }
     paths.push_back(outputs.trials);
     if (std::any_of(paths.begin(), paths.end() - 1, [&](const std::string& p) {
-          return p == SchemaPathFor(outputs.trials);
+          return SameFile(p, SchemaPathFor(outputs.trials));
         })) {
       std::fprintf(stderr, "pyokoran: --trials needs a file of its own\n");
       status = kUsageExitStatus;

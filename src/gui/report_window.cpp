@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QAreaSeries>
+#include <QBuffer>
 #include <QChart>
 #include <QChartView>
 #include <QCheckBox>
@@ -801,7 +802,7 @@ void ReportWindow::DrawCharts(size_t index, bool pool_subject) {
       series->append(p.total_rt / 1000.0, p.rt);
       top = std::max(top, p.rt);
     }
-    auto* x = NewValueAxis(QStringLiteral("time in run (s)"), 0, std::max(1, run.TmLimit) + 5);
+    auto* x = NewValueAxis(QStringLiteral("time in run (s)"), 0, double(std::max(1, run.TmLimit)) + 5);
     auto* y = NewValueAxis(QStringLiteral("RT (ms)"), 0, std::max(100.0, std::ceil(top / 100) * 100));
     x->applyNiceNumbers();
     y->applyNiceNumbers();
@@ -823,7 +824,8 @@ void ReportWindow::DrawCharts(size_t index, bool pool_subject) {
     auto* fas = new QLineSeries;
     fas->setName(QStringLiteral("false-alarm rate"));
     fas->setPointsVisible(true);
-    double end = std::max(1, run.TmLimit);
+    // The bins end within 10 000 s, however long the run claims to be.
+    double end = std::min(double(std::max(1, run.TmLimit)), 1e4);
     QStringList counts;
     const std::vector<RateBin> bins = RatesAcrossRun(run, 10000, options);
     for (const RateBin& b : bins) {
@@ -840,7 +842,8 @@ void ReportWindow::DrawCharts(size_t index, bool pool_subject) {
     auto* x = NewValueAxis(x_title, 0, end);
     x->setTickType(QValueAxis::TicksDynamic);
     x->setTickAnchor(0);
-    x->setTickInterval(end > 100 ? 20 : 10);
+    // A few ticks whatever the run's limit says (a file may claim 2147483647 s).
+    x->setTickInterval(std::max(end > 100 ? 20.0 : 10.0, RoundStep(end, 10)));
     x->setLabelFormat(QStringLiteral("%d"));
     // A little room beyond 0 and 1, so that those rates are not drawn on the frame.
     auto* y = NewValueAxis(QStringLiteral("rate"), -0.05, 1.05);
@@ -966,9 +969,11 @@ bool ReportWindow::ExportPdf(const QString& path, PdfContent content, QString* e
     if (error) *error = QStringLiteral("%1 exists and is not a report; not replaced").arg(path);
     return false;
   }
-  const QString temp = path + QStringLiteral(".part");
+  // Drawn in memory, then written through the reports' one way to a file.
+  QBuffer document;
+  document.open(QIODevice::WriteOnly);
   {
-    QPdfWriter writer(temp);
+    QPdfWriter writer(&document);
     writer.setPageSize(QPageSize(QPageSize::A4));
     writer.setPageOrientation(QPageLayout::Landscape);
     writer.setPageMargins(QMarginsF(12, 12, 12, 12), QPageLayout::Millimeter);
@@ -1177,14 +1182,16 @@ bool ReportWindow::ExportPdf(const QString& path, PdfContent content, QString* e
     if (!report_.results.runs.empty()) DrawCharts(keep, pool);
     if (!painter.end()) {
       if (error) *error = QStringLiteral("cannot write %1").arg(path);
-      QFile::remove(temp);
       return false;
     }
   }
-  QFile::remove(path);
-  if (!QFile::rename(temp, path)) {
-    if (error) *error = QStringLiteral("cannot write %1").arg(path);
-    QFile::remove(temp);
+  std::string why;
+  const QByteArray& bytes = document.data();
+  if (!WriteReportStreamed(
+          path.toStdString(),
+          [&](const ReportSink& emit) { return emit(std::string_view(bytes.constData(), size_t(bytes.size()))); },
+          why)) {
+    if (error) *error = U(why);
     return false;
   }
   return true;

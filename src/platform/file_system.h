@@ -72,6 +72,9 @@ int OpenNoFollow(const std::string& path);
 // Puts from in the place of to, in one step where the system can: a reader sees the old
 // file or the new one, never neither.
 bool ReplaceFileWith(const std::string& from, const std::string& to);
+// Puts from at the name to only while nothing (not even a link) is there; false with EEXIST
+// when something is.
+bool MoveToNewName(const std::string& from, const std::string& to);
 // The file a name finally stands for once symbolic links are followed; false on a loop.
 bool FollowLinks(const std::string& path, std::string& target);
 // A new folder named after pattern, whose last six characters ("XXXXXX") are replaced.

@@ -37,4 +37,13 @@ std::string IncompleteRunMessage(const IncompleteRun& run);
 // record, recorded now; false otherwise (also when another program holds the folder).
 bool CheckLastRunAtStart(IncompleteRun& run);
 
+// At start: every summarised run since the timing summary began whose line it lacks (a kill
+// between the last two appends) and that the record does not name yet, recorded now in one
+// append. runs: the first kMaxToldRuns of them; more: how many beyond. False when none.
+inline constexpr size_t kMaxToldRuns = 10;
+bool CheckRunsWithoutTimingLineAtStart(std::vector<IncompleteRun>& runs, size_t& more);
+
+// The message naming them (the list bounded).
+std::string RunsWithoutTimingLineMessage(const std::vector<IncompleteRun>& runs, size_t more);
+
 }  // namespace pyokoran

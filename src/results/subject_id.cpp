@@ -26,7 +26,43 @@ bool IsReservedDeviceName(std::string_view base) {
   return false;
 }
 
+// True when text ends with suffix, ASCII letters in any case (as Windows compares names).
+bool EndsWithAnyCase(std::string_view text, std::string_view suffix) {
+  if (text.size() < suffix.size()) return false;
+  text.remove_prefix(text.size() - suffix.size());
+  for (size_t i = 0; i < suffix.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(text[i])) != std::tolower(static_cast<unsigned char>(suffix[i])))
+      return false;
+  }
+  return true;
+}
+
+// What "<name>.csv" would be besides a subject's appearance file: another subject's timing
+// or frames file, or one of the files the program writes under its own name (the report,
+// the trial file and whatever else it names "ピョコラン_..."). Empty when nothing.
+std::string OtherFileNamed(const std::string& name) {
+  for (const char* kind : {"_timing", "_frames"}) {
+    if (EndsWithAnyCase(name, kind)) {
+      return "被験者「" + name.substr(0, name.size() - 7) + "」の" +
+             (kind[1] == 't' ? "タイミング記録" : "フレーム記録");
+    }
+  }
+  if (name.rfind("ピョコラン_", 0) == 0) return "プログラムが書くファイル（レポートなど）";
+  return {};
+}
+
 }  // namespace
+
+bool SubjectNamesOnlyAFile(const std::string& subject) {
+  std::string name;
+  Cp932ToUtf8(subject, name);
+  for (char c : name) {
+    const unsigned char b = static_cast<unsigned char>(c);
+    if (b < 0x20 || b == 0x7F) return false;
+  }
+  if (name.find_first_of("/\\:*?\"<>|") != std::string::npos) return false;
+  return !IsReservedDeviceName(std::string_view(name).substr(0, name.find('.')));
+}
 
 std::string SubjectIdProblem(const std::string& subject) {
   // Code page 932 has no control byte inside a double-byte character.
@@ -55,6 +91,10 @@ std::string SubjectIdProblem(const std::string& subject) {
   }
   if (IsReservedDeviceName(std::string_view(name).substr(0, name.find('.')))) {
     return head + "CON、PRN、AUX、NUL、COM1～9、LPT1～9 は Windows の装置の名前です。";
+  }
+  if (const std::string other = OtherFileNamed(name); !other.empty()) {
+    return "Subject ID「" + name + "」の結果のファイル[" + file + "]は" + other +
+           "と同じ名前になります。\n別の ID にしてください。";
   }
   return {};
 }

@@ -15,6 +15,13 @@ inline constexpr size_t kMaxSubjectFileBytes = 255 - 19;
 
 // Empty when subject (code page 932 bytes) can be used; else the message to show (UTF-8),
 // which names the file where the problem is the file name.
+// Also refused: an ID whose appearance file would be another subject's timing or frames file
+// ("<ID>_timing", "<ID>_frames") or a file the program writes ("ピョコラン_report" and any
+// other "ピョコラン_..."), letters compared in any case as Windows compares names.
 std::string SubjectIdProblem(const std::string& subject);
+
+// True when "<subject>.csv" names a file in the folder and nothing else: no separator, drive, control character or device name. The reader opens a subject's files
+// only then.
+bool SubjectNamesOnlyAFile(const std::string& subject);
 
 }  // namespace pyokoran

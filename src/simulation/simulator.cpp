@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <memory>
 #include <random>
+#include <string_view>
+#include <vector>
 
 #include <boost/math/distributions/normal.hpp>
 
@@ -236,30 +238,60 @@ std::string StampKey(const Stamp& s) {
 std::string LatestRunKey() {
   std::FILE* f = FopenRegular(kSummaryFileName, "rb");
   if (!f) return {};
-  std::string latest;
-  std::string line;
-  int c;
-  auto take = [&] {
+  char latest[20] = "";  // "YYYY/MM/DD HH:MM:SS", empty when none yet
+  auto take = [&](std::string_view line) {
     // Subject, date and time are the first three fields; the date and time are the last two
     // fields before the fourteen numbers, as a subject holds no tab.
     const size_t t1 = line.find('\t');
-    const size_t t2 = t1 == std::string::npos ? t1 : line.find('\t', t1 + 1);
-    const size_t t3 = t2 == std::string::npos ? t2 : line.find('\t', t2 + 1);
-    if (t3 == std::string::npos || t2 - t1 - 1 != 10 || t3 - t2 - 1 != 8) return;
-    const std::string key = line.substr(t1 + 1, 10) + " " + line.substr(t2 + 1, 8);
-    if (key > latest && key[0] >= '0' && key[0] <= '9') latest = key;
+    if (t1 == std::string_view::npos || line.size() < t1 + 21 || line[t1 + 11] != '\t' || line[t1 + 20] != '\t') return;
+    char key[20];
+    std::memcpy(key, line.data() + t1 + 1, 10);
+    key[10] = ' ';
+    std::memcpy(key + 11, line.data() + t1 + 12, 8);
+    key[19] = '\0';
+    if (std::memchr(key, '\t', 19)) return;
+    if (key[0] >= '0' && key[0] <= '9' && std::strcmp(key, latest) > 0) std::memcpy(latest, key, sizeof key);
   };
-  while ((c = std::fgetc(f)) != EOF) {
-    if (c == '\n') {
-      take();
-      line.clear();
-    } else if (line.size() < 4096) {
-      line += char(c);
+  // Block by block, each line looked at where it lies (only a line across two blocks is
+  // copied, and only its start): a summary file of gigabytes is read in seconds.
+  std::vector<char> block(size_t(1) << 18);
+  std::string carry;  // the start of a line that goes on in the next block
+  for (size_t n; (n = std::fread(block.data(), 1, block.size(), f)) > 0;) {
+    const char* p = block.data();
+    const char* const end = p + n;
+    while (p < end) {
+      const char* lf = static_cast<const char*>(std::memchr(p, '\n', size_t(end - p)));
+      if (!lf) {
+        if (carry.size() < 4096) carry.append(p, std::min<size_t>(size_t(end - p), 4096 - carry.size()));
+        break;
+      }
+      if (carry.empty()) {
+        take(std::string_view(p, size_t(lf - p)));
+      } else {
+        if (carry.size() < 4096) carry.append(p, std::min<size_t>(size_t(lf - p), 4096 - carry.size()));
+        take(carry);
+        carry.clear();
+      }
+      p = lf + 1;
     }
   }
-  take();
+  if (!carry.empty()) take(carry);
   std::fclose(f);
   return latest;
+}
+
+// The second of the local time a key "YYYY/MM/DD HH:MM:SS" names, or a little before it
+// around a change of the clocks; -1 when it names none.
+int64_t SecondsOfKey(const std::string& key) {
+  std::tm t{};
+  if (std::sscanf(key.c_str(), "%d/%d/%d %d:%d:%d", &t.tm_year, &t.tm_mon, &t.tm_mday, &t.tm_hour, &t.tm_min,
+                  &t.tm_sec) != 6)
+    return -1;
+  t.tm_year -= 1900;
+  t.tm_mon -= 1;
+  t.tm_isdst = -1;
+  const std::time_t seconds = std::mktime(&t);
+  return seconds == std::time_t(-1) ? -1 : int64_t(seconds) - 2 * 3600;
 }
 
 std::string LastMessage(const FakePlatform& platform) {
@@ -405,8 +437,15 @@ bool RunSimulation(const SimulationOptions& options, SimulationResult& result, s
       error = "cannot enter " + options.out_dir;
       return false;
     }
-    // A date and time no earlier run in this folder has (local clocks can repeat an hour).
-    for (int guard = 0; StampKey(LocalStamp(when)) <= latest && guard < 100000; ++guard) ++when;
+    // A date and time later than every run in this folder has, however far ahead of the
+    // clock they are: from just before the latest label (local clocks can repeat an hour),
+    // second by second.
+    if (k == 0 && !latest.empty()) when = std::max(when, SecondsOfKey(latest));
+    for (int guard = 0; StampKey(LocalStamp(when)) <= latest && guard < 4 * 24 * 3600; ++guard) ++when;
+    if (StampKey(LocalStamp(when)) <= latest) {
+      error = "no date and time can label a run after the latest one in " + options.out_dir + " (" + latest + ")";
+      return false;
+    }
     latest = StampKey(LocalStamp(when));
     platform->now_seconds = when++;
 

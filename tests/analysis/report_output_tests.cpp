@@ -5,6 +5,9 @@
 
 #include <fstream>
 
+#include "analysis/html_report.h"
+#include "analysis/trial_export.h"
+#include "platform/file_system.h"
 #include "support/temp_working_dir.h"
 #include "support/system_support.h"
 
@@ -66,6 +69,65 @@ TEST(WriteReportCsv, RefusesAFileNotItsOwnAndNeverFollowsALinkAtThePartName) {
   EXPECT_TRUE(IsOurReport("out.csv"));
   // An earlier report is replaced.
   EXPECT_TRUE(WriteReportCsv(report, "out.csv", error)) << error;
+}
+
+// Every writer of a report output, with a link to a file outside and a FIFO planted at its
+// temporary name after the target was checked: the file outside is never written and the
+// FIFO never waited on.
+TEST(ReportOutputs, NeverFollowALinkNorWaitOnAFifoAtTheTemporaryName) {
+  if (!test::SystemHasFifos() || !test::SystemHasSymlinks()) GTEST_SKIP() << "needs FIFOs and symbolic links";
+  TempWorkingDir dir;
+  Report report;
+  using Writer = bool (*)(const Report&, const std::string&, std::string&);
+  const struct {
+    const char* name;
+    Writer write;
+  } writers[] = {
+      {"table", [](const Report& r, const std::string& p, std::string& e) { return WriteReportCsv(r, p, e); }},
+      {"side file", [](const Report& r, const std::string& p, std::string& e) { return WriteReportAbout(r, p, e); }},
+      {"html", [](const Report& r, const std::string& p, std::string& e) { return WriteReportHtml(r, p, e); }},
+      {"trials", [](const Report& r, const std::string& p, std::string& e) { return WriteTrialsCsv(r, p, e); }},
+  };
+  Write("victim.txt", "keep");
+  for (const auto& w : writers) {
+    for (const bool fifo : {false, true}) {
+      const std::string out = std::string(w.name) + (fifo ? "-fifo" : "-link") + ".out";
+      ASSERT_TRUE(fifo ? test::MakeFifo(out + ".part") : test::MakeSymlink("victim.txt", out + ".part"));
+      std::string error;
+      EXPECT_TRUE(w.write(report, out, error)) << w.name << ": " << error;
+      EXPECT_TRUE(IsOurReport(out)) << out;
+      EXPECT_EQ(KindOfPath(out + ".part", false), PathKind::kMissing) << out;
+    }
+  }
+  EXPECT_EQ(Read("victim.txt"), "keep");
+}
+
+// Control characters from the files or the folder's name are shown as escapes in the side
+// file: none reaches it raw.
+TEST(ReportAbout, EscapesControlCharacters) {
+  Report report;
+  report.folder = "lab\x1b[2Jfolder";
+  report.results.problems = {"S\r01 2026/12/01 10:00:00: appearance rows missing"};
+  const std::string about = ReportAbout(report);
+  for (const char c : about) EXPECT_TRUE(c == '\n' || static_cast<unsigned char>(c) >= 0x20) << int(c);
+  EXPECT_NE(about.find("lab\\x1B[2Jfolder"), std::string::npos) << about;
+  EXPECT_NE(about.find("  S\\x0D01 2026/12/01"), std::string::npos) << about;
+}
+
+// A file put at the target while the report was being made is not replaced.
+TEST(ReportOutputs, ATargetThatAppearsWhileWritingIsKept) {
+  TempWorkingDir dir;
+  std::string error;
+  EXPECT_FALSE(WriteReportStreamed(
+      "late.csv",
+      [](const ReportSink& emit) {
+        Write("late.csv", "theirs");
+        return emit("\xEF\xBB\xBFLevel,\r\n");
+      },
+      error));
+  EXPECT_NE(error.find("not a report"), std::string::npos) << error;
+  EXPECT_EQ(Read("late.csv"), "theirs");
+  EXPECT_EQ(KindOfPath("late.csv.part", false), PathKind::kMissing);
 }
 
 }  // namespace

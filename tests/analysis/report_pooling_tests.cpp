@@ -295,7 +295,7 @@ TEST(ReportPooling, PresentationAndExclusionsAskedFor) {
   EXPECT_EQ(pooled.Hit, 6);  // slow hits stay hits
   EXPECT_EQ(pooled.onset_rt.n, 1);
   EXPECT_DOUBLE_EQ(pooled.onset_rt.mean, 350);
-  EXPECT_EQ(report.results.runs[0].problems, "timing rows missing");
+  EXPECT_EQ(report.results.runs[0].problems, "timing rows missing; line missing in ピョコラン_timing.txt");
 
   options = {};
   options.exclude_problem_runs = true;

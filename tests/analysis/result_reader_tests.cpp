@@ -136,6 +136,28 @@ TEST_F(ResultFolderTest, TrialFileHasOneRowPerAppearanceWithNaWhereNothingExists
   for (const std::string& line : lines) EXPECT_EQ(std::count(line.begin(), line.end(), ','), std::count(lines[0].begin(), lines[0].end(), ',') + (line == lines[1] ? 1 : 0)) << line;
 }
 
+// A date and time that start with a quote are quoted cells of the trial file; a timing
+// record beyond the input cap is left out of it (its cells NA), as out of the report.
+TEST(TrialFile, QuotesTextCellsAndLeavesOutAnOversizedTimingRecord) {
+  TempWorkingDir dir;
+  Write("S.csv", std::string(kAppearanceHeader) +
+                     "S,\"2026/12/0,\"10:00,1,6,3,12,1,2000,1000,3000,60,7,1,1,1,100,100,1,100,100,400,3400,0\r\n");
+  Write("S_timing.csv", "Subject,Date,Time,Trial,ShowTick,RT_Onset\r\nS,\"2026/12/0,\"10:00,1,1000,388.5\r\n");
+  std::filesystem::resize_file("S_timing.csv", kMaxResultFileBytes + 1);
+  Report report;
+  std::string error;
+  ASSERT_TRUE(BuildReport(".", {}, report, error)) << error;
+  ASSERT_TRUE(WriteTrialsCsv(report, "trials.csv", error)) << error;
+  std::ifstream in("trials.csv", std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+  const std::string row = bytes.substr(bytes.find("\r\n") + 2);
+  EXPECT_EQ(row.rfind("1,S,\"\"\"2026/12/0\",\"\"\"10:00\",0,", 0), 0u) << row;
+  EXPECT_EQ(row.substr(row.size() - 20), ",NA,NA,NA,NA,NA,NA\r\n") << row;
+  bool told = false;
+  for (const std::string& p : report.results.problems) told = told || p.find("S_timing.csv: larger than") == 0;
+  EXPECT_TRUE(told);
+}
+
 // A copy of an appearance file beside it, and a row of another subject pasted into it: only
 // the subject's own rows of its own file count.
 TEST(ResultFolder, ReadsExactlyEachSummarisedSubjectsOwnFile) {
@@ -162,6 +184,75 @@ TEST(ResultFolder, ReadsExactlyEachSummarisedSubjectsOwnFile) {
             std::string::npos);
 }
 
+// Runs whose appearance and timing rows are whole but whose line the timing summary lacks (a
+// kill before its append) are named, each in its row and in the problems.
+TEST(ResultFolder, RunsWithoutTheirTimingSummaryLineAreNamed) {
+  TempWorkingDir dir;
+  std::string summary = kSummaryHeader, rows = kAppearanceHeader, timing = "Subject,Date,Time,Trial,RT_Onset\r\n";
+  std::string lines = "Subject\tDate\tTime\tMode\r\n";
+  for (const char* time : {"10:00:00", "11:00:00", "12:00:00"}) {
+    summary += std::string("SBJ\t2026/12/01\t") + time + "\t6\t3\t12\t1\t2000\t1000\t3000\t60\t7\t1\t0\t0\t0\t1\r\n";
+    rows += std::string("SBJ,2026/12/01,") + time + ",1,6,3,12,1,2000,1000,3000,60,7,1,1,1,100,100,1,100,100,400,3400,0\r\n";
+    timing += std::string("SBJ,2026/12/01,") + time + ",1,388.5\r\n";
+    if (std::string(time) == "10:00:00") lines += std::string("SBJ\t2026/12/01\t") + time + "\tlocked\r\n";
+  }
+  Write("ピョコラン.txt", summary);
+  Write("SBJ.csv", rows);
+  Write("SBJ_timing.csv", timing);
+  Write("ピョコラン_timing.txt", lines);
+  Report report;
+  std::string error;
+  ASSERT_TRUE(BuildReport(".", {}, report, error)) << error;
+  ASSERT_EQ(report.results.runs.size(), 3u);
+  std::vector<std::string> told;
+  for (const RunRecord& run : report.results.runs) {
+    EXPECT_EQ(run.problems, run.time == "10:00:00" ? "" : "line missing in ピョコラン_timing.txt") << run.time;
+  }
+  for (const std::string& p : report.results.problems) told.push_back(p);
+  EXPECT_EQ(told, (std::vector<std::string>{"SBJ 2026/12/01 11:00:00: line missing in ピョコラン_timing.txt",
+                                            "SBJ 2026/12/01 12:00:00: line missing in ピョコラン_timing.txt"}));
+}
+
+// Subjects whose files' names meet ("ab"'s timing file is "ab_timing"'s appearance file, as
+// an older version let happen): each file is read as what its header says it is, for the
+// subject it belongs to. A subject that would name a path is never used as one.
+TEST(ResultFolder, SubjectFilesAreKeptApartByTheirHeaders) {
+  TempWorkingDir dir;
+  const std::string settings = ",6,3,12,1,2000,1000,3000,60,7,";
+  std::string summary = kSummaryHeader;
+  for (const char* who : {"ab", "ab_timing", "..\\outside\\victim"})
+    summary += std::string(who) + "\t2026/12/01\t10:00:00\t6\t3\t12\t1\t2000\t1000\t3000\t60\t7\t1\t0\t0\t0\t1\r\n";
+  Write("ピョコラン.txt", summary);
+  const std::string row = ",2026/12/01,10:00:00,1" + settings + "1,1,1,100,100,1,100,100,400,3400,0\r\n";
+  Write("ab.csv", kAppearanceHeader + ("ab" + row));
+  Write("ab_timing.csv", kAppearanceHeader + ("ab_timing" + row));
+  Write("..\\outside\\victim.csv", kAppearanceHeader + ("..\\outside\\victim" + row));
+  Report report;
+  std::string error;
+  ASSERT_TRUE(BuildReport(".", {}, report, error)) << error;
+  ASSERT_EQ(report.results.runs.size(), 3u);
+  for (const RunRecord& run : report.results.runs)
+    EXPECT_EQ(run.rows.size(), run.subject[0] == '.' ? 0u : 1u) << run.subject;
+  std::string problems;
+  for (const std::string& p : report.results.problems) problems += p + "\n";
+  EXPECT_NE(problems.find("ab_timing.csv: holds appearance rows, not timing records"), std::string::npos) << problems;
+  EXPECT_NE(problems.find("the subject ID ..\\outside\\victim names no file"), std::string::npos) << problems;
+}
+
+// However many lines cannot be used, the problems keep the first few and a count.
+TEST(ResultFolder, UnusableLinesAreCountedNotAllKept) {
+  TempWorkingDir dir;
+  std::string text = kAppearanceHeader;
+  for (int i = 0; i < 100000; ++i) text += "x\r\n";
+  Write("S.csv", text + "S,2026/12/01,10:00:00,1,6,3,12,1,2000,1000,3000,60,7,1,1,1,100,100,1,100,100,400,3400,0\r\n");
+  Report report;
+  std::string error;
+  ASSERT_TRUE(BuildReport(".", {}, report, error)) << error;
+  EXPECT_EQ(report.results.runs.size(), 1u);
+  ASSERT_LE(report.results.problems.size(), 60u);
+  EXPECT_EQ(report.results.problems.back(), "\u2026 and 99950 more lines or files not used (not listed)");
+}
+
 // One summarised run of `hits` hits as the files may leave it after a kill, a deleted file or
 // the row limit: the run carries what its files lack, and a cut-off last line of any file is
 // left out with a problem line.
@@ -186,7 +277,7 @@ TEST_P(RunDisagreementTest, IsToldInTheRunsProblems) {
                         std::to_string(c.hits) + "\t0\t0\t0\t" + std::to_string(c.hits) + "\r\n";
   if (c.tear_summary) summary += "SBJ\t2026/12/01\t11:00:00\t6\t3";
   Write("ピョコラン.txt", summary);
-  Write("ピョコラン_timing.txt", "header\r\n");
+  Write("ピョコラン_timing.txt", "Subject\tDate\tTime\tMode\r\nSBJ\t2026/12/01\t10:00:00\tlocked\r\n");
   auto cut = [](std::string text, bool tear) {
     if (tear) text.resize(text.size() - 7);
     return text;

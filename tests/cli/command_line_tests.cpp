@@ -236,10 +236,51 @@ TEST(HelpEntry, WrapsLikeTheProgramAlwaysHas) {
       {"LongNamesGoOn", "--a-very-long-option-name-that-does-not-fit-the-column <VALUE>", 50, "Short.",
        "  --a-very-long-option-name-that-does-not-fit-the-co Short.\n  lumn <VALUE>\n"},
       {"NoDescription", "--w", 6, "", "  --w\n"},
+      {"LastCharacterKept", "--z", 6, std::string(70, 'a') + " b",
+       "  --z    " + std::string(70, 'a') + "\n         b\n"},
+      {"NoColumnWidth", "--q", 0, "D", "  - D\n  -\n  q\n"},
+      {"FullLineNeverLonger", "--v", 6, std::string(69, 'a') + " bc d",
+       "  --v    " + std::string(69, 'a') + "\n         bc d\n"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     EXPECT_EQ(HelpEntry(row.names, row.width, row.description), row.expected);
+  }
+}
+
+// Every line of the program's whole --help within 79 characters, every word of every
+// description in it.
+TEST(HelpEntry, TheWholeHelpFitsAndKeepsEveryWord) {
+  SystemCommands system = ExampleSystem();
+  const std::vector<CommandMode> modes = CommandModes(system);
+  const CommandLine help = ParseCommandLine(Arguments({"--help"}), system, modes, kDocuments);
+  ASSERT_EQ(help.action, CommandAction::PrintHelp);
+  size_t start = 0;
+  while (start < help.text.size()) {
+    const size_t end = help.text.find('\n', start);
+    const std::string line = help.text.substr(start, end - start);
+    size_t characters = 0;
+    for (unsigned char c : line) characters += (c & 0xC0) != 0x80;
+    EXPECT_LE(characters, 79u) << line;
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  std::string words;
+  for (char c : help.text) words += c == '\n' || c == ' ' ? '\0' : c;
+  for (const CommandMode& mode : modes) {
+    for (const CommandOption& option : mode.options) {
+      std::string word;
+      for (char c : option.description + " ") {
+        if (c != ' ' && c != '\n') {
+          word += c;
+          continue;
+        }
+        if (!word.empty()) {
+          EXPECT_NE(words.find(word), std::string::npos) << word;
+        }
+        word.clear();
+      }
+    }
   }
 }
 

@@ -33,6 +33,8 @@ check "FIFO as the trial file refused" '! timeout 30 "$bin" --report . --out q -
 ln -s S.csv tl.csv.part
 check "link at the trial file's temporary name" 'timeout 30 "$bin" --report . --out r --trials tl.csv >/dev/null 2>&1 && head -c 8 S.csv | grep -q "^Subject,"'
 check "trial file is not the table" '! timeout 30 "$bin" --report . --out r --trials ./r.csv >/dev/null 2>&1'
+ln r.csv hard.csv
+check "trial file is not the table under a second name" '! timeout 30 "$bin" --report . --out r --trials hard.csv >/dev/null 2>&1'
 printf 'notes\n' > n_about.txt
 check "user file at the side file's name refused" '! timeout 30 "$bin" --report . --out n >/dev/null 2>&1 && [ "$(cat n_about.txt)" = notes ] && [ ! -e n.csv ]'
 # The PDF's subjects: one with runs in the folder, or a clear refusal.

@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QValueAxis>
 #include <QtTest>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -174,6 +175,41 @@ class ReportWindowTest : public QObject {
     QVERIFY2(window.ExportPdf(pdf, PdfContent::kSelection, &error), qPrintable(error));
   }
 
+  // Export with a link to a file outside and a FIFO at each temporary name: nothing outside
+  // is written and nothing waits.
+  void exportNeverFollowsALinkNorWaitsOnAFifo() {
+    ReportWindow window(folder_);
+    const QString victim = dir_.filePath(QStringLiteral("victim.txt"));
+    {
+      QFile v(victim);
+      QVERIFY(v.open(QIODevice::WriteOnly));
+      v.write("keep");
+    }
+    for (const bool fifo : {false, true}) {
+      const QString base = dir_.filePath(fifo ? QStringLiteral("planted-fifo") : QStringLiteral("planted-link"));
+      const QStringList outputs = {base + QStringLiteral(".csv"), base + QStringLiteral(".pdf"),
+                                   base + QStringLiteral(".html"), base + QStringLiteral("_trials.csv")};
+      for (const QString& out : outputs) {
+        const QByteArray part = (out + QStringLiteral(".part")).toLocal8Bit();
+        QVERIFY(fifo ? mkfifo(part.constData(), 0600) == 0
+                     : symlink(victim.toLocal8Bit().constData(), part.constData()) == 0);
+      }
+      QString error;
+      QVERIFY2(window.ExportCsv(outputs[0], &error), qPrintable(error));
+      QVERIFY2(window.ExportPdf(outputs[1], PdfContent::kSelection, &error), qPrintable(error));
+      QVERIFY2(window.ExportHtml(outputs[2], &error), qPrintable(error));
+      QVERIFY2(window.ExportTrials(outputs[3], &error), qPrintable(error));
+      for (const QString& out : outputs) {
+        QVERIFY2(IsOurReport(out.toStdString()), qPrintable(out));
+        QVERIFY(!QFileInfo::exists(out + QStringLiteral(".part")));
+        QVERIFY(!QFileInfo(out + QStringLiteral(".part")).isSymLink());
+      }
+    }
+    QFile v(victim);
+    QVERIFY(v.open(QIODevice::ReadOnly));
+    QCOMPARE(v.readAll(), QByteArray("keep"));
+  }
+
   void subjectFilterIsSortedAndExportsWhatItShows() {
     ReportWindow window(folder_);
     QComboBox* filter = window.subject_filter();
@@ -220,6 +256,42 @@ class ReportWindowTest : public QObject {
     const QString pdf = dir_.filePath(QStringLiteral("only_b.pdf"));
     QVERIFY2(window.ExportPdf(pdf, PdfContent::kEverything, &error), qPrintable(error));
     QCOMPARE(Pages(pdf), 2);
+  }
+
+  // A run claiming the longest time limit and the longest RTs an int holds: every chart
+  // keeps a few ticks, and the PDF is written.
+  void hostileNumbersKeepTheChartsSmall() {
+    const QString folder = dir_.filePath(QStringLiteral("hostile"));
+    QVERIFY(QDir().mkpath(folder));
+    auto write = [&](const QString& name, const QByteArray& bytes) {
+      QFile f(QDir(folder).filePath(name));
+      QVERIFY(f.open(QIODevice::WriteOnly));
+      f.write(bytes);
+    };
+    write(QStringLiteral("ピョコラン.txt"),
+          "Subject\tDate\tTime\tTgtPokko\tDstPokko\tHoles\tOrdered\tDur\tISI_1\tISI_2\tTmLimit\tRndSeed\tHit\tMiss\tCR"
+          "\tFA\tScore\r\nH\t2026/12/01\t10:00:00\t6\t3\t12\t1\t2000\t1000\t3000\t2147483647\t7\t2\t0\t0\t1\t1\r\n");
+    write(QStringLiteral("H.csv"),
+          "Subject,Date,Time,Trial,TgtPokko,DstPokko,Holes,Ordered,Dur,ISI_1,ISI_2,TmLimit,RndSeed,Pokko,Tgt,Hole,"
+          "Hole_X,Hole_Y,Resp,Resp_X,Resp_Y,RT,TotalRT,Error\r\n"
+          "H,2026/12/01,10:00:00,1,6,3,12,1,2000,1000,3000,2147483647,7,1,1,1,100,100,1,100,100,2147483647,2147483647,0\r\n"
+          "H,2026/12/01,10:00:00,2,6,3,12,1,2000,1000,3000,2147483647,7,2,1,1,100,100,1,100,100,200,-2147483648,0\r\n"
+          "H,2026/12/01,10:00:00,3,6,3,12,1,2000,1000,3000,2147483647,7,3,0,1,100,100,1,100,100,-2147483648,5,0\r\n");
+    ReportWindow window(folder);
+    QVERIFY(window.loaded());
+    window.SelectRun(0);
+    for (int c = 0; c < 4; ++c) {
+      for (QAbstractAxis* axis : window.chart(c)->axes()) {
+        auto* v = qobject_cast<QValueAxis*>(axis);
+        if (!v) continue;
+        const double ticks = v->tickType() == QValueAxis::TicksDynamic ? (v->max() - v->min()) / v->tickInterval()
+                                                                       : double(v->tickCount());
+        QVERIFY2(ticks <= 50, qPrintable(QStringLiteral("chart %1: %2 ticks").arg(c).arg(ticks)));
+      }
+    }
+    QString error;
+    QVERIFY2(window.ExportPdf(dir_.filePath(QStringLiteral("hostile.pdf")), PdfContent::kEverything, &error),
+             qPrintable(error));
   }
 
   void ratesStayOffTheFrame() {

@@ -68,6 +68,22 @@ TEST(SettingsSave, WritesThroughALinkAndKeepsIt) {
 
 // A last line cut short by a kill is moved to <name>.partial and the file cut back to its
 // last complete line before the new text goes on.
+// A new file takes a name only while nothing is there: never over a file or a link.
+TEST(MoveToNewName, TakesOnlyAFreeName) {
+  TempWorkingDir dir;
+  TempWorkingDir::Write("new.part", "new");
+  TempWorkingDir::Write("taken.csv", "theirs");
+  EXPECT_FALSE(MoveToNewName("new.part", "taken.csv"));
+  EXPECT_EQ(TempWorkingDir::Read("taken.csv"), "theirs");
+  if (test::SystemHasSymlinks() && test::MakeSymlink("elsewhere.txt", "link.csv")) {
+    EXPECT_FALSE(MoveToNewName("new.part", "link.csv"));
+    EXPECT_EQ(TempWorkingDir::Read("elsewhere.txt"), "<missing>");
+  }
+  ASSERT_TRUE(MoveToNewName("new.part", "free.csv"));
+  EXPECT_EQ(TempWorkingDir::Read("free.csv"), "new");
+  EXPECT_EQ(TempWorkingDir::Read("new.part"), "<missing>");
+}
+
 TEST(ResultAppend, RepairsATornLastLineIntoThePartialFile) {
   TempWorkingDir dir;
   const std::string name = "被験者.csv";

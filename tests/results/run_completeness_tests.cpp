@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <memory>
@@ -126,6 +127,66 @@ TEST(RunCompleteness, AFileThatCannotBeWrittenKeepsTheWholeRunOut) {
   TempWorkingDir::Write("SBJ0000.csv", "x\r\n");
   IncompleteRun run;
   EXPECT_FALSE(CheckLastRunAtStart(run));
+}
+
+// The last run's subject naming a path (another folder, a server on Windows): nothing is
+// looked up under it at start.
+TEST(RunCompleteness, ASubjectNamingAPathIsNeverLookedUp) {
+  TempWorkingDir dir;
+  TempWorkingDir::Write(kSummaryFileName, "Subject\tDate\tTime\r\n..\\outside\\victim\t2026/12/01\t10:00:00"
+                                          "\t6\t3\t12\t1\t2000\t1000\t3000\t60\t7\t1\t0\t0\t0\t1\r\n");
+  TempWorkingDir::Write(kTimingSummaryFileName, "Subject\tDate\tTime\r\n");
+  IncompleteRun run;
+  EXPECT_FALSE(CheckLastRunAtStart(run));
+  EXPECT_EQ(TempWorkingDir::Read(kIncompleteRunsFileName), "<missing>");
+}
+
+// Runs that lack only their timing summary line (kills after the other appends), anywhere
+// in the folder: all named at the next start, the list bounded, and told once. A run from
+// before the timing summary began is not one of them.
+TEST(RunCompleteness, EveryRunWithoutItsTimingLineIsNamedOnce) {
+  test::SetTimeZone("JST-9");
+  TempWorkingDir dir;
+  FakePlatform platform;
+  auto program = std::make_unique<Program>(platform);
+  program->scheduler.counters = {1, 0, 0, 0};
+  program->scheduler.log.count = 1;
+  program->scheduler.log.records[0] = {1, 1, 1, 5, 448, 320, 1, 452, 318, 623, 1873, 0};
+  for (int run = 0; run < 14; ++run) {
+    ASSERT_EQ(WriteResultFiles(*program, 1), 1);
+    platform.now_seconds += 75;
+  }
+  // The timing summary keeps its first and last runs' lines; the summary gains an older run.
+  const std::string timing = TempWorkingDir::Read(kTimingSummaryFileName);
+  std::vector<std::string> lines;
+  for (size_t start = 0, lf; (lf = timing.find('\n', start)) != std::string::npos; start = lf + 1)
+    lines.push_back(timing.substr(start, lf + 1 - start));
+  ASSERT_EQ(lines.size(), 15u);
+  TempWorkingDir::Write(kTimingSummaryFileName, lines[0] + lines[1] + lines[14]);
+  const std::string summary = TempWorkingDir::Read(kSummaryFileName);
+  const size_t body = summary.find('\n') + 1;
+  TempWorkingDir::Write(kSummaryFileName, summary.substr(0, body) +
+                                               "SBJ0000\t2000/01/01\t10:00:00\t6\t3\t12\t1\t2000\t1000\t3000\t60\t7\t1\t0\t0\t0\t1\r\n" +
+                                               summary.substr(body));
+  IncompleteRun last;
+  EXPECT_FALSE(CheckLastRunAtStart(last));
+  std::vector<IncompleteRun> runs;
+  size_t more = 0;
+  ASSERT_TRUE(CheckRunsWithoutTimingLineAtStart(runs, more));
+  ASSERT_EQ(runs.size(), kMaxToldRuns);
+  EXPECT_EQ(more, 12 - kMaxToldRuns);
+  EXPECT_EQ(runs[0].missing, std::vector<std::string>{kTimingSummaryFileName});
+  const std::string message = RunsWithoutTimingLineMessage(runs, more);
+  EXPECT_EQ(message.rfind("12 件の記録", 0), 0u) << message;
+  EXPECT_NE(message.find("SBJ0000 " + runs[0].date + " " + runs[0].time), std::string::npos) << message;
+  EXPECT_NE(message.find("ほか 2 件"), std::string::npos) << message;
+  const std::string record = TempWorkingDir::Read(kIncompleteRunsFileName);
+  EXPECT_EQ(std::count(record.begin(), record.end(), '\n'), 13) << record;
+  EXPECT_EQ(record.find("2000/01/01"), std::string::npos);
+  EXPECT_NE(record.find("\t" + runs[0].time + "\t\x83s\x83\x87\x83R\x83\x89\x83\x93_timing.txt\r\n"), std::string::npos)
+      << record;
+  // Told once.
+  EXPECT_FALSE(CheckRunsWithoutTimingLineAtStart(runs, more));
 }
 
 }  // namespace

@@ -50,6 +50,14 @@ const SubjectCase kSubjects[] = {
     {"com10_is_a_name", "COM10", true, ""},
     {"longest", std::string(kMaxSubjectFileBytes, 'a'), true, ""},
     {"too_long", std::string(kMaxSubjectFileBytes + 1, 'a'), false, "長すぎ"},
+    // Names of other files: another subject's timing and frames files, the program's own.
+    {"timing_of_another", "ab_timing", false, "被験者「ab」のタイミング記録"},
+    {"frames_any_case", "ab_FRAMES", false, "被験者「ab」のフレーム記録"},
+    {"timing_of_the_empty_id", "_timing", false, "タイミング記録"},
+    {"report", "ピョコラン_report", false, "[ピョコラン_report.csv]"},
+    {"trials", "ピョコラン_trials", false, "プログラムが書くファイル"},
+    {"timing_inside", "ab_timing2", true, ""},
+    {"program_name_alone", "ピョコラン", true, ""},
 };
 
 class SubjectIdTest : public testing::TestWithParam<SubjectCase> {};
@@ -66,6 +74,13 @@ TEST_P(SubjectIdTest, RefusedWhenItCannotNameTheResultFiles) {
 
 INSTANTIATE_TEST_SUITE_P(Table, SubjectIdTest, testing::ValuesIn(kSubjects),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The reader opens a subject's files only where its ID names nothing but a file in the folder.
+TEST(SubjectId, NamesOnlyAFile) {
+  for (const char* id : {"S01", "", "ab_timing", "S01 ", "被験者ソ表"}) EXPECT_TRUE(SubjectNamesOnlyAFile(Cp932(id))) << id;
+  for (const char* id : {"..\\outside\\victim", "../x", "\\\\server\\share\\x", "C:x", "nul", "COM1.x", "a\rb"})
+    EXPECT_FALSE(SubjectNamesOnlyAFile(Cp932(id))) << id;
+}
 
 // Bytes that are not code page 932 keep naming the files as they are; what else they hold
 // is judged as for any ID.

@@ -408,6 +408,44 @@ TEST_F(SimulatorTest, EveryRunGetsATimeNoEarlierRunHas) {
   EXPECT_NE(Read("sim/SIMULATED.txt").find("not when anything happened"), std::string::npos);
 }
 
+// Labels far ahead of the clock: the last one 30 days on, and 100 000 runs one second apart
+// from now (more seconds than any step-by-step search would try). The new runs come later.
+TEST_F(SimulatorTest, NewRunsAreLabelledAfterLabelsFarAhead) {
+  const struct {
+    const char* name;
+    int64_t first_ahead_s;  // the first label's distance from now
+    int lines;
+  } cases[] = {{"30 days ahead", 30 * 86400, 1}, {"100 000 runs ahead", 1, 100000}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::RemoveTree("sim");
+    ASSERT_TRUE(test::MakeFolder("sim"));
+    Write("sim/SIMULATED.txt", "Simulated runs\n");
+    std::string summary =
+        "Subject\tDate\tTime\tTgtPokko\tDstPokko\tHoles\tOrdered\tDur\tISI_1\tISI_2\tTmLimit\tRndSeed\tHit\tMiss"
+        "\tCR\tFA\tScore\r\n";
+    std::string last;
+    for (int i = 0; i < c.lines; ++i) {
+      const std::time_t t = std::time(nullptr) + c.first_ahead_s + i;
+      char label[32];
+      std::strftime(label, sizeof label, "%Y/%m/%d\t%H:%M:%S", std::localtime(&t));
+      last = label;
+      summary += "OLD\t" + last + "\t6\t3\t12\t1\t2000\t1000\t3000\t30\t7\t0\t0\t0\t0\t0\r\n";
+    }
+    Write("sim/ピョコラン.txt", summary);
+    SimulationOptions o;
+    o.runs = 2;
+    o.out_dir = "sim";
+    SimulationResult result;
+    std::string error;
+    ASSERT_TRUE(RunSimulation(o, result, error)) << error;
+    const std::vector<std::string> all = Stamps(Read("sim/ピョコラン.txt"));
+    ASSERT_EQ(all.size(), size_t(c.lines) + 2);
+    EXPECT_GT(all[all.size() - 2], last);
+    EXPECT_GT(all.back(), all[all.size() - 2]);
+  }
+}
+
 // A run that cannot be prepared leaves no folder behind.
 TEST_F(SimulatorTest, AFailedPreparationLeavesNoFolder) {
   std::filesystem::remove("stim/tgtpokko2.bmp");

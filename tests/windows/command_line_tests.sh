@@ -28,6 +28,8 @@ rows=(
   "1|no result files in empty|--report empty"
   "0|2 simulated runs written to 実験\\ |--folder データ --simulate 2 --seed 9 --subject 被験者 --out 実験"
   "0|2 runs, 1 subjects (simulated): データ\\実験\\ピョコラン_report.csv, |--report データ\\実験"
+  "2|のタイミング記録と同じ名前|--folder データ --simulate 1 --subject AB_Timing"
+  "2|--trials needs a file of its own|--report データ\\実験 --out データ\\実験\\r --trials データ\\実験\\R.CSV"
 )
 for row in "${rows[@]}"; do
   IFS='|' read -r status piece line <<<"$row"

@@ -141,6 +141,27 @@ bool ReplaceFileWith(const std::string& from, const std::string& to) {
   return std::rename(from.c_str(), to.c_str()) == 0;
 }
 
+bool MoveToNewName(const std::string& from, const std::string& to) {
+#ifdef RENAME_NOREPLACE
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
+#endif
+  // A file system without the flag: a second name, which fails where one exists, then the
+  // first one gone.
+  if (::link(from.c_str(), to.c_str()) == 0) {
+    ::unlink(from.c_str());
+    return true;
+  }
+  if (errno == EEXIST) return false;
+  // Without hard links either: as close as the system allows.
+  struct stat info {};
+  if (::lstat(to.c_str(), &info) == 0) {
+    errno = EEXIST;
+    return false;
+  }
+  return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
 bool FollowLinks(const std::string& start, std::string& target) {
   std::string path = start;
   for (int hop = 0; hop < kMaxLinkHops; ++hop) {

@@ -175,6 +175,12 @@ bool ReplaceFileWith(const std::string& from, const std::string& to) {
   return false;
 }
 
+bool MoveToNewName(const std::string& from, const std::string& to) {
+  if (MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_WRITE_THROUGH)) return true;
+  SetErrnoFromLastError();
+  return false;
+}
+
 // Links on Windows (reparse points) are followed by the system when a file is opened.
 // The system resolves every link on the way when it opens the name; the name of what it
 // opened is the target. A name that does not exist (yet) stands for itself.
