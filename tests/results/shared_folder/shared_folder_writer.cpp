@@ -15,6 +15,9 @@
 //       checks every file: headers first and once, every line a whole line of a known run,
 //       each run whole in every file or in none, no line twice; runs listed as "ok" or
 //       "rescued" in ACKNOWLEDGED_FILE must be there; cut-off tails kept once in .partial.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +32,7 @@
 #include "app/program.h"
 #include "platform/fake/fake_platform.h"
 #include "platform/file_system.h"
+#include "platform/regular_file.h"
 #include "results/folder_lock.h"
 #include "results/result_files.h"
 #include "results/result_viewer.h"
@@ -87,14 +91,19 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
+// The whole file (its name in UTF-8, as the program's own files are opened).
 std::string ReadAll(const std::string& path, bool& exists) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  exists = f != nullptr;
   std::string bytes;
-  if (!f) return bytes;
-  char buffer[65536];
-  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) bytes.append(buffer, n);
-  std::fclose(f);
+  const int fd = OpenRegularFile(path.c_str(), O_RDONLY);
+  exists = fd >= 0;
+  if (fd < 0) return bytes;
+  FileStatus info;
+  if (StatusOf(fd, info)) {
+    bytes.resize(size_t(info.size));
+    const int64_t n = ReadAt(fd, bytes.data(), bytes.size(), 0);
+    bytes.resize(n > 0 ? size_t(n) : 0);
+  }
+  close(fd);
   return bytes;
 }
 
