@@ -74,29 +74,6 @@ bool WriteAllAt(int fd, const void* data, size_t size, int64_t offset) {
   return true;
 }
 
-FileLock TryLockFile(int fd, bool exclusive) {
-  struct flock lock {};
-  lock.l_type = exclusive ? F_WRLCK : F_RDLCK;
-  lock.l_whence = SEEK_SET;
-  lock.l_start = 0;
-  lock.l_len = 1;
-  while (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
-    if (errno == EINTR) continue;
-    if (errno == EAGAIN || errno == EACCES) return FileLock::kBusy;
-    return FileLock::kRefused;  // ENOLCK, EOPNOTSUPP, EINVAL: no locks here
-  }
-  return FileLock::kTaken;
-}
-
-void UnlockFile(int fd) {
-  struct flock lock {};
-  lock.l_type = F_UNLCK;
-  lock.l_whence = SEEK_SET;
-  lock.l_start = 0;
-  lock.l_len = 1;
-  ::fcntl(fd, F_OFD_SETLK, &lock);
-}
-
 std::string LocalDataFolder() {
   std::string base;
   if (const char* data = std::getenv("XDG_DATA_HOME"); data && data[0] == '/') {
