@@ -1,4 +1,5 @@
 #include "analysis/html_report.h"
+#include "app/message_text.h"
 
 #include "platform/file_system.h"
 #include "platform/number_text.h"
@@ -755,7 +756,7 @@ bool WriteReportHtml(const Report& report, const std::string& path, std::string&
                      const HtmlReportLimits& limits) {
   // Only an earlier report may be replaced: under its name could be anybody's file.
   if (KindOfPath(path, false) != PathKind::kMissing && !IsOurReport(path)) {
-    error = path + " exists and is not a report; not replaced";
+    error = NamingFile("not replaced: this file exists and is not a report:", path);
     return false;
   }
   return WriteReportFile(path, ReportHtml(report, limits), error);

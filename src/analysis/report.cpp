@@ -13,6 +13,7 @@
 #include <unordered_map>
 
 #include "analysis/html_report.h"
+#include "app/message_text.h"
 #include "platform/file_system.h"
 #include "platform/number_text.h"
 #include "platform/utf8_path.h"
@@ -829,7 +830,7 @@ bool WriteReportStreamed(const std::string& path, const std::function<bool(const
                          std::string& error) {
   // Only an earlier report may be replaced: under its name could be a subject's file.
   if (KindOfPath(path, false) != PathKind::kMissing && !IsOurReport(path)) {
-    error = path + " exists and is not a report; not replaced";
+    error = NamingFile("not replaced: this file exists and is not a report:", path);
     return false;
   }
   // Into a new file beside the target, created at this moment and renamed over it once
@@ -840,7 +841,7 @@ bool WriteReportStreamed(const std::string& path, const std::function<bool(const
   if (fd < 0 && errno == EEXIST && KindOfPath(temp, false) != PathKind::kDirectory && RemoveFile(temp))
     fd = CreateNewFile(temp, 0666);
   if (fd < 0) {
-    error = "cannot write " + path + ": " + std::strerror(errno);
+    error = NamingFile("cannot write", path, std::strerror(errno));
     return false;
   }
   int saved = 0;
@@ -870,7 +871,7 @@ bool WriteReportStreamed(const std::string& path, const std::function<bool(const
     const bool absent = KindOfPath(path, false) == PathKind::kMissing;
     if (!absent && !IsOurReport(path)) {
       RemoveFile(temp);
-      error = path + " exists and is not a report; not replaced";
+      error = NamingFile("not replaced: this file exists and is not a report:", path);
       return false;
     }
     if (!(absent ? MoveToNewName(temp, path) : ReplaceFileWith(temp, path))) {
@@ -879,7 +880,7 @@ bool WriteReportStreamed(const std::string& path, const std::function<bool(const
     }
   }
   if (!ok) {
-    error = "cannot write " + path + (saved ? std::string(": ") + std::strerror(saved) : std::string());
+    error = NamingFile("cannot write", path, saved ? std::strerror(saved) : "");
     RemoveFile(temp);
     return false;
   }

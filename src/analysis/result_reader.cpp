@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "app/message_text.h"
 #include "platform/cp932.h"
 #include "platform/file_system.h"
 #include "platform/number_text.h"
@@ -525,7 +526,7 @@ bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string&
   std::error_code ec;
   const fs::path dir = folder.empty() ? fs::path(".") : PathFromUtf8(folder);
   if (!fs::is_directory(dir, ec)) {
-    error = "not a folder: " + Utf8FromPath(dir);
+    error = NamingFile("not a folder:", Utf8FromPath(dir));
     return false;
   }
   // Programs sharing the folder write whole runs under its lock: read under it too, so that
@@ -590,7 +591,7 @@ bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string&
       if (it->path().extension() == ".csv" && it->is_regular_file(ec)) csv.push_back(it->path());
     }
     if (ec) {
-      error = "cannot list " + Utf8FromPath(dir) + ": " + ec.message();
+      error = NamingFile("cannot list", Utf8FromPath(dir), ec.message());
       return false;
     }
     std::sort(csv.begin(), csv.end());
@@ -778,7 +779,7 @@ bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string&
                            " more runs whose files disagree (each run's row says what)");
   }
   if (!found) {
-    error = "no result files in " + Utf8FromPath(dir);
+    error = NamingFile("no result files in", Utf8FromPath(dir));
     for (const std::string& p : out.problems) error += "\n" + p;
     return false;
   }
