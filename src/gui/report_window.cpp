@@ -349,8 +349,8 @@ class ReportTableModel : public QAbstractTableModel {
 };
 
 ReportWindow::ReportWindow(const QString& folder, QWidget* parent, bool background,
-                           const MeasureOptions& options)
-    : QDialog(parent), folder_(folder), background_(background) {
+                           const MeasureOptions& options, bool table)
+    : QDialog(parent), folder_(folder), background_(background), table_wanted_(table) {
   setWindowTitle(QString::fromUtf8("Report — ピョコラン"));
   setFont(ReportFont(9));
 
@@ -606,7 +606,7 @@ void ReportWindow::SetLanguage(ReportLanguage language) {
                      Wrappable(QFileInfo(folder_).absoluteFilePath()));
     return;
   }
-  if (loaded_) FillTable(BuildReportTable(report_, language_));
+  if (loaded_ && table_wanted_) FillTable(BuildReportTable(report_, language_));
   const std::string error = error_;
   Show(error);
 }
@@ -652,7 +652,7 @@ void ReportWindow::Remeasure() {
   }
   report_.options = Options();
   MeasureReport(report_);
-  FillTable(BuildReportTable(report_, language_));
+  if (table_wanted_) FillTable(BuildReportTable(report_, language_));
   Show(std::string());
 }
 
@@ -662,7 +662,7 @@ void ReportWindow::Reload() {
     std::string error;
     loaded_ = BuildReport(folder_.toStdString(), options, report_, error);
     report_.language = language_;
-    if (loaded_) FillTable(BuildReportTable(report_, language_));
+    if (loaded_ && table_wanted_) FillTable(BuildReportTable(report_, language_));
     Show(error);
     return;
   }
@@ -777,6 +777,7 @@ void ReportWindow::Show(const std::string& error) {
     subject_->setItemData(subject_->count() - 1, Short(report_.subjects[i].subject_utf8, 1000), Qt::ToolTipRole);
   }
   subject_->setCurrentIndex(std::max(0, subject_->findText(keep)));
+  if (!table_wanted_) return;
   if (!loaded_) FillTable(BuildReportTable(report_, language_));
   ApplyFilter();
 }
@@ -1319,7 +1320,7 @@ bool ReportWindow::ExportPdf(const QString& path, PdfContent content, QString* e
                      .arg(Short(s.subject_utf8, 60))
                      .arg(s.runs.size()));
     }
-    if (!report_.results.runs.empty()) DrawCharts(keep, pool);
+    if (!report_.results.runs.empty() && table_wanted_) DrawCharts(keep, pool);
     if (!painter.end()) {
       if (error) *error = U(NamingFile("cannot write", path.toStdString()));
       return false;

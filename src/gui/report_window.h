@@ -39,9 +39,10 @@ class ReportWindow : public QDialog {
   // Reads folder at once, or (background) on another thread while the window shows how much
   // of the files it has read, and measures with options (the limit and check box start from
   // them); a folder without results shows an empty table and the reason. Closing the window
-  // stops a reading.
+  // stops a reading. With table false (the command line's files, a window never shown) the
+  // table is not filled nor the plots drawn but for the PDF's pages of plots.
   explicit ReportWindow(const QString& folder, QWidget* parent = nullptr, bool background = false,
-                        const MeasureOptions& options = {});
+                        const MeasureOptions& options = {}, bool table = true);
   ~ReportWindow() override;
   // True while a background reading runs.
   bool reading() const { return reader_ != nullptr; }
@@ -129,6 +130,7 @@ class ReportWindow : public QDialog {
   QLabel* simulated_ = nullptr;
   QProgressBar* progress_ = nullptr;
   bool background_ = false;
+  bool table_wanted_ = true;
   QThread* reader_ = nullptr;
   std::shared_ptr<ReadControl> control_;  // of the reading under way
   QTimer* progress_timer_ = nullptr;

@@ -28,8 +28,9 @@ int RunReport(const ModeRun& run) {
   if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM"))
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QApplication app(run.argc, run.argv);
-  // Read once, with the options given.
-  ReportWindow window(QString::fromStdString(outputs.folder), nullptr, false, ReportMeasureOptions(run.options));
+  // Read once, with the options given; no table, and plots only for the PDF's pages.
+  ReportWindow window(QString::fromStdString(outputs.folder), nullptr, false, ReportMeasureOptions(run.options),
+                      /*table=*/false);
   if (!window.loaded()) {
     std::fprintf(stderr, "pyokoran: %s\n", window.error().c_str());
     return 1;
