@@ -212,6 +212,36 @@ bool ToDouble(std::string_view text, double& value) {
   return ec == std::errc() && p == last && first != last;
 }
 
+// A number with at most three decimals ("672.608", "-3", "2238") as whole thousandths: what
+// rounding its double times 1000 gives, for every such number of up to twelve whole digits.
+// False for any other form, which is then read as a double.
+bool ToThousandths(std::string_view text, int64_t& value) {
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  const bool negative = p != end && *p == '-';
+  if (negative) ++p;
+  int64_t whole = 0;
+  int digits = 0;
+  for (; p != end && *p >= '0' && *p <= '9'; ++p) {
+    if (++digits > 12) return false;
+    whole = whole * 10 + (*p - '0');
+  }
+  if (digits == 0) return false;
+  int64_t fraction = 0;
+  int decimals = 0;
+  if (p != end && *p == '.') {
+    for (++p; p != end && *p >= '0' && *p <= '9'; ++p) {
+      if (++decimals > 3) return false;
+      fraction = fraction * 10 + (*p - '0');
+    }
+    if (decimals == 0) return false;
+  }
+  if (p != end) return false;
+  for (; decimals < 3; ++decimals) fraction *= 10;
+  value = negative ? -(whole * 1000 + fraction) : whole * 1000 + fraction;
+  return true;
+}
+
 template <typename T>
 bool Fits(int32_t v) {
   return v >= std::numeric_limits<T>::min() && v <= std::numeric_limits<T>::max();
@@ -450,9 +480,16 @@ class TimingReader {
     }
     if (!row) return;
     double show = 0;
-    if (!shown.empty() && ToDouble(shown, show) && show >= 0 && show < 2e9) row->ShowMs = int32_t(std::lround(show));
+    int64_t thousandths = 0;
+    if (shown.empty()) {
+    } else if (ToThousandths(shown, thousandths)) {
+      if (thousandths >= 0 && thousandths < int64_t(2e12)) row->ShowMs = int32_t((thousandths + 500) / 1000);
+    } else if (ToDouble(shown, show) && show >= 0 && show < 2e9) {
+      row->ShowMs = int32_t(std::lround(show));
+    }
     if (onset.empty()) return;
-    if (!ToDouble(onset, rt) || !row->SetOnsetRt(rt)) {
+    if (ToThousandths(onset, thousandths) ? !row->SetOnsetRtUs(thousandths)
+                                          : !ToDouble(onset, rt) || !row->SetOnsetRt(rt)) {
       index_.problems.Add(name_ + ": line " + std::to_string(i + 1) +
                               ": the reaction time from the onset is not a number of ms within 30 minutes; not used");
     }
@@ -499,6 +536,15 @@ bool AppearanceRow::SetOnsetRt(double ms) {
     return false;
   }
   onset_us_ = int32_t(std::lround(ms * 1000.0));
+  return true;
+}
+
+bool AppearanceRow::SetOnsetRtUs(int64_t us) {
+  if (!(us >= -1800000000 && us <= 1800000000)) {
+    onset_us_ = kNoOnset;
+    return false;
+  }
+  onset_us_ = int32_t(us);
   return true;
 }
 

@@ -32,6 +32,8 @@ struct AppearanceRow {
   double onset_rt() const { return double(onset_us_) / 1000.0; }
   // False (and none kept) for a value beyond 30 minutes either way or not a number.
   bool SetOnsetRt(double ms);
+  // The same from whole microseconds (ms * 1000, rounded).
+  bool SetOnsetRtUs(int64_t us);
 
  private:
   static constexpr int32_t kNoOnset = INT32_MIN;
