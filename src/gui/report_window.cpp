@@ -391,6 +391,7 @@ ReportWindow::ReportWindow(const QString& folder, QWidget* parent, bool backgrou
   language_label_ = new QLabel(this);
   // The language of the window and of the exported HTML and PDF.
   language_box_ = new QComboBox(this);
+  language_label_->setBuddy(language_box_);  // Alt+L
   language_box_->addItem(QString::fromUtf8("日本語"));
   language_box_->addItem(QStringLiteral("English"));
   connect(language_box_, &QComboBox::currentIndexChanged, this, [this](int i) {
@@ -563,7 +564,7 @@ void ReportWindow::Retranslate() {
   simulated_->setText(T("シミュレーションのデータ", "SIMULATED DATA"));
   subject_label_->setText(T("参加者:", "Subject:"));
   pool_->setText(T("参加者の試行の RT の分布", "RT distribution of the subject's runs"));
-  language_label_->setText(T("言語:", "Language:"));
+  language_label_->setText(T("言語(&L):", "&Language:"));
   language_box_->setToolTip(T("このウィンドウと、書き出す HTML と PDF のレポートの言語",
                               "Language of this window and of the exported HTML and PDF reports"));
   anticipation_label_->setText(T("予期反応の限界:", "Anticipation limit:"));
@@ -751,9 +752,14 @@ void ReportWindow::Show(const std::string& error) {
     report_ = Report{};
   } else {
     // The counts, the folder on a line of its own, then what could not be used.
-    QString text = T("%1 試行、参加者 %2 人:", "%1 runs, %2 subjects in:")
-                       .arg(report_.results.runs.size())
-                       .arg(report_.subjects.size()) +
+    const size_t runs = report_.results.runs.size(), subjects = report_.subjects.size();
+    QString text = (language_ == ReportLanguage::kJapanese
+                        ? T("%1 試行、参加者 %2 人:", "")
+                        : QStringLiteral("%1 run%2, %3 subject%4 in:")
+                              .arg(QStringLiteral("%1"), runs == 1 ? QString() : QStringLiteral("s"),
+                                   QStringLiteral("%2"), subjects == 1 ? QString() : QStringLiteral("s")))
+                       .arg(runs)
+                       .arg(subjects) +
                    QLatin1Char('\n') + where;
     if (!report_.results.problems.empty())
       text += QLatin1Char('\n') + T("使えなかった行 %1（最初: %2）", "%1 lines skipped (first: %2)")
