@@ -110,7 +110,8 @@ std::string Quoted(const std::string& cell) {
 void AppendRow(std::string& out, const std::vector<std::string>& cells) {
   for (size_t i = 0; i < cells.size(); ++i) {
     if (i) out += ',';
-    out += Quoted(cells[i]);
+    if (cells[i].find_first_of(",\"\r\n") == std::string::npos) out += cells[i];  // no copy
+    else out += Quoted(cells[i]);
   }
   out += "\r\n";
 }
@@ -221,8 +222,10 @@ std::string DefaultProgramVersion() {
 
 std::vector<std::string> RunCells(const Report& report, size_t index) {
   const RunRecord& r = report.results.runs[index];
-  std::vector<std::string> c = {kLevelRun, std::to_string(r.run_id), r.subject_utf8, r.date, r.time,
-                                "1", report.results.simulated ? "1" : "0", "1", ConditionName(ConditionOf(r))};
+  std::vector<std::string> c;
+  c.reserve(ReportColumns().size());
+  c = {kLevelRun, std::to_string(r.run_id), r.subject_utf8, r.date, r.time,
+       "1", report.results.simulated ? "1" : "0", "1", ConditionName(ConditionOf(r))};
   SettingCells(c, ConditionOf(r));
   c.push_back(std::to_string(r.RndSeed));
   MeasureCells(c, report.run_measures[index], report.options);
