@@ -1377,6 +1377,8 @@ void ReportWindow::ExportWithDialog() {
                                            .toStdString(),
                                        QFileInfo(csv).absolutePath().toStdString(),
                                        existing.join(QLatin1Char('\n')).toStdString()));
+    replace.button(QMessageBox::Yes)->setText(T("はい", "Yes"));
+    replace.button(QMessageBox::No)->setText(T("いいえ", "No"));
     replace.setDefaultButton(QMessageBox::No);
     if (replace.exec() != QMessageBox::Yes) return;
   }
@@ -1392,6 +1394,7 @@ void ReportWindow::ExportWithDialog() {
                   T("PDF には要約（参加者ごとに 1 行）が入ります。ほかに何を入れますか?",
                     "The PDF holds a summary (a row per subject). What else?"),
                   QMessageBox::Cancel, this);
+  ask.button(QMessageBox::Cancel)->setText(T("キャンセル", "Cancel"));
   QPushButton* selection = ask.addButton(
       names.isEmpty() ? T("要約のみ", "Summary only")
                       : T("%1 の試行とグラフ", "The runs and plots of %1").arg(names.join(T("、", ", "))),
@@ -1446,6 +1449,8 @@ void ReportWindow::ExportTrialsWithDialog() {
                         this);
     SetMessageText(replace, NamingFile(T("次のファイルを置き換えますか?", "Replace this file?").toStdString(),
                                        path.toStdString()));
+    replace.button(QMessageBox::Yes)->setText(T("はい", "Yes"));
+    replace.button(QMessageBox::No)->setText(T("いいえ", "No"));
     replace.setDefaultButton(QMessageBox::No);
     if (replace.exec() != QMessageBox::Yes) return;
   }
