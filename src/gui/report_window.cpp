@@ -370,6 +370,10 @@ ReportWindow::ReportWindow(const QString& folder, QWidget* parent, bool backgrou
   exclude_->setChecked(options.exclude_anticipations);
   exclude_->setToolTip(QStringLiteral("Anticipations are always left out of the RT figures; checked, their "
                                       "appearances count in neither Hit nor FA, nor in the rates, d′ and c."));
+  flagged_onsets_ = new QCheckBox(QStringLiteral("Flagged onsets out"), this);
+  flagged_onsets_->setChecked(options.exclude_flagged_onsets);
+  flagged_onsets_->setToolTip(QStringLiteral("Leave out of the onset RTs the hits whose timing row is flagged: an onset "
+                                             "stamp over its bound, or a press stamped at its arrival."));
   auto* folder_button = new QPushButton(QStringLiteral("&Folder..."), this);
   auto* export_button = new QPushButton(QStringLiteral("&Export..."), this);
   auto* trials_button = new QPushButton(QStringLiteral("Export &trials..."), this);
@@ -381,6 +385,7 @@ ReportWindow::ReportWindow(const QString& folder, QWidget* parent, bool backgrou
   bar->addWidget(new QLabel(QStringLiteral("Anticipation limit:"), this));
   bar->addWidget(anticipation_);
   bar->addWidget(exclude_);
+  bar->addWidget(flagged_onsets_);
   bar->addWidget(pool_);
   bar->addStretch(1);
   // The language of the exported HTML and PDF.
@@ -451,6 +456,7 @@ ReportWindow::ReportWindow(const QString& folder, QWidget* parent, bool backgrou
   connect(export_button, &QPushButton::clicked, this, [this] { ExportWithDialog(); });
   connect(trials_button, &QPushButton::clicked, this, [this] { ExportTrialsWithDialog(); });
   connect(exclude_, &QCheckBox::toggled, this, [this] { Remeasure(); });
+  connect(flagged_onsets_, &QCheckBox::toggled, this, [this] { Remeasure(); });
   connect(folder_button, &QPushButton::clicked, this, [this] {
     // Another folder of results, such as the simulated runs.
     const QString folder = QFileDialog::getExistingDirectory(this, QStringLiteral("Folder of result files"), folder_);
@@ -514,6 +520,7 @@ MeasureOptions ReportWindow::Options() const {
   MeasureOptions options;
   options.anticipation_ms = anticipation_->value();
   options.exclude_anticipations = exclude_->isChecked();
+  options.exclude_flagged_onsets = flagged_onsets_->isChecked();
   return options;
 }
 

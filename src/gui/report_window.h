@@ -123,6 +123,7 @@ class ReportWindow : public QDialog {
   QSpinBox* anticipation_ = nullptr;
   QCheckBox* pool_ = nullptr;
   QCheckBox* exclude_ = nullptr;
+  QCheckBox* flagged_onsets_ = nullptr;  // flagged timing rows out of the onset RTs
   QComboBox* language_box_ = nullptr;
   QTableView* table_ = nullptr;
   ReportTableModel* model_ = nullptr;
