@@ -385,7 +385,6 @@ ReportWindow::ReportWindow(const QString& folder, QWidget* parent, bool backgrou
   bar->addWidget(new QLabel(QStringLiteral("Anticipation limit:"), this));
   bar->addWidget(anticipation_);
   bar->addWidget(exclude_);
-  bar->addWidget(flagged_onsets_);
   bar->addWidget(pool_);
   bar->addStretch(1);
   // The language of the exported HTML and PDF.
@@ -447,6 +446,8 @@ ReportWindow::ReportWindow(const QString& folder, QWidget* parent, bool backgrou
   top->addWidget(status_, 1);
   top->addWidget(progress_, 0, Qt::AlignTop);
   // The buttons beside the status, so that both rows fit a screen 1024 pixels wide.
+  // The onset exclusion there too: the row below is as wide as such a screen allows.
+  top->addWidget(flagged_onsets_, 0, Qt::AlignTop);
   for (QPushButton* b : {folder_button, export_button, trials_button, close_button}) top->addWidget(b, 0, Qt::AlignTop);
   layout->addLayout(top);
   layout->addLayout(bar);
