@@ -436,7 +436,8 @@ class TimingReader {
     RunRecord& run = out_.runs[last_run_];
     ++run.timing_rows;
     const std::string_view shown = show_tick_ >= 0 ? field(show_tick_) : std::string_view();
-    const bool flagged = (over_ >= 0 && !field(over_).empty()) || (press_source_ >= 0 && field(press_source_) == "arrival");
+    const bool flagged =
+        (over_ >= 0 && !field(over_).empty()) || (press_source_ >= 0 && field(press_source_) == "arrival");
     if (onset.empty() && shown.empty() && !flagged) return;
     // Rows are numbered 1.. in log order; look there first.
     AppearanceRow* row = nullptr;

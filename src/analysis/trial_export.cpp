@@ -71,7 +71,8 @@ void AppendNumber(std::string& out, std::string_view cell) {
 // NA; empty stays empty where that says something (an Over without flags), else NA (a row
 // without a press has no PressSource).
 void AppendWord(std::string& out, std::string_view cell, bool empty_is_na) {
-  const bool word = std::all_of(cell.begin(), cell.end(), [](char ch) { return (ch >= 'a' && ch <= 'z') || ch == ' '; });
+  const bool word =
+      std::all_of(cell.begin(), cell.end(), [](char ch) { return (ch >= 'a' && ch <= 'z') || ch == ' '; });
   if (word && !(empty_is_na && cell.empty())) out.append(cell);
   else out += kNa;
 }
