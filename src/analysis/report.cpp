@@ -154,6 +154,18 @@ std::string PresentationCell(const Report& report, const std::vector<size_t>& ru
   return cell;
 }
 
+// A pooled row's Computer: the computers its runs were recorded on, in the order first met.
+std::string ComputersCell(const Report& report, const std::vector<size_t>& runs) {
+  std::vector<std::string_view> names;
+  for (size_t i : runs) {
+    const std::string& name = report.results.runs[i].computer;
+    if (!name.empty() && std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+  }
+  std::string cell;
+  for (std::string_view name : names) (cell += cell.empty() ? "" : ", ") += name;
+  return cell;
+}
+
 }  // namespace
 
 std::string SpreadsheetText(const std::string& cell) {
@@ -175,7 +187,7 @@ const std::vector<std::string>& ReportColumns() {
       "ArrivalPresses", "OnsetOver", "RiseOver", "BookingLate",
       "HitRate_RunMean", "HitRate_RunSD", "FARate_RunMean", "FARate_RunSD", "dPrime_RunMean",
       "dPrime_RunSD", "dPrime_RunN", "Criterion_RunMean", "Criterion_RunSD", "HitRT_RunMean",
-      "HitRT_RunSD", "Problems"};
+      "HitRT_RunSD", "Problems", "Computer"};
   return columns;
 }
 
@@ -245,6 +257,7 @@ std::vector<std::string> RunCells(const Report& report, size_t index) {
   TimingCountCells(c, report, {index});
   SpreadCells(c, nullptr);
   c.push_back(r.problems);
+  c.push_back(r.computer);
   return c;
 }
 
@@ -260,6 +273,7 @@ std::vector<std::string> ConditionCells(const Report& report, size_t index) {
   TimingCountCells(c, report, k.runs);
   SpreadCells(c, &k.spread);
   c.push_back(ProblemRunsCell(report, k.runs));
+  c.push_back(ComputersCell(report, k.runs));
   return c;
 }
 
@@ -275,6 +289,7 @@ std::vector<std::string> SubjectCells(const Report& report, size_t index) {
   TimingCountCells(c, report, s.runs);
   SpreadCells(c, &s.spread);
   c.push_back(ProblemRunsCell(report, s.runs));
+  c.push_back(ComputersCell(report, s.runs));
   return c;
 }
 
@@ -495,10 +510,10 @@ std::string ReportCsv(const Report& report) {
   // Text a spreadsheet would run as a formula is written as text.
   const auto& names = ReportColumns();
   const size_t subject = size_t(std::find(names.begin(), names.end(), "Subject") - names.begin());
-  const size_t problems = names.size() - 1;
+  const size_t problems = size_t(std::find(names.begin(), names.end(), "Problems") - names.begin());
+  const size_t computer = size_t(std::find(names.begin(), names.end(), "Computer") - names.begin());
   auto row = [&](std::vector<std::string>&& cells) {
-    cells[subject] = SpreadsheetText(cells[subject]);
-    cells[problems] = SpreadsheetText(cells[problems]);
+    for (size_t c : {subject, problems, computer}) cells[c] = SpreadsheetText(cells[c]);
     AppendRow(out, cells);
   };
   for (size_t i = 0; i < report.results.runs.size(); ++i) row(RunCells(report, i));
@@ -565,7 +580,7 @@ std::string Json(std::string_view text) {
 // The Table Schema type of a column of the program's CSVs, with its format where it has one.
 std::pair<const char*, const char*> ColumnType(std::string_view name) {
   static const std::string_view text[] = {"Level", "Subject", "Condition", "Condition_B", "Measure", "From",
-                                          "Problems", "Kind", "Outcome", "Presentation",
+                                          "Problems", "Kind", "Outcome", "Presentation", "Computer",
                                           "PressSource", "Over"};
   static const std::string_view whole[] = {
       "RunId", "Runs", "Simulated", "Conditions", "TgtPokko", "DstPokko", "Holes", "Ordered", "Dur", "ISI_1",
@@ -778,6 +793,9 @@ presses stamped at their arrival, onsets whose stamp is not the display system's
 whose present took longer than a refresh, rises more than two frames longer than the run's
 RiseMs, and bookings later than a frame (plus 2 ms) after the press; on a pooled row the sums
 over the runs that have them; empty where the timing summary has no such count.
+Computer: the computer the run was recorded on, from the timing summary (several computers
+may share one folder; two runs of one subject in the same second are told apart by it); on a
+pooled row the computers of its runs.
 Condition names a run's settings: T targets, D distractors, H holes, the run's length, the
 exposure, the pause range, and holes in rows or at random places.
 Missing values are empty cells. Problems names what the files lack for a run (a summary line
