@@ -383,7 +383,7 @@ class AppearanceReader {
                                 f[2] != current_->time || v[3] <= last_trial_);
     last_trial_ = v[3];
     for (size_t k = 4; new_run && k <= 12; ++k) ok = ok && ToInt(f[k], v[k]);
-    ok = ok && Fits<int16_t>(v[3]) && Fits<int8_t>(v[13]) && Fits<int8_t>(v[14]) && Fits<int16_t>(v[15]) &&
+    ok = ok && Fits<int16_t>(v[3]) && Fits<int8_t>(v[13]) && Fits<int8_t>(v[14]) && Fits<int8_t>(v[15]) &&
          Fits<int8_t>(v[18]) && Fits<int8_t>(v[23]);
     if (!ok) {
       index_.problems.Add(name_ + ": line " + std::to_string(i + 1) +
@@ -429,7 +429,7 @@ class AppearanceReader {
     row.Trial = int16_t(v[3]);
     row.Pokko = int8_t(v[13]);
     row.Tgt = int8_t(v[14]);
-    row.Hole = int16_t(v[15]);
+    row.Hole = int8_t(v[15]);
     row.Resp = int8_t(v[18]);
     row.RT = v[21];
     row.TotalRT = v[22];
@@ -511,7 +511,9 @@ class TimingReader {
     RunRecord& run = out_.runs[size_t(block_run_)];
     ++run.timing_rows;
     const std::string_view shown = show_tick_ >= 0 ? field(show_tick_) : std::string_view();
-    if (onset.empty() && shown.empty()) return;
+    const bool flagged =
+        (over_ >= 0 && !field(over_).empty()) || (press_source_ >= 0 && field(press_source_) == "arrival");
+    if (onset.empty() && shown.empty() && !flagged) return;
     // Rows are numbered 1.. in log order; look there first.
     AppearanceRow* row = nullptr;
     if (trial_number >= 1 && size_t(trial_number) <= run.rows.size() &&
@@ -523,6 +525,15 @@ class TimingReader {
       }
     }
     if (!row) return;
+    row->timing_flags = 0;
+    if (over_ >= 0 && !field(over_).empty()) {
+      for (const std::string_view word : SplitFields(field(over_), ' ')) {
+        if (word == "onset") row->timing_flags |= AppearanceRow::kOnsetOver;
+        else if (word == "rise") row->timing_flags |= AppearanceRow::kRiseOver;
+        else if (word == "booking") row->timing_flags |= AppearanceRow::kBookingLate;
+      }
+    }
+    if (press_source_ >= 0 && field(press_source_) == "arrival") row->timing_flags |= AppearanceRow::kArrivalPress;
     double show = 0;
     int64_t thousandths = 0;
     if (shown.empty()) {
@@ -550,6 +561,8 @@ class TimingReader {
       else if (n == "time") time_ = int(c);
       else if (n == "trial") trial_ = int(c);
       else if (n == "showtick") show_tick_ = int(c);
+      else if (n == "presssource") press_source_ = int(c);
+      else if (n == "over") over_ = int(c);
       else if (onset_rt_ < 0 && n != "onset" && n.find("onset") != std::string::npos &&
                n.find("rt") != std::string::npos)
         onset_rt_ = int(c);
@@ -565,7 +578,7 @@ class TimingReader {
   Index& index_;
   bool usable_ = false;
   size_t columns_ = 0;
-  int date_ = -1, time_ = -1, trial_ = -1, onset_rt_ = -1, show_tick_ = -1;
+  int date_ = -1, time_ = -1, trial_ = -1, onset_rt_ = -1, show_tick_ = -1, press_source_ = -1, over_ = -1;
   std::vector<std::string_view> fields_;
   std::string who_;
   // The block of rows being read: its key, its run (-1 for none) and the last row's number.
@@ -774,6 +787,9 @@ bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string&
       size_t columns = 0;
       int mode = -1, frame_times = -1, computer = -1;
       Occurrences seen;
+      // The counts of rows beyond their bounds, where the line has them.
+      constexpr const char* kCountNames[] = {"ArrivalPresses", "OnsetOver", "RiseOver", "BookingLate"};
+      int counts[4] = {-1, -1, -1, -1};
       LineStream lines(f.get(), kTimingSummaryFileName, index.problems, control, index.block);
       const bool ok = lines.ForEach([&](size_t k, std::string_view line) {
         const auto fields = SplitFields(line.substr(0, std::min<size_t>(line.size(), kMaxLineBytes)), '\t');
@@ -782,6 +798,9 @@ bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string&
             if (fields[c] == "Mode") mode = int(c);
             else if (fields[c] == "FrameTimes") frame_times = int(c);
             else if (fields[c] == "Computer") computer = int(c);
+            for (int n = 0; n < 4; ++n) {
+              if (fields[c] == kCountNames[n]) counts[n] = int(c);
+            }
           }
           if (mode > 2 && fields[0] == "Subject" && fields[1] == "Date" && fields[2] == "Time") columns = fields.size();
           return;
@@ -811,6 +830,12 @@ bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string&
           run.frame_times.assign(fields[size_t(frame_times) + extra]);
         }
         if (computer >= 0) run.computer.assign(fields[size_t(computer) + extra]);
+        int32_t* targets[4] = {&run.arrival_presses, &run.onset_over, &run.rise_over, &run.booking_late};
+        for (int n = 0; n < 4; ++n) {
+          int32_t v = -1;
+          if (counts[n] >= 0 && !ToInt(fields[size_t(counts[n]) + extra], v)) v = -1;
+          *targets[n] = v >= 0 ? v : -1;
+        }
       });
       if (!ok && !std::ferror(f.get())) return stopped();
       if (!ok) index.problems.Add(std::string(kTimingSummaryFileName) + ": cannot be read; skipped");

@@ -377,6 +377,8 @@ ReportWindow::ReportWindow(const QString& folder, QWidget* parent, bool backgrou
   max_rt_->setSingleStep(100);
   max_rt_->setValue(std::clamp(options.max_rt_ms, 0, 600000));
   max_rt_->setSuffix(QStringLiteral(" ms"));
+  flagged_onsets_ = new QCheckBox(this);
+  flagged_onsets_->setChecked(options.exclude_flagged_onsets);
   locked_only_ = new QCheckBox(this);
   locked_only_->setChecked(options.onset_locked_only);
   exclude_problems_ = new QCheckBox(this);
@@ -467,6 +469,8 @@ ReportWindow::ReportWindow(const QString& folder, QWidget* parent, bool backgrou
   top->addWidget(status_, 1);
   top->addWidget(progress_, 0, Qt::AlignTop);
   // The buttons beside the status, so that both rows fit a screen 1024 pixels wide.
+  // The onset exclusion there too: the row below is as wide as such a screen allows.
+  top->addWidget(flagged_onsets_, 0, Qt::AlignTop);
   for (QPushButton* b : {folder_button_, export_button_, trials_button_, close_button_}) top->addWidget(b, 0, Qt::AlignTop);
   layout->addLayout(top);
   layout->addLayout(bar);
@@ -479,6 +483,7 @@ ReportWindow::ReportWindow(const QString& folder, QWidget* parent, bool backgrou
   connect(exclude_, &QCheckBox::toggled, this, [this] { Remeasure(); });
   connect(max_rt_, &QSpinBox::valueChanged, this, [this] { Remeasure(); });
   connect(locked_only_, &QCheckBox::toggled, this, [this] { Remeasure(); });
+  connect(flagged_onsets_, &QCheckBox::toggled, this, [this] { Remeasure(); });
   connect(exclude_problems_, &QCheckBox::toggled, this, [this] { Remeasure(); });
   connect(folder_button_, &QPushButton::clicked, this, [this] {
     // Another folder of results, such as the simulated runs.
@@ -583,6 +588,11 @@ void ReportWindow::Retranslate() {
   locked_only_->setToolTip(T("フレームを画面の更新にロックして見せた試行だけから Onset RT を取ります（--onset-locked-only）。",
                              "Onset RTs only from runs whose frames were locked to the display's refresh "
                              "(--onset-locked-only)."));
+  flagged_onsets_->setText(T("印のある Onset を除く", "Flagged onsets out"));
+  flagged_onsets_->setToolTip(T("タイミング記録の行に印のあるヒット（見えはじめの刻みが上限を超えた、または押下を届いた時刻で刻んだ）を、"
+                                "見えはじめからの反応時間から除きます（--exclude-flagged-onsets）。",
+                                "Leave out of the onset RTs the hits whose timing row is flagged: an onset stamp over its "
+                                "bound, or a press stamped at its arrival (--exclude-flagged-onsets)."));
   exclude_problems_->setText(T("問題のある試行を合算から除く", "Leave runs with problems out of pooling"));
   exclude_problems_->setToolTip(T("ファイルの食い違う試行（Problems）を参加者・条件の合算と全体から除きます。その試行の行は残ります"
                                   "（--exclude-problem-runs）。",
@@ -642,6 +652,7 @@ MeasureOptions ReportWindow::Options() const {
   options.max_rt_ms = max_rt_->value();
   options.onset_locked_only = locked_only_->isChecked();
   options.exclude_problem_runs = exclude_problems_->isChecked();
+  options.exclude_flagged_onsets = flagged_onsets_->isChecked();
   return options;
 }
 

@@ -143,6 +143,7 @@ class ReportWindow : public QDialog {
   QSpinBox* max_rt_ = nullptr;
   QCheckBox* locked_only_ = nullptr;
   QCheckBox* exclude_problems_ = nullptr;
+  QCheckBox* flagged_onsets_ = nullptr;  // flagged timing rows out of the onset RTs
   QComboBox* language_box_ = nullptr;
   QLabel* subject_label_ = nullptr;
   QLabel* anticipation_label_ = nullptr;
