@@ -170,6 +170,26 @@ std::string ComputersCell(const Report& report, const std::vector<size_t>& runs)
 
 }  // namespace
 
+std::string ReasonInJapanese(const std::string& reason) {
+  static const struct {
+    const char* en;
+    const char* ja;
+  } kLeads[] = {
+      {"no result files in", "次のフォルダには結果のファイルがありません。"},
+      {"not a folder:", "次の場所はフォルダではありません。"},
+      {"cannot list", "次のフォルダの中身を一覧できませんでした。"},
+      {"not replaced: this file exists and is not a report:",
+       "次のファイルはこのプログラムが書いたレポートではないため、置き換えませんでした。"},
+      {"cannot write", "次のファイルを書けませんでした。"},
+      {"reading stopped", "読むのをやめました。"},
+  };
+  const std::string first = reason.substr(0, reason.find('\n'));
+  for (const auto& lead : kLeads) {
+    if (first == lead.en) return lead.ja + reason.substr(first.size());
+  }
+  return reason;
+}
+
 std::string SpreadsheetText(const std::string& cell) {
   if (cell.empty() || std::string_view("=+-@\t\r").find(cell[0]) == std::string_view::npos) return cell;
   return "'" + cell;

@@ -105,6 +105,10 @@ struct Report {
 
 // Reads folder and computes every measure. False with a reason when nothing can be read (or
 // control stopped the reading).
+// A reason the reading or writing gives (English, a file name on a line of its own) with its
+// first line said in Japanese where it is one of the known ones; as it is otherwise.
+std::string ReasonInJapanese(const std::string& reason);
+
 bool BuildReport(const std::string& folder, const MeasureOptions& options, Report& report,
                  std::string& error, ReadControl* control = nullptr);
 // Computes every measure of report's runs (as read, newest first) again with report.options:

@@ -536,26 +536,7 @@ QString ReportWindow::status() const { return status_->text(); }
 QString ReportWindow::Reason(const std::string& reason) const {
   // The analysis says why in English, a file name on a line of its own: its first line is
   // said again in Japanese.
-  static const struct {
-    const char* en;
-    const char* ja;
-  } kLeads[] = {
-      {"no result files in", "次のフォルダには結果のファイルがありません。"},
-      {"not a folder:", "次の場所はフォルダではありません。"},
-      {"cannot list", "次のフォルダの中身を一覧できませんでした。"},
-      {"not replaced: this file exists and is not a report:",
-       "次のファイルはこのプログラムが書いたレポートではないため、置き換えませんでした。"},
-      {"cannot write", "次のファイルを書けませんでした。"},
-      {"reading stopped", "読むのをやめました。"},
-  };
-  std::string text = reason;
-  if (language_ == ReportLanguage::kJapanese) {
-    const std::string first = text.substr(0, text.find('\n'));
-    for (const auto& lead : kLeads) {
-      if (first == lead.en) text = lead.ja + text.substr(first.size());
-    }
-  }
-  return U(text);
+  return U(language_ == ReportLanguage::kJapanese ? ReasonInJapanese(reason) : reason);
 }
 
 void ReportWindow::ShowMessage(int icon, const QString& text) {

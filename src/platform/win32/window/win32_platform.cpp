@@ -658,7 +658,9 @@ void Win32Platform::ShowReport() {
   Report report;
   std::string error;
   if (!BuildReport(folder, {}, report, error)) {
-    ShowMessage(NamingFile("次の作業フォルダーの結果からレポートを作れませんでした。", folder, error),
+    // A known reason names the folder itself: said once.
+    const std::string reason = ReasonInJapanese(error);
+    ShowMessage(reason != error ? reason : NamingFile("次の作業フォルダーの結果からレポートを作れませんでした。", folder, error),
                 kApplicationTitle, MessageIcon::Exclamation);
     return;
   }
@@ -670,7 +672,8 @@ void Win32Platform::ShowReport() {
     return;
   }
   if (!WriteReportHtml(report, path, error)) {
-    ShowMessage(NamingFile("次のレポートを書けませんでした。", path, error), kApplicationTitle,
+    const std::string reason = ReasonInJapanese(error);
+    ShowMessage(reason != error ? reason : NamingFile("次のレポートを書けませんでした。", path, error), kApplicationTitle,
                 MessageIcon::Exclamation);
     return;
   }
