@@ -228,9 +228,10 @@ function onKey(event) {
   // The key state the trial loop asks for, whatever has the focus.
   program._pyokoran_page_key(vk, event.type === 'keydown' ? 1 : 0);
   if (event.type !== 'keydown' || event.repeat) return;
-  if (experimentShown) {
+  const dialogOpen = !!document.querySelector('dialog[open]');
+  if (experimentShown && !dialogOpen) {
     event.preventDefault();
-  } else if (vk === VK_ESCAPE && !document.querySelector('dialog[open]') && !mainWindow.hidden) {
+  } else if (vk === VK_ESCAPE && !dialogOpen && !mainWindow.hidden) {
     closeMenus();
     input(kInput.MainKey, VK_ESCAPE);
   }
@@ -328,14 +329,29 @@ function closeMenus() {
 }
 
 // Where the browser lets the page, the run goes full screen (from the tap that starts it).
+// Escape then reaches the page where the browser lets it keep the key (Chromium's keyboard
+// lock); elsewhere the browser takes Escape to leave full screen, and leaving full screen
+// during a run counts as Escape.
 function fullScreen() {
   const element = document.documentElement;
   const request = element.requestFullscreen || element.webkitRequestFullscreen;
   if (request && !document.fullscreenElement && !document.webkitFullscreenElement) {
     try {
       const result = request.call(element);
-      if (result && result.catch) result.catch(() => {});
+      if (result && result.then) {
+        result.then(() => {
+          if (navigator.keyboard && navigator.keyboard.lock) navigator.keyboard.lock(['Escape']).catch(() => {});
+        }, () => {});
+      }
     } catch (e) { /* not here */ }
+  }
+}
+
+function onFullScreenChange() {
+  const full = !!(document.fullscreenElement || document.webkitFullscreenElement);
+  if (!full && experimentShown && program) {
+    program._pyokoran_page_key(VK_ESCAPE, 1);
+    program._pyokoran_page_key(VK_ESCAPE, 0);
   }
 }
 
@@ -582,6 +598,7 @@ window.PyokoranPage = {
     touches.clear();
     endAbortHold();
     if (document.fullscreenElement && document.exitFullscreen) document.exitFullscreen().catch(() => {});
+    if (navigator.keyboard && navigator.keyboard.unlock) navigator.keyboard.unlock();
   },
   present(pixels, width, height, left, top, right, bottom, sequence, every) {
     stage.pending = {pixels, width, height, left, top, right, bottom, sequence, every: Math.max(every, 1)};
@@ -591,6 +608,7 @@ window.PyokoranPage = {
   message: (request, text, caption, icon, retry) => message(request, text, caption, icon, retry),
   conditionDialog,
   conditionProblem,
+  conditionClosed: () => document.getElementById('condition').close(),
   ranking,
   about,
   play,
@@ -653,6 +671,8 @@ async function start() {
     if (experimentShown) input(kInput.Activate, 1);
   });
   document.addEventListener('pointerdown', unlockAudio, true);
+  document.addEventListener('fullscreenchange', onFullScreenChange);
+  document.addEventListener('webkitfullscreenchange', onFullScreenChange);
 
   if (!(self.crossOriginIsolated === true && typeof SharedArrayBuffer === 'function')) {
     page.problem = 'not isolated';

@@ -247,13 +247,15 @@ int WebPagePlatform::ShowConditionDialog(CSubject& dialog) {
   int request = NextRequest();
   MAIN_THREAD_ASYNC_EM_ASM({ PyokoranPage.conditionDialog($0, UTF8ToString($1), $2); }, request,
                            C(fields), shown.ordered ? 1 : 0);
+  // (The page reads the message after this call has gone on to wait: it lives as long.)
+  std::string problem;
   for (;;) {
     std::string text;
     if (WaitAnswer(request, &text) != IDOK) return IDCANCEL;
     const std::vector<std::string> got = SplitFields(text);
     if (got.size() != 10) return IDCANCEL;
     ConditionControls controls;
-    std::string problem;
+    problem.clear();
     int failed = 0;
     // A subject left as shown keeps its bytes; a typed one must be code page 932.
     if (got[0] == subject) {
@@ -274,7 +276,10 @@ int WebPagePlatform::ShowConditionDialog(CSubject& dialog) {
       controls.seed = got[8];
       controls.ordered = got[9] == "1";
       failed = dialog.FromControls(controls);
-      if (failed == 0) return IDOK;
+      if (failed == 0) {
+        MAIN_THREAD_ASYNC_EM_ASM({ PyokoranPage.conditionClosed(); });
+        return IDOK;
+      }
       problem = dialog.FieldMessage(failed);
     }
     // The message over the dialog; the field then gets the focus with its text selected.
