@@ -521,7 +521,12 @@ function ranking(request, lines, summary, selected) {
     if (current >= 0) list.children[current].removeAttribute('aria-selected');
     current = i;
     list.children[i].setAttribute('aria-selected', 'true');
-    list.children[i].scrollIntoView({block: 'nearest'});
+    // Into view inside the list only (the dialog itself stays where it is).
+    const option = list.children[i];
+    if (option.offsetTop < list.scrollTop) list.scrollTop = option.offsetTop;
+    else if (option.offsetTop + option.offsetHeight > list.scrollTop + list.clientHeight) {
+      list.scrollTop = option.offsetTop + option.offsetHeight - list.clientHeight;
+    }
   }
   list.onkeydown = (event) => {
     const page = Math.max(1, Math.floor(list.clientHeight / (list.firstChild ? list.firstChild.offsetHeight : 16)) - 1);
