@@ -313,7 +313,7 @@ const std::vector<ColumnGroup>& ColumnGroups() {
       {"Spread over the runs", "試行間のばらつき", {"HitRate_RunMean", "HitRate_RunSD", "FARate_RunMean", "FARate_RunSD",
                                 "dPrime_RunMean", "dPrime_RunSD", "dPrime_RunN", "Criterion_RunMean",
                                 "Criterion_RunSD", "HitRT_RunMean", "HitRT_RunSD"}},
-      {"Settings", "設定", {"Simulated", "Conditions", "TgtPokko", "DstPokko", "Holes", "Ordered", "Dur", "ISI_1",
+      {"Settings", "設定", {"Computer", "Simulated", "Conditions", "TgtPokko", "DstPokko", "Holes", "Ordered", "Dur", "ISI_1",
                     "ISI_2", "TmLimit", "RndSeed"}},
   };
   return groups;
@@ -349,7 +349,7 @@ void AppendTable(std::string& out, const std::vector<std::vector<std::string>>& 
         const std::string& n = names[c];
         out += std::string(n == "Subject" ? "<td class=\"subject\">"
                            : n == "Condition"                       ? "<td class=\"text condition\">"
-                           : n == "Problems" || n == "Presentation" ? "<td class=\"text\">"
+                           : n == "Problems" || n == "Presentation" || n == "Computer" ? "<td class=\"text\">"
                                                                  : "<td>") +
                Cell(row[c]) + "</td>";
       }

@@ -139,6 +139,18 @@ std::string PresentationCell(const Report& report, const std::vector<size_t>& ru
   return cell;
 }
 
+// A pooled row's Computer: the computers its runs were recorded on, in the order first met.
+std::string ComputersCell(const Report& report, const std::vector<size_t>& runs) {
+  std::vector<std::string_view> names;
+  for (size_t i : runs) {
+    const std::string& name = report.results.runs[i].computer;
+    if (!name.empty() && std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+  }
+  std::string cell;
+  for (std::string_view name : names) (cell += cell.empty() ? "" : ", ") += name;
+  return cell;
+}
+
 }  // namespace
 
 std::string SpreadsheetText(const std::string& cell) {
@@ -159,7 +171,7 @@ const std::vector<std::string>& ReportColumns() {
       "OnsetRT_Mean", "OnsetRT_Median", "OnsetRT_N", "Presentation",
       "HitRate_RunMean", "HitRate_RunSD", "FARate_RunMean", "FARate_RunSD", "dPrime_RunMean",
       "dPrime_RunSD", "dPrime_RunN", "Criterion_RunMean", "Criterion_RunSD", "HitRT_RunMean",
-      "HitRT_RunSD", "Problems"};
+      "HitRT_RunSD", "Problems", "Computer"};
   return columns;
 }
 
@@ -228,6 +240,7 @@ std::vector<std::string> RunCells(const Report& report, size_t index) {
   c.push_back(r.frame_times.empty() ? r.presentation : r.presentation + "; " + r.frame_times);
   SpreadCells(c, nullptr);
   c.push_back(r.problems);
+  c.push_back(r.computer);
   return c;
 }
 
@@ -242,6 +255,7 @@ std::vector<std::string> ConditionCells(const Report& report, size_t index) {
   c.push_back(PresentationCell(report, k.runs));
   SpreadCells(c, &k.spread);
   c.push_back(ProblemRunsCell(report, k.runs));
+  c.push_back(ComputersCell(report, k.runs));
   return c;
 }
 
@@ -256,6 +270,7 @@ std::vector<std::string> SubjectCells(const Report& report, size_t index) {
   c.push_back(PresentationCell(report, s.runs));
   SpreadCells(c, &s.spread);
   c.push_back(ProblemRunsCell(report, s.runs));
+  c.push_back(ComputersCell(report, s.runs));
   return c;
 }
 
@@ -476,10 +491,10 @@ std::string ReportCsv(const Report& report) {
   // Text a spreadsheet would run as a formula is written as text.
   const auto& names = ReportColumns();
   const size_t subject = size_t(std::find(names.begin(), names.end(), "Subject") - names.begin());
-  const size_t problems = names.size() - 1;
+  const size_t problems = size_t(std::find(names.begin(), names.end(), "Problems") - names.begin());
+  const size_t computer = size_t(std::find(names.begin(), names.end(), "Computer") - names.begin());
   auto row = [&](std::vector<std::string>&& cells) {
-    cells[subject] = SpreadsheetText(cells[subject]);
-    cells[problems] = SpreadsheetText(cells[problems]);
+    for (size_t c : {subject, problems, computer}) cells[c] = SpreadsheetText(cells[c]);
     AppendRow(out, cells);
   };
   for (size_t i = 0; i < report.results.runs.size(); ++i) row(RunCells(report, i));
@@ -546,7 +561,7 @@ std::string Json(std::string_view text) {
 // The Table Schema type of a column of the program's CSVs, with its format where it has one.
 std::pair<const char*, const char*> ColumnType(std::string_view name) {
   static const std::string_view text[] = {"Level", "Subject", "Condition", "Condition_B", "Measure", "From",
-                                          "Problems", "Kind", "Outcome", "Presentation"};
+                                          "Problems", "Kind", "Outcome", "Presentation", "Computer"};
   static const std::string_view whole[] = {
       "RunId", "Runs", "Simulated", "Conditions", "TgtPokko", "DstPokko", "Holes", "Ordered", "Dur", "ISI_1",
       "ISI_2", "TmLimit", "RndSeed", "Targets", "Distractors", "Hit", "Miss", "FA", "CR", "HitRT_N", "FART_N",
@@ -737,6 +752,9 @@ Presentation: the run's mode from the timing summary (locked: frames locked to t
 fallback: paced on the clock; simulated) and where its frame times came from; on a pooled row
 the modes of its runs (with how many runs each where they differ). RTsOverLimit: responses
 beyond the upper RT limit, when one is set.
+Computer: the computer the run was recorded on, from the timing summary (several computers
+may share one folder; two runs of one subject in the same second are told apart by it); on a
+pooled row the computers of its runs.
 Condition names a run's settings: T targets, D distractors, H holes, the run's length, the
 exposure, the pause range, and holes in rows or at random places.
 Missing values are empty cells. Problems names what the files lack for a run (a summary line

@@ -249,16 +249,52 @@ struct Index {
   }
 };
 
-RunRecord& FindOrAdd(ResultFolder& out, Index& index, RunRecord&& key) {
+// The run of key's subject, date and time that is the n-th of them (0 for the first), made
+// (and the ones before it) where the folder had fewer.
+RunRecord& FindOrAdd(ResultFolder& out, Index& index, RunRecord&& key, int32_t n = 0) {
   const std::string& k = index.Key(key.subject, key.date, key.time);
   auto it = index.runs.find(k);
-  if (it != index.runs.end()) return out.runs[it->second];
+  size_t at = 0;
+  if (it == index.runs.end()) {
+    at = out.runs.size();
+    index.runs.emplace(k, at);
+  } else {
+    at = it->second;
+    while (out.runs[at].occurrence < n && out.runs[at].same_key_next >= 0) at = size_t(out.runs[at].same_key_next);
+    if (out.runs[at].occurrence == n) return out.runs[at];
+    out.runs[at].same_key_next = int32_t(out.runs.size());
+    key.occurrence = out.runs[at].occurrence + 1;
+    at = out.runs.size();
+  }
   key.file_order = int32_t(out.runs.size());
   key.subject_utf8 = ToUtf8(key.subject);
-  index.runs.emplace(k, out.runs.size());
   out.runs.push_back(std::move(key));
-  return out.runs.back();
+  if (out.runs.back().occurrence < n) {
+    RunRecord next = out.runs.back();
+    next.rows.clear();
+    next.in_summary = false;
+    return FindOrAdd(out, index, std::move(next), n);
+  }
+  return out.runs[at];
 }
+
+// The n-th run of a subject, date and time, or -1.
+int64_t NthRun(const ResultFolder& out, const Index& index, const std::string& key, int32_t n) {
+  auto it = index.runs.find(key);
+  if (it == index.runs.end()) return -1;
+  int64_t at = int64_t(it->second);
+  while (at >= 0 && out.runs[size_t(at)].occurrence < n) at = out.runs[size_t(at)].same_key_next;
+  return at >= 0 && out.runs[size_t(at)].occurrence == n ? at : -1;
+}
+
+// How many blocks of each subject, date and time one file has shown so far.
+class Occurrences {
+ public:
+  int32_t Next(const std::string& key) { return seen_[key]++; }
+
+ private:
+  std::unordered_map<std::string, int32_t> seen_;
+};
 
 // False only when the reading was stopped.
 bool ReadSummary(const std::string& path, ResultFolder& out, Index& index, ReadControl* control) {
@@ -272,6 +308,7 @@ bool ReadSummary(const std::string& path, ResultFolder& out, Index& index, ReadC
   bool stopped = false;
   if (f) {
     LineStream lines(f.get(), kSummaryFileName, index.problems, control, index.block);
+    Occurrences seen;
     const bool ok = lines.ForEach([&](size_t i, std::string_view line) {
       if (i == 0 && line.substr(0, 8) == "Subject\t") return;
       if (line.empty()) return;
@@ -282,13 +319,8 @@ bool ReadSummary(const std::string& path, ResultFolder& out, Index& index, ReadC
         return;
       }
       run.in_summary = true;
-      if (index.runs.count(index.Key(run.subject, run.date, run.time))) {
-        index.problems.Add(std::string(kSummaryFileName) + ": line " + std::to_string(i + 1) +
-                               " repeats the run of " + ToUtf8(run.subject) + " at " + run.date +
-                               " " + run.time + "; skipped");
-        return;
-      }
-      FindOrAdd(out, index, std::move(run));
+      const int32_t n = seen.Next(index.Key(run.subject, run.date, run.time));
+      FindOrAdd(out, index, std::move(run), n);
     });
     stopped = !ok && !std::ferror(f.get());
     if (!ok && !stopped) f.reset();
@@ -314,8 +346,11 @@ class AppearanceReader {
     bool ok = SplitExactly(line, ',', kAppearanceColumns, f) && f[1].size() == 10 && !f[2].empty();
     // The columns the measures use; the run's settings only where a run begins.
     for (size_t k : {3, 13, 14, 15, 18, 21, 22, 23}) ok = ok && ToInt(f[k], v[k]);
-    const bool new_run =
-        ok && (!current_ || f[0] != current_->subject || f[1] != current_->date || f[2] != current_->time);
+    // A run's rows are numbered from 1: a number not beyond the one before starts another run
+    // of the same subject, date and time (recorded by another computer in the same second).
+    const bool new_run = ok && (!current_ || f[0] != current_->subject || f[1] != current_->date ||
+                                f[2] != current_->time || v[3] <= last_trial_);
+    last_trial_ = v[3];
     for (size_t k = 4; new_run && k <= 12; ++k) ok = ok && ToInt(f[k], v[k]);
     ok = ok && Fits<int16_t>(v[3]) && Fits<int8_t>(v[13]) && Fits<int8_t>(v[14]) && Fits<int16_t>(v[15]) &&
          Fits<int8_t>(v[18]) && Fits<int8_t>(v[23]);
@@ -343,7 +378,8 @@ class AppearanceReader {
       key.ISI_2 = v[10];
       key.TmLimit = v[11];
       key.RndSeed = v[12];
-      current_ = &FindOrAdd(out_, index_, std::move(key));
+      const int32_t n = seen_.Next(index_.Key(key.subject, key.date, key.time));
+      current_ = &FindOrAdd(out_, index_, std::move(key), n);
       // A summarised run says how many rows to expect.
       if (current_->in_summary && current_->rows.empty())
         current_->rows.reserve(size_t(std::clamp<int64_t>(
@@ -376,6 +412,8 @@ class AppearanceReader {
   ResultFolder& out_;
   Index& index_;
   RunRecord* current_ = nullptr;
+  int32_t last_trial_ = 0;
+  Occurrences seen_;
 };
 
 // The reactions times from the onset in a subject's timing record, line by line.
@@ -424,16 +462,22 @@ class TimingReader {
     double rt = 0;
     if (!ToInt(field(trial_), trial_number)) return;
     const std::string_view onset = field(onset_rt_);  // empty without a press
-    // A run's rows follow one another: the run of the row before is looked at first.
+    // A run's rows follow one another, numbered from 1: a row of another subject, date or time,
+    // or a number not beyond the one before, starts the next block, which is the n-th run of
+    // its key as in the other files.
     const std::string_view date = field(date_), time = field(time_);
-    if (!last_ || out_.runs[last_run_].subject != who_ || out_.runs[last_run_].date != date ||
-        out_.runs[last_run_].time != time) {
-      auto it = index_.runs.find(index_.Key(who_, date, time));
-      if (it == index_.runs.end()) return;
-      last_run_ = it->second;
-      last_ = true;
+    if (!block_ || block_subject_ != who_ || block_date_ != date || block_time_ != time ||
+        trial_number <= last_trial_) {
+      block_ = true;
+      block_subject_ = who_;
+      block_date_.assign(date);
+      block_time_.assign(time);
+      const std::string& key = index_.Key(who_, date, time);
+      block_run_ = NthRun(out_, index_, key, seen_.Next(key));
     }
-    RunRecord& run = out_.runs[last_run_];
+    last_trial_ = trial_number;
+    if (block_run_ < 0) return;
+    RunRecord& run = out_.runs[size_t(block_run_)];
     ++run.timing_rows;
     const std::string_view shown = show_tick_ >= 0 ? field(show_tick_) : std::string_view();
     if (onset.empty() && shown.empty()) return;
@@ -486,8 +530,12 @@ class TimingReader {
   int date_ = -1, time_ = -1, trial_ = -1, onset_rt_ = -1, show_tick_ = -1;
   std::vector<std::string_view> fields_;
   std::string who_;
-  bool last_ = false;
-  size_t last_run_ = 0;  // the run of the row before, when last_
+  // The block of rows being read: its key, its run (-1 for none) and the last row's number.
+  bool block_ = false;
+  std::string block_subject_, block_date_, block_time_;
+  int64_t block_run_ = -1;
+  int32_t last_trial_ = 0;
+  Occurrences seen_;
 };
 
 }  // namespace
@@ -677,7 +725,8 @@ bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string&
     if (f) {
       if (control) control->SetTotal(control->total() + size);
       size_t columns = 0;
-      int mode = -1, frame_times = -1;
+      int mode = -1, frame_times = -1, computer = -1;
+      Occurrences seen;
       LineStream lines(f.get(), kTimingSummaryFileName, index.problems, control, index.block);
       const bool ok = lines.ForEach([&](size_t k, std::string_view line) {
         const auto fields = SplitFields(line.substr(0, std::min<size_t>(line.size(), kMaxLineBytes)), '\t');
@@ -685,26 +734,36 @@ bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string&
           for (size_t c = 0; c < fields.size(); ++c) {
             if (fields[c] == "Mode") mode = int(c);
             else if (fields[c] == "FrameTimes") frame_times = int(c);
+            else if (fields[c] == "Computer") computer = int(c);
           }
           if (mode > 2 && fields[0] == "Subject" && fields[1] == "Date" && fields[2] == "Time") columns = fields.size();
           return;
         }
         // A subject may hold the separator: the surplus fields at the front belong to it. A
         // line the header does not describe still names its run in its first three fields.
+        // Lines appended by a later version under an older header carry columns of their own
+        // at the end: the surplus is the subject's only as far as the date then stands there.
         const bool described = columns > 0 && fields.size() >= columns;
         if (!described && fields.size() < 3) return;
-        const size_t extra = described ? fields.size() - columns : 0;
+        size_t extra = described ? fields.size() - columns : 0;
+        auto date_at = [&](size_t k) {
+          const std::string_view d = fields[1 + k];
+          return d.size() == 10 && d[4] == '/' && d[7] == '/';
+        };
+        while (extra > 0 && !date_at(extra)) --extra;
         const std::string_view who(fields[0].data(),
                                    size_t(fields[extra].data() + fields[extra].size() - fields[0].data()));
-        auto it = index.runs.find(index.Key(who, fields[1 + extra], fields[2 + extra]));
-        if (it == index.runs.end()) return;
-        RunRecord& run = out.runs[it->second];
+        const std::string& key = index.Key(who, fields[1 + extra], fields[2 + extra]);
+        const int64_t at = NthRun(out, index, key, seen.Next(key));
+        if (at < 0) return;
+        RunRecord& run = out.runs[size_t(at)];
         run.timing_line = true;
         if (!described) return;
         run.presentation.assign(fields[size_t(mode) + extra]);
         if (frame_times >= 0 && !fields[size_t(frame_times) + extra].empty()) {
           run.frame_times.assign(fields[size_t(frame_times) + extra]);
         }
+        if (computer >= 0) run.computer.assign(fields[size_t(computer) + extra]);
       });
       if (!ok && !std::ferror(f.get())) return stopped();
       if (!ok) index.problems.Add(std::string(kTimingSummaryFileName) + ": cannot be read; skipped");

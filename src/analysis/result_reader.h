@@ -57,6 +57,11 @@ struct RunRecord {
   std::string problems;     // what the files lack for this run ("" when they agree), UTF-8
   std::string presentation;  // the timing summary's Mode ("locked", "fallback", ...); "" without one
   std::string frame_times;   // the timing summary's FrameTimes: where frame times came from
+  std::string computer;      // the timing summary's Computer: where the run was recorded ("" without)
+  // Several computers sharing a folder may record one subject in the same second: runs of one
+  // subject, date and time are told apart by their order, the same in every file.
+  int32_t occurrence = 0;      // 0 for the first run of its subject, date and time, 1 for the next
+  int32_t same_key_next = -1;  // the next such run, -1 for none
 };
 
 struct ResultFolder {

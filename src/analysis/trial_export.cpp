@@ -100,17 +100,28 @@ class TimingRecord {
       }
       std::vector<std::string_view> f;
       if (!Fields(line, subject, f)) continue;
-      runs_[Key(f[date_], f[time_])].push_back(line);  // kept as a line: split again when used
+      // Rows are numbered from 1 in each run: a number not beyond the one before starts the
+      // next run of the same date and time (another computer's, in the same second).
+      int32_t trial = 0;
+      auto [p, ec] = std::from_chars(f[trial_].data(), f[trial_].data() + f[trial_].size(), trial);
+      if (ec != std::errc()) trial = 0;
+      const std::string key = Key(f[date_], f[time_]);
+      std::vector<std::vector<std::string_view>>& blocks = runs_[key];
+      if (blocks.empty() || key != last_key_ || trial <= last_trial_) blocks.emplace_back();
+      blocks.back().push_back(line);  // kept as a line: split again when used
+      last_key_ = key;
+      last_trial_ = trial;
     }
   }
 
-  // The fields of one run's lines, keyed by trial number (empty when the record has none).
+  // The fields of one run's lines, keyed by trial number (empty when the record has none);
+  // occurrence tells runs of the same date and time apart by their order.
   std::unordered_map<int32_t, std::vector<std::string_view>> Run(const std::string& subject, const std::string& date,
-                                                                const std::string& time) const {
+                                                                const std::string& time, int32_t occurrence) const {
     std::unordered_map<int32_t, std::vector<std::string_view>> rows;
     auto it = runs_.find(Key(date, time));
-    if (it == runs_.end()) return rows;
-    for (std::string_view line : it->second) {
+    if (it == runs_.end() || occurrence < 0 || size_t(occurrence) >= it->second.size()) return rows;
+    for (std::string_view line : it->second[size_t(occurrence)]) {
       std::vector<std::string_view> f;
       if (!Fields(line, subject, f)) continue;
       int32_t trial = 0;
@@ -128,7 +139,14 @@ class TimingRecord {
   bool Fields(std::string_view line, const std::string& subject, std::vector<std::string_view>& f) const {
     f = Split(line, ',');
     if (f.size() < columns_) return false;
-    const size_t extra = f.size() - columns_;
+    // Lines appended by a later version under an older header carry columns of their own at
+    // the end: the surplus is the subject's only as far as the date then stands there.
+    size_t extra = f.size() - columns_;
+    auto date_at = [&](size_t k) {
+      const std::string_view d = f[date_ + k];
+      return d.size() == 10 && d[4] == '/' && d[7] == '/';
+    };
+    while (extra > 0 && !date_at(extra)) --extra;
     const std::string_view who(f[0].data(), size_t(f[extra].data() + f[extra].size() - f[0].data()));
     if (who != subject) return false;
     f.erase(f.begin() + 1, f.begin() + 1 + ptrdiff_t(extra));
@@ -172,7 +190,9 @@ class TimingRecord {
   MappedFile file_;
   size_t columns_ = 0, date_ = 0, time_ = 0, trial_ = 0;
   int index_[kTimingCount] = {-1, -1, -1, -1, -1, -1};
-  std::unordered_map<std::string, std::vector<std::string_view>> runs_;
+  std::unordered_map<std::string, std::vector<std::vector<std::string_view>>> runs_;
+  std::string last_key_;
+  int32_t last_trial_ = 0;
 };
 
 }  // namespace
@@ -210,7 +230,7 @@ bool WriteTrialsCsv(const Report& report, const std::string& path, std::string& 
           const TimingRecord timing(report.folder, s.subject);
           for (size_t ri : s.runs) {
             const RunRecord& run = report.results.runs[ri];
-            const auto timed = timing.Run(s.subject, run.date, run.time);
+            const auto timed = timing.Run(s.subject, run.date, run.time, run.occurrence);
             // The cells every row of the run shares.
             std::string head = std::to_string(run.run_id);
             head += ',';

@@ -102,12 +102,12 @@ bool FolderKeepsLocks() {
 
 std::string FolderBusyMessage(const std::string& folder) {
   return "ほかのコンピューターまたはプログラムが作業フォルダーに書き込んでいるため、"
-         "結果を書き込めませんでした。\n[" + folder + "]\n"
+         "結果を書き込めませんでした。\n" + folder + "\n"
          "しばらく待ってから再試行してください。";
 }
 
 std::string NoLocksMessage(const std::string& folder) {
-  return "この作業フォルダーはファイルのロックに対応していません。\n[" + folder + "]\n"
+  return "この作業フォルダーはファイルのロックに対応していません。\n" + folder + "\n"
          "複数のコンピューターやプログラムから同時に結果を書き込むと、記録が壊れるおそれがあります。"
          "このフォルダーを使うのは一度に一台だけにしてください。";
 }

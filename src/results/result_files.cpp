@@ -11,6 +11,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "app/message_text.h"
 #include "app/program.h"
 #include "display/surfaces.h"
 #include "platform/cp932.h"
@@ -117,6 +118,19 @@ bool CopyToSideFile(int fd, int64_t from, int64_t to, const std::string& name) {
   bool ok = StatusOf(side, info) &&
             (info.size == 0 || ReadAt(side, &last, 1, info.size - 1) == 1);
   int64_t at = info.size;
+  // A program stopped after keeping the tail but before cutting it off left it as the side
+  // file's last line already: it is kept once.
+  const int64_t length = to - from;
+  if (ok && length > 0 && info.size >= length + 2) {
+    const int64_t line_start = info.size - length - 2;
+    std::string kept(size_t(length) + 3, '\0'), tail(size_t(length), '\0');
+    const bool whole_line = line_start == 0 ? ReadAt(side, kept.data() + 1, kept.size() - 1, 0) == length + 2
+                                            : ReadAt(side, kept.data(), kept.size(), line_start - 1) == length + 3;
+    if (line_start == 0) kept[0] = '\n';
+    if (whole_line && ReadAt(fd, tail.data(), tail.size(), from) == length && kept == "\n" + tail + "\r\n") {
+      return close(side) == 0;
+    }
+  }
   if (ok && last != '\n') {
     ok = WriteAllAt(side, "\r\n", 2, at);
     at += 2;
@@ -135,15 +149,20 @@ bool CopyToSideFile(int fd, int64_t from, int64_t to, const std::string& name) {
 // One file of a run while it is appended to.
 struct OpenPart {
   int fd = -1;
-  bool created = false;
+  bool created = false;  // made by this run: written under a new name, then put in place
+  bool in_place = false;
   bool written = false;
   int64_t before = 0;  // its size before this run's bytes
 };
 
+// The name a new file is written under until it is whole: a program killed in between leaves
+// it there, never a file without its header. Under the folder's lock one found is left over.
+std::string NewFileName(const std::string& name) { return name + ".new"; }
+
 // Takes back what this run wrote: a file it made is removed, another cut back to its size
 // before the run. False when that did not succeed.
 bool TakeBack(const std::string& name, OpenPart& file) {
-  if (file.created) return RemoveFile(name);
+  if (file.created) return RemoveFile(file.in_place ? name : NewFileName(name));
   FileStatus info;
   if (StatusOf(file.fd, info) && info.size == file.before) return true;  // nothing got there
   return TruncateFile(file.fd, file.before) && SyncFile(file.fd);
@@ -173,14 +192,14 @@ RunAppendOutcome AppendRun(const std::vector<FilePart>& parts, int lock_wait_ms)
   for (size_t i = 0; ok && i < parts.size(); ++i) {
     OpenPart& file = files[i];
     const std::string& name = parts[i].name;
-    file.created = !name.empty();
-    file.fd = name.empty() ? -1 : OpenRegularFile(name.c_str(), O_RDWR | O_CREAT | O_EXCL);
-    if (file.fd < 0 && errno == EEXIST) {
-      file.created = false;
-      file.fd = OpenRegularFile(name.c_str(), O_RDWR);
+    file.fd = name.empty() ? -1 : OpenRegularFile(name.c_str(), O_RDWR);
+    if (file.fd < 0 && errno == ENOENT) {
+      const std::string temporary = NewFileName(name);
+      RemoveFile(temporary);
+      file.fd = OpenRegularFile(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL);
+      file.created = file.fd >= 0;
     }
     if (file.fd < 0) {
-      file.created = false;
       outcome.failed = name;
       ok = false;
     }
@@ -188,7 +207,7 @@ RunAppendOutcome AppendRun(const std::vector<FilePart>& parts, int lock_wait_ms)
   if (!ok) {
     close_all();
     for (size_t i = 0; i < parts.size(); ++i) {
-      if (files[i].created) RemoveFile(parts[i].name);
+      if (files[i].created) RemoveFile(NewFileName(parts[i].name));
     }
     return outcome;
   }
@@ -227,6 +246,7 @@ RunAppendOutcome AppendRun(const std::vector<FilePart>& parts, int lock_wait_ms)
     if (i == 0) outcome.first_offset = size + int64_t(header.size());
     file.written = true;
     ok = WriteAllAt(file.fd, bytes.data(), bytes.size(), size) && SyncFile(file.fd);
+    if (ok && file.created) ok = file.in_place = MoveToNewName(NewFileName(part.name), part.name);
     if (!ok) outcome.failed = part.name;
   }
   if (!ok) {
@@ -254,13 +274,13 @@ AppendOutcome AppendToResultFile(const std::string& name, const char* header,
 }
 
 std::string RepairedMessage(const std::string& name) {
-  return "データファイル[" + name +
-         "]の最後の行が途中で切れていました（書き込み中に終了したためと思われます）。\n"
-         "切れていた部分を[" + name + kPartialSuffix + "]に移してから、今回の結果を追加しました。";
+  return NamingFile(NamingFile("データファイルの最後の行が途中で切れていました（書き込み中に終了したためと思われます）。",
+                               name, "切れていた部分を次のファイルに移してから、今回の結果を追加しました。"),
+                    name + kPartialSuffix);
 }
 
 std::string CannotOpenMessage(const std::string& name) {
-  return std::string(kCannotOpenMessage) + "\n[" + name + "]";
+  return NamingFile(kCannotOpenMessage, name);
 }
 
 void RecordMissingLines(const std::string& subject, const Stamp& stamp,

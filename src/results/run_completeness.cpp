@@ -9,6 +9,7 @@
 #include <unordered_set>
 #include <utility>
 
+#include "app/message_text.h"
 #include "platform/cp932.h"
 #include "platform/file_system.h"
 #include "platform/regular_file.h"
@@ -131,11 +132,10 @@ bool RecordIncompleteRun(const IncompleteRun& run) {
 }
 
 std::string IncompleteRunMessage(const IncompleteRun& run) {
-  std::string files;
-  for (const std::string& name : run.missing) files += "[" + name + "]";
-  return "記録 " + Utf8Name(run.subject) + " " + run.date + " " + run.time +
-         " は書き込みの途中で終わったため、" + files + "にその行がありません。\n" +
-         "このことを[" + kIncompleteRunsFileName + "]に記録しました。";
+  std::string text = "記録 " + Utf8Name(run.subject) + " " + run.date + " " + run.time +
+                     " は書き込みの途中で終わったため、次のファイルにその行がありません。";
+  for (const std::string& name : run.missing) text = NamingFile(text, name);
+  return NamingFile(text, "このことを次のファイルに記録しました。", kIncompleteRunsFileName);
 }
 
 bool CheckLastRunAtStart(IncompleteRun& run) {
@@ -259,8 +259,9 @@ std::string RunsWithoutTimingLineMessage(const std::vector<IncompleteRun>& runs,
   std::string list;
   for (const IncompleteRun& run : runs) list += "  " + Utf8Name(run.subject) + " " + run.date + " " + run.time + "\n";
   if (more > 0) list += "  ほか " + std::to_string(more) + " 件\n";
-  return std::to_string(runs.size() + more) + " 件の記録は書き込みの途中で終わったため、[" + kTimingSummaryFileName +
-         "]にその行がありません。\n" + list + "このことを[" + kIncompleteRunsFileName + "]に記録しました。";
+  const std::string head = std::to_string(runs.size() + more) + " 件の記録は書き込みの途中で終わったため、次のファイルにその行がありません。";
+  return NamingFile(NamingFile(head, kTimingSummaryFileName, list) + "このことを次のファイルに記録しました。",
+                    kIncompleteRunsFileName);
 }
 
 }  // namespace pyokoran

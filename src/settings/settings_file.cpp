@@ -12,6 +12,7 @@
 #include <new>
 #include <vector>
 #include <string_view>
+#include <utility>
 
 #include "platform/file_system.h"
 #include "platform/regular_file.h"
@@ -97,7 +98,8 @@ void RemoveStaleTemporaries(const std::string& target, const std::string& own) {
   fs::path folder = path.parent_path();
   if (folder.empty()) folder = ".";
   std::error_code ec;
-  std::vector<std::string> stale;
+  const std::string own_name = Utf8FromPath(PathFromUtf8(own).filename());
+  std::vector<std::pair<std::string, bool>> stale;  // a temporary, and whether it is this process's own
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string name = Utf8FromPath(it->path().filename());
     if (name.size() <= stem.size() + 4 || name.compare(0, stem.size(), stem) != 0 ||
@@ -106,14 +108,14 @@ void RemoveStaleTemporaries(const std::string& target, const std::string& own) {
     }
     const std::string id = name.substr(stem.size(), name.size() - 4 - stem.size());
     if (std::all_of(id.begin(), id.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-      stale.push_back(Utf8FromPath(it->path()));
+      stale.emplace_back(Utf8FromPath(it->path()), name == own_name);
     }
   }
-  for (const std::string& temp : stale) {
+  for (const auto& [temp, is_own] : stale) {
     const int fd = OpenRegularFile(temp.c_str(), O_RDWR);
     if (fd < 0) continue;
     const FileLock lock = TryLockFile(fd, true);
-    if (lock == FileLock::kTaken || (lock == FileLock::kRefused && temp == own)) RemoveFile(temp);
+    if (lock == FileLock::kTaken || (lock == FileLock::kRefused && is_own)) RemoveFile(temp);
     ::close(fd);
   }
 }

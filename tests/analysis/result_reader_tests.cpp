@@ -302,9 +302,11 @@ TEST_P(RunDisagreementTest, IsToldInTheRunsProblems) {
   const RunRecord& run = report.results.runs[0];
   EXPECT_EQ(run.problems, c.run_problems);
   const std::string csv = ReportCsv(report);
-  // The run's row of the CSV ends in its Problems cell.
+  // The run's row of the CSV ends in its Problems cell and its (empty) Computer cell.
   const size_t row = csv.find("\r\nrun,") + 2;
-  const std::string line = csv.substr(row, csv.find("\r\n", row) - row);
+  std::string line = csv.substr(row, csv.find("\r\n", row) - row);
+  ASSERT_EQ(line.back(), ',');
+  line.pop_back();
   EXPECT_EQ(line.substr(line.rfind(',') + 1), c.run_problems);
   bool torn_told = false, run_told = false;
   for (const std::string& p : report.results.problems) {
@@ -504,6 +506,68 @@ TEST(ResultFolder, TimingRowsWithColumnsTheHeaderLacksStillFindTheirRun) {
     EXPECT_DOUBLE_EQ(r[0].onset_rt(), 488.5);
     EXPECT_DOUBLE_EQ(r[1].onset_rt(), 477.25);
     EXPECT_TRUE(folder.problems.empty()) << folder.problems.front();
+  }
+}
+
+// Two computers sharing a folder recorded one subject in the same second: each file holds
+// the two runs in the order they were written, so the n-th of each file belong together,
+// and the timing summary names the computer. The subject's timing file has an older header
+// than its rows (no Computer column) and a subject holding the separator.
+TEST(ResultFolder, RunsOfOneSubjectInOneSecondAreToldApartByTheirOrder) {
+  TempWorkingDir dir;
+  const std::string subject = "S,1", key = "2026/12/01,10:00:00,";
+  const std::string settings = ",6,3,12,1,2000,1000,3000,60,7,";
+  Write("ピョコラン.txt", std::string(kSummaryHeader) +
+                             "S,1\t2026/12/01\t10:00:00\t6\t3\t12\t1\t2000\t1000\t3000\t60\t7\t2\t0\t0\t0\t2\r\n"
+                             "S,1\t2026/12/01\t10:00:00\t6\t3\t12\t1\t2000\t1000\t3000\t60\t7\t1\t1\t0\t0\t1\r\n");
+  Write(subject + ".csv", std::string(kAppearanceHeader) +
+                              subject + "," + key + "1" + settings + "1,1,1,100,100,1,100,100,400,3400,0\r\n" +
+                              subject + "," + key + "2" + settings + "2,1,2,100,100,1,100,100,410,6410,0\r\n" +
+                              subject + "," + key + "1" + settings + "1,1,3,100,100,1,100,100,600,3600,0\r\n" +
+                              subject + "," + key + "2" + settings + "2,1,4,100,100,0,0,0,0,0,1\r\n");
+  Write(subject + "_timing.csv", "Subject,Date,Time,Trial,OnsetRT\r\n" + subject + "," + key + "1,388.5,PC-A\r\n" +
+                                     subject + "," + key + "2,398.5,PC-A\r\n" + subject + "," + key +
+                                     "1,588.5,PC-B\r\n" + subject + "," + key + "2,,PC-B\r\n");
+  Write("ピョコラン_timing.txt", "Subject\tDate\tTime\tMode\tComputer\r\n"
+                                    "S,1\t2026/12/01\t10:00:00\tlocked\tPC-A\r\n"
+                                    "S,1\t2026/12/01\t10:00:00\tfallback\tPC-B\r\n");
+  Report report;
+  std::string error;
+  ASSERT_TRUE(BuildReport(".", {}, report, error)) << error;
+  const auto& runs = report.results.runs;
+  ASSERT_EQ(runs.size(), 2u);
+  EXPECT_TRUE(report.results.problems.empty()) << report.results.problems.front();
+  struct Expected {
+    const char* computer;
+    const char* presentation;
+    int hit, miss;
+    std::vector<int> holes;
+    double first_onset;
+  };
+  const Expected expected[] = {{"PC-A", "locked", 2, 0, {1, 2}, 388.5}, {"PC-B", "fallback", 1, 1, {3, 4}, 588.5}};
+  for (size_t i = 0; i < 2; ++i) {
+    SCOPED_TRACE(i);
+    const RunRecord& run = runs[0].computer == expected[i].computer ? runs[0] : runs[1];
+    EXPECT_EQ(run.occurrence, int(i));
+    EXPECT_EQ(run.computer, expected[i].computer);
+    EXPECT_EQ(run.presentation, expected[i].presentation);
+    EXPECT_EQ(run.Hit, expected[i].hit);
+    EXPECT_EQ(run.Miss, expected[i].miss);
+    EXPECT_EQ(run.problems, "");
+    ASSERT_EQ(run.rows.size(), 2u);
+    EXPECT_EQ(run.rows[0].Hole, expected[i].holes[0]);
+    EXPECT_EQ(run.rows[1].Hole, expected[i].holes[1]);
+    EXPECT_DOUBLE_EQ(run.rows[0].onset_rt(), expected[i].first_onset);
+  }
+  // The report's rows and the trial file keep them apart too.
+  const std::string csv = ReportCsv(report);
+  EXPECT_NE(csv.find(",PC-A\r\n"), std::string::npos);
+  EXPECT_NE(csv.find(",\"PC-A, PC-B\"\r\n"), std::string::npos) << csv;
+  ASSERT_TRUE(WriteTrialsCsv(report, "trials.csv", error)) << error;
+  std::ifstream in("trials.csv", std::ios::binary);
+  const std::string trials((std::istreambuf_iterator<char>(in)), {});
+  for (const char* onset : {",388.5,", ",398.5,", ",588.5,"}) {
+    EXPECT_NE(trials.find(onset), std::string::npos) << onset << "\n" << trials;
   }
 }
 

@@ -219,7 +219,7 @@ class FaultInjectionTest : public ::testing::TestWithParam<FaultCase> {
       std::vector<std::string> texts;
       for (const auto& m : platform.messages) {
         // The file a message names follows on a line of its own.
-        if (m.caption != "開始" && m.caption != "終了") texts.push_back(m.text.substr(0, m.text.find("\n[")));
+        if (m.caption != "開始" && m.caption != "終了") texts.push_back(m.text.substr(0, m.text.find('\n')));
       }
       platform.messages.clear();
       return texts;

@@ -53,7 +53,7 @@ TEST_F(AppTest, StartTellsOfALastRunWithoutItsRowsOnce) {
     CMyApp app(fresh);
     app.Run();
     ASSERT_EQ(fresh.messages.size(), start == 0 ? 1u : 0u);
-    if (start == 0) EXPECT_NE(fresh.messages[0].text.find("[A.csv]"), std::string::npos);
+    if (start == 0) EXPECT_NE(fresh.messages[0].text.find("\nA.csv\n"), std::string::npos);
   }
   EXPECT_NE(Read("ピョコラン_incomplete.txt").find("A\t2014/05/07\t10:00:00\tA.csv"), std::string::npos);
 }

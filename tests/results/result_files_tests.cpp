@@ -290,21 +290,23 @@ TEST_F(ResultFilesTest, FailedWriteLeavesNoHalfLine) {
   }
 }
 
-// A run killed while it appends: a child process writes the first run's files and dies at a
-// fixed byte (the file size limit stops it with SIGXFSZ there, as a kill or a power cut
-// would). The next run repairs the torn file, keeps the cut bytes in <name>.partial, says so,
-// and appends; no row is ever joined to a torn one.
+// A run killed while it appends: a child process writes a run's files and dies at a fixed
+// byte (the file size limit stops it with SIGXFSZ there, as a kill or a power cut would).
+// Appended to files of an earlier run, it tears them: the next run repairs the torn file,
+// keeps the cut bytes in <name>.partial, says so, and appends; no row is ever joined to a
+// torn one. Making new files, it leaves only their temporary names behind.
 struct KillCase {
   const char* name;
-  size_t kill_at;  // file size at which the child dies (the summary is written first)
+  bool onto_first_run;  // the child writes the second run after a whole first one
+  size_t kill_at;       // file size at which the child dies (the summary is written first)
   friend std::ostream& operator<<(std::ostream& os, const KillCase& c) { return os << c.name; }
 };
 
 class ResultFilesKillTest : public ResultFilesTest,
                             public ::testing::WithParamInterface<KillCase> {};
 
-// What the second run leaves in a file that the killed first run left as `torn` (or did not
-// make); first and second are the file after one and after two complete runs.
+// What the next run leaves in a file that the killed run left as `torn` (or did not make);
+// first and second are the file after one and after two complete runs.
 struct AfterRepair {
   std::string file, partial;
   bool repaired = false;
@@ -320,11 +322,15 @@ AfterRepair ExpectedAfterSecondRun(const std::string& torn, const std::string& h
 }
 
 TEST_P(ResultFilesKillTest, NextRunRepairsTheTornFile) {
-  const size_t kill_at = GetParam().kill_at;
+  const KillCase c = GetParam();
+  if (c.onto_first_run) {
+    ASSERT_EQ(WriteResultFiles(p, 1), 1);
+    PrepareSecondRun();
+  }
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    rlimit none{0, 0}, size{kill_at, kill_at};
+    rlimit none{0, 0}, size{c.kill_at, c.kill_at};
     setrlimit(RLIMIT_CORE, &none);
     std::signal(SIGXFSZ, SIG_DFL);
     setrlimit(RLIMIT_FSIZE, &size);
@@ -339,6 +345,17 @@ TEST_P(ResultFilesKillTest, NextRunRepairsTheTornFile) {
   const std::string headers[2] = {kSummaryHeader, kAppearanceHeader};
   const std::string firsts[2] = {Golden("summary_first.txt"), Golden("SBJ0000_first.csv")};
   const std::string seconds[2] = {Golden("summary_second.txt"), Golden("SBJ0000_second.csv")};
+  if (!c.onto_first_run) {
+    // Nothing but a temporary name: the next run makes the files as if the folder were new.
+    EXPECT_EQ(TempWorkingDir::Read(kSummaryFileName), "<missing>");
+    EXPECT_EQ(WriteResultFiles(p, 1), 1);
+    for (int i = 0; i < 2; ++i) {
+      EXPECT_EQ(TempWorkingDir::Read(files[i]), firsts[i]);
+      EXPECT_EQ(TempWorkingDir::Read(files[i] + ".new"), "<missing>");
+    }
+    EXPECT_TRUE(platform.messages.empty());
+    return;
+  }
   AfterRepair expected[2];
   int repairs = 0;
   for (int i = 0; i < 2; ++i) {
@@ -348,7 +365,6 @@ TEST_P(ResultFilesKillTest, NextRunRepairsTheTornFile) {
   }
   ASSERT_GT(repairs, 0) << "the kill left no torn line";
 
-  PrepareSecondRun();
   EXPECT_EQ(WriteResultFiles(p, 1), 1);
   for (int i = 0; i < 2; ++i) {
     SCOPED_TRACE(files[i]);
@@ -363,14 +379,17 @@ TEST_P(ResultFilesKillTest, NextRunRepairsTheTornFile) {
   }
 }
 
+// Sizes: the summary holds 178 bytes after the first run and 258 after the second, the
+// appearance file 529 and 636.
 INSTANTIATE_TEST_SUITE_P(
     Cases, ResultFilesKillTest,
-    ::testing::Values(KillCase{"InSummaryHeader", 10},
-                      KillCase{"SummaryBeforeLastLineFeed", 177},
-                      // The summary is whole; the appearance file dies in its header.
-                      KillCase{"AppearanceHeaderAfterWholeSummary", 178},
-                      KillCase{"InFirstAppearanceRow", 250},
-                      KillCase{"AppearanceBeforeLastLineFeed", 528}),
+    ::testing::Values(KillCase{"MakingTheSummary", false, 10},
+                      KillCase{"InSummaryLine", true, 190},
+                      KillCase{"SummaryBeforeLastLineFeed", true, 257},
+                      // The summary is whole; the appearance file dies at its new row's start.
+                      KillCase{"AppearanceRowAfterWholeSummary", true, 530},
+                      KillCase{"InAppearanceRow", true, 580},
+                      KillCase{"AppearanceBeforeLastLineFeed", true, 635}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A torn tail already kept in <name>.partial stays; every cut goes on a line of its own
@@ -391,6 +410,20 @@ TEST_F(ResultFilesTest, RepairAppendsToAnExistingPartialFile) {
   }
   EXPECT_EQ(WriteResultFiles(p, 1), 1);
   EXPECT_EQ(TempWorkingDir::Read(partial), "older\r\ntorn\t2014\r\nagain\r\r\n");
+}
+
+// What a program killed inside the append leaves for the next one: a new file still under
+// its temporary name is replaced; a tail kept in .partial but not yet cut off is not kept twice.
+TEST_F(ResultFilesTest, AKillInsideTheAppendLeavesNothingTwice) {
+  const std::string partial = kSummaryFileName + std::string(".partial");
+  TempWorkingDir::Write(kSummaryFileName, kSummaryHeader + std::string("torn\t2014"));
+  TempWorkingDir::Write(partial, "older\r\ntorn\t2014\r\n");
+  TempWorkingDir::Write("SBJ0000.csv.new", "SBJ0000,2014/05/07,13:0");
+  EXPECT_EQ(WriteResultFiles(p, 1), 1);
+  EXPECT_EQ(TempWorkingDir::Read(kSummaryFileName), Golden("summary_first.txt"));
+  EXPECT_EQ(TempWorkingDir::Read("SBJ0000.csv"), Golden("SBJ0000_first.csv"));
+  EXPECT_EQ(TempWorkingDir::Read(partial), "older\r\ntorn\t2014\r\n");
+  EXPECT_FALSE(std::filesystem::exists("SBJ0000.csv.new"));
 }
 
 // A repair stays done, and is reported, when the append after it fails.

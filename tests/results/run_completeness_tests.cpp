@@ -78,7 +78,7 @@ TEST_P(RunCompletenessTest, TheNextStartNamesWhatIsMissingOnce) {
   EXPECT_EQ(run.missing, expected);
   EXPECT_EQ(run.subject, "SBJ0000");
   const std::string message = IncompleteRunMessage(run);
-  for (const std::string& f : expected) EXPECT_NE(message.find("[" + f + "]"), std::string::npos) << message;
+  for (const std::string& f : expected) EXPECT_NE(message.find("\n" + f + "\n"), std::string::npos) << message;
   std::string line = "SBJ0000\t" + run.date + "\t" + run.time;
   for (const std::string& f : expected) line += "\t" + f;  // ASCII names: the same bytes
   if (expected.back() == kTimingSummaryFileName) {
