@@ -27,7 +27,7 @@ let program = null;  // the program's module once it runs
 let audio = null;    // the AudioContext, made at the first tap or key
 let playing = null;  // the sound playing now
 let experimentShown = false;
-const page = {storesDone: 0, exited: null, problem: ''};
+const page = {storesDone: 0, exited: null, problem: '', soundsPlayed: 0};
 window.pyokoranPage = page;  // what tests look at
 
 function pageTime(t) { return performance.timeOrigin + t; }
@@ -313,6 +313,7 @@ function play(pointer, size) {
     source.connect(audio.destination);
     source.start();
     playing = source;
+    ++page.soundsPlayed;
   };
   const buffer = wavBuffer(bytes);
   if (buffer) start(buffer);
@@ -380,6 +381,16 @@ function setUpMainWindow() {
     event.stopPropagation();
     closeMenus();
     downloadExport();
+  });
+  const chooser = document.getElementById('import-files');
+  document.querySelector('#menubar [data-page="import"]').addEventListener('click', (event) => {
+    event.stopPropagation();
+    closeMenus();
+    chooser.value = '';
+    chooser.click();
+  });
+  chooser.addEventListener('change', () => {
+    if (chooser.files.length) importChosen([...chooser.files]);
   });
   document.getElementById('client').addEventListener('click', (event) => {
     unlockAudio();
@@ -653,6 +664,120 @@ function downloadExport() {
   setTimeout(() => URL.revokeObjectURL(link.href), 60000);
 }
 page.exportZip = () => exportZip();
+
+// --- Import -------------------------------------------------------------------------------------
+
+// The files of a zip archive ({path, bytes}): stored or deflated, the names in UTF-8 where the
+// archive says so (or in its Unicode path field), else in code page 932 (Windows' own zips).
+async function unzip(bytes) {
+  const view = new DataView(bytes.buffer, bytes.byteOffset, bytes.byteLength);
+  let end = -1;
+  for (let at = bytes.length - 22; at >= Math.max(0, bytes.length - 22 - 65535); --at) {
+    if (view.getUint32(at, true) === 0x06054b50) { end = at; break; }
+  }
+  if (end < 0) throw new Error('zip ではありません');
+  const count = view.getUint16(end + 10, true);
+  let at = view.getUint32(end + 16, true);
+  const files = [];
+  for (let i = 0; i < count; ++i) {
+    if (at + 46 > bytes.length || view.getUint32(at, true) !== 0x02014b50) throw new Error('zip が壊れています');
+    const flags = view.getUint16(at + 8, true), method = view.getUint16(at + 10, true);
+    const crc = view.getUint32(at + 16, true), packedSize = view.getUint32(at + 20, true);
+    const size = view.getUint32(at + 24, true);
+    const nameLength = view.getUint16(at + 28, true), extraLength = view.getUint16(at + 30, true);
+    const commentLength = view.getUint16(at + 32, true), local = view.getUint32(at + 42, true);
+    const rawName = bytes.subarray(at + 46, at + 46 + nameLength);
+    let name = null;
+    for (let e = at + 46 + nameLength; e + 4 <= at + 46 + nameLength + extraLength;) {
+      const id = view.getUint16(e, true), length = view.getUint16(e + 2, true);
+      if (id === 0x7075 && length > 5) name = new TextDecoder().decode(bytes.subarray(e + 9, e + 4 + length));
+      e += 4 + length;
+    }
+    if (name === null) name = new TextDecoder(flags & 0x800 ? 'utf-8' : 'shift_jis').decode(rawName);
+    at += 46 + nameLength + extraLength + commentLength;
+    if (name.endsWith('/')) continue;
+    const data = local + 30 + view.getUint16(local + 26, true) + view.getUint16(local + 28, true);
+    const packed = bytes.subarray(data, data + packedSize);
+    let content;
+    if (method === 0) content = packed.slice();
+    else if (method === 8 && typeof DecompressionStream === 'function') {
+      const stream = new Blob([packed]).stream().pipeThrough(new DecompressionStream('deflate-raw'));
+      content = new Uint8Array(await new Response(stream).arrayBuffer());
+    } else throw new Error(name + ': この圧縮方式は読めません');
+    if (content.length !== size || crc32(content) !== crc) throw new Error(name + ': 中身が壊れています');
+    files.push({path: name.replace(/\\/g, '/'), bytes: content});
+  }
+  // A zip of the folder itself (everything under one top folder) is read from inside it.
+  const tops = new Set(files.map((f) => f.path.split('/')[0]));
+  if (tops.size === 1 && files.every((f) => f.path.includes('/')) && !tops.has('stim')) {
+    const top = [...tops][0] + '/';
+    for (const f of files) f.path = f.path.slice(top.length);
+  }
+  return files;
+}
+
+// Files into the working folder: stimuli and the settings replace what is there; every other
+// file (results) is only added: one that exists with other bytes is left as it is and named.
+async function importFiles(list) {
+  const FS = program.FS;
+  const entries = [];
+  for (const file of list) {
+    const bytes = new Uint8Array(await file.arrayBuffer());
+    if (/\.zip$/i.test(file.name)) entries.push(...await unzip(bytes));
+    else entries.push({path: (/\.(bmp|wav)$/i.test(file.name) ? 'stim/' : '') + file.name, bytes});
+  }
+  const result = {written: [], same: [], refused: [], settings: false};
+  for (const {path, bytes} of entries) {
+    const parts = path.split('/');
+    if (parts.some((p) => p === '' || p === '.' || p === '..')) {
+      result.refused.push(path);
+      continue;
+    }
+    const full = kFolder + '/' + path;
+    const replaceable = parts[0] === 'stim' || path === 'ピョコラン.ini';
+    if (FS.analyzePath(full).exists) {
+      const old = FS.readFile(full);
+      if (old.length === bytes.length && old.every((b, i) => b === bytes[i])) {
+        result.same.push(path);
+        continue;
+      }
+      if (!replaceable) {
+        result.refused.push(path);
+        continue;
+      }
+    }
+    for (let i = 1; i < parts.length; ++i) {
+      const folder = kFolder + '/' + parts.slice(0, i).join('/');
+      if (!FS.analyzePath(folder).exists) FS.mkdir(folder);
+    }
+    FS.writeFile(full, bytes);
+    result.written.push(path);
+    if (path === 'ピョコラン.ini') result.settings = true;
+  }
+  await sync(FS, false);
+  return result;
+}
+
+function importChosen(list) {
+  importFiles(list).then((result) => {
+    let text = '読み込みました: ' + result.written.length + ' 個のファイル';
+    if (result.same.length) text += '\n同じ内容ですでにあるもの: ' + result.same.length + ' 個';
+    if (result.refused.length) {
+      text += '\n\n次のファイルは、作業フォルダに別の内容ですでにあるため読み込みませんでした' +
+              '（結果のファイルは上書きしません）:\n' + result.refused.join('\n');
+    }
+    if (result.settings) text += '\n\n設定ファイルを読み込んだので、ページを読み込み直します。';
+    page.imported = result;
+    message(0, text, 'ピョコラン', result.refused.length ? 2 : 0, false, () => {
+      // The program keeps its settings in memory and writes them back: new settings take effect
+      // in a fresh start of the page.
+      if (result.settings) location.reload();
+    });
+  }, (error) => {
+    page.imported = {error: String(error)};
+    message(0, '読み込めませんでした: ' + (error.message || error), 'ピョコラン', 2, false, () => {});
+  });
+}
 
 function notice(text) {
   const box = document.getElementById('notice');

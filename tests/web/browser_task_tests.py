@@ -188,6 +188,7 @@ def main():
         task.shot('end')
         hits = int(text.split('Hit:')[1].split(',')[0]) if 'Hit:' in text else 0
         check('touches struck targets: %r' % text, text.startswith('おわりました。') and hits > 0)
+        check('the strikes were heard (WebAudio)', task.evaluate('pyokoranPage.soundsPlayed') >= hits)
         task.enter()
         check('the ranking', task.wait_dialog('ranking'))
         summary = task.evaluate('document.getElementById("r1008").textContent')
@@ -278,6 +279,26 @@ def main():
         task.enter()
         task.wait('!document.querySelector("dialog[open]")')
 
+        # Import: a zip of a folder (deflated): stimuli replace, a new result file is added, a
+        # result file that differs from the folder's is left alone and named.
+        archive = os.path.join(work, 'import.zip')
+        with zipfile.ZipFile(archive, 'w', zipfile.ZIP_DEFLATED) as z:
+            z.writestr('folder/stim/dstpokko.wav', files['stim/tgtpokko.wav'])
+            z.writestr('folder/stim/bg.bmp', files['stim/bg.bmp'])
+            z.writestr('folder/ピョコラン.txt', summary_file + b'x')
+            z.writestr('folder/被験者Ｃ.csv', b'earlier\r\n')
+        document = page.call('DOM.getDocument')['root']['nodeId']
+        chooser = page.call('DOM.querySelector', nodeId=document, selector='#import-files')['nodeId']
+        page.call('DOM.setFileInputFiles', nodeId=chooser, files=[archive])
+        check('Import tells what it did', task.wait_dialog('message') and '読み込みました: 2 個' in task.message_text()
+              and 'ピョコラン.txt' in task.message_text())
+        task.enter()
+        task.wait('!document.querySelector("dialog[open]")')
+        imported = task.files()
+        check('the stimulus is replaced, the new file added, the results kept',
+              imported.get('stim/dstpokko.wav') == files['stim/tgtpokko.wav']
+              and imported.get('被験者Ｃ.csv') == b'earlier\r\n' and imported.get('ピョコラン.txt') == summary_file)
+
         # A second page of the task is kept out of the folder.
         task.evaluate('(() => { const f = document.createElement("iframe"); f.id = "second"; f.src = "index.html";'
                       ' document.body.append(f); return true; })()')
@@ -297,6 +318,11 @@ def main():
         time.sleep(1)
         check('the page opens again after being closed mid-run', task.open())
         check('the run before is kept', task.files().get('ピョコラン.txt') == summary_file)
+
+        # Exit: the program ends and the page says so.
+        task.evaluate('document.querySelector("[data-command=\\"40001\\"]").click(); true')
+        check('Exit ends the program', task.wait('pyokoranPage.exited === 0'))
+        task.shot('exited')
     finally:
         if page:
             page.close()
