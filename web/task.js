@@ -382,6 +382,22 @@ function setUpMainWindow() {
     closeMenus();
     downloadExport();
   });
+  document.querySelector('#menubar [data-page="report"]').addEventListener('click', (event) => {
+    event.stopPropagation();
+    closeMenus();
+    // The tab is opened by the tap itself (browsers allow new tabs only then), filled later.
+    const tab = window.open('', '_blank');
+    if (!tab) {
+      message(0, 'ブラウザが新しいタブを開かせませんでした。ポップアップを許可してください。', 'ピョコラン', 2, false, () => {});
+      return;
+    }
+    tab.document.title = 'ピョコラン';
+    tab.document.body.textContent = 'レポートを作っています…';
+    openReport(tab).catch((error) => {
+      page.reportError = String(error);
+      message(0, 'レポートを作れませんでした: ' + (error.message || error), 'ピョコラン', 2, false, () => {});
+    });
+  });
   const chooser = document.getElementById('import-files');
   document.querySelector('#menubar [data-page="import"]').addEventListener('click', (event) => {
     event.stopPropagation();
@@ -665,6 +681,33 @@ function downloadExport() {
 }
 page.exportZip = () => exportZip();
 
+// --- The report -------------------------------------------------------------------------------
+
+// The report of the folder's runs (the program's --report, HTML) in a new tab: a second copy of
+// the program makes it from a copy of the result files in its own memory; the folder is only read.
+async function openReport(tab) {
+  const results = filesBelow(program.FS, kFolder, '', {});
+  let ended;
+  const exited = new Promise((resolve) => { ended = resolve; });
+  const errors = [];
+  const other = await Pyokoran({print: () => {}, printErr: (line) => errors.push(line), onExit: (status) => ended(status)});
+  other.FS.mkdir('/results');
+  for (const [path, bytes] of Object.entries(results)) {
+    if (path.includes('/')) continue;  // the stimuli and other folders play no part
+    other.FS.writeFile('/results/' + path, bytes);
+  }
+  other.FS.chdir('/results');
+  other.callMain(['--report', '.', '--out', '/report']);
+  const status = await exited;
+  if (status !== 0 || !other.FS.analyzePath('/report.html').exists) {
+    tab.close();
+    throw new Error(errors.join('\n') || 'exit status ' + status);
+  }
+  const html = other.FS.readFile('/report.html');
+  page.reportBytes = html.length;
+  tab.location.href = URL.createObjectURL(new Blob([html], {type: 'text/html; charset=utf-8'}));
+}
+
 // --- Import -------------------------------------------------------------------------------------
 
 // The files of a zip archive ({path, bytes}): stored or deflated, the names in UTF-8 where the
@@ -787,6 +830,8 @@ function notice(text) {
 
 async function start() {
   setUpMainWindow();
+  // Ask the browser to keep the folder when it clears storage on its own (it may refuse).
+  if (navigator.storage && navigator.storage.persist) navigator.storage.persist().catch(() => {});
   stage.canvas = document.getElementById('stage');
   for (const type of ['pointerdown', 'pointermove', 'pointerup', 'pointercancel']) {
     stage.canvas.addEventListener(type, onPointer, {passive: false});

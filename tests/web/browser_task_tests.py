@@ -279,6 +279,17 @@ def main():
         task.enter()
         task.wait('!document.querySelector("dialog[open]")')
 
+        # The report of the folder's runs, in a new tab.
+        task.evaluate('document.querySelector("[data-page=\\"report\\"]").click(); true')
+        check('the report opens (%s)' % task.evaluate('pyokoranPage.reportError || ""'),
+              task.wait('pyokoranPage.reportBytes > 1000 || !!pyokoranPage.reportError', 60)
+              and not task.evaluate('pyokoranPage.reportError'))
+        own = page.call('Target.getTargetInfo')['targetInfo']['targetId']
+        for target in page.call('Target.getTargets')['targetInfos']:
+            if target['type'] == 'page' and target['targetId'] != own:
+                page.call('Target.closeTarget', targetId=target['targetId'])
+        page.call('Page.bringToFront')
+
         # Import: a zip of a folder (deflated): stimuli replace, a new result file is added, a
         # result file that differs from the folder's is left alone and named.
         archive = os.path.join(work, 'import.zip')
