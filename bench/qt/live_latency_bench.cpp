@@ -640,6 +640,27 @@ int main(int argc, char** argv) {
   double mean = 0, squares = 0;
   for (double v : intervals) mean += v / double(intervals.size());
   for (double v : intervals) squares += (v - mean) * (v - mean);
+  // What the timing record's booking flag weighs: the booking against the press stamp (or the
+  // first frame, for a press held from before), against a frame and a frame plus 2 ms.
+  std::vector<double> booking_ms;
+  for (int i = 0; i < p.scheduler.log.count; ++i) {
+    const TrialRecord& r = p.scheduler.log.records[i];
+    const AppearanceTiming& t = p.timing.rows[i];
+    if (r.Resp != 1 || t.press_us == kNoTime) continue;
+    const int64_t from = t.first_frame_us != kNoTime ? std::max(t.press_us, t.first_frame_us) : t.press_us;
+    booking_ms.push_back(double(int64_t(r.TotalRT) * 1000 - from) / 1000.0);
+  }
+  if (!booking_ms.empty()) {
+    std::sort(booking_ms.begin(), booking_ms.end());
+    const double frame_ms = period_ms * std::max(report.present_every, 1);
+    const auto over = [&](double bound) {
+      return booking_ms.end() - std::upper_bound(booking_ms.begin(), booking_ms.end(), bound);
+    };
+    std::printf("  booking - press stamp: %zu presses, min %+.3f ms, median %+.3f ms, p99 %+.3f ms, max %+.3f ms; "
+                "over a frame (%.3f ms): %td, over a frame + 2 ms: %td\n",
+                booking_ms.size(), booking_ms.front(), Percentile(booking_ms, 50), Percentile(booking_ms, 99),
+                booking_ms.back(), frame_ms, over(frame_ms), over(frame_ms + 2.0));
+  }
   std::printf("  frames (%s): %zu consecutive intervals, mean %.3f ms, SD %.3f ms (goal <= 0.5 ms "
               "where locked); %d dropped; tick lag %.3f ms\n",
               report.mode.c_str(), intervals.size(), mean,

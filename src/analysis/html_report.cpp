@@ -1,4 +1,5 @@
 #include "analysis/html_report.h"
+#include "app/message_text.h"
 
 #include "platform/file_system.h"
 #include "platform/number_text.h"
@@ -309,7 +310,9 @@ const std::vector<ColumnGroup>& ColumnGroups() {
                            "dPrime_CI_High", "Criterion"}},
       {"Reaction times (ms)", "反応時間 (ms)", {"HitRT_Mean", "HitRT_CI_Low", "HitRT_CI_High", "HitRT_Median", "HitRT_SD",
                                "HitRT_N", "FART_Mean", "FART_Median", "FART_SD", "FART_N", "OnsetRT_Mean",
-                               "OnsetRT_Median", "OnsetRT_N", "Presentation"}},
+                               "OnsetRT_Median", "OnsetRT_N", "OnsetRT_Flagged", "Presentation"}},
+      {"Timing rows beyond their bounds", "限度を超えたタイミング記録の行",
+       {"ArrivalPresses", "OnsetOver", "RiseOver", "BookingLate"}},
       {"Spread over the runs", "試行間のばらつき", {"HitRate_RunMean", "HitRate_RunSD", "FARate_RunMean", "FARate_RunSD",
                                 "dPrime_RunMean", "dPrime_RunSD", "dPrime_RunN", "Criterion_RunMean",
                                 "Criterion_RunSD", "HitRT_RunMean", "HitRT_RunSD"}},
@@ -755,7 +758,7 @@ bool WriteReportHtml(const Report& report, const std::string& path, std::string&
                      const HtmlReportLimits& limits) {
   // Only an earlier report may be replaced: under its name could be anybody's file.
   if (KindOfPath(path, false) != PathKind::kMissing && !IsOurReport(path)) {
-    error = path + " exists and is not a report; not replaced";
+    error = NamingFile("not replaced: this file exists and is not a report:", path);
     return false;
   }
   return WriteReportFile(path, ReportHtml(report, limits), error);

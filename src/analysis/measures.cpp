@@ -114,8 +114,13 @@ Measures Measure(const std::vector<const RunRecord*>& runs, const MeasureOptions
         continue;
       }
       (r.Tgt ? hit_rts : fa_rts).push_back(r.RT);
-      if (r.Tgt && r.has_onset_rt() && (!options.onset_locked_only || run->presentation == "locked"))
+      if (r.Tgt && r.has_onset_rt() && (!options.onset_locked_only || run->presentation == "locked")) {
+        if (r.onset_rt_flagged()) {
+          ++m.onset_rt_flagged;
+          if (options.exclude_flagged_onsets) continue;
+        }
         onset_rts.push_back(r.onset_rt());
+      }
     }
     m.Hit += hit;
     m.Miss += run->Miss;

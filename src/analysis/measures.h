@@ -21,6 +21,9 @@ struct MeasureOptions {
   int32_t max_rt_ms = 0;
   // Onset RTs only of runs presented locked to the refresh.
   bool onset_locked_only = false;
+  // Onset RTs whose timing row is flagged (the onset stamp over its bound, or the press stamped
+  // at its arrival) left out of the onset figures.
+  bool exclude_flagged_onsets = false;
   // Runs with problems left out of the pooled rows and the groups (their own rows stay).
   bool exclude_problem_runs = false;
 };
@@ -64,6 +67,8 @@ struct Measures {
   int32_t anticipations = 0;      // hits and false alarms below the limit (negative ones too)
   int32_t anticipations_excluded = 0;  // of those, left out of Hit and FA (exclude_anticipations)
   RtStats onset_rt;               // hits' reaction time from the onset, where recorded
+  int32_t onset_rt_flagged = 0;   // of the hits' onset RTs, those whose timing row is flagged
+                                  // (left out of onset_rt under exclude_flagged_onsets)
   int32_t over_rt_limit = 0;      // hits and false alarms beyond the upper RT limit
 };
 

@@ -13,6 +13,7 @@
 #include <unordered_map>
 
 #include "analysis/html_report.h"
+#include "app/message_text.h"
 #include "platform/file_system.h"
 #include "platform/number_text.h"
 #include "platform/utf8_path.h"
@@ -70,6 +71,21 @@ void MeasureCells(std::vector<std::string>& c, const Measures& m, const MeasureO
   c.push_back(Fixed(m.onset_rt.mean, 1));
   c.push_back(Fixed(m.onset_rt.median, 1));
   c.push_back(Count(m.onset_rt.n));
+  c.push_back(Count(m.onset_rt_flagged));
+}
+
+// The timing summary's counts of rows beyond their bounds, summed over the runs whose line
+// has them; empty where none has.
+void TimingCountCells(std::vector<std::string>& c, const Report& report, const std::vector<size_t>& runs) {
+  for (int32_t RunRecord::*count :
+       {&RunRecord::arrival_presses, &RunRecord::onset_over, &RunRecord::rise_over, &RunRecord::booking_late}) {
+    int64_t sum = -1;
+    for (size_t i : runs) {
+      const int32_t v = report.results.runs[i].*count;
+      if (v >= 0) sum = std::max<int64_t>(sum, 0) + v;
+    }
+    c.push_back(sum >= 0 ? Count(sum) : std::string());
+  }
 }
 
 // The mean and SD of the runs' own measures; empty on a run's row.
@@ -109,7 +125,8 @@ std::string Quoted(const std::string& cell) {
 void AppendRow(std::string& out, const std::vector<std::string>& cells) {
   for (size_t i = 0; i < cells.size(); ++i) {
     if (i) out += ',';
-    out += Quoted(cells[i]);
+    if (cells[i].find_first_of(",\"\r\n") == std::string::npos) out += cells[i];  // no copy
+    else out += Quoted(cells[i]);
   }
   out += "\r\n";
 }
@@ -168,7 +185,8 @@ const std::vector<std::string>& ReportColumns() {
       "HitRT_Mean", "HitRT_CI_Low", "HitRT_CI_High", "HitRT_Median", "HitRT_SD", "HitRT_N",
       "FART_Mean", "FART_Median", "FART_SD", "FART_N",
       "Anticipations", "AnticipationLimit", "AnticipationsExcluded", "RTsOverLimit",
-      "OnsetRT_Mean", "OnsetRT_Median", "OnsetRT_N", "Presentation",
+      "OnsetRT_Mean", "OnsetRT_Median", "OnsetRT_N", "OnsetRT_Flagged", "Presentation",
+      "ArrivalPresses", "OnsetOver", "RiseOver", "BookingLate",
       "HitRate_RunMean", "HitRate_RunSD", "FARate_RunMean", "FARate_RunSD", "dPrime_RunMean",
       "dPrime_RunSD", "dPrime_RunN", "Criterion_RunMean", "Criterion_RunSD", "HitRT_RunMean",
       "HitRT_RunSD", "Problems", "Computer"};
@@ -232,12 +250,15 @@ std::string DefaultProgramVersion() {
 
 std::vector<std::string> RunCells(const Report& report, size_t index) {
   const RunRecord& r = report.results.runs[index];
-  std::vector<std::string> c = {kLevelRun, std::to_string(r.run_id), r.subject_utf8, r.date, r.time,
-                                "1", report.results.simulated ? "1" : "0", "1", ConditionName(ConditionOf(r))};
+  std::vector<std::string> c;
+  c.reserve(ReportColumns().size());
+  c = {kLevelRun, std::to_string(r.run_id), r.subject_utf8, r.date, r.time,
+       "1", report.results.simulated ? "1" : "0", "1", ConditionName(ConditionOf(r))};
   SettingCells(c, ConditionOf(r));
   c.push_back(std::to_string(r.RndSeed));
   MeasureCells(c, report.run_measures[index], report.options);
   c.push_back(r.frame_times.empty() ? r.presentation : r.presentation + "; " + r.frame_times);
+  TimingCountCells(c, report, {index});
   SpreadCells(c, nullptr);
   c.push_back(r.problems);
   c.push_back(r.computer);
@@ -253,6 +274,7 @@ std::vector<std::string> ConditionCells(const Report& report, size_t index) {
   c.emplace_back();  // the seeds differ
   MeasureCells(c, k.measures, report.options);
   c.push_back(PresentationCell(report, k.runs));
+  TimingCountCells(c, report, k.runs);
   SpreadCells(c, &k.spread);
   c.push_back(ProblemRunsCell(report, k.runs));
   c.push_back(ComputersCell(report, k.runs));
@@ -268,6 +290,7 @@ std::vector<std::string> SubjectCells(const Report& report, size_t index) {
   c.resize(c.size() + 9);
   MeasureCells(c, s.measures, report.options);
   c.push_back(PresentationCell(report, s.runs));
+  TimingCountCells(c, report, s.runs);
   SpreadCells(c, &s.spread);
   c.push_back(ProblemRunsCell(report, s.runs));
   c.push_back(ComputersCell(report, s.runs));
@@ -561,11 +584,13 @@ std::string Json(std::string_view text) {
 // The Table Schema type of a column of the program's CSVs, with its format where it has one.
 std::pair<const char*, const char*> ColumnType(std::string_view name) {
   static const std::string_view text[] = {"Level", "Subject", "Condition", "Condition_B", "Measure", "From",
-                                          "Problems", "Kind", "Outcome", "Presentation", "Computer"};
+                                          "Problems", "Kind", "Outcome", "Presentation", "Computer",
+                                          "PressSource", "Over"};
   static const std::string_view whole[] = {
       "RunId", "Runs", "Simulated", "Conditions", "TgtPokko", "DstPokko", "Holes", "Ordered", "Dur", "ISI_1",
       "ISI_2", "TmLimit", "RndSeed", "Targets", "Distractors", "Hit", "Miss", "FA", "CR", "HitRT_N", "FART_N",
-      "Anticipations", "AnticipationLimit", "AnticipationsExcluded", "OnsetRT_N", "dPrime_RunN", "N",
+      "Anticipations", "AnticipationLimit", "AnticipationsExcluded", "OnsetRT_N", "OnsetRT_Flagged",
+      "ArrivalPresses", "OnsetOver", "RiseOver", "BookingLate", "dPrime_RunN", "N",
       "ProblemRuns", "Trial", "Pokko", "Hole", "RT", "TotalRT", "Anticipation", "RTsOverLimit"};
   if (name == "Date") return {"date", "%Y/%m/%d"};
   if (name == "Time") return {"time", "%H:%M:%S"};
@@ -670,6 +695,11 @@ std::vector<std::string> ExclusionsInForce(const MeasureOptions& options, bool j
     out.push_back(options.onset_locked_only
                       ? std::string("見えはじめからの反応時間は、リフレッシュに同期して表示した試行だけから取ります（--onset-locked-only）。")
                       : std::string("見えはじめからの反応時間は、タイミング記録のあるすべての試行から取ります（表示の方式を問いません）。"));
+    out.push_back(options.exclude_flagged_onsets
+                      ? std::string("タイミング記録の行に印のあるヒット（見えはじめの刻印が限度を超えた onset、または押下を届いた時刻で"
+                                    "刻んだ arrival）は、見えはじめからの反応時間から除きます（--exclude-flagged-onsets）。"
+                                    "除いた数は OnsetRT_Flagged です。")
+                      : std::string("タイミング記録の行に印のあるヒットも、見えはじめからの反応時間に含めます（その数は OnsetRT_Flagged）。"));
     out.push_back(options.exclude_problem_runs
                       ? std::string("問題のある試行は、合算の行とグループから除きます（--exclude-problem-runs）。試行自身の行は残ります。")
                       : std::string("問題のある試行も、合算の行とグループに含めます。"));
@@ -690,6 +720,12 @@ std::vector<std::string> ExclusionsInForce(const MeasureOptions& options, bool j
   out.push_back(options.onset_locked_only
                     ? std::string("Onset RTs only from runs presented locked to the refresh (--onset-locked-only).")
                     : std::string("Onset RTs from every run with a timing record, whatever its presentation."));
+  out.push_back(options.exclude_flagged_onsets
+                    ? std::string("Hits whose timing row is flagged (an onset stamp over its bound, or a press stamped at "
+                                  "its arrival) are left out of the onset RTs (--exclude-flagged-onsets); "
+                                  "OnsetRT_Flagged says how many.")
+                    : std::string("Hits whose timing row is flagged are kept in the onset RTs (OnsetRT_Flagged says how "
+                                  "many)."));
   out.push_back(options.exclude_problem_runs
                     ? std::string("Runs with problems are left out of the pooled rows and the groups "
                                   "(--exclude-problem-runs); their own rows stay.")
@@ -748,10 +784,19 @@ Measures:
   HitRT_*: hits at or above the anticipation limit; HitRT_CI_*: 95% t interval of the mean
   (n - 1 degrees of freedom). FART_*: the same for false alarms. OnsetRT_*: hits at or above
   the limit, where the timing record gives their onset RT.
+  OnsetRT_Flagged: of those hits, the ones whose timing row is flagged: its onset stamp
+  beyond what the run's presentation promises (Over holds onset) or its press stamped when it
+  arrived rather than by its event (PressSource arrival); left out of OnsetRT_* only with
+  --exclude-flagged-onsets.
 Presentation: the run's mode from the timing summary (locked: frames locked to the refresh;
 fallback: paced on the clock; simulated) and where its frame times came from; on a pooled row
 the modes of its runs (with how many runs each where they differ). RTsOverLimit: responses
 beyond the upper RT limit, when one is set.
+ArrivalPresses, OnsetOver, RiseOver, BookingLate: the run's counts from the timing summary:
+presses stamped at their arrival, onsets whose stamp is not the display system's report and
+whose present took longer than a refresh, rises more than two frames longer than the run's
+RiseMs, and bookings later than a frame (plus 2 ms) after the press; on a pooled row the sums
+over the runs that have them; empty where the timing summary has no such count.
 Computer: the computer the run was recorded on, from the timing summary (several computers
 may share one folder; two runs of one subject in the same second are told apart by it); on a
 pooled row the computers of its runs.
@@ -847,7 +892,7 @@ bool WriteReportStreamed(const std::string& path, const std::function<bool(const
                          std::string& error) {
   // Only an earlier report may be replaced: under its name could be a subject's file.
   if (KindOfPath(path, false) != PathKind::kMissing && !IsOurReport(path)) {
-    error = path + " exists and is not a report; not replaced";
+    error = NamingFile("not replaced: this file exists and is not a report:", path);
     return false;
   }
   // Into a new file beside the target, created at this moment and renamed over it once
@@ -858,7 +903,7 @@ bool WriteReportStreamed(const std::string& path, const std::function<bool(const
   if (fd < 0 && errno == EEXIST && KindOfPath(temp, false) != PathKind::kDirectory && RemoveFile(temp))
     fd = CreateNewFile(temp, 0666);
   if (fd < 0) {
-    error = "cannot write " + path + ": " + std::strerror(errno);
+    error = NamingFile("cannot write", path, std::strerror(errno));
     return false;
   }
   int saved = 0;
@@ -888,7 +933,7 @@ bool WriteReportStreamed(const std::string& path, const std::function<bool(const
     const bool absent = KindOfPath(path, false) == PathKind::kMissing;
     if (!absent && !IsOurReport(path)) {
       RemoveFile(temp);
-      error = path + " exists and is not a report; not replaced";
+      error = NamingFile("not replaced: this file exists and is not a report:", path);
       return false;
     }
     if (!(absent ? MoveToNewName(temp, path) : ReplaceFileWith(temp, path))) {
@@ -897,7 +942,7 @@ bool WriteReportStreamed(const std::string& path, const std::function<bool(const
     }
   }
   if (!ok) {
-    error = "cannot write " + path + (saved ? std::string(": ") + std::strerror(saved) : std::string());
+    error = NamingFile("cannot write", path, saved ? std::strerror(saved) : "");
     RemoveFile(temp);
     return false;
   }

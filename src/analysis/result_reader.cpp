@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "app/message_text.h"
 #include "platform/cp932.h"
 #include "platform/file_system.h"
 #include "platform/number_text.h"
@@ -211,6 +212,36 @@ bool ToDouble(std::string_view text, double& value) {
   return ec == std::errc() && p == last && first != last;
 }
 
+// A number with at most three decimals ("672.608", "-3", "2238") as whole thousandths: what
+// rounding its double times 1000 gives, for every such number of up to twelve whole digits.
+// False for any other form, which is then read as a double.
+bool ToThousandths(std::string_view text, int64_t& value) {
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  const bool negative = p != end && *p == '-';
+  if (negative) ++p;
+  int64_t whole = 0;
+  int digits = 0;
+  for (; p != end && *p >= '0' && *p <= '9'; ++p) {
+    if (++digits > 12) return false;
+    whole = whole * 10 + (*p - '0');
+  }
+  if (digits == 0) return false;
+  int64_t fraction = 0;
+  int decimals = 0;
+  if (p != end && *p == '.') {
+    for (++p; p != end && *p >= '0' && *p <= '9'; ++p) {
+      if (++decimals > 3) return false;
+      fraction = fraction * 10 + (*p - '0');
+    }
+    if (decimals == 0) return false;
+  }
+  if (p != end) return false;
+  for (; decimals < 3; ++decimals) fraction *= 10;
+  value = negative ? -(whole * 1000 + fraction) : whole * 1000 + fraction;
+  return true;
+}
+
 template <typename T>
 bool Fits(int32_t v) {
   return v >= std::numeric_limits<T>::min() && v <= std::numeric_limits<T>::max();
@@ -352,7 +383,7 @@ class AppearanceReader {
                                 f[2] != current_->time || v[3] <= last_trial_);
     last_trial_ = v[3];
     for (size_t k = 4; new_run && k <= 12; ++k) ok = ok && ToInt(f[k], v[k]);
-    ok = ok && Fits<int16_t>(v[3]) && Fits<int8_t>(v[13]) && Fits<int8_t>(v[14]) && Fits<int16_t>(v[15]) &&
+    ok = ok && Fits<int16_t>(v[3]) && Fits<int8_t>(v[13]) && Fits<int8_t>(v[14]) && Fits<int8_t>(v[15]) &&
          Fits<int8_t>(v[18]) && Fits<int8_t>(v[23]);
     if (!ok) {
       index_.problems.Add(name_ + ": line " + std::to_string(i + 1) +
@@ -398,7 +429,7 @@ class AppearanceReader {
     row.Trial = int16_t(v[3]);
     row.Pokko = int8_t(v[13]);
     row.Tgt = int8_t(v[14]);
-    row.Hole = int16_t(v[15]);
+    row.Hole = int8_t(v[15]);
     row.Resp = int8_t(v[18]);
     row.RT = v[21];
     row.TotalRT = v[22];
@@ -480,7 +511,9 @@ class TimingReader {
     RunRecord& run = out_.runs[size_t(block_run_)];
     ++run.timing_rows;
     const std::string_view shown = show_tick_ >= 0 ? field(show_tick_) : std::string_view();
-    if (onset.empty() && shown.empty()) return;
+    const bool flagged =
+        (over_ >= 0 && !field(over_).empty()) || (press_source_ >= 0 && field(press_source_) == "arrival");
+    if (onset.empty() && shown.empty() && !flagged) return;
     // Rows are numbered 1.. in log order; look there first.
     AppearanceRow* row = nullptr;
     if (trial_number >= 1 && size_t(trial_number) <= run.rows.size() &&
@@ -492,10 +525,26 @@ class TimingReader {
       }
     }
     if (!row) return;
+    row->timing_flags = 0;
+    if (over_ >= 0 && !field(over_).empty()) {
+      for (const std::string_view word : SplitFields(field(over_), ' ')) {
+        if (word == "onset") row->timing_flags |= AppearanceRow::kOnsetOver;
+        else if (word == "rise") row->timing_flags |= AppearanceRow::kRiseOver;
+        else if (word == "booking") row->timing_flags |= AppearanceRow::kBookingLate;
+      }
+    }
+    if (press_source_ >= 0 && field(press_source_) == "arrival") row->timing_flags |= AppearanceRow::kArrivalPress;
     double show = 0;
-    if (!shown.empty() && ToDouble(shown, show) && show >= 0 && show < 2e9) row->ShowMs = int32_t(std::lround(show));
+    int64_t thousandths = 0;
+    if (shown.empty()) {
+    } else if (ToThousandths(shown, thousandths)) {
+      if (thousandths >= 0 && thousandths < int64_t(2e12)) row->ShowMs = int32_t((thousandths + 500) / 1000);
+    } else if (ToDouble(shown, show) && show >= 0 && show < 2e9) {
+      row->ShowMs = int32_t(std::lround(show));
+    }
     if (onset.empty()) return;
-    if (!ToDouble(onset, rt) || !row->SetOnsetRt(rt)) {
+    if (ToThousandths(onset, thousandths) ? !row->SetOnsetRtUs(thousandths)
+                                          : !ToDouble(onset, rt) || !row->SetOnsetRt(rt)) {
       index_.problems.Add(name_ + ": line " + std::to_string(i + 1) +
                               ": the reaction time from the onset is not a number of ms within 30 minutes; not used");
     }
@@ -512,6 +561,8 @@ class TimingReader {
       else if (n == "time") time_ = int(c);
       else if (n == "trial") trial_ = int(c);
       else if (n == "showtick") show_tick_ = int(c);
+      else if (n == "presssource") press_source_ = int(c);
+      else if (n == "over") over_ = int(c);
       else if (onset_rt_ < 0 && n != "onset" && n.find("onset") != std::string::npos &&
                n.find("rt") != std::string::npos)
         onset_rt_ = int(c);
@@ -527,7 +578,7 @@ class TimingReader {
   Index& index_;
   bool usable_ = false;
   size_t columns_ = 0;
-  int date_ = -1, time_ = -1, trial_ = -1, onset_rt_ = -1, show_tick_ = -1;
+  int date_ = -1, time_ = -1, trial_ = -1, onset_rt_ = -1, show_tick_ = -1, press_source_ = -1, over_ = -1;
   std::vector<std::string_view> fields_;
   std::string who_;
   // The block of rows being read: its key, its run (-1 for none) and the last row's number.
@@ -546,6 +597,15 @@ bool AppearanceRow::SetOnsetRt(double ms) {
     return false;
   }
   onset_us_ = int32_t(std::lround(ms * 1000.0));
+  return true;
+}
+
+bool AppearanceRow::SetOnsetRtUs(int64_t us) {
+  if (!(us >= -1800000000 && us <= 1800000000)) {
+    onset_us_ = kNoOnset;
+    return false;
+  }
+  onset_us_ = int32_t(us);
   return true;
 }
 
@@ -573,7 +633,7 @@ bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string&
   std::error_code ec;
   const fs::path dir = folder.empty() ? fs::path(".") : PathFromUtf8(folder);
   if (!fs::is_directory(dir, ec)) {
-    error = "not a folder: " + Utf8FromPath(dir);
+    error = NamingFile("not a folder:", Utf8FromPath(dir));
     return false;
   }
   // Programs sharing the folder write whole runs under its lock: read under it too, so that
@@ -638,7 +698,7 @@ bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string&
       if (it->path().extension() == ".csv" && it->is_regular_file(ec)) csv.push_back(it->path());
     }
     if (ec) {
-      error = "cannot list " + Utf8FromPath(dir) + ": " + ec.message();
+      error = NamingFile("cannot list", Utf8FromPath(dir), ec.message());
       return false;
     }
     std::sort(csv.begin(), csv.end());
@@ -727,6 +787,9 @@ bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string&
       size_t columns = 0;
       int mode = -1, frame_times = -1, computer = -1;
       Occurrences seen;
+      // The counts of rows beyond their bounds, where the line has them.
+      constexpr const char* kCountNames[] = {"ArrivalPresses", "OnsetOver", "RiseOver", "BookingLate"};
+      int counts[4] = {-1, -1, -1, -1};
       LineStream lines(f.get(), kTimingSummaryFileName, index.problems, control, index.block);
       const bool ok = lines.ForEach([&](size_t k, std::string_view line) {
         const auto fields = SplitFields(line.substr(0, std::min<size_t>(line.size(), kMaxLineBytes)), '\t');
@@ -735,6 +798,9 @@ bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string&
             if (fields[c] == "Mode") mode = int(c);
             else if (fields[c] == "FrameTimes") frame_times = int(c);
             else if (fields[c] == "Computer") computer = int(c);
+            for (int n = 0; n < 4; ++n) {
+              if (fields[c] == kCountNames[n]) counts[n] = int(c);
+            }
           }
           if (mode > 2 && fields[0] == "Subject" && fields[1] == "Date" && fields[2] == "Time") columns = fields.size();
           return;
@@ -764,6 +830,12 @@ bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string&
           run.frame_times.assign(fields[size_t(frame_times) + extra]);
         }
         if (computer >= 0) run.computer.assign(fields[size_t(computer) + extra]);
+        int32_t* targets[4] = {&run.arrival_presses, &run.onset_over, &run.rise_over, &run.booking_late};
+        for (int n = 0; n < 4; ++n) {
+          int32_t v = -1;
+          if (counts[n] >= 0 && !ToInt(fields[size_t(counts[n]) + extra], v)) v = -1;
+          *targets[n] = v >= 0 ? v : -1;
+        }
       });
       if (!ok && !std::ferror(f.get())) return stopped();
       if (!ok) index.problems.Add(std::string(kTimingSummaryFileName) + ": cannot be read; skipped");
@@ -837,7 +909,7 @@ bool ReadResultFolder(const std::string& folder, ResultFolder& out, std::string&
                            " more runs whose files disagree (each run's row says what)");
   }
   if (!found) {
-    error = "no result files in " + Utf8FromPath(dir);
+    error = NamingFile("no result files in", Utf8FromPath(dir));
     for (const std::string& p : out.problems) error += "\n" + p;
     return false;
   }

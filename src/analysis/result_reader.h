@@ -16,15 +16,25 @@ namespace pyokoran {
 // (at most 4999 rows a run, 14 creatures, 15 holes; a row whose values do not fit is not taken
 // for an appearance row).
 struct AppearanceRow {
+  // What the timing record's row says of its figures: kOnsetOver (its onset stamp lies beyond
+  // what the run's presentation promises), kRiseOver, kBookingLate (the flags of its Over
+  // column) and kArrivalPress (its press was stamped when it arrived, not by its event).
+  static constexpr uint8_t kOnsetOver = 1, kRiseOver = 2, kBookingLate = 4, kArrivalPress = 8;
+
   int32_t RT = 0;
   int32_t TotalRT = 0;
   int32_t ShowMs = -1;  // when it was shown (ms in the run), from the timing record; -1 unknown
   int16_t Trial = 0;
-  int16_t Hole = 0;
+  int8_t Hole = 0;
   int8_t Pokko = 0;
   int8_t Error = 0;
   int8_t Tgt = 0;
   int8_t Resp = 0;
+  uint8_t timing_flags = 0;  // of the k* above, from the timing record
+
+  // True when the onset RT leans on a stamp its row marks: the onset over its bound or the
+  // press stamped at its arrival.
+  bool onset_rt_flagged() const { return (timing_flags & (kOnsetOver | kArrivalPress)) != 0; }
 
   // The reaction time from the first frame that showed the creature, in ms, where the timing
   // record gave one; kept to the microsecond (the record writes three decimals).
@@ -32,6 +42,8 @@ struct AppearanceRow {
   double onset_rt() const { return double(onset_us_) / 1000.0; }
   // False (and none kept) for a value beyond 30 minutes either way or not a number.
   bool SetOnsetRt(double ms);
+  // The same from whole microseconds (ms * 1000, rounded).
+  bool SetOnsetRtUs(int64_t us);
 
  private:
   static constexpr int32_t kNoOnset = INT32_MIN;
@@ -62,6 +74,9 @@ struct RunRecord {
   // subject, date and time are told apart by their order, the same in every file.
   int32_t occurrence = 0;      // 0 for the first run of its subject, date and time, 1 for the next
   int32_t same_key_next = -1;  // the next such run, -1 for none
+  // The timing summary's counts of the run's rows beyond their bounds: presses stamped at
+  // their arrival, onsets, rises and bookings over; -1 where the line has no such column.
+  int32_t arrival_presses = -1, onset_over = -1, rise_over = -1, booking_late = -1;
 };
 
 struct ResultFolder {

@@ -19,8 +19,11 @@ namespace {
 
 constexpr const char* kNa = "NA";
 // The timing record's columns carried into the trial file, by their names there.
-constexpr const char* kTimingColumns[] = {"ShowTick", "FirstFrame", "Onset", "FullyUp", "Press", "TickLagMs"};
+constexpr const char* kTimingColumns[] = {"ShowTick", "FirstFrame", "Onset", "FullyUp", "Press", "TickLagMs",
+                                          "PressSource", "Over"};
 constexpr size_t kTimingCount = std::size(kTimingColumns);
+// Of those, the ones that hold words, not numbers.
+constexpr size_t kFirstTextColumn = 6;
 constexpr size_t kFlushBytes = size_t(1) << 20;
 
 std::vector<std::string_view> Split(std::string_view line, char sep) {
@@ -62,6 +65,16 @@ void AppendNumber(std::string& out, std::string_view cell) {
   auto [p, ec] = DecimalFromChars(cell.data(), cell.data() + cell.size(), v);
   if (cell.empty() || ec != std::errc() || p != cell.data() + cell.size() || !std::isfinite(v)) out += kNa;
   else out.append(cell);
+}
+
+// A word cell of the timing record (letters and spaces only: anything else is not one), else
+// NA; empty stays empty where that says something (an Over without flags), else NA (a row
+// without a press has no PressSource).
+void AppendWord(std::string& out, std::string_view cell, bool empty_is_na) {
+  const bool word =
+      std::all_of(cell.begin(), cell.end(), [](char ch) { return (ch >= 'a' && ch <= 'z') || ch == ' '; });
+  if (word && !(empty_is_na && cell.empty())) out.append(cell);
+  else out += kNa;
 }
 
 // The onset RT as the reader took it (ms with up to three decimals).
@@ -189,7 +202,7 @@ class TimingRecord {
 
   MappedFile file_;
   size_t columns_ = 0, date_ = 0, time_ = 0, trial_ = 0;
-  int index_[kTimingCount] = {-1, -1, -1, -1, -1, -1};
+  int index_[kTimingCount] = {-1, -1, -1, -1, -1, -1, -1, -1};
   std::unordered_map<std::string, std::vector<std::vector<std::string_view>>> runs_;
   std::string last_key_;
   int32_t last_trial_ = 0;
@@ -202,7 +215,7 @@ const std::vector<std::string>& TrialColumns() {
       "RunId", "Subject", "Date", "Time", "Simulated", "TgtPokko", "DstPokko", "Holes", "Ordered",
       "Dur", "ISI_1", "ISI_2", "TmLimit", "RndSeed", "Trial", "Pokko", "Kind", "Hole", "Outcome",
       "RT", "TotalRT", "Anticipation", "OnsetRT", "ShowTick", "FirstFrame", "Onset", "FullyUp",
-      "Press", "TickLagMs"};
+      "Press", "TickLagMs", "PressSource", "Over"};
   return columns;
 }
 
@@ -263,7 +276,8 @@ bool WriteTrialsCsv(const Report& report, const std::string& path, std::string& 
                 out += ',';
                 const int c = timing.Column(k);
                 if (it == timed.end() || c < 0) out += kNa;
-                else AppendNumber(out, it->second[size_t(c)]);
+                else if (k < kFirstTextColumn) AppendNumber(out, it->second[size_t(c)]);
+                else AppendWord(out, it->second[size_t(c)], std::string_view(kTimingColumns[k]) == "PressSource");
               }
               out += "\r\n";
               if (out.size() >= kFlushBytes) {

@@ -1,5 +1,5 @@
 // --report [FOLDER] [--out FILE] [--anticipation MS] [--exclude-anticipations] [--max-rt MS]
-// [--onset-locked-only] [--exclude-problem-runs] [--trials FILE] [--subject ID ...] [--pdf-all]: the report over a folder of result files as CSV (with its side
+// [--onset-locked-only] [--exclude-flagged-onsets] [--exclude-problem-runs] [--trials FILE] [--subject ID ...] [--pdf-all]: the report over a folder of result files as CSV (with its side
 // file) and HTML (and, where the system has it, PDF), and the trial file, written without
 // opening a window.
 #include <algorithm>
@@ -31,6 +31,11 @@ const CommandOption kMaxRt{
 const CommandOption kOnsetLockedOnly{
     {"onset-locked-only"},
     "--report: onset RTs only from runs whose frames were locked to the display's refresh.", ""};
+const CommandOption kExcludeFlaggedOnsets{
+    {"exclude-flagged-onsets"},
+    "--report: leave out of the onset RTs the hits whose timing row is flagged (onset stamp over its "
+    "bound, or press stamped at its arrival).",
+    ""};
 const CommandOption kExcludeProblemRuns{
     {"exclude-problem-runs"},
     "--report: leave runs whose files disagree (see Problems) out of the pooled rows and groups.", ""};
@@ -100,6 +105,7 @@ MeasureOptions ReportMeasureOptions(const OptionValues& options) {
   measures.exclude_anticipations = options.IsSet("exclude-anticipations");
   if (options.IsSet("max-rt") && ParseWholeNumber(options.Value("max-rt"), ms)) measures.max_rt_ms = int32_t(ms);
   measures.onset_locked_only = options.IsSet("onset-locked-only");
+  measures.exclude_flagged_onsets = options.IsSet("exclude-flagged-onsets");
   measures.exclude_problem_runs = options.IsSet("exclude-problem-runs");
   return measures;
 }
@@ -229,7 +235,7 @@ CommandMode ReportMode(const SystemCommands& system) {
                           "by the Linux version only).",
                     ""},
       AnalysisOutOption(system.report_pdf), kAnticipation, kExcludeAnticipations, kMaxRt, kOnsetLockedOnly,
-      kExcludeProblemRuns, kLang, kTrials};
+      kExcludeFlaggedOnsets, kExcludeProblemRuns, kLang, kTrials};
   if (system.report_pdf) {
     mode.options.push_back(SubjectOption(true));
     mode.options.push_back(CommandOption{

@@ -44,7 +44,9 @@
 
 #include "analysis/html_report.h"
 #include "analysis/trial_export.h"
+#include "app/message_text.h"
 #include "platform/number_text.h"
+#include "platform/qt/qt_message_box.h"
 
 namespace pyokoran {
 namespace {
@@ -183,7 +185,8 @@ double CellNumber(std::string_view cell) {
   return ec == std::errc() && p == last && first != last ? v : kNoValue;
 }
 
-ReportTable BuildReportTable(const Report& report) {
+ReportTable BuildReportTable(const Report& report, ReportLanguage language) {
+  const bool ja = language == ReportLanguage::kJapanese;
   ReportTable t;
   t.columns = TableColumns();
   const size_t date = ColumnOf("Date");
@@ -207,11 +210,11 @@ ReportTable BuildReportTable(const Report& report) {
                                      : condition != size_t(-1) ? ConditionCells(report, condition)
                                                                : SubjectCells(report, row.subject);
     if (row.pooled && condition != size_t(-1))
-      cells[date] = ConditionName(report.conditions[condition].condition) + ", " +
+      cells[date] = ConditionName(report.conditions[condition].condition) + (ja ? "、" : ", ") +
                     std::to_string(report.conditions[condition].runs.size()) +
-                    (report.conditions[condition].runs.size() == 1 ? " run" : " runs");
+                    (ja ? " 試行" : report.conditions[condition].runs.size() == 1 ? " run" : " runs");
     else if (row.pooled)
-      cells[date] = "all " + std::to_string(subject->runs.size()) + " runs";
+      cells[date] = (ja ? "全 " : "all ") + std::to_string(subject->runs.size()) + (ja ? " 試行" : " runs");
     row.run = row.pooled ? (subject->runs.empty() ? 0 : subject->runs.back()) : r;
     row.ends.reserve(t.columns.size());
     for (size_t c : t.columns) {
@@ -346,12 +349,12 @@ class ReportTableModel : public QAbstractTableModel {
 };
 
 ReportWindow::ReportWindow(const QString& folder, QWidget* parent, bool background,
-                           const MeasureOptions& options)
-    : QDialog(parent), folder_(folder), background_(background) {
+                           const MeasureOptions& options, bool table)
+    : QDialog(parent), folder_(folder), background_(background), table_wanted_(table) {
   setWindowTitle(QString::fromUtf8("Report — ピョコラン"));
   setFont(ReportFont(9));
 
-  simulated_ = new QLabel(QStringLiteral("SIMULATED DATA"), this);
+  simulated_ = new QLabel(this);
   simulated_->setStyleSheet(QStringLiteral("QLabel { background: #c00; color: white; font-weight: bold; padding: 2px 6px; }"));
   simulated_->setVisible(false);
   status_ = new QLabel(this);
@@ -365,34 +368,57 @@ ReportWindow::ReportWindow(const QString& folder, QWidget* parent, bool backgrou
   anticipation_->setRange(-1000, 5000);
   anticipation_->setValue(options.anticipation_ms);
   anticipation_->setSuffix(QStringLiteral(" ms"));
-  pool_ = new QCheckBox(QStringLiteral("RT distribution of the subject's runs"), this);
-  exclude_ = new QCheckBox(QStringLiteral("Leave them out of Hit/FA"), this);
+  pool_ = new QCheckBox(this);
+  exclude_ = new QCheckBox(this);
   exclude_->setChecked(options.exclude_anticipations);
-  exclude_->setToolTip(QStringLiteral("Anticipations are always left out of the RT figures; checked, their "
-                                      "appearances count in neither Hit nor FA, nor in the rates, d′ and c."));
-  auto* folder_button = new QPushButton(QStringLiteral("&Folder..."), this);
-  auto* export_button = new QPushButton(QStringLiteral("&Export..."), this);
-  auto* trials_button = new QPushButton(QStringLiteral("Export &trials..."), this);
-  auto* close_button = new QPushButton(QStringLiteral("Close"), this);
-
-  auto* bar = new QHBoxLayout;
-  bar->addWidget(new QLabel(QStringLiteral("Subject:"), this));
-  bar->addWidget(subject_);
-  bar->addWidget(new QLabel(QStringLiteral("Anticipation limit:"), this));
-  bar->addWidget(anticipation_);
-  bar->addWidget(exclude_);
-  bar->addWidget(pool_);
-  bar->addStretch(1);
-  // The language of the exported HTML and PDF.
+  // The upper RT limit: 0 is none, as on the command line.
+  max_rt_ = new QSpinBox(this);
+  max_rt_->setRange(0, 600000);
+  max_rt_->setSingleStep(100);
+  max_rt_->setValue(std::clamp(options.max_rt_ms, 0, 600000));
+  max_rt_->setSuffix(QStringLiteral(" ms"));
+  flagged_onsets_ = new QCheckBox(this);
+  flagged_onsets_->setChecked(options.exclude_flagged_onsets);
+  locked_only_ = new QCheckBox(this);
+  locked_only_->setChecked(options.onset_locked_only);
+  exclude_problems_ = new QCheckBox(this);
+  exclude_problems_->setChecked(options.exclude_problem_runs);
+  folder_button_ = new QPushButton(this);
+  export_button_ = new QPushButton(this);
+  trials_button_ = new QPushButton(this);
+  close_button_ = new QPushButton(this);
+  subject_label_ = new QLabel(this);
+  anticipation_label_ = new QLabel(this);
+  max_rt_label_ = new QLabel(this);
+  language_label_ = new QLabel(this);
+  // The language of the window and of the exported HTML and PDF.
   language_box_ = new QComboBox(this);
+  language_label_->setBuddy(language_box_);  // Alt+L
   language_box_->addItem(QString::fromUtf8("日本語"));
   language_box_->addItem(QStringLiteral("English"));
-  language_box_->setToolTip(QStringLiteral("Language of the exported HTML and PDF reports"));
   connect(language_box_, &QComboBox::currentIndexChanged, this, [this](int i) {
     SetLanguage(i == 1 ? ReportLanguage::kEnglish : ReportLanguage::kJapanese);
   });
-  bar->addWidget(new QLabel(QStringLiteral("Report in:"), this));
+
+  // The subject, the plots and the language on one row; what is left out on the next.
+  auto* bar = new QHBoxLayout;
+  bar->addWidget(subject_label_);
+  bar->addWidget(subject_);
+  bar->addWidget(pool_);
+  bar->addStretch(1);
+  bar->addWidget(language_label_);
   bar->addWidget(language_box_);
+  auto* exclusions = new QHBoxLayout;
+  exclusions->addWidget(anticipation_label_);
+  exclusions->addWidget(anticipation_);
+  exclusions->addWidget(exclude_);
+  exclusions->addSpacing(12);
+  exclusions->addWidget(max_rt_label_);
+  exclusions->addWidget(max_rt_);
+  exclusions->addSpacing(12);
+  exclusions->addWidget(locked_only_);
+  exclusions->addWidget(exclude_problems_);
+  exclusions->addStretch(1);
 
   table_ = new QTableView(this);
   model_ = new ReportTableModel(table_);
@@ -434,7 +460,8 @@ ReportWindow::ReportWindow(const QString& folder, QWidget* parent, bool backgrou
     const int value = progress();
     // Every byte read: the measures are being computed.
     if (value == 1000 && progress_->value() != 1000)
-      status_->setText(QStringLiteral("Computing the measures of %1 …").arg(Wrappable(QFileInfo(folder_).absoluteFilePath())));
+      status_->setText(T("結果から指標を計算しています…", "Computing the measures …") + QLatin1Char('\n') +
+                       Wrappable(QFileInfo(folder_).absoluteFilePath()));
     progress_->setValue(value);
   });
   auto* top = new QHBoxLayout;
@@ -442,18 +469,25 @@ ReportWindow::ReportWindow(const QString& folder, QWidget* parent, bool backgrou
   top->addWidget(status_, 1);
   top->addWidget(progress_, 0, Qt::AlignTop);
   // The buttons beside the status, so that both rows fit a screen 1024 pixels wide.
-  for (QPushButton* b : {folder_button, export_button, trials_button, close_button}) top->addWidget(b, 0, Qt::AlignTop);
+  // The onset exclusion there too: the row below is as wide as such a screen allows.
+  top->addWidget(flagged_onsets_, 0, Qt::AlignTop);
+  for (QPushButton* b : {folder_button_, export_button_, trials_button_, close_button_}) top->addWidget(b, 0, Qt::AlignTop);
   layout->addLayout(top);
   layout->addLayout(bar);
+  layout->addLayout(exclusions);
   layout->addWidget(splitter, 1);
 
-  connect(close_button, &QPushButton::clicked, this, &QDialog::accept);
-  connect(export_button, &QPushButton::clicked, this, [this] { ExportWithDialog(); });
-  connect(trials_button, &QPushButton::clicked, this, [this] { ExportTrialsWithDialog(); });
+  connect(close_button_, &QPushButton::clicked, this, &QDialog::accept);
+  connect(export_button_, &QPushButton::clicked, this, [this] { ExportWithDialog(); });
+  connect(trials_button_, &QPushButton::clicked, this, [this] { ExportTrialsWithDialog(); });
   connect(exclude_, &QCheckBox::toggled, this, [this] { Remeasure(); });
-  connect(folder_button, &QPushButton::clicked, this, [this] {
+  connect(max_rt_, &QSpinBox::valueChanged, this, [this] { Remeasure(); });
+  connect(locked_only_, &QCheckBox::toggled, this, [this] { Remeasure(); });
+  connect(flagged_onsets_, &QCheckBox::toggled, this, [this] { Remeasure(); });
+  connect(exclude_problems_, &QCheckBox::toggled, this, [this] { Remeasure(); });
+  connect(folder_button_, &QPushButton::clicked, this, [this] {
     // Another folder of results, such as the simulated runs.
-    const QString folder = QFileDialog::getExistingDirectory(this, QStringLiteral("Folder of result files"), folder_);
+    const QString folder = QFileDialog::getExistingDirectory(this, T("結果のファイルのフォルダ", "Folder of result files"), folder_);
     if (folder.isEmpty()) return;
     folder_ = folder;
     Reload();
@@ -489,14 +523,103 @@ ReportWindow::ReportWindow(const QString& folder, QWidget* parent, bool backgrou
   }
   table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
   splitter->setSizes({height() * 45 / 100, height() * 55 / 100});
+  Retranslate();
   Reload();
 }
 
+QString ReportWindow::T(const char* ja, const char* en) const {
+  return QString::fromUtf8(language_ == ReportLanguage::kJapanese ? ja : en);
+}
+
+QString ReportWindow::status() const { return status_->text(); }
+
+QString ReportWindow::Reason(const std::string& reason) const {
+  // The analysis says why in English, a file name on a line of its own: its first line is
+  // said again in Japanese.
+  static const struct {
+    const char* en;
+    const char* ja;
+  } kLeads[] = {
+      {"no result files in", "次のフォルダには結果のファイルがありません。"},
+      {"not a folder:", "次の場所はフォルダではありません。"},
+      {"cannot list", "次のフォルダの中身を一覧できませんでした。"},
+      {"not replaced: this file exists and is not a report:",
+       "次のファイルはこのプログラムが書いたレポートではないため、置き換えませんでした。"},
+      {"cannot write", "次のファイルを書けませんでした。"},
+      {"reading stopped", "読むのをやめました。"},
+  };
+  std::string text = reason;
+  if (language_ == ReportLanguage::kJapanese) {
+    const std::string first = text.substr(0, text.find('\n'));
+    for (const auto& lead : kLeads) {
+      if (first == lead.en) text = lead.ja + text.substr(first.size());
+    }
+  }
+  return U(text);
+}
+
+void ReportWindow::ShowMessage(int icon, const QString& text) {
+  QMessageBox box(QMessageBox::Icon(icon), T("レポート", "Report"), QString(), QMessageBox::Ok, this);
+  SetMessageText(box, text.toStdString());
+  box.exec();
+}
+
+void ReportWindow::Retranslate() {
+  setWindowTitle(T("レポート — ピョコラン", "Report — ピョコラン"));
+  simulated_->setText(T("シミュレーションのデータ", "SIMULATED DATA"));
+  subject_label_->setText(T("参加者:", "Subject:"));
+  pool_->setText(T("参加者の試行の RT の分布", "RT distribution of the subject's runs"));
+  language_label_->setText(T("言語(&L):", "&Language:"));
+  language_box_->setToolTip(T("このウィンドウと、書き出す HTML と PDF のレポートの言語",
+                              "Language of this window and of the exported HTML and PDF reports"));
+  anticipation_label_->setText(T("予期反応の限界:", "Anticipation limit:"));
+  anticipation_->setToolTip(T("これより速い反応は予期反応として数え、反応時間の数値から除きます（--anticipation）。",
+                              "Responses faster than this are anticipations, left out of the RT figures (--anticipation)."));
+  exclude_->setText(T("Hit/FA からも除く", "Leave them out of Hit/FA"));
+  exclude_->setToolTip(T("予期反応はいつも反応時間の数値から除きます。チェックすると、その出現は Hit にも FA にも数えず、"
+                         "率・d′・c にも入りません（--exclude-anticipations）。",
+                         "Anticipations are always left out of the RT figures; checked, their appearances count in "
+                         "neither Hit nor FA, nor in the rates, d′ and c (--exclude-anticipations)."));
+  max_rt_label_->setText(T("RT の上限:", "RT limit:"));
+  max_rt_->setSpecialValueText(T("なし", "none"));
+  max_rt_->setToolTip(T("これより遅い反応は反応時間の数値から除きます（--max-rt）。",
+                        "Responses slower than this are left out of every RT figure (--max-rt)."));
+  locked_only_->setText(T("Onset RT はロックした試行のみ", "Onset RTs of locked runs only"));
+  locked_only_->setToolTip(T("フレームを画面の更新にロックして見せた試行だけから Onset RT を取ります（--onset-locked-only）。",
+                             "Onset RTs only from runs whose frames were locked to the display's refresh "
+                             "(--onset-locked-only)."));
+  flagged_onsets_->setText(T("印のある Onset を除く", "Flagged onsets out"));
+  flagged_onsets_->setToolTip(T("タイミング記録の行に印のあるヒット（見えはじめの刻みが上限を超えた、または押下を届いた時刻で刻んだ）を、"
+                                "見えはじめからの反応時間から除きます（--exclude-flagged-onsets）。",
+                                "Leave out of the onset RTs the hits whose timing row is flagged: an onset stamp over its "
+                                "bound, or a press stamped at its arrival (--exclude-flagged-onsets)."));
+  exclude_problems_->setText(T("問題のある試行を合算から除く", "Leave runs with problems out of pooling"));
+  exclude_problems_->setToolTip(T("ファイルの食い違う試行（Problems）を参加者・条件の合算と全体から除きます。その試行の行は残ります"
+                                  "（--exclude-problem-runs）。",
+                                  "Runs whose files disagree (see Problems) are left out of the pooled rows and groups; "
+                                  "their own rows stay (--exclude-problem-runs)."));
+  folder_button_->setText(T("フォルダ(&F)...", "&Folder..."));
+  export_button_->setText(T("書き出し(&E)...", "&Export..."));
+  trials_button_->setText(T("出現ごとに書き出し(&T)...", "Export &trials..."));
+  close_button_->setText(T("閉じる", "Close"));
+}
+
 void ReportWindow::SetLanguage(ReportLanguage language) {
+  const bool changed = language != language_;
   language_ = language;
   report_.language = language;
   const int index = language == ReportLanguage::kEnglish ? 1 : 0;
   if (language_box_ && language_box_->currentIndex() != index) language_box_->setCurrentIndex(index);
+  if (!changed) return;
+  Retranslate();
+  if (reader_) {
+    status_->setText(T("結果のファイルを読んでいます…", "Reading the result files …") + QLatin1Char('\n') +
+                     Wrappable(QFileInfo(folder_).absoluteFilePath()));
+    return;
+  }
+  if (loaded_ && table_wanted_) FillTable(BuildReportTable(report_, language_));
+  const std::string error = error_;
+  Show(error);
 }
 
 void ReportWindow::SetExcludeAnticipations(bool exclude) {
@@ -510,10 +633,26 @@ void ReportWindow::SetAnticipationLimit(int ms) {
 
 QChart* ReportWindow::chart(int i) const { return i >= 0 && i < 4 ? views_[i]->chart() : nullptr; }
 
+void ReportWindow::SetMaxRt(int ms) {
+  if (max_rt_->value() != ms) max_rt_->setValue(ms);  // measures again
+}
+
+void ReportWindow::SetOnsetLockedOnly(bool only) {
+  if (locked_only_->isChecked() != only) locked_only_->setChecked(only);
+}
+
+void ReportWindow::SetExcludeProblemRuns(bool exclude) {
+  if (exclude_problems_->isChecked() != exclude) exclude_problems_->setChecked(exclude);
+}
+
 MeasureOptions ReportWindow::Options() const {
   MeasureOptions options;
   options.anticipation_ms = anticipation_->value();
   options.exclude_anticipations = exclude_->isChecked();
+  options.max_rt_ms = max_rt_->value();
+  options.onset_locked_only = locked_only_->isChecked();
+  options.exclude_problem_runs = exclude_problems_->isChecked();
+  options.exclude_flagged_onsets = flagged_onsets_->isChecked();
   return options;
 }
 
@@ -525,7 +664,7 @@ void ReportWindow::Remeasure() {
   }
   report_.options = Options();
   MeasureReport(report_);
-  FillTable(BuildReportTable(report_));
+  if (table_wanted_) FillTable(BuildReportTable(report_, language_));
   Show(std::string());
 }
 
@@ -535,7 +674,7 @@ void ReportWindow::Reload() {
     std::string error;
     loaded_ = BuildReport(folder_.toStdString(), options, report_, error);
     report_.language = language_;
-    if (loaded_) FillTable(BuildReportTable(report_));
+    if (loaded_ && table_wanted_) FillTable(BuildReportTable(report_, language_));
     Show(error);
     return;
   }
@@ -549,18 +688,22 @@ void ReportWindow::Reload() {
   progress_->setValue(0);
   progress_->setVisible(true);
   progress_timer_->start();
-  status_->setText(QStringLiteral("Reading %1 …").arg(Wrappable(QFileInfo(folder_).absoluteFilePath())));
+  status_->setText(T("結果のファイルを読んでいます…", "Reading the result files …") + QLatin1Char('\n') +
+                   Wrappable(QFileInfo(folder_).absoluteFilePath()));
   struct Result {
     Report report;
     ReportTable table;
     std::string error;
     bool ok = false;
+    ReportLanguage language = ReportLanguage::kJapanese;  // of the table's words
   };
   auto result = std::make_shared<Result>();
+  result->language = language_;
   control_ = std::make_shared<ReadControl>();
-  reader_ = QThread::create([folder = folder_.toStdString(), options, result, control = control_] {
+  reader_ = QThread::create([folder = folder_.toStdString(), options, result, control = control_,
+                             language = language_] {
     result->ok = BuildReport(folder, options, result->report, result->error, control.get());
-    if (result->ok) result->table = BuildReportTable(result->report);
+    if (result->ok) result->table = BuildReportTable(result->report, language);
   });
   connect(reader_, &QThread::finished, this, [this, result] {
     reader_->deleteLater();
@@ -576,7 +719,10 @@ void ReportWindow::Reload() {
     report_ = std::move(result->report);
     report_.language = language_;
     loaded_ = result->ok;
-    if (loaded_) FillTable(std::move(result->table));
+    // The language may have changed while the folder was read.
+    if (loaded_) FillTable(result->table.rows.empty() || report_.results.runs.empty() || language_ == result->language
+                               ? std::move(result->table)
+                               : BuildReportTable(report_, language_));
     Show(result->error);
   });
   reader_->start();
@@ -612,24 +758,31 @@ void ReportWindow::Show(const std::string& error) {
   const QString where = Wrappable(QFileInfo(folder_).absoluteFilePath());
   simulated_->setVisible(loaded_ && report_.results.simulated);
   if (!loaded_) {
-    status_->setText(QStringLiteral("%1: %2").arg(where, U(error)));
+    // The reason names the folder on a line of its own.
+    status_->setText(error.empty() ? where : Reason(error));
     report_ = Report{};
   } else {
-    QString text = QStringLiteral("%1: %2 runs, %3 subjects")
-                       .arg(where)
-                       .arg(report_.results.runs.size())
-                       .arg(report_.subjects.size());
+    // The counts, the folder on a line of its own, then what could not be used.
+    const size_t runs = report_.results.runs.size(), subjects = report_.subjects.size();
+    QString text = (language_ == ReportLanguage::kJapanese
+                        ? T("%1 試行、参加者 %2 人:", "")
+                        : QStringLiteral("%1 run%2, %3 subject%4 in:")
+                              .arg(QStringLiteral("%1"), runs == 1 ? QString() : QStringLiteral("s"),
+                                   QStringLiteral("%2"), subjects == 1 ? QString() : QStringLiteral("s")))
+                       .arg(runs)
+                       .arg(subjects) +
+                   QLatin1Char('\n') + where;
     if (!report_.results.problems.empty())
-      text += QStringLiteral(" — %1 lines skipped (first: %2)")
-                  .arg(report_.results.problems.size())
-                  .arg(U(report_.results.problems.front()));
+      text += QLatin1Char('\n') + T("使えなかった行 %1（最初: %2）", "%1 lines skipped (first: %2)")
+                                       .arg(report_.results.problems.size())
+                                       .arg(U(report_.results.problems.front()));
     status_->setText(text);
   }
 
   const QString keep = subject_->currentText();
   const QSignalBlocker block(subject_);
   subject_->clear();
-  subject_->addItem(QStringLiteral("(all)"));
+  subject_->addItem(T("（全員）", "(all)"));
   // Subjects in order of their IDs; each item knows its subject.
   std::vector<size_t> order(report_.subjects.size());
   for (size_t i = 0; i < order.size(); ++i) order[i] = i;
@@ -641,7 +794,8 @@ void ReportWindow::Show(const std::string& error) {
     subject_->setItemData(subject_->count() - 1, Short(report_.subjects[i].subject_utf8, 1000), Qt::ToolTipRole);
   }
   subject_->setCurrentIndex(std::max(0, subject_->findText(keep)));
-  if (!loaded_) FillTable(BuildReportTable(report_));
+  if (!table_wanted_) return;
+  if (!loaded_) FillTable(BuildReportTable(report_, language_));
   ApplyFilter();
 }
 
@@ -673,7 +827,7 @@ void ReportWindow::ApplyFilter() {
     table_->clearSelection();
     for (QChartView* v : views_) {
       QChart* old = v->chart();
-      v->setChart(NewChart(QStringLiteral("no runs")));
+      v->setChart(NewChart(T("試行がありません", "no runs")));
       delete old;
     }
   }
@@ -733,6 +887,7 @@ void ReportWindow::DrawCharts(size_t index, bool pool_subject) {
   }
   const QString who = Short(run.subject_utf8);
   const QString when = U(run.date) + QLatin1Char(' ') + U(run.time);
+  const QString comma = T("、", ", ");
 
   // Hit RT distribution, 50-ms bins: of the run, or of the subject's runs under the run's
   // condition (pooled over conditions, a change of condition would pass for a spread).
@@ -747,11 +902,11 @@ void ReportWindow::DrawCharts(size_t index, bool pool_subject) {
     }
     const Histogram h = MakeHistogram(HitRts(runs, options), 50);
     QChart* chart = NewChart(pool_subject && subject
-                                 ? QStringLiteral("Hit RT distribution: %1, %2 runs of %3")
+                                 ? T("ヒットの RT の分布: %1、%3 の %2 試行", "Hit RT distribution: %1, %2 runs of %3")
                                        .arg(who)
                                        .arg(runs.size())
                                        .arg(U(ConditionName(condition)))
-                                 : QStringLiteral("Hit RT distribution: %1, %2").arg(who, when));
+                                 : T("ヒットの RT の分布: ", "Hit RT distribution: ") + who + comma + when);
     // Bars as one filled step outline on value axes, so the RT axis keeps readable labels.
     auto* outline = new QLineSeries;
     int most = 0;
@@ -764,7 +919,7 @@ void ReportWindow::DrawCharts(size_t index, bool pool_subject) {
       most = std::max(most, h.counts[k]);
     }
     auto* series = new QAreaSeries(outline);
-    series->setName(QStringLiteral("hits per 50 ms"));
+    series->setName(T("50 ms ごとのヒット数", "hits per 50 ms"));
     series->setPen(QPen(QColor(0x20, 0x60, 0xa0), 1));
     series->setBrush(QColor(0x20, 0x9f, 0xdf));
     const double lo = h.counts.empty() ? 0 : h.start;
@@ -779,7 +934,7 @@ void ReportWindow::DrawCharts(size_t index, bool pool_subject) {
     // Whole counts on the y axis: at most five steps of a whole size.
     const int y_step = std::max(1, int(RoundStep(most, 5)));
     const int top = std::max(1, (most + y_step - 1) / y_step) * y_step;
-    auto* y = NewValueAxis(QStringLiteral("hits"), 0, top);
+    auto* y = NewValueAxis(T("ヒット数", "hits"), 0, top);
     y->setTickType(QValueAxis::TicksDynamic);
     y->setTickAnchor(0);
     y->setTickInterval(y_step);
@@ -793,16 +948,16 @@ void ReportWindow::DrawCharts(size_t index, bool pool_subject) {
 
   // Each hit's RT against its time in the run.
   {
-    QChart* chart = NewChart(QStringLiteral("Hit RT across the run: %1, %2").arg(who, when));
+    QChart* chart = NewChart(T("試行中のヒットの RT: ", "Hit RT across the run: ") + who + comma + when);
     auto* series = new QScatterSeries;
-    series->setName(QStringLiteral("hit"));
+    series->setName(T("ヒット", "hit"));
     series->setMarkerSize(6);
     double top = 0;
     for (const RtPoint& p : HitRtAcrossRun(run, options)) {
       series->append(p.total_rt / 1000.0, p.rt);
       top = std::max(top, p.rt);
     }
-    auto* x = NewValueAxis(QStringLiteral("time in run (s)"), 0, double(std::max(1, run.TmLimit)) + 5);
+    auto* x = NewValueAxis(T("試行の開始からの時間 (s)", "time in run (s)"), 0, double(std::max(1, run.TmLimit)) + 5);
     auto* y = NewValueAxis(QStringLiteral("RT (ms)"), 0, std::max(100.0, std::ceil(top / 100) * 100));
     x->applyNiceNumbers();
     y->applyNiceNumbers();
@@ -817,12 +972,13 @@ void ReportWindow::DrawCharts(size_t index, bool pool_subject) {
 
   // Hit and false-alarm rates per 10 s.
   {
-    QChart* chart = NewChart(QStringLiteral("Hit and false-alarm rates per 10 s: %1, %2").arg(who, when));
+    QChart* chart = NewChart(T("10 秒ごとのヒット率とフォールスアラーム率: ", "Hit and false-alarm rates per 10 s: ") + who +
+                             comma + when);
     auto* hits = new QLineSeries;
-    hits->setName(QStringLiteral("hit rate"));
+    hits->setName(T("ヒット率", "hit rate"));
     hits->setPointsVisible(true);
     auto* fas = new QLineSeries;
-    fas->setName(QStringLiteral("false-alarm rate"));
+    fas->setName(T("フォールスアラーム率", "false-alarm rate"));
     fas->setPointsVisible(true);
     // The bins end within 10 000 s, however long the run claims to be.
     double end = std::min(double(std::max(1, run.TmLimit)), 1e4);
@@ -835,9 +991,9 @@ void ReportWindow::DrawCharts(size_t index, bool pool_subject) {
       if (counts.size() < 30) counts << QStringLiteral("%1/%2").arg(b.targets).arg(b.distractors);
     }
     // What each rate stands on: targets/distractors seen in each bin, under the axis.
-    QString x_title = QStringLiteral("time in run (s)");
+    QString x_title = T("試行の開始からの時間 (s)", "time in run (s)");
     if (!bins.empty())
-      x_title += QStringLiteral(" — targets/distractors per bin: ") + counts.join(QLatin1Char(' ')) +
+      x_title += T(" — 各 10 秒のターゲット/ディストラクタの数: ", " — targets/distractors per bin: ") + counts.join(QLatin1Char(' ')) +
                  (bins.size() > size_t(counts.size()) ? QStringLiteral(" …") : QString());
     auto* x = NewValueAxis(x_title, 0, end);
     x->setTickType(QValueAxis::TicksDynamic);
@@ -846,7 +1002,7 @@ void ReportWindow::DrawCharts(size_t index, bool pool_subject) {
     x->setTickInterval(std::max(end > 100 ? 20.0 : 10.0, RoundStep(end, 10)));
     x->setLabelFormat(QStringLiteral("%d"));
     // A little room beyond 0 and 1, so that those rates are not drawn on the frame.
-    auto* y = NewValueAxis(QStringLiteral("rate"), -0.05, 1.05);
+    auto* y = NewValueAxis(T("率", "rate"), -0.05, 1.05);
     y->setTickType(QValueAxis::TicksDynamic);
     y->setTickAnchor(0);
     y->setTickInterval(0.2);
@@ -861,7 +1017,7 @@ void ReportWindow::DrawCharts(size_t index, bool pool_subject) {
   // d' across the subject's runs, oldest first: a series per condition, so that a change of
   // condition is not read as a change of the participant.
   {
-    QChart* chart = NewChart(QString::fromUtf8("d′ across the runs of %1").arg(who));
+    QChart* chart = NewChart(T("%1 の試行ごとの d′", "d′ across the runs of %1").arg(who));
     std::vector<QLineSeries*> by_condition;
     double lo = 0, hi = 1;
     size_t n = 0;
@@ -888,8 +1044,9 @@ void ReportWindow::DrawCharts(size_t index, bool pool_subject) {
     }
     if (by_condition.empty()) by_condition.push_back(new QLineSeries);
     QLineSeries* series = by_condition.front();
-    auto* x = NewValueAxis(points ? QStringLiteral("run (oldest first)")
-                                           : QString::fromUtf8("no d′: no run of this subject had both targets and distractors"),
+    auto* x = NewValueAxis(points ? T("試行（古い順）", "run (oldest first)")
+                                  : T("d′ なし: この参加者にはターゲットとディストラクタの両方が出た試行がありません",
+                                      "no d′: no run of this subject had both targets and distractors"),
                            0.5, double(std::max<size_t>(n, 1)) + 0.5);
     x->setLabelFormat(QStringLiteral("%d"));
     x->setTickType(QValueAxis::TicksDynamic);
@@ -966,7 +1123,7 @@ bool ReportWindow::ExportPdf(const QString& path, PdfContent content, QString* e
     return false;
   }
   if (!MayReplace(path)) {
-    if (error) *error = QStringLiteral("%1 exists and is not a report; not replaced").arg(path);
+    if (error) *error = U(NamingFile("not replaced: this file exists and is not a report:", path.toStdString()));
     return false;
   }
   // Drawn in memory, then written through the reports' one way to a file.
@@ -982,7 +1139,7 @@ bool ReportWindow::ExportPdf(const QString& path, PdfContent content, QString* e
     writer.setCreator(QStringLiteral("pyokoran"));
     QPainter painter;
     if (!painter.begin(&writer)) {
-      if (error) *error = QStringLiteral("cannot write %1").arg(path);
+      if (error) *error = U(NamingFile("cannot write", path.toStdString()));
       return false;
     }
     const bool ja = report_.language == ReportLanguage::kJapanese;
@@ -1085,7 +1242,8 @@ bool ReportWindow::ExportPdf(const QString& path, PdfContent content, QString* e
         // A condition's name (and run count) over the date and time columns, wrapped.
         const QString named =
             condition ? QStringLiteral("%1 (%2)").arg(U(cells[ColumnOf("Condition")]),
-                                                      cells[ColumnOf("Runs")] == "1"
+                                                      ja ? U(cells[ColumnOf("Runs")] + " 試行")
+                                                      : cells[ColumnOf("Runs")] == "1"
                                                           ? QStringLiteral("1 run")
                                                           : U(cells[ColumnOf("Runs")] + " runs"))
                       : QString();
@@ -1179,9 +1337,9 @@ bool ReportWindow::ExportPdf(const QString& path, PdfContent content, QString* e
                      .arg(Short(s.subject_utf8, 60))
                      .arg(s.runs.size()));
     }
-    if (!report_.results.runs.empty()) DrawCharts(keep, pool);
+    if (!report_.results.runs.empty() && table_wanted_) DrawCharts(keep, pool);
     if (!painter.end()) {
-      if (error) *error = QStringLiteral("cannot write %1").arg(path);
+      if (error) *error = U(NamingFile("cannot write", path.toStdString()));
       return false;
     }
   }
@@ -1199,9 +1357,9 @@ bool ReportWindow::ExportPdf(const QString& path, PdfContent content, QString* e
 
 void ReportWindow::ExportWithDialog() {
   const QString suggestion = QDir(folder_).filePath(QStringLiteral("ピョコラン_report.csv"));
-  QString csv = QFileDialog::getSaveFileName(this, QStringLiteral("Export the report"), suggestion,
-                                             QStringLiteral("CSV, PDF and HTML report (*.csv)"), nullptr,
-                                             QFileDialog::DontConfirmOverwrite);
+  QString csv = QFileDialog::getSaveFileName(this, T("レポートを書き出す", "Export the report"), suggestion,
+                                             T("CSV、PDF と HTML のレポート (*.csv)", "CSV, PDF and HTML report (*.csv)"),
+                                             nullptr, QFileDialog::DontConfirmOverwrite);
   if (csv.isEmpty()) return;
   if (!csv.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive)) csv += QStringLiteral(".csv");
   const QString base = csv.left(csv.size() - 4);
@@ -1214,18 +1372,27 @@ void ReportWindow::ExportWithDialog() {
   for (const QString& f : {csv, about, pdf, html, groups, schemas[0], schemas[1]}) {
     if (!QFileInfo::exists(f)) continue;
     if (!MayReplace(f)) {
-      QMessageBox::warning(this, QStringLiteral("Report"),
-                           QStringLiteral("%1 exists and is not a report; nothing was written.").arg(f));
+      ShowMessage(QMessageBox::Warning,
+                  U(NamingFile(T("次のファイルはこのプログラムが書いたレポートではないため、何も書きませんでした。",
+                                 "This file exists and is not a report; nothing was written:")
+                                   .toStdString(),
+                               f.toStdString())));
       return;
     }
     existing << QFileInfo(f).fileName();
   }
-  if (!existing.isEmpty() &&
-      QMessageBox::question(this, QStringLiteral("Report"),
-                            QStringLiteral("Replace these reports in %1?\n%2")
-                                .arg(QFileInfo(csv).absolutePath(), existing.join(QLatin1Char('\n'))),
-                            QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
-    return;
+  if (!existing.isEmpty()) {
+    QMessageBox replace(QMessageBox::Question, T("レポート", "Report"), QString(), QMessageBox::Yes | QMessageBox::No,
+                        this);
+    SetMessageText(replace, NamingFile(T("次のフォルダのこれらのレポートを置き換えますか?", "Replace these reports in this folder?")
+                                           .toStdString(),
+                                       QFileInfo(csv).absolutePath().toStdString(),
+                                       existing.join(QLatin1Char('\n')).toStdString()));
+    replace.button(QMessageBox::Yes)->setText(T("はい", "Yes"));
+    replace.button(QMessageBox::No)->setText(T("いいえ", "No"));
+    replace.setDefaultButton(QMessageBox::No);
+    if (replace.exec() != QMessageBox::Yes) return;
+  }
   // What the PDF holds beside its summary: the selected subjects, or every run and subject
   // (of those the filter shows).
   QStringList names;
@@ -1234,18 +1401,22 @@ void ReportWindow::ExportWithDialog() {
       if (s.subject == subject) names << Short(s.subject_utf8, 40);
     }
   }
-  QMessageBox ask(QMessageBox::Question, QStringLiteral("Report"),
-                  QStringLiteral("The PDF holds a summary (a row per subject). What else?"), QMessageBox::Cancel,
-                  this);
+  QMessageBox ask(QMessageBox::Question, T("レポート", "Report"),
+                  T("PDF には要約（参加者ごとに 1 行）が入ります。ほかに何を入れますか?",
+                    "The PDF holds a summary (a row per subject). What else?"),
+                  QMessageBox::Cancel, this);
+  ask.button(QMessageBox::Cancel)->setText(T("キャンセル", "Cancel"));
   QPushButton* selection = ask.addButton(
-      names.isEmpty() ? QStringLiteral("Summary only")
-                      : QStringLiteral("The runs and plots of %1").arg(names.join(QStringLiteral(", "))),
+      names.isEmpty() ? T("要約のみ", "Summary only")
+                      : T("%1 の試行とグラフ", "The runs and plots of %1").arg(names.join(T("、", ", "))),
       QMessageBox::AcceptRole);
   const size_t filtered = FilteredSubject();
   QPushButton* everything = ask.addButton(
       filtered < report_.subjects.size()
-          ? QStringLiteral("Every run and plot of the subject shown (%1 runs)").arg(report_.subjects[filtered].runs.size())
-          : QStringLiteral("Every run, and plots of every subject (%1 runs)").arg(report_.results.runs.size()),
+          ? T("表示中の参加者のすべての試行とグラフ（%1 試行）", "Every run and plot of the subject shown (%1 runs)")
+                .arg(report_.subjects[filtered].runs.size())
+          : T("すべての試行と、全員のグラフ（%1 試行）", "Every run, and plots of every subject (%1 runs)")
+                .arg(report_.results.runs.size()),
       QMessageBox::AcceptRole);
   ask.setDefaultButton(selection);
   ask.exec();
@@ -1254,43 +1425,52 @@ void ReportWindow::ExportWithDialog() {
   QString error;
   std::string why;
   if (!ExportCsv(csv, &error) || !ExportPdf(pdf, content, &error) || !ExportHtml(html, &error)) {
-    QMessageBox::warning(this, QStringLiteral("Report"), error);
+    ShowMessage(QMessageBox::Warning, Reason(error.toStdString()));
     return;
   }
   Report only;
   if (!WriteReportAbout(Shown(only), about.toStdString(), why) ||
       !WriteReportSchemas(Shown(only), base.toStdString(), why)) {
-    QMessageBox::warning(this, QStringLiteral("Report"), U(why));
+    ShowMessage(QMessageBox::Warning, Reason(why));
     return;
   }
-  QMessageBox::information(this, QStringLiteral("Report"),
-                           QStringLiteral("Written:\n%1\n%2\n%3\n%4\n%5\n%6\n%7")
-                               .arg(csv, groups, schemas[0], schemas[1], about, pdf, html));
+  ShowMessage(QMessageBox::Information, T("次のファイルを書きました:", "Written:") +
+                                            QStringLiteral("\n%1\n%2\n%3\n%4\n%5\n%6\n%7")
+                                                .arg(csv, groups, schemas[0], schemas[1], about, pdf, html));
 }
 
 void ReportWindow::ExportTrialsWithDialog() {
   if (!loaded_) return;
   const QString suggestion = QDir(folder_).filePath(QStringLiteral("ピョコラン_trials.csv"));
-  QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export one row per appearance"), suggestion,
-                                              QStringLiteral("CSV (*.csv)"), nullptr, QFileDialog::DontConfirmOverwrite);
+  QString path = QFileDialog::getSaveFileName(this, T("出現ごとに 1 行を書き出す", "Export one row per appearance"),
+                                              suggestion, QStringLiteral("CSV (*.csv)"), nullptr,
+                                              QFileDialog::DontConfirmOverwrite);
   if (path.isEmpty()) return;
   if (!path.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive)) path += QStringLiteral(".csv");
   if (QFileInfo::exists(path) || QFileInfo(path).isSymLink()) {
     if (!MayReplace(path)) {
-      QMessageBox::warning(this, QStringLiteral("Report"),
-                           QStringLiteral("%1 exists and is not a report; nothing was written.").arg(path));
+      ShowMessage(QMessageBox::Warning,
+                  U(NamingFile(T("次のファイルはこのプログラムが書いたレポートではないため、何も書きませんでした。",
+                                 "This file exists and is not a report; nothing was written:")
+                                   .toStdString(),
+                               path.toStdString())));
       return;
     }
-    if (QMessageBox::question(this, QStringLiteral("Report"), QStringLiteral("Replace %1?").arg(path),
-                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
-      return;
+    QMessageBox replace(QMessageBox::Question, T("レポート", "Report"), QString(), QMessageBox::Yes | QMessageBox::No,
+                        this);
+    SetMessageText(replace, NamingFile(T("次のファイルを置き換えますか?", "Replace this file?").toStdString(),
+                                       path.toStdString()));
+    replace.button(QMessageBox::Yes)->setText(T("はい", "Yes"));
+    replace.button(QMessageBox::No)->setText(T("いいえ", "No"));
+    replace.setDefaultButton(QMessageBox::No);
+    if (replace.exec() != QMessageBox::Yes) return;
   }
   QString error;
   if (!ExportTrials(path, &error)) {
-    QMessageBox::warning(this, QStringLiteral("Report"), error);
+    ShowMessage(QMessageBox::Warning, Reason(error.toStdString()));
     return;
   }
-  QMessageBox::information(this, QStringLiteral("Report"), QStringLiteral("Written:\n%1").arg(path));
+  ShowMessage(QMessageBox::Information, T("次のファイルを書きました:", "Written:") + QLatin1Char('\n') + path);
 }
 
 void OpenReportWindow(QWidget* parent) {

@@ -16,6 +16,7 @@ class QChart;
 class QChartView;
 class QComboBox;
 class QLabel;
+class QPushButton;
 class QProgressBar;
 class QThread;
 class QSpinBox;
@@ -38,9 +39,10 @@ class ReportWindow : public QDialog {
   // Reads folder at once, or (background) on another thread while the window shows how much
   // of the files it has read, and measures with options (the limit and check box start from
   // them); a folder without results shows an empty table and the reason. Closing the window
-  // stops a reading.
+  // stops a reading. With table false (the command line's files, a window never shown) the
+  // table is not filled nor the plots drawn but for the PDF's pages of plots.
   explicit ReportWindow(const QString& folder, QWidget* parent = nullptr, bool background = false,
-                        const MeasureOptions& options = {});
+                        const MeasureOptions& options = {}, bool table = true);
   ~ReportWindow() override;
   // True while a background reading runs.
   bool reading() const { return reader_ != nullptr; }
@@ -63,8 +65,9 @@ class ReportWindow : public QDialog {
   bool ExportTrials(const QString& path, QString* error);
 
   const Report& report() const { return report_; }
-  // The language of the exported HTML and PDF (Japanese unless set).
+  // The language of the window itself and of the exported HTML and PDF (Japanese unless set).
   void SetLanguage(ReportLanguage language);
+  ReportLanguage language() const { return language_; }
   bool loaded() const { return loaded_; }
   // Why the last reading gave no report (empty when it did).
   const std::string& error() const { return error_; }
@@ -83,11 +86,24 @@ class ReportWindow : public QDialog {
   void SetAnticipationLimit(int ms);
   // Anticipations left out of Hit and FA (and the rates) too; the measures are computed again.
   void SetExcludeAnticipations(bool exclude);
+  // The other exclusions, as --max-rt (0: none), --onset-locked-only and --exclude-problem-runs
+  // ask for them; each measures again as the anticipation limit does.
+  void SetMaxRt(int ms);
+  void SetOnsetLockedOnly(bool only);
+  void SetExcludeProblemRuns(bool exclude);
+  // The status line above the table (how much was read, or why nothing was).
+  QString status() const;
   // Selects the run at index (into report().results.runs) and redraws the plots.
   void SelectRun(size_t run);
 
  private:
-  MeasureOptions Options() const;  // as the limit and the check box say
+  MeasureOptions Options() const;  // as the limit and the check boxes say
+  // ja or en as the window speaks.
+  QString T(const char* ja, const char* en) const;
+  // A reason from the analysis (its file name on a line of its own) as the window speaks.
+  QString Reason(const std::string& reason) const;
+  void Retranslate();  // every widget's text in the window's language
+  void ShowMessage(int icon, const QString& text);  // a QMessageBox::Icon, file names kept whole
   void Reload();
   void Remeasure();  // the runs read measured again with Options(), or read again
   void done(int result) override;       // stops a reading
@@ -114,6 +130,7 @@ class ReportWindow : public QDialog {
   QLabel* simulated_ = nullptr;
   QProgressBar* progress_ = nullptr;
   bool background_ = false;
+  bool table_wanted_ = true;
   QThread* reader_ = nullptr;
   std::shared_ptr<ReadControl> control_;  // of the reading under way
   QTimer* progress_timer_ = nullptr;
@@ -123,7 +140,19 @@ class ReportWindow : public QDialog {
   QSpinBox* anticipation_ = nullptr;
   QCheckBox* pool_ = nullptr;
   QCheckBox* exclude_ = nullptr;
+  QSpinBox* max_rt_ = nullptr;
+  QCheckBox* locked_only_ = nullptr;
+  QCheckBox* exclude_problems_ = nullptr;
+  QCheckBox* flagged_onsets_ = nullptr;  // flagged timing rows out of the onset RTs
   QComboBox* language_box_ = nullptr;
+  QLabel* subject_label_ = nullptr;
+  QLabel* anticipation_label_ = nullptr;
+  QLabel* max_rt_label_ = nullptr;
+  QLabel* language_label_ = nullptr;
+  QPushButton* folder_button_ = nullptr;
+  QPushButton* export_button_ = nullptr;
+  QPushButton* trials_button_ = nullptr;
+  QPushButton* close_button_ = nullptr;
   QTableView* table_ = nullptr;
   ReportTableModel* model_ = nullptr;
   QChartView* views_[4] = {};

@@ -250,6 +250,10 @@ class Platform {
     (void)send_us;
     return false;
   }
+  // The last Present's time is the display system's own report of when its frame was shown,
+  // where the platform has such a report without a completion to record (LastPresentCompletion
+  // says so itself where it answers).
+  virtual bool LastPresentStampReported() { return false; }
   // The last Present did not reach the screen (the window hidden, or drawing or sending the
   // picture failed): that frame is neither counted nor stamped.
   virtual bool LastPresentFailed() { return false; }

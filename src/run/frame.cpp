@@ -199,7 +199,8 @@ void ComposeFrame(Program& program) {
     const bool reported = program.platform.LastPresentCompletion(completion, dropped);
     int64_t send_us = kNoTime;
     if (!program.platform.LastPresentSendUs(send_us)) send_us = kNoTime;
-    NoteFramePresented(program.timing, tick_us, send_us, reported);
+    NoteFramePresented(program.timing, tick_us, send_us,
+                       reported || program.platform.LastPresentStampReported());
     if (reported) NoteFrameCompletion(program.timing, tick_us, completion, dropped);
   }
 }

@@ -10,6 +10,7 @@
 
 #include "analysis/html_report.h"
 #include "analysis/report.h"
+#include "analysis/trial_export.h"
 #include "support/temp_working_dir.h"
 
 namespace pyokoran {
@@ -110,11 +111,11 @@ TEST(ReportPooling, ConditionsAreRowsOfTheirOwn) {
   EXPECT_EQ(Cell(subject, "Condition"), "");
   EXPECT_EQ(Cell(CsvRow(csv, kLevelSubject, "T"), "Condition"), "T6 D3 H12 60s 2000ms 1000-3000ms rows");
 
-  // The HTML report lists the same rows, in each of its five groups of columns.
+  // The HTML report lists the same rows, in each of its six groups of columns.
   const std::string html = ReportHtml(report);
   size_t rows = 0;
   for (size_t p = 0; (p = html.find("<td>subject_condition</td>", p)) != std::string::npos; ++p) ++rows;
-  EXPECT_EQ(rows, 3u * 5u);
+  EXPECT_EQ(rows, 3u * 6u);
 
   // Under a subject filter: that subject's conditions only, its runs' ids kept.
   const Report only = ReportOfSubject(report, 0);
@@ -306,6 +307,70 @@ TEST(ReportPooling, PresentationAndExclusionsAskedFor) {
   const std::string about = ReportAbout(report);
   for (const char* part : {"No upper RT limit.", "Runs with problems are left out of the pooled rows"})
     EXPECT_NE(about.find(part), std::string::npos) << part;
+}
+
+// The timing record's flags reach the report: the run's counts from its line (summed on the
+// pooled rows, empty where no line has them), the flagged onset RTs counted, and left out of the
+// onset figures only when asked; the trial file carries each row's PressSource and Over.
+TEST(ReportPooling, TimingFlagsCountedAndLeftOutWhenAsked) {
+  TempWorkingDir dir;
+  WriteSummary({{"S", 3, 1, 3, 0, 0, 0}, {"S", 3, 2, 3, 0, 0, 0}});
+  std::string rows = "Subject,Date,Time,Trial,TgtPokko,DstPokko,Holes,Ordered,Dur,ISI_1,ISI_2,TmLimit,"
+                     "RndSeed,Pokko,Tgt,Hole,Hole_X,Hole_Y,Resp,Resp_X,Resp_Y,RT,TotalRT,Error\r\n";
+  for (int run = 0; run < 2; ++run) {
+    const std::string head = "S,2026/12/01,10:00:0" + std::to_string(run) + ",";
+    const std::string settings = ",6,3,12,1,2000,1000,3000,60," + std::to_string(run + 1) + ",";
+    for (int t = 1; t <= 3; ++t)
+      rows += head + std::to_string(t) + settings + "1,1,1,0,0,1,0,0,400,2400,0\r\n";
+  }
+  // Run 0: clean, onset over, press from arrival (with a rise flag, which the onset RT does not
+  // lean on); run 1: one rise only.
+  const std::string timing =
+      "Subject,Date,Time,Trial,ShowTick,OnsetRT,PressSource,RiseMs,Over,Computer\r\n"
+      "S,2026/12/01,10:00:00,1,2000,300,event,516.7,,pc\r\n"
+      "S,2026/12/01,10:00:00,2,5000,310,event,516.7,onset,pc\r\n"
+      "S,2026/12/01,10:00:00,3,8000,320,arrival,600.0,rise booking,pc\r\n"
+      "S,2026/12/01,10:00:01,1,2000,330,event,900.0,rise,pc\r\n"
+      "S,2026/12/01,10:00:01,2,5000,340,event,516.7,,pc\r\n"
+      "S,2026/12/01,10:00:01,3,8000,350,event,516.7,,pc\r\n";
+  std::ofstream(std::filesystem::u8path("S.csv"), std::ios::binary) << rows;
+  std::ofstream(std::filesystem::u8path("S_timing.csv"), std::ios::binary) << timing;
+  // The second run's line comes from a version without the counts.
+  std::ofstream(std::filesystem::u8path("ピョコラン_timing.txt"), std::ios::binary)
+      << "Subject\tDate\tTime\tMode\tArrivalPresses\tOnsetOver\tRiseOver\tBookingLate\r\n"
+      << "S\t2026/12/01\t10:00:00\tfallback\t1\t1\t1\t1\r\n"
+      << "S\t2026/12/01\t10:00:01\tlocked\r\n";
+  Report report;
+  std::string error;
+  ASSERT_TRUE(BuildReport(".", {}, report, error)) << error;
+  ASSERT_EQ(report.results.runs.size(), 2u);
+  const std::vector<std::string> newer = RunCells(report, 0), older = RunCells(report, 1);
+  for (const char* column : {"ArrivalPresses", "OnsetOver", "RiseOver", "BookingLate"}) {
+    EXPECT_EQ(Cell(older, column), "1") << column;
+    EXPECT_EQ(Cell(newer, column), "") << column;
+    EXPECT_EQ(Cell(SubjectCells(report, 0), column), "1") << column;
+  }
+  EXPECT_EQ(Cell(older, "OnsetRT_Flagged"), "2");
+  EXPECT_EQ(Cell(newer, "OnsetRT_Flagged"), "0");  // a rise alone leaves the onset RT as it is
+  EXPECT_EQ(report.subjects[0].measures.onset_rt.n, 6);
+  EXPECT_EQ(Cell(SubjectCells(report, 0), "OnsetRT_Flagged"), "2");
+
+  MeasureOptions options;
+  options.exclude_flagged_onsets = true;
+  ASSERT_TRUE(BuildReport(".", options, report, error)) << error;
+  const Measures& pooled = report.subjects[0].measures;
+  EXPECT_EQ(pooled.onset_rt.n, 4);
+  EXPECT_DOUBLE_EQ(pooled.onset_rt.mean, (300 + 330 + 340 + 350) / 4.0);
+  EXPECT_EQ(pooled.onset_rt_flagged, 2);
+  EXPECT_EQ(pooled.hit_rt.n, 6);  // the RT figures keep every hit
+  EXPECT_NE(ReportAbout(report).find("--exclude-flagged-onsets"), std::string::npos);
+
+  ASSERT_TRUE(WriteTrialsCsv(report, "trials.csv", error)) << error;
+  std::ifstream in("trials.csv", std::ios::binary);
+  const std::string trials((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(trials.find(",PressSource,Over\r\n"), std::string::npos);
+  EXPECT_NE(trials.find(",arrival,rise booking\r\n"), std::string::npos);
+  EXPECT_NE(trials.find(",event,onset\r\n"), std::string::npos);
 }
 
 // Text a spreadsheet would run as a formula gets an apostrophe; numbers, and text that only

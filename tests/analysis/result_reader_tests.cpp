@@ -125,13 +125,14 @@ TEST_F(ResultFolderTest, TrialFileHasOneRowPerAppearanceWithNaWhereNothingExists
   ASSERT_EQ(lines.size(), 1u + 1u + 4u + 1u);  // header; A,B's run; 被験者01's runs
   EXPECT_EQ(lines[0].rfind("\xEF\xBB\xBFRunId,Subject,Date,Time,", 0), 0u);
   const std::string settings = ",0,6,3,12,1,2000,1000,3000,60,";
-  const std::string na6 = "NA,NA,NA,NA,NA,NA";
-  EXPECT_EQ(lines[1], "2,\"A,B\",2026/12/01,11:00:00" + settings + "8,1,7,distractor,4,FA,90,4090,1,NA," + na6);
-  EXPECT_EQ(lines[2], "1,被験者01,2026/12/01,10:00:00" + settings + "7,1,1,target,1,Hit,420,3420,0,NA," + na6);
-  EXPECT_EQ(lines[4], "1,被験者01,2026/12/01,10:00:00" + settings + "7,3,3,target,3,Miss,NA,NA,NA,NA," + na6);
-  EXPECT_EQ(lines[5], "1,被験者01,2026/12/01,10:00:00" + settings + "7,4,7,distractor,4,CR,NA,NA,NA,NA," + na6);
-  // The timing record gives what it holds; FirstFrame and TickLagMs it lacks.
-  EXPECT_EQ(lines[6], "3,被験者01,2026/12/02,09:00:00" + settings + "9,1,1,target,1,Hit,500,2500,0,488,2000,NA,2012,2530,2500,NA");
+  const std::string na8 = "NA,NA,NA,NA,NA,NA,NA,NA";
+  EXPECT_EQ(lines[1], "2,\"A,B\",2026/12/01,11:00:00" + settings + "8,1,7,distractor,4,FA,90,4090,1,NA," + na8);
+  EXPECT_EQ(lines[2], "1,被験者01,2026/12/01,10:00:00" + settings + "7,1,1,target,1,Hit,420,3420,0,NA," + na8);
+  EXPECT_EQ(lines[4], "1,被験者01,2026/12/01,10:00:00" + settings + "7,3,3,target,3,Miss,NA,NA,NA,NA," + na8);
+  EXPECT_EQ(lines[5], "1,被験者01,2026/12/01,10:00:00" + settings + "7,4,7,distractor,4,CR,NA,NA,NA,NA," + na8);
+  // The timing record gives what it holds; FirstFrame, TickLagMs, PressSource and Over it lacks.
+  EXPECT_EQ(lines[6], "3,被験者01,2026/12/02,09:00:00" + settings +
+                          "9,1,1,target,1,Hit,500,2500,0,488,2000,NA,2012,2530,2500,NA,NA,NA");
   // Every row has every column.
   for (const std::string& line : lines) EXPECT_EQ(std::count(line.begin(), line.end(), ','), std::count(lines[0].begin(), lines[0].end(), ',') + (line == lines[1] ? 1 : 0)) << line;
 }

@@ -137,8 +137,12 @@ grep -q '^pyokoran: presenting not locked to the refresh, through GDI' program.l
 grep -q '^pyokoran: tick thread: multimedia class scheduler' program.log || fail "the run did not say how its tick thread is scheduled"
 [ -f SBJ0000_timing.csv ] || fail "no timing file"
 [ "$(($(wc -l <SBJ0000_timing.csv) - 1))" -eq "$rows" ] || fail "timing rows"
+# Frames that went out are stamped: every row has its first frame and, where the creature
+# showed, its onset.
+onsets=$(tail -n +2 SBJ0000_timing.csv | cut -d, -f6,7 | grep -c '^[0-9][0-9.]*,[0-9][0-9.]*$' || true)
+[ "$onsets" -ge 1 ] || fail "no onset stamped: $(cat SBJ0000_timing.csv)"
 timing=$(sed -n 2p "ピョコラン_timing.txt")
 # With a screenshot folder, what the run said and recorded goes beside the pictures.
-[ -n "$shots" ] && cp program.log "ピョコラン_timing.txt" "$shots/"
+[ -n "$shots" ] && cp program.log "ピョコラン_timing.txt" SBJ0000_timing.csv "$shots/"
 [ "$(cut -f4 <<<"$timing")" = fallback ] || fail "timing record: $timing"
 echo "1 passed, 0 failed"

@@ -8,6 +8,9 @@
 #include <QFile>
 #include <QScatterSeries>
 #include <QElapsedTimer>
+#include <QLabel>
+#include <QAbstractButton>
+#include <QProcess>
 #include <QTableView>
 #include <QTimer>
 #include <QTemporaryDir>
@@ -17,6 +20,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <functional>
 
 #include "gui/report_window.h"
 #include "simulation/simulator.h"
@@ -73,9 +77,9 @@ class ReportWindowTest : public QObject {
     QVERIFY(window.loaded());
     QTableView* table = window.table();
     QCOMPARE(table->model()->rowCount(), 6 + 2 * 2);  // the runs, then each subject's condition and all its runs
-    QCOMPARE(Cell(table, 6, 1), QStringLiteral("T6 D3 H12 60s 2000ms 1000-3000ms rows, 2 runs"));
+    QCOMPARE(Cell(table, 6, 1), QString::fromUtf8("T6 D3 H12 60s 2000ms 1000-3000ms rows、2 試行"));
     QVERIFY(!table->model()->index(6, 0).data(Qt::FontRole).value<QFont>().bold());
-    QCOMPARE(Cell(table, 7, 1), QStringLiteral("all 2 runs"));
+    QCOMPARE(Cell(table, 7, 1), QString::fromUtf8("全 2 試行"));
     QVERIFY(table->model()->index(9, 0).data(Qt::FontRole).value<QFont>().bold());
     const int date = 1, time = 2;  // Subject, Date, Time, ...
     QCOMPARE(table->model()->headerData(date, Qt::Horizontal).toString(), QStringLiteral("Date"));
@@ -306,7 +310,7 @@ class ReportWindowTest : public QObject {
     // Each 10-s bin says how many targets and distractors its rates stand on.
     const auto x = window.chart(2)->axes(Qt::Horizontal);
     QCOMPARE(x.size(), 1);
-    QVERIFY(x.front()->titleText().contains(QStringLiteral("targets/distractors per bin: ")));
+    QVERIFY(x.front()->titleText().contains(QString::fromUtf8("各 10 秒のターゲット/ディストラクタの数: ")));
   }
 
   // The command line's options are the window's from the start (one reading, not two); a
@@ -324,8 +328,108 @@ class ReportWindowTest : public QObject {
     QVERIFY(QDir().mkpath(empty));
     ReportWindow none(empty);
     QVERIFY(!none.loaded());
-    QVERIFY2(QString::fromStdString(none.error()).startsWith(QStringLiteral("no result files in ")),
-             none.error().c_str());
+    // The folder on a line of its own, said in Japanese in the window.
+    QCOMPARE(QString::fromStdString(none.error()), QStringLiteral("no result files in\n") + empty);
+    QCOMPARE(none.status(), QString::fromUtf8("次のフォルダには結果のファイルがありません。\n") + empty);
+  }
+
+  // Japanese by default, English when asked: the window's own words, its table's pooled rows,
+  // its plots and status, and back.
+  void speaksJapaneseUnlessAskedForEnglish() {
+    ReportWindow window(folder_);
+    window.subject_filter()->setCurrentText(QStringLiteral("A"));
+    const auto words = [&] {
+      QStringList all{window.windowTitle(), window.status(), window.subject_filter()->itemText(0)};
+      for (int c = 0; c < 4; ++c) {
+        all << window.chart(c)->title();
+        for (QAbstractAxis* axis : window.chart(c)->axes()) all << axis->titleText();
+      }
+      for (QWidget* w : window.findChildren<QWidget*>()) {
+        if (auto* b = qobject_cast<QAbstractButton*>(w)) all << b->text();
+        if (auto* l = qobject_cast<QLabel*>(w)) all << l->text();
+      }
+      for (int row = 0; row < window.table()->model()->rowCount(); ++row) all << Cell(window.table(), row, 1);
+      return all.join(QLatin1Char('|'));
+    };
+    const QString japanese = words();
+    QCOMPARE(window.language(), ReportLanguage::kJapanese);
+    for (const char* piece : {"レポート", "試行、参加者 2 人", "（全員）", "ヒットの RT の分布", "試行中のヒットの RT",
+                              "10 秒ごとのヒット率", "の試行ごとの d′", "予期反応の限界", "書き出し", "閉じる", "全 4 試行",
+                              "RT の上限", "ロックした試行", "問題のある試行"})
+      QVERIFY2(japanese.contains(QString::fromUtf8(piece)), piece);
+    QVERIFY2(!japanese.contains(QStringLiteral("runs")), qPrintable(japanese));
+    // The folder on a line of its own below the counts.
+    QVERIFY(window.status().endsWith(QLatin1Char('\n') + QFileInfo(folder_).absoluteFilePath().replace(
+                                                             QLatin1Char('/'), QStringLiteral("/\u200B"))));
+
+    window.SetLanguage(ReportLanguage::kEnglish);
+    const QString english = words();
+    for (const char* piece : {"Report", "6 runs, 2 subjects", "(all)", "Hit RT distribution", "Hit RT across the run",
+                              "rates per 10 s", "d′ across the runs of", "Anticipation limit", "Export", "Close",
+                              "all 4 runs", "RT limit", "locked runs", "problems"})
+      QVERIFY2(english.contains(QString::fromUtf8(piece)), piece);
+    QVERIFY2(!english.contains(QString::fromUtf8("試行")), qPrintable(english));
+    window.SetLanguage(ReportLanguage::kJapanese);
+    QCOMPARE(words(), japanese);
+  }
+
+  // Each exclusion set in the window measures the runs read again and gives the CSV the
+  // program's --report writes with the same options.
+  void exclusionsGiveTheCommandLinesCsv() {
+    // A copy of the folder in which one run's summary line counts a hit more than its rows.
+    const QString folder = dir_.filePath(QStringLiteral("exclusions"));
+    QVERIFY(QDir().mkpath(folder));
+    for (const QString& f : QDir(folder_).entryList(QDir::Files)) {
+      if (!f.endsWith(QStringLiteral(".lock"))) QVERIFY(QFile::copy(folder_ + QLatin1Char('/') + f, folder + QLatin1Char('/') + f));
+    }
+    {
+      QFile summary(folder + QString::fromUtf8("/ピョコラン.txt"));
+      QVERIFY(summary.open(QIODevice::ReadWrite));
+      QList<QByteArray> lines = summary.readAll().split('\n');
+      QList<QByteArray> cells = lines[1].split('\t');
+      cells[12] = QByteArray::number(cells[12].toInt() + 1);  // Hit
+      lines[1] = cells.join('\t');
+      summary.resize(0);
+      summary.seek(0);
+      summary.write(lines.join('\n'));
+    }
+    ReportWindow window(folder);
+    QVERIFY(window.loaded());
+    const struct {
+      const char* name;
+      QStringList arguments;
+      std::function<void()> set;
+    } cases[] = {
+        {"max-rt", {QStringLiteral("--max-rt"), QStringLiteral("400")}, [&] { window.SetMaxRt(400); }},
+        {"onset-locked-only", {QStringLiteral("--onset-locked-only")}, [&] { window.SetOnsetLockedOnly(true); }},
+        {"exclude-problem-runs", {QStringLiteral("--exclude-problem-runs")}, [&] { window.SetExcludeProblemRuns(true); }},
+    };
+    QStringList arguments{QStringLiteral("--report"), folder, QStringLiteral("--anticipation"), QStringLiteral("200")};
+    window.SetAnticipationLimit(200);
+    QByteArray before = ReportCsv(window.report()).c_str();
+    for (const auto& c : cases) {
+      c.set();
+      arguments << c.arguments;
+      const QString out = dir_.filePath(QStringLiteral("cli_%1.csv").arg(QString::fromUtf8(c.name)));
+      QProcess program;
+      QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+      env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+      program.setProcessEnvironment(env);
+      program.start(QStringLiteral(PYOKORAN_PROGRAM), arguments + QStringList{QStringLiteral("--out"), out});
+      QVERIFY(program.waitForFinished(60000));
+      QVERIFY2(program.exitCode() == 0, program.readAllStandardError().constData());
+      const QString shown = dir_.filePath(QStringLiteral("window_%1.csv").arg(QString::fromUtf8(c.name)));
+      QString error;
+      QVERIFY2(window.ExportCsv(shown, &error), qPrintable(error));
+      QFile a(out), b(shown);
+      QVERIFY(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+      const QByteArray cli = a.readAll();
+      QVERIFY2(cli == b.readAll(), c.name);
+      // Each option changes the figures of this folder, so the comparison says something.
+      const QByteArray now = ReportCsv(window.report()).c_str();
+      QVERIFY2(now != before, c.name);
+      before = now;
+    }
   }
 
   void readsInTheBackgroundWithTheSameResult() {
@@ -434,7 +538,7 @@ class ReportWindowTest : public QObject {
     QCOMPARE(window.table()->model()->rowCount(), 0);
     QString error;
     QVERIFY(!window.ExportCsv(dir_.filePath(QStringLiteral("none.csv")), &error));
-    QVERIFY(error.contains(QStringLiteral("no result files")));
+    QVERIFY2(error.startsWith(QString::fromUtf8("次のフォルダには結果のファイルがありません。\n")), qPrintable(error));
   }
 
  private:

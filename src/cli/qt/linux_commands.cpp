@@ -1,6 +1,8 @@
 #include "cli/qt/linux_commands.h"
 
 #include <QApplication>
+#include <malloc.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +23,9 @@ int RunCheckTiming(const ModeRun& run) {
 
 // --report: the folder read by the report window, which draws the PDF.
 int RunReport(const ModeRun& run) {
+  // The runs' rows take tens of MB in thousands of pieces: the heap grows in large steps
+  // rather than a page or two at a time (the pages are still taken only as they are used).
+  mallopt(M_TOP_PAD, 64 << 20);
   ReportOutputs outputs;
   int status = 0;
   if (!PrepareReportOutputs(run, true, outputs, status)) return status;
@@ -28,8 +33,9 @@ int RunReport(const ModeRun& run) {
   if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM"))
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QApplication app(run.argc, run.argv);
-  // Read once, with the options given.
-  ReportWindow window(QString::fromStdString(outputs.folder), nullptr, false, ReportMeasureOptions(run.options));
+  // Read once, with the options given; no table, and plots only for the PDF's pages.
+  ReportWindow window(QString::fromStdString(outputs.folder), nullptr, false, ReportMeasureOptions(run.options),
+                      /*table=*/false);
   if (!window.loaded()) {
     std::fprintf(stderr, "pyokoran: %s\n", window.error().c_str());
     return 1;

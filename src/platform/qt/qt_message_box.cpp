@@ -33,6 +33,14 @@ void SetMessageText(QMessageBox& box, const std::string& text) {
   if (!label) return;
   int widest = 0;
   for (const QString& name : names) widest = std::max(widest, label->fontMetrics().horizontalAdvance(name) + 2);
+  // The other lines as wide as the name, or up to where the box would wrap them anyway: a
+  // short name must not leave the box too narrow for a sentence (rich text, it would be cut).
+  constexpr int kWrapWidth = 500;
+  for (const QString& line : lines) {
+    if (!names.contains(line))
+      widest = std::max(widest, std::min(kWrapWidth, label->fontMetrics().horizontalAdvance(line) + 2));
+  }
+  label->setWordWrap(true);
   const QScreen* screen = QGuiApplication::primaryScreen();
   const int screen_width = screen ? screen->availableGeometry().width() : 1024;
   const int most = (screen_width <= 1024 ? screen_width : std::min(screen_width - 480, 1000)) - 120;

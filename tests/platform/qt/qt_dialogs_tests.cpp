@@ -311,6 +311,29 @@ class QtDialogsTest : public QObject {
     for (int size : {16, 32, 48, 256}) QVERIFY(QApplication::windowIcon().availableSizes().contains(QSize(size, size)));
   }
 
+  // A short name does not leave the box too narrow for the sentence above it: the sentence is
+  // shown whole, on one line or wrapped, never cut.
+  void aShortNameLeavesRoomForTheSentence() {
+    const QString lead = QString::fromUtf8("次のファイルはこのプログラムが書いたレポートではないため、何も書きませんでした。");
+    int needed = 0, width = 0, height = 0, line = 0;
+    QTimer::singleShot(0, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box) return;
+      if (auto* label = box->findChild<QLabel*>("qt_msgbox_label")) {
+        needed = label->fontMetrics().horizontalAdvance(lead);
+        line = label->fontMetrics().lineSpacing();
+        width = label->contentsRect().width();
+        height = label->contentsRect().height();
+      }
+      box->accept();
+    });
+    platform->ShowMessage(NamingFile(lead.toStdString(), "/tmp/a/SBJ0000.csv"), "ピョコラン", MessageIcon::None);
+    QVERIFY(needed > 0);
+    // As wide as the sentence, or at least 450 pixels with the sentence wrapped below.
+    QVERIFY2(width >= needed || (width >= 450 && height >= 3 * line),
+             qPrintable(QStringLiteral("%1 wide, %2 high for %3").arg(width).arg(height).arg(needed)));
+  }
+
   // A message that names a file keeps the name whole on its line: the box grows as wide as
   // the name needs (on a screen wide enough; the wide-screen run checks it).
   void messageNamingAFileKeepsTheNameWhole() {

@@ -212,6 +212,12 @@ TEST_F(Win32PlatformTest, AFrameThroughGdiReachesTheWindowScaled) {
   }
   const Rect rect{client.right / 8, 0, client.right / 8 + client.bottom * 4 / 3, client.bottom};
   platform.Present(stage, rect);
+  // How long GDI took to take the picture is known; the time is this side's, not a report.
+  int64_t send_us = -1;
+  EXPECT_TRUE(platform.LastPresentSendUs(send_us));
+  EXPECT_GE(send_us, 0);
+  EXPECT_FALSE(platform.LastPresentFailed());
+  EXPECT_FALSE(platform.LastPresentStampReported());
   // Then only a changed part.
   for (int32_t y = 300; y < 340; ++y) {
     for (int32_t x = 500; x < 560; ++x) stage.row(y)[x] = 0x00FF00;
@@ -230,6 +236,14 @@ TEST_F(Win32PlatformTest, AFrameThroughGdiReachesTheWindowScaled) {
   for (const POINT at : {POINT{0, 0}, POINT{client.right / 2, client.bottom / 2}, POINT{rect.left + 10, 10}}) {
     EXPECT_EQ(shown[size_t(at.y) * size_t(client.right) + size_t(at.x)], picture.row(at.y)[at.x]) << at.x << "," << at.y;
   }
+  // A present to a hidden window does not go out: neither stamped nor counted.
+  ShowWindow(platform.experiment_window(), SW_HIDE);
+  platform.Present(stage, rect);
+  EXPECT_TRUE(platform.LastPresentFailed());
+  EXPECT_FALSE(platform.LastPresentSendUs(send_us));
+  int64_t tick_us = 0;
+  EXPECT_FALSE(platform.LastPresentTickUs(tick_us));
+  ShowWindow(platform.experiment_window(), SW_SHOW);
   PresentationReport report;
   ASSERT_TRUE(platform.GetPresentationReport(report));
   EXPECT_EQ(report.mode, "fallback");
@@ -248,6 +262,8 @@ TEST_F(Win32PlatformTest, AForcedLockPresentsThroughDirect3D) {
   Surface stage(1024, 768);
   platform.Present(stage, {0, 0, 1024, 768});
   platform.Present(stage, {0, 0, 1024, 768});
+  int64_t send_us = -1;
+  EXPECT_TRUE(platform.LastPresentSendUs(send_us));  // the present and its latency wait
   ASSERT_TRUE(platform.GetPresentationReport(report));
   EXPECT_EQ(report.frames, 2);
   EXPECT_FALSE(report.flip_source.empty());

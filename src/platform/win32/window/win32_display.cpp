@@ -377,7 +377,8 @@ void Win32Display::SendGdi(HDC dc, const std::vector<Rect>& rects) {
   GdiFlush();
 }
 
-bool Win32Display::PresentD3D(const std::vector<Rect>& rects, int64_t& shown_ns) {
+bool Win32Display::PresentD3D(const std::vector<Rect>& rects, int64_t& shown_ns, bool& reported) {
+  reported = false;
   d3d_->Update(picture_, rects);
   const HRESULT hr = d3d_->PresentAndWait();
   shown_ns = TickThread::MonotonicNs();
@@ -388,6 +389,7 @@ bool Win32Display::PresentD3D(const std::vector<Rect>& rects, int64_t& shown_ns)
     const int64_t at = CounterToMonotonicNs(statistics.SyncQPCTime.QuadPart);
     if (at <= shown_ns && shown_ns - at < 2 * period_ns_ + 5000000) {
       shown_ns = at;
+      reported = true;
       ++statistics_frames_;
     }
   }
@@ -426,6 +428,8 @@ void Win32Display::Present(const Surface& stage, const Rect& stage_rect,
                            const std::vector<Rect>* changed) {
   if (!window_ || !IsWindowVisible(window_)) {
     compare_next_ = true;  // the changes named now would be lost otherwise
+    last_present_ns_ = 0;  // nothing went out: neither counted nor stamped
+    last_send_ns_ = 0;
     return;
   }
   if (compare_next_) changed = nullptr;
@@ -438,11 +442,15 @@ void Win32Display::Present(const Surface& stage, const Rect& stage_rect,
 
   if (!locked() || pace_locked_ || decision_.present_every > 1) WaitForRefresh();
   int64_t now_ns = 0;
+  last_send_ns_ = 0;
+  last_stamp_reported_ = false;
+  const int64_t send_start_ns = TickThread::MonotonicNs();
   if (locked()) {
-    if (!PresentD3D(rects, now_ns)) {
+    if (!PresentD3D(rects, now_ns, last_stamp_reported_)) {
       LoseD3D("the Direct3D device was lost");
       compare_next_ = true;
       last_present_ns_ = 0;
+      last_stamp_reported_ = false;
       return;
     }
   } else {
@@ -456,6 +464,8 @@ void Win32Display::Present(const Surface& stage, const Rect& stage_rect,
     ReleaseDC(window_, dc);
     now_ns = TickThread::MonotonicNs();
   }
+  // At least 1 ns: a known time, however fast the hand-over was.
+  last_send_ns_ = std::max<int64_t>(TickThread::MonotonicNs() - send_start_ns, 1);
   if (locked() && decision_.refresh_locked && decision_.present_every == 1 &&
       lock_watch_.Frame(now_ns / 1000, have_last_present_ && passes_since_present_ <= 1)) {
     // The presents no longer wait: paced on the clock from here on, counted apart.

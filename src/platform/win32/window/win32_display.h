@@ -67,8 +67,16 @@ class Win32Display {
   void NoteLoopPass() { ++passes_since_present_; }
 
   bool locked() const;
-  // Monotonic ns (TickThread::MonotonicNs) of the last present's time; 0 before one.
+  // Monotonic ns (TickThread::MonotonicNs) of the last present's time; 0 before one and when
+  // the last one did not go out.
   int64_t last_present_ns() const { return last_present_ns_; }
+  // How long the last present took to hand its picture over, in ns (after the wait for its
+  // refresh: the Direct3D present and its frame latency wait, or GDI's drawing and flush); 0
+  // when it did not go out.
+  int64_t last_send_ns() const { return last_send_ns_; }
+  // The last present's time is the display system's report of the refresh that showed it
+  // (DXGI frame statistics), not a time taken here.
+  bool last_stamp_reported() const { return last_stamp_reported_; }
   // Monotonic ns at which a locked run's presents stopped waiting; 0 while they wait.
   int64_t lock_lost_ns() const { return lock_lost_ns_; }
   // The run's figures so far (tick lag and scheduling left to the tick thread).
@@ -85,7 +93,7 @@ class Win32Display {
   bool StartD3D(std::vector<double>& intervals_ms, std::vector<double>& work_ms);
   void StopD3D();
   void SendGdi(HDC dc, const std::vector<Rect>& rects);
-  bool PresentD3D(const std::vector<Rect>& rects, int64_t& shown_ns);
+  bool PresentD3D(const std::vector<Rect>& rects, int64_t& shown_ns, bool& reported);
   void WaitForRefresh();
   double ReportedRefreshHz() const;
   void CountPresent(int64_t now_ns);
@@ -104,6 +112,8 @@ class Win32Display {
   LockWatch lock_watch_;
   int64_t lock_lost_ns_ = 0;
   int64_t last_present_ns_ = 0;
+  int64_t last_send_ns_ = 0;
+  bool last_stamp_reported_ = false;
   int64_t previous_present_ns_ = 0;
   bool have_last_present_ = false;
   int passes_since_present_ = 0;

@@ -761,6 +761,18 @@ bool Win32Platform::LastPresentTickUs(int64_t& tick_us) {
   return true;
 }
 
+bool Win32Platform::LastPresentSendUs(int64_t& send_us) {
+  if (display_->last_present_ns() == 0 || display_->last_send_ns() <= 0) return false;
+  send_us = display_->last_send_ns() / 1000;
+  return true;
+}
+
+bool Win32Platform::LastPresentFailed() { return presented_run_ && display_->last_present_ns() == 0; }
+
+bool Win32Platform::LastPresentStampReported() {
+  return display_->last_present_ns() != 0 && display_->last_stamp_reported();
+}
+
 bool Win32Platform::GetPresentationReport(PresentationReport& report) {
   if (!presented_run_) return false;
   report = display_->Report();

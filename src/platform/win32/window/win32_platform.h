@@ -63,6 +63,9 @@ class Win32Platform : public Platform {
                 uint32_t colour) override;
   void ShutdownDisplay() override;
   bool LastPresentTickUs(int64_t& tick_us) override;
+  bool LastPresentSendUs(int64_t& send_us) override;
+  bool LastPresentFailed() override;
+  bool LastPresentStampReported() override;
   bool GetPresentationReport(PresentationReport& report) override;
   bool RunPresentationCheck(PresentationReport& report) override;
   bool TickClockAvailable() override;
