@@ -227,8 +227,10 @@ def main():
         check('the settings are written back with the run', files.get('ピョコラン.ini', b'').startswith(
             'subject = 被験者Ｂ\r\n'.encode('cp932')) and b'n_holes = 4\r\n' in files.get('ピョコラン.ini', b''))
         check('the stimuli are in the folder', 'stim/bg.bmp' in files)
-        check('the zip holds exactly what the folder in the storage holds', task.evaluate(
-            '(() => { const FS = null; return true; })()'))
+        direct = task.evaluate('Object.fromEntries(Object.entries(filesBelow(program.FS, "/work", "", {})).map('
+                               '([p, b]) => [p, btoa(Array.from(b, (c) => String.fromCharCode(c)).join(""))]))')
+        check('the zip holds exactly the files of the folder, byte for byte',
+              {p: base64.b64decode(d) for p, d in direct.items()} == files)
 
         # A run aborted with Escape is not recorded; the ranking still comes.
         task.evaluate('document.querySelector("[data-command=\\"40005\\"]").click(); true')
