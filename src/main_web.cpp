@@ -1,5 +1,6 @@
-// ピョコラン's command line under Node.js (the browser build's program): --help, --version,
-// --simulate and --report's CSV and HTML, in the host's folders.
+// The browser build's program: its command line (--help, --version, --simulate and --report's
+// CSV and HTML) under Node.js, in the host's folders, and in a page (simulate.html); and in a
+// page without arguments the task itself (index.html).
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -8,6 +9,7 @@
 #include "cli/analysis_modes.h"
 #include "cli/build_version.h"
 #include "cli/command_line.h"
+#include "platform/web/task.h"
 
 namespace {
 
@@ -49,7 +51,5 @@ int main(int argc, char** argv) {
     case CommandAction::OpenProgram:
       break;
   }
-  std::fputs("pyokoran: the browser build runs --simulate and --report (see --help); the task "
-             "itself runs in the desktop program for now.\n", stderr);
-  return 2;
+  return RunTaskHere(VersionText());
 }

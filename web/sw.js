@@ -5,7 +5,7 @@
 'use strict';
 
 const kCache = 'pyokoran-pages';
-const kFiles = ['simulate.html', 'simulate.js', 'zip.js', 'pyokoran_page.js', 'pyokoran_page.wasm',
+const kFiles = ['index.html', 'task.js', 'task.css', 'simulate.html', 'simulate.js', 'zip.js', 'pyokoran_page.js', 'pyokoran_page.wasm',
                 'pyokoran_page.worker.js', 'stim/files.json'];
 
 self.addEventListener('install', (event) => {

@@ -1,5 +1,7 @@
-// The tick in the browser (and Node.js): performance.now(), which steps 5 µs in a page that
-// is cross-origin isolated (0.1 ms otherwise), on a worker thread of the page. Its
+// The tick in the browser (and Node.js): performance.timeOrigin + performance.now(), which steps
+// 5 µs in a page that is cross-origin isolated (0.1 ms otherwise), on a worker thread of the
+// page. The time origin makes it the same clock in every thread of the page: the page's event
+// timeStamps and animation frame times, taken on its own thread, map onto it. Its
 // clock_nanosleep has no absolute deadlines: the thread sleeps the time left.
 #include "platform/tick_clock.h"
 
@@ -13,6 +15,8 @@ namespace {
 
 constexpr int64_t kNsPerSecond = 1000000000;
 
+EM_JS(double, ClockMs, (), { return performance.timeOrigin + performance.now(); });
+
 }  // namespace
 
 TickScheduling RaiseTickThreadPriority() { return {}; }
@@ -21,7 +25,7 @@ std::string DescribeTickScheduling(const TickScheduling&) {
   return "tick thread: a worker of the browser (its scheduling cannot be chosen)";
 }
 
-int64_t MonotonicClockNs() { return int64_t(emscripten_get_now() * 1e6); }
+int64_t MonotonicClockNs() { return int64_t(ClockMs() * 1e6); }
 
 bool MonotonicClockAvailable() { return true; }
 

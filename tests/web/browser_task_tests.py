@@ -1,0 +1,351 @@
+#!/usr/bin/python3
+"""The task in its page (index.html, served by scripts/run-web) in headless Chromium, used as a
+participant and an experimenter would: the page loads, a tap on the main window starts, the
+condition dialog refuses a field that is not a number and then takes the settings, the start
+message, a run with touches dragged over the stage (creatures struck, Hits booked), the end
+message, the ranking; a run aborted with Escape and one aborted by the long press in the
+corner are not recorded; the files are in the browser's storage with their exact bytes, as
+Export's zip hands them out; a second page of the task is kept out; a page closed in the middle
+of a run loses none of the runs before. Logic only: headless Chromium says nothing about the
+timing of a real screen. Driven through the DevTools protocol.
+
+Usage: browser_task_tests.py <page folder> <source folder> [<folder for screenshots>]
+"""
+import base64
+import io
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import zipfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from browser_simulate_tests import Page  # noqa: E402
+
+WIDTH, HEIGHT = 1024, 768
+
+
+class Task:
+    """The task's page and what a user does with it."""
+
+    def __init__(self, page, address, shots):
+        self.page = page
+        self.address = address
+        self.shots = shots
+
+    def evaluate(self, expression):
+        return self.page.evaluate(expression)
+
+    def wait(self, expression, seconds=15):
+        end = time.time() + seconds
+        while time.time() < end:
+            try:
+                if self.evaluate(expression):
+                    return True
+            except RuntimeError:
+                pass
+            time.sleep(0.05)
+        return False
+
+    def open(self):
+        self.page.call('Page.navigate', url=self.address + 'index.html')
+        return self.wait('document.getElementById("main") && !document.getElementById("main").hidden', 30)
+
+    def shot(self, name):
+        if not self.shots:
+            return
+        data = self.page.call('Page.captureScreenshot', format='png')['data']
+        with open(os.path.join(self.shots, name + '.png'), 'wb') as f:
+            f.write(base64.b64decode(data))
+
+    def dialog(self):
+        return self.evaluate('(document.querySelector("dialog[open]:last-of-type") || {}).id || ""')
+
+    def open_dialogs(self):
+        return self.evaluate('[...document.querySelectorAll("dialog[open]")].map((d) => d.id).join(",")')
+
+    def wait_dialog(self, name, seconds=15):
+        return self.wait('[...document.querySelectorAll("dialog[open]")].some((d) => d.id === "%s")' % name, seconds)
+
+    def message_text(self):
+        return self.evaluate('document.querySelector("#message .text").textContent')
+
+    def key(self, key, code, vk, text=''):
+        for kind in ('keyDown' if text else 'rawKeyDown', 'keyUp'):
+            params = dict(type=kind, key=key, code=code, windowsVirtualKeyCode=vk, nativeVirtualKeyCode=vk)
+            if text and kind == 'keyDown':
+                params.update(text=text, unmodifiedText=text)
+            self.page.call('Input.dispatchKeyEvent', **params)
+
+    def enter(self):
+        self.key('Enter', 'Enter', 13, '\r')
+
+    def escape(self):
+        self.key('Escape', 'Escape', 27)
+
+    def click(self, x, y):
+        for kind in ('mousePressed', 'mouseReleased'):
+            self.page.call('Input.dispatchMouseEvent', type=kind, x=x, y=y, button='left', clickCount=1)
+
+    def touch(self, kind, points):
+        self.page.call('Input.dispatchTouchEvent', type=kind,
+                       touchPoints=[{'x': x, 'y': y, 'id': i} for i, (x, y) in enumerate(points)])
+
+    def set_field(self, control, text):
+        self.evaluate('document.getElementById("c%d").value = %s; true' % (control, repr(text)))
+
+    def sweep(self, seconds):
+        """Touches dragged row by row over the whole stage for a while."""
+        end = time.time() + seconds
+        rows = list(range(60, HEIGHT, 110))
+        while time.time() < end:
+            self.touch('touchStart', [(120, rows[0])])
+            for y in rows:
+                for x in range(120, WIDTH - 20, 40):
+                    self.touch('touchMove', [(x, y)])
+            self.touch('touchEnd', [])
+
+    def files(self):
+        archive = base64.b64decode(self.evaluate(
+            'btoa(Array.from(pyokoranPage.exportZip(), (b) => String.fromCharCode(b)).join(""))'))
+        with zipfile.ZipFile(io.BytesIO(archive)) as z:
+            assert z.testzip() is None
+            return {i.filename: z.read(i) for i in z.infolist()}
+
+
+def main():
+    page_folder, source = sys.argv[1:3]
+    shots = sys.argv[3] if len(sys.argv) > 3 else ''
+    work = tempfile.mkdtemp()
+    server = page = None
+    failures = []
+
+    def check(what, ok):
+        print(('ok: ' if ok else 'FAIL: ') + what)
+        if not ok:
+            failures.append(what)
+
+    try:
+        server = subprocess.Popen([sys.executable, os.path.join(source, 'scripts', 'run-web'),
+                                   '--port', '0', '--folder', page_folder],
+                                  stdout=subprocess.PIPE, text=True)
+        address = server.stdout.readline().strip()
+        page = Page(os.path.join(work, 'profile'))
+        page.call('Page.enable')
+        page.call('Emulation.setDeviceMetricsOverride', width=WIDTH, height=HEIGHT, deviceScaleFactor=1,
+                  mobile=False, screenWidth=WIDTH, screenHeight=HEIGHT)
+        page.call('Emulation.setTouchEmulationEnabled', enabled=True, maxTouchPoints=5)
+        task = Task(page, address, shots)
+
+        check('the page loads and shows the main window', task.open())
+        check('the page is cross-origin isolated', task.evaluate('self.crossOriginIsolated'))
+        task.shot('main')
+
+        # A tap on the main window starts: the condition dialog with the defaults.
+        task.click(WIDTH // 2, HEIGHT // 2)
+        check('the condition dialog opens', task.wait_dialog('condition'))
+        check('it shows the defaults', task.evaluate(
+            '["1001","1011","1006","1007","1012","1008","1009","1010","1013"].map((i) => '
+            'document.getElementById("c" + i).value).join(" ")') == 'SBJ0000 12 6 3 60 2000 1000 3000 0')
+        check('the subject has the focus, its text selected', task.evaluate(
+            'document.activeElement.id === "c1001" && document.activeElement.selectionEnd === 7'))
+        task.set_field(1001, '被験者Ｂ')
+        task.set_field(1011, 'abc')
+        task.set_field(1006, '2')
+        task.set_field(1007, '1')
+        task.set_field(1012, '4')
+        task.set_field(1008, '1500')
+        task.set_field(1009, '100')
+        task.set_field(1010, '300')
+        task.set_field(1013, '-5')
+        task.shot('condition')
+        task.enter()
+        check('a field that is not a number is refused with the number message',
+              task.wait_dialog('message') and task.message_text() == '整数を入力してください。')
+        check('over the condition dialog', task.open_dialogs() == 'message,condition'
+              or set(task.open_dialogs().split(',')) == {'message', 'condition'})
+        task.shot('refused')
+        task.enter()
+        check('the refused field gets the focus, its text selected', task.wait(
+            'document.activeElement.id === "c1011" && document.activeElement.selectionEnd === 3'
+            ' && !document.getElementById("message").open'))
+        # Tab goes on in the desktop dialog's order.
+        task.key('Tab', 'Tab', 9)
+        check('Tab goes on to the next field in order', task.evaluate('document.activeElement.id') == 'c1006')
+        task.set_field(1011, '4x')  # a number followed by anything counts
+        task.enter()
+        check('the start message', task.wait_dialog('message') and task.message_text() == 'キーを押すと始まります。'
+              and task.evaluate('document.querySelector("#message .title").textContent') == '開始')
+        task.enter()
+        check('the run shows the stage', task.wait('!document.getElementById("stage").hidden', 10))
+        time.sleep(0.5)
+        task.shot('run')
+        task.sweep(6)
+        check('the end message', task.wait_dialog('message', 20))
+        text = task.message_text()
+        task.shot('end')
+        hits = int(text.split('Hit:')[1].split(',')[0]) if 'Hit:' in text else 0
+        check('touches struck targets: %r' % text, text.startswith('おわりました。') and hits > 0)
+        check('the strikes were heard (WebAudio)', task.evaluate('pyokoranPage.soundsPlayed') >= hits)
+        task.enter()
+        check('the ranking', task.wait_dialog('ranking'))
+        summary = task.evaluate('document.getElementById("r1008").textContent')
+        lines = task.evaluate('[...document.querySelectorAll("#r1007 [role=option]")].map((o) => o.textContent)')
+        check('the ranking names the run: %s' % summary,
+              summary.startswith('【最終結果】 被験者Ｂ さん ／ スコア：') and '（順位: 1 人中 1 位 ／ 上位から 100.0 ％）' in summary)
+        check('one line, selected', len(lines) == 1 and lines[0].startswith('0001:  ') and lines[0].endswith('   被験者Ｂ')
+              and task.evaluate('document.querySelector("#r1007 [aria-selected=true]") !== null'))
+        task.shot('ranking')
+        task.enter()
+        check('back to the main window', task.wait('!document.getElementById("main").hidden && !document.querySelector("dialog[open]")'))
+
+        # (The settings are written back once the main window is back.)
+        for _ in range(100):
+            files = task.files()
+            if files.get('ピョコラン.ini'):
+                break
+            time.sleep(0.05)
+        summary_file = files.get('ピョコラン.txt', b'')
+        rows = summary_file.split(b'\r\n')
+        check('the summary file: a header and one run, CR LF', len(rows) == 3 and rows[2] == b'' and b'\n' not in rows[1].replace(b'\r\n', b''))
+        fields = rows[1].split(b'\t') if len(rows) > 1 else []
+        check('its line: the subject in code page 932, the settings, the Hits: %r' % fields[:1],
+              len(fields) >= 17 and fields[0] == '被験者Ｂ'.encode('cp932')
+              and fields[3:11] == [b'2', b'1', b'4', b'1', b'1500', b'100', b'300', b'4']
+              and int(fields[12]) == hits)
+        check('the seed -5 as typed', len(fields) > 11 and fields[11] == b'-5')
+        appearances = files.get('被験者Ｂ.csv', b'')
+        check("the subject's file has its appearances, CR LF",
+              appearances.count(b'\r\n') >= 3 and b'\n' not in appearances.replace(b'\r\n', b''))
+        timing = files.get('被験者Ｂ_timing.csv', b'')
+        check('a timing file with the run', timing.count(b'\n') >= 3)
+        timing_summary = next((d for n, d in files.items() if n.endswith('.txt') and n != 'ピョコラン.txt'), b'')
+        check('the timing summary says Mode browser: %r' % timing_summary[-300:],
+              b'\tbrowser\t' in timing_summary and b'no flip time' in timing_summary)
+        check('the settings are written back with the run', files.get('ピョコラン.ini', b'').startswith(
+            'subject = 被験者Ｂ\r\n'.encode('cp932')) and b'n_holes = 4\r\n' in files.get('ピョコラン.ini', b''))
+        check('the stimuli are in the folder', 'stim/bg.bmp' in files)
+        direct = task.evaluate('Object.fromEntries(Object.entries(filesBelow(program.FS, "/work", "", {})).map('
+                               '([p, b]) => [p, btoa(Array.from(b, (c) => String.fromCharCode(c)).join(""))]))')
+        check('the zip holds exactly the files of the folder, byte for byte',
+              {p: base64.b64decode(d) for p, d in direct.items()} == files)
+
+        # A run aborted with Escape is not recorded; the ranking still comes.
+        task.evaluate('document.querySelector("[data-command=\\"40005\\"]").click(); true')
+        check('Start from the menu', task.wait_dialog('condition'))
+        check('the dialog shows the values entered last', task.evaluate(
+            'document.getElementById("c1013").value === "4294967291" && document.getElementById("c1011").value === "4"'))
+        task.set_field(1012, '30')  # long enough for the aborts
+        task.enter()
+        check('the start message again', task.wait_dialog('message'))
+        task.enter()
+        task.wait('!document.getElementById("stage").hidden', 10)
+        time.sleep(1)
+        task.escape()
+        check('Escape ends the run', task.wait_dialog('message', 10) and task.message_text().startswith('おわりました。'))
+        task.enter()
+        check('the ranking after the abort', task.wait_dialog('ranking'))
+        task.escape()
+        task.wait('!document.querySelector("dialog[open]")')
+        check('the aborted run is not recorded', task.files().get('ピョコラン.txt') == summary_file)
+
+        # On a touch screen: a long press in the top left corner aborts.
+        task.click(WIDTH // 2, HEIGHT // 2)
+        task.wait_dialog('condition')
+        task.enter()
+        task.wait_dialog('message')
+        task.enter()
+        task.wait('!document.getElementById("stage").hidden', 10)
+        time.sleep(0.5)
+        task.touch('touchStart', [(20, 20)])
+        time.sleep(1.0)
+        check('a shorter press in the corner does not abort', task.dialog() == '')
+        task.shot('abort-hold')
+        time.sleep(1.5)
+        task.touch('touchEnd', [])
+        check('a two-second press in the corner aborts', task.wait_dialog('message', 10)
+              and task.message_text().startswith('おわりました。'))
+        task.enter()
+        task.wait_dialog('ranking')
+        task.enter()
+        task.wait('!document.querySelector("dialog[open]")')
+        check('that run is not recorded either', task.files().get('ピョコラン.txt') == summary_file)
+
+        # About.
+        task.evaluate('document.querySelector("[data-command=\\"40002\\"]").click(); true')
+        check('About', task.wait_dialog('about') and 'バージョン' in task.evaluate(
+            'document.getElementById("about-credit").textContent'))
+        task.shot('about')
+        task.enter()
+        task.wait('!document.querySelector("dialog[open]")')
+
+        # The report of the folder's runs, in a new tab.
+        task.evaluate('document.querySelector("[data-page=\\"report\\"]").click(); true')
+        check('the report opens (%s)' % task.evaluate('pyokoranPage.reportError || ""'),
+              task.wait('pyokoranPage.reportBytes > 1000 || !!pyokoranPage.reportError', 60)
+              and not task.evaluate('pyokoranPage.reportError'))
+        own = page.call('Target.getTargetInfo')['targetInfo']['targetId']
+        for target in page.call('Target.getTargets')['targetInfos']:
+            if target['type'] == 'page' and target['targetId'] != own:
+                page.call('Target.closeTarget', targetId=target['targetId'])
+        page.call('Page.bringToFront')
+
+        # Import: a zip of a folder (deflated): stimuli replace, a new result file is added, a
+        # result file that differs from the folder's is left alone and named.
+        archive = os.path.join(work, 'import.zip')
+        with zipfile.ZipFile(archive, 'w', zipfile.ZIP_DEFLATED) as z:
+            z.writestr('folder/stim/dstpokko.wav', files['stim/tgtpokko.wav'])
+            z.writestr('folder/stim/bg.bmp', files['stim/bg.bmp'])
+            z.writestr('folder/ピョコラン.txt', summary_file + b'x')
+            z.writestr('folder/被験者Ｃ.csv', b'earlier\r\n')
+        document = page.call('DOM.getDocument')['root']['nodeId']
+        chooser = page.call('DOM.querySelector', nodeId=document, selector='#import-files')['nodeId']
+        page.call('DOM.setFileInputFiles', nodeId=chooser, files=[archive])
+        check('Import tells what it did', task.wait_dialog('message') and '読み込みました: 2 個' in task.message_text()
+              and 'ピョコラン.txt' in task.message_text())
+        task.enter()
+        task.wait('!document.querySelector("dialog[open]")')
+        imported = task.files()
+        check('the stimulus is replaced, the new file added, the results kept',
+              imported.get('stim/dstpokko.wav') == files['stim/tgtpokko.wav']
+              and imported.get('被験者Ｃ.csv') == b'earlier\r\n' and imported.get('ピョコラン.txt') == summary_file)
+
+        # A second page of the task is kept out of the folder.
+        task.evaluate('(() => { const f = document.createElement("iframe"); f.id = "second"; f.src = "index.html";'
+                      ' document.body.append(f); return true; })()')
+        check('a second page is kept out', task.wait(
+            '(document.getElementById("second").contentWindow.pyokoranPage || {}).problem === "busy"', 30))
+        task.evaluate('document.getElementById("second").remove(); true')
+
+        # A page closed in the middle of a run loses none of the runs before.
+        task.click(WIDTH // 2, HEIGHT // 2)
+        task.wait_dialog('condition')
+        task.enter()
+        task.wait_dialog('message')
+        task.enter()
+        task.wait('!document.getElementById("stage").hidden', 10)
+        task.sweep(1)
+        page.call('Page.navigate', url='about:blank')
+        time.sleep(1)
+        check('the page opens again after being closed mid-run', task.open())
+        check('the run before is kept', task.files().get('ピョコラン.txt') == summary_file)
+
+        # Exit: the program ends and the page says so.
+        task.evaluate('document.querySelector("[data-command=\\"40001\\"]").click(); true')
+        check('Exit ends the program', task.wait('pyokoranPage.exited === 0'))
+        task.shot('exited')
+    finally:
+        if page:
+            page.close()
+        if server:
+            server.kill()
+            server.wait()
+        shutil.rmtree(work, ignore_errors=True)
+    print('PASS' if not failures else '%d failed' % len(failures))
+    return 1 if failures else 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())
