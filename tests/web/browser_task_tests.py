@@ -388,6 +388,10 @@ def main():
             'navigator.storage.getDirectory().then((r) => r.getDirectoryHandle("real")).then((d) =>'
             ' d.getFileHandle("被験者Ｅ.csv")).then((f) => f.getFile()).then((f) => f.size === 3, () => false)'))
         task.wait('!document.querySelector("dialog[open]")')
+        check('where the browser lacks the picker (Safari, Firefox) the menu item is hidden', task.evaluate(
+            '(() => { const keep = window.showDirectoryPicker; window.showDirectoryPicker = undefined; showFolderMenu();'
+            ' const hidden = document.querySelector("[data-page=\\"folder\\"]").hidden;'
+            ' window.showDirectoryPicker = keep; showFolderMenu(); return hidden; })()'))
 
         # A second page of the task is kept out of the folder.
         task.evaluate('(() => { const f = document.createElement("iframe"); f.id = "second"; f.src = "index.html";'
