@@ -415,6 +415,21 @@ def main():
         check('the folder on this computer is in use again after the reload (permission kept)',
               task.wait('pyokoranPage.folderName === "real"')
               and opfs_files(task, 'real').get('ピョコラン.txt') == summary_file)
+        # Where the browser asks again after a reload (a folder of the origin-private file system
+        # is always allowed: the answers are stood in for), the bar names the folder and a tap
+        # on it asks.
+        script = page.call('Page.addScriptToEvaluateOnNewDocument', source=(
+            'FileSystemHandle.prototype.queryPermission = async () => "prompt";'
+            'FileSystemHandle.prototype.requestPermission = async () => { window.permissionAsked = true; return "granted"; };'))
+        check('after a reload that needs permission, the bar asks for the folder', task.open() and task.wait(
+            'document.getElementById("folder-again").textContent === "フォルダ「real」を使い続ける（許可する）"'
+            ' && !document.getElementById("folder-again").hidden && !pyokoranPage.folderName'))
+        task.evaluate('document.getElementById("folder-again").click(); true')
+        check('a tap on it asks and uses the folder again', task.wait_dialog('message')
+              and '「real」を使います' in task.message_text() and task.evaluate('window.permissionAsked === true')
+              and task.evaluate('document.getElementById("folder-again").hidden'))
+        task.enter()
+        page.call('Page.removeScriptToEvaluateOnNewDocument', identifier=script['identifier'])
 
         # Exit: the program ends and the page says so.
         task.evaluate('document.querySelector("[data-command=\\"40001\\"]").click(); true')
