@@ -990,9 +990,15 @@ async function folderFile(directory, path) {
   }
 }
 
-// Every file stored that changed since it was written into the folder is written again. What
-// goes wrong is told on the bar, not in a dialog (the program may have one open).
-async function writeThrough() {
+// Every file stored that changed since it was written into the folder is written again, one
+// write-through after the other. What goes wrong is told on the bar, not in a dialog (the
+// program may have one open).
+function writeThrough() {
+  folder.chain = (folder.chain || Promise.resolve()).then(writeChanged);
+  return folder.chain;
+}
+
+async function writeChanged() {
   const handle = folder.handle;
   if (!handle) return;
   const skipped = [];

@@ -388,6 +388,19 @@ def main():
             'navigator.storage.getDirectory().then((r) => r.getDirectoryHandle("real")).then((d) =>'
             ' d.getFileHandle("被験者Ｅ.csv")).then((f) => f.getFile()).then((f) => f.size === 3, () => false)'))
         task.wait('!document.querySelector("dialog[open]")')
+        # A file changed in the folder from elsewhere is not written over; the bar says so. (Then
+        # both sides are made the same again for what follows.)
+        outcome = task.evaluate((OPFS_FOLDER % 'real') + '.then(async (d) => {'
+                                ' const w = await (await d.getFileHandle("被験者Ｄ.csv")).createWritable();'
+                                ' await w.write("outside"); await w.close();'
+                                ' program.FS.writeFile("/work/被験者Ｄ.csv", "d\\r\\nmore\\r\\n"); await writeThrough();'
+                                ' const kept = await (await (await d.getFileHandle("被験者Ｄ.csv")).getFile()).text();'
+                                ' const told = !document.getElementById("folder-again").hidden;'
+                                ' program.FS.writeFile("/work/被験者Ｄ.csv", kept); await sync(program.FS, false);'
+                                ' await writeThrough(); folder.problem = ""; showFolderMenu();'
+                                ' return [(pyokoranPage.folderSkipped || []).join(), kept, told]; })')
+        check('a file changed in the folder elsewhere is not written over: %r' % outcome,
+              outcome == ['被験者Ｄ.csv', 'outside', True])
         check('where the browser lacks the picker (Safari, Firefox) the menu item is hidden', task.evaluate(
             '(() => { const keep = window.showDirectoryPicker; window.showDirectoryPicker = undefined; showFolderMenu();'
             ' const hidden = document.querySelector("[data-page=\\"folder\\"]").hidden;'
