@@ -10,6 +10,7 @@
 #include <ctime>
 #include <utility>
 
+#include "display/full_screen_display.h"
 #include "display/surface.h"
 #include "platform/cp932.h"
 #include "settings/condition_dialog.h"
@@ -444,20 +445,11 @@ void WebPagePlatform::RunTimingCheck() {
   CreateExperimentWindow(presses);
   figures.present_every = run_report_.present_every;
   const ScreenSize screen = GetScreenSize();
-  Surface stage(1024, 768);
-  const int32_t w = std::max(screen.width, 1), h = std::max(screen.height, 1);
-  // The largest centred 4:3 rectangle, as a run fits its stage.
-  Rect rect{0, 0, w, h};
-  if (int64_t(w) * 3 > int64_t(h) * 4) {
-    const int32_t scaled = int32_t(std::lround(1024.0 * h / 768.0));
-    rect = {(w - scaled) / 2, 0, (w - scaled) / 2 + scaled, h};
-  } else if (int64_t(w) * 3 < int64_t(h) * 4) {
-    const int32_t scaled = int32_t(std::lround(768.0 * w / 1024.0));
-    rect = {0, (h - scaled) / 2, w, (h - scaled) / 2 + scaled};
-  }
+  Surface stage(kStageWidth, kStageHeight);
+  const Rect rect = FitStage(screen.width, screen.height);  // as a run fits its stage
   const auto start = std::chrono::steady_clock::now();
   double last_ms = 0;
-  KeyActive(VK_ESCAPE);
+  KeyActive(VK_ESCAPE);  // (a press from before the check is not its end)
   for (int frame = 0; std::chrono::steady_clock::now() - start < kTimingCheckLength; ++frame) {
     DrawCheckPattern(stage, frame);
     Present(stage, rect);
