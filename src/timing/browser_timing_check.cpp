@@ -42,9 +42,9 @@ bool DelayLine(std::string& out, const char* to, const std::vector<double>& dela
   const double median = MedianOf(delays);
   const double longest = *std::max_element(delays.begin(), delays.end());
   const bool ok = median <= threshold_ms;
-  Line(out, "  input delay, press to %s: %zu presses, median %.1f ms, longest %.1f ms "
+  Line(out, "  input delay, press to %s: %d presses, median %.1f ms, longest %.1f ms "
             "(threshold median <= %s, %.1f ms): %s",
-       to, delays.size(), median, longest, threshold_name, threshold_ms, Verdict(ok));
+       to, int(delays.size()), median, longest, threshold_name, threshold_ms, Verdict(ok));
   return ok;
 }
 
@@ -100,7 +100,7 @@ TimingVerdict JudgeBrowserTimingCheck(const BrowserTimingFigures& f) {
             "an onset is when the browser drew the frame, not when the screen showed it");
   Line(out, "  each frame drawn on %d animation frame(s); a creature rises in %.0f ms",
        f.present_every, RiseTimeMs(1000.0 / frame_ms / std::max(f.present_every, 1)));
-  Line(out, "  frames presented: %zu, longest interval %.1f ms", valid.size() + (valid.empty() ? 0 : 1),
+  Line(out, "  frames presented: %d, longest interval %.1f ms", int(valid.size()) + (valid.empty() ? 0 : 1),
        longest);
   Line(out, "  dropped frames: %d (intervals over 1.5 times the median; threshold 0): %s", dropped,
        Verdict(dropped_ok));
