@@ -182,6 +182,15 @@ def main():
         check('the working folder kept the earlier runs',
               offline['files'].get('simulated/ピョコラン.txt', b'').count(b'\r\n')
               == web_files['simulated/ピョコラン.txt'].count(b'\r\n') + 1)
+        # The task page offline too: it comes from the cache and its program shows the main window.
+        page.call('Page.navigate', url=address + 'index.html')
+        shown = False
+        for _ in range(300):
+            if page.evaluate('!!document.getElementById("main") && !document.getElementById("main").hidden'):
+                shown = True
+                break
+            time.sleep(0.1)
+        check('offline, the task page loads and shows its main window', shown)
 
         # A page closed in the middle of a long simulation loses none of the runs written before.
         page.call('Page.navigate', url=address + 'simulate.html')
