@@ -16,7 +16,8 @@ namespace {
 using namespace pyokoran;
 
 int NoTimingCheck(const ModeRun&) {
-  std::fputs("pyokoran: --check-timing is not part of the browser build yet.\n", stderr);
+  std::fputs("pyokoran: --check-timing needs a screen: in the page (index.html) choose "
+             "ピョコラン(E) → タイミングの確認 (Check timing).\n", stderr);
   return 1;
 }
 

@@ -19,7 +19,7 @@ const VK_ESCAPE = 0x1B;
 const VK_RETURN = 0x0D;
 // Input kinds, as the program's PageInput::Kind.
 const kInput = {Command: 0, MainClick: 1, MainKey: 2, ButtonDown: 3, ButtonUp: 4, MouseMove: 5,
-                Touch: 6, Activate: 7, Close: 8};
+                Touch: 6, Activate: 7, Close: 8, CheckTiming: 9};
 const kAbortHoldMs = 2000;
 const kAbortCornerCss = 72;  // the corner's size in CSS pixels
 
@@ -159,6 +159,8 @@ function onPointer(event) {
   event.preventDefault();
   unlockAudio();
   const time = pageTime(event.timeStamp);
+  // How long the press took to reach this handler (the timing check keeps it).
+  if (event.type === 'pointerdown') program._pyokoran_page_input_delay(performance.now() - event.timeStamp);
   const [x, y] = toScreen(event.clientX, event.clientY);
   if (event.pointerType === 'touch') {
     switch (event.type) {
@@ -398,6 +400,13 @@ function setUpMainWindow() {
       message(0, 'レポートを作れませんでした: ' + (error.message || error), 'ピョコラン', 2, false, () => {});
     });
   });
+  document.querySelector('#menubar [data-page="check-timing"]').addEventListener('click', (event) => {
+    event.stopPropagation();
+    closeMenus();
+    fullScreen();
+    input(kInput.CheckTiming, 0);
+  });
+  setUpFolderMenu();
   const chooser = document.getElementById('import-files');
   document.querySelector('#menubar [data-page="import"]').addEventListener('click', (event) => {
     event.stopPropagation();
@@ -574,11 +583,26 @@ function ranking(request, lines, summary, selected) {
   list.focus();
 }
 
-function about(request, version, folder) {
+// The timing check's report (as --check-timing prints it), also on the console.
+function timingReport(request, text) {
+  const dialog = document.getElementById('timing');
+  document.getElementById('timing-report').textContent = text;
+  page.timingReport = text;
+  const close = () => {
+    dialog.close();
+    answer(request, 1);
+  };
+  document.getElementById('t1').onclick = close;
+  modal(dialog, close);
+  document.getElementById('t1').focus();
+}
+
+function about(request, version, where) {
   const dialog = document.getElementById('about');
   document.getElementById('about-credit').textContent = 'ピョコラン開発チーム 2026\nバージョン ' + version;
   document.getElementById('about-folder').textContent =
-    'このブラウザの保存領域 (' + location.origin + location.pathname.replace(/[^/]*$/, '') + ') ' + folder;
+    'このブラウザの保存領域 (' + location.origin + location.pathname.replace(/[^/]*$/, '') + ') ' + where +
+    (folder.handle ? '\nとこのコンピューターのフォルダ「' + folder.handle.name + '」' : '');
   const close = () => {
     dialog.close();
     answer(request, 1);
@@ -594,6 +618,8 @@ window.PyokoranPage = {
   heapU8: null,  // set by the program: its memory as bytes
   screenWidth: () => screenSize()[0],
   screenHeight: () => screenSize()[1],
+  // A browser without a screen (its frames and input times say nothing about timing).
+  headless: () => /HeadlessChrome/.test(navigator.userAgent) || navigator.webdriver === true,
   showMainWindow(title, captionLine) {
     document.title = title;
     document.getElementById('caption').textContent = captionLine;
@@ -643,6 +669,7 @@ window.PyokoranPage = {
   conditionClosed: () => document.getElementById('condition').close(),
   ranking,
   about,
+  timingReport,
   play,
 };
 
@@ -798,6 +825,7 @@ async function importFiles(list) {
     if (path === 'ピョコラン.ini') result.settings = true;
   }
   await sync(FS, false);
+  await writeThrough();
   return result;
 }
 
@@ -820,6 +848,286 @@ function importChosen(list) {
     page.imported = {error: String(error)};
     message(0, '読み込めませんでした: ' + (error.message || error), 'ピョコラン', 2, false, () => {});
   });
+}
+
+
+// --- A folder on this computer (File System Access: desktop Chrome and Edge) ---------------
+//
+// The chosen folder holds the same files as the browser's storage: when it is taken into use,
+// each file only on one side is copied to the other, the folder's stimuli and settings replace
+// the page's, and a result file that differs on the two sides is taken only where one holds
+// the other's lines with more appended (nothing is lost); any other difference keeps the
+// folder out, naming the files. From then on every file stored (each run's appends, the
+// settings, an import) is written into the folder as well, each file whole (the browser
+// replaces it only once it is written). A file the folder has that changed outside since the
+// page wrote it is not overwritten. The folder's handle is kept in IndexedDB: after a reload
+// the browser asks again for permission, through a tap on the bar that names the folder.
+
+const folder = {handle: null, written: new Map(), waiting: null, problem: ''};
+
+function folderSupported() {
+  return typeof window.showDirectoryPicker === 'function';
+}
+
+function handleDatabase() {
+  return new Promise((resolve, reject) => {
+    const request = indexedDB.open('pyokoran-folder', 1);
+    request.onupgradeneeded = () => request.result.createObjectStore('handles');
+    request.onsuccess = () => resolve(request.result);
+    request.onerror = () => reject(request.error);
+  });
+}
+
+async function keptHandle(handle) {
+  const db = await handleDatabase();
+  return new Promise((resolve, reject) => {
+    const store = db.transaction('handles', handle === undefined ? 'readonly' : 'readwrite').objectStore('handles');
+    const request = handle === undefined ? store.get('folder') : handle === null ? store.delete('folder')
+                                                                               : store.put(handle, 'folder');
+    request.onsuccess = () => { db.close(); resolve(request.result || null); };
+    request.onerror = () => { db.close(); reject(request.error); };
+  });
+}
+
+function sameBytes(a, b) {
+  return a.length === b.length && a.every((v, i) => v === b[i]);
+}
+
+function startsWith(bytes, head) {
+  return bytes.length >= head.length && head.every((v, i) => v === bytes[i]);
+}
+
+function signature(bytes) {
+  return bytes.length + ':' + crc32(bytes);
+}
+
+// The folder's files the program uses: the settings and results at its top, the stimuli in stim
+// (whatever else it holds stays out of the page).
+async function folderFiles(directory) {
+  const files = {};
+  for await (const [name, entry] of directory.entries()) {
+    if (entry.kind === 'file' && /\.(ini|txt|csv)$/i.test(name)) {
+      files[name] = new Uint8Array(await (await entry.getFile()).arrayBuffer());
+    } else if (entry.kind === 'directory' && name === 'stim') {
+      for await (const [inner, file] of entry.entries()) {
+        if (file.kind === 'file' && /\.(bmp|wav)$/i.test(inner)) {
+          files['stim/' + inner] = new Uint8Array(await (await file.getFile()).arrayBuffer());
+        }
+      }
+    }
+  }
+  return files;
+}
+
+async function writeIntoFolder(directory, path, bytes) {
+  const parts = path.split('/');
+  let at = directory;
+  for (const part of parts.slice(0, -1)) at = await at.getDirectoryHandle(part, {create: true});
+  const writable = await (await at.getFileHandle(parts[parts.length - 1], {create: true})).createWritable();
+  await writable.write(bytes);
+  await writable.close();
+}
+
+function writeIntoStorage(path, bytes) {
+  const FS = program.FS;
+  const parts = path.split('/');
+  for (let i = 1; i < parts.length; ++i) {
+    const sub = kFolder + '/' + parts.slice(0, i).join('/');
+    if (!FS.analyzePath(sub).exists) FS.mkdir(sub);
+  }
+  FS.writeFile(kFolder + '/' + path, bytes);
+}
+
+// Takes the folder into use (see above); {refused: [...]} when a result file differs on both
+// sides, else {settings: whether the folder's settings replaced the page's}.
+async function connectFolder(handle) {
+  const here = filesBelow(program.FS, kFolder, '', {});
+  const there = await folderFiles(handle);
+  const refused = [], toFolder = [], toStorage = [];
+  for (const [path, bytes] of Object.entries(here)) {
+    const theirs = there[path];
+    if (!theirs) toFolder.push(path);
+    else if (sameBytes(bytes, theirs)) continue;
+    else if (path.startsWith('stim/') || path === 'ピョコラン.ini') toStorage.push(path);
+    else if (startsWith(theirs, bytes)) toStorage.push(path);
+    else if (startsWith(bytes, theirs)) toFolder.push(path);
+    else refused.push(path);
+  }
+  for (const path of Object.keys(there)) {
+    if (!(path in here)) toStorage.push(path);
+  }
+  // What the page has beside those is written into the folder only where the folder has nothing
+  // else under that name.
+  for (const path of toFolder) {
+    if (path in there) continue;
+    const theirs = await folderFile(handle, path);
+    if (theirs && !startsWith(here[path], theirs)) refused.push(path);
+  }
+  if (refused.length) return {refused};
+  for (const path of toFolder) await writeIntoFolder(handle, path, here[path]);
+  for (const path of toStorage) writeIntoStorage(path, there[path]);
+  await sync(program.FS, false);
+  folder.handle = handle;
+  folder.written = new Map();
+  for (const [path, bytes] of Object.entries(filesBelow(program.FS, kFolder, '', {}))) {
+    folder.written.set(path, signature(bytes));
+  }
+  page.folderName = handle.name;
+  page.folderCopied = {toFolder, toStorage};
+  showFolderMenu();
+  return {settings: toStorage.includes('ピョコラン.ini')};
+}
+
+async function folderFile(directory, path) {
+  const parts = path.split('/');
+  try {
+    let at = directory;
+    for (const part of parts.slice(0, -1)) at = await at.getDirectoryHandle(part);
+    return new Uint8Array(await (await (await at.getFileHandle(parts[parts.length - 1])).getFile()).arrayBuffer());
+  } catch (error) {
+    if (error.name === 'NotFoundError') return null;
+    throw error;
+  }
+}
+
+// Every file stored that changed since it was written into the folder is written again, one
+// write-through after the other. What goes wrong is told on the bar, not in a dialog (the
+// program may have one open).
+function writeThrough() {
+  folder.chain = (folder.chain || Promise.resolve()).then(writeChanged);
+  return folder.chain;
+}
+
+async function writeChanged() {
+  const handle = folder.handle;
+  if (!handle) return;
+  const skipped = [];
+  try {
+    for (const [path, bytes] of Object.entries(filesBelow(program.FS, kFolder, '', {}))) {
+      const mark = signature(bytes);
+      const last = folder.written.get(path);
+      if (last === mark) continue;
+      // Only over what this page wrote there last (or nothing).
+      const current = await folderFile(handle, path);
+      if (current && (last === undefined || signature(current) !== last) && !sameBytes(current, bytes)) {
+        skipped.push(path);
+        continue;
+      }
+      await writeIntoFolder(handle, path, bytes);
+      folder.written.set(path, mark);
+    }
+  } catch (error) {
+    folder.handle = null;
+    folderProblem('フォルダ「' + handle.name + '」に書き込めなくなりました: ' + (error.message || error) +
+                  '\nファイルはこのブラウザの保存領域にあります（書き出しで取り出せます）。');
+    return;
+  }
+  if (skipped.length) {
+    page.folderSkipped = skipped;
+    folderProblem('フォルダ「' + handle.name + '」の次のファイルはほかで変更されていたため、上書きしませんでした:\n' +
+                  skipped.join('\n') + '\nこのページのファイルはこのブラウザの保存領域にあります（書き出しで取り出せます）。');
+  }
+}
+
+function folderProblem(text) {
+  folder.problem = text;
+  page.folderProblem = text;
+  showFolderMenu();
+}
+
+function refusedText(name, refused) {
+  return 'フォルダ「' + name + '」は使いません。次の結果のファイルが、このブラウザの保存領域とフォルダで違う内容です' +
+         '（どちらかを失うことになるため）:\n' + refused.join('\n') +
+         '\n\n書き出しでこのブラウザのファイルを取り出してから、別のフォルダを選んでください。';
+}
+
+// Connects a folder chosen on the page (or handed in by a test): its result told, the handle
+// kept for the next time.
+async function useFolder(handle) {
+  const result = await connectFolder(handle);
+  page.folderResult = result;
+  if (result.refused) {
+    message(0, refusedText(handle.name, result.refused), 'ピョコラン', 2, false, () => {});
+    return result;
+  }
+  await keptHandle(handle);
+  let text = 'このコンピューターのフォルダ「' + handle.name + '」を使います。結果のファイルは、このブラウザの保存領域とこのフォルダの両方に書かれます。';
+  if (result.settings) text += '\n\nフォルダの設定ファイルを読み込んだので、ページを読み込み直します。';
+  message(0, text, 'ピョコラン', 0, false, () => {
+    if (result.settings) location.reload();
+  });
+  return result;
+}
+page.useFolder = (handle) => useFolder(handle);
+
+function showFolderMenu() {
+  const supported = folderSupported();
+  document.querySelector('#menubar [data-page="folder"]').hidden = !supported;
+  document.querySelector('#menubar [data-page="folder-stop"]').hidden = !folder.handle && !folder.waiting;
+  const bar = document.getElementById('folder-again');
+  bar.hidden = !folder.problem && (!folder.waiting || !!folder.handle);
+  if (folder.problem) bar.textContent = '⚠ フォルダの問題（タップで詳しく）';
+  else if (folder.waiting) bar.textContent = 'フォルダ「' + folder.waiting.name + '」を使い続ける（許可する）';
+}
+
+function setUpFolderMenu() {
+  showFolderMenu();
+  document.querySelector('#menubar [data-page="folder"]').addEventListener('click', (event) => {
+    event.stopPropagation();
+    closeMenus();
+    window.showDirectoryPicker({id: 'pyokoran', mode: 'readwrite'}).then(
+      (handle) => useFolder(handle),
+      (error) => { if (error.name !== 'AbortError') throw error; })
+      .catch((error) => message(0, 'フォルダを使えませんでした: ' + (error.message || error), 'ピョコラン', 2, false, () => {}));
+  });
+  document.querySelector('#menubar [data-page="folder-stop"]').addEventListener('click', (event) => {
+    event.stopPropagation();
+    closeMenus();
+    folder.handle = folder.waiting = null;
+    folder.problem = '';
+    page.folderName = '';
+    keptHandle(null).catch(() => {});
+    showFolderMenu();
+  });
+  document.getElementById('folder-again').addEventListener('click', (event) => {
+    event.stopPropagation();
+    if (folder.problem) {
+      const text = folder.problem;
+      folder.problem = '';
+      showFolderMenu();
+      message(0, text, 'ピョコラン', 2, false, () => {});
+      return;
+    }
+    const handle = folder.waiting;
+    if (!handle) return;
+    handle.requestPermission({mode: 'readwrite'}).then((state) => {
+      if (state !== 'granted') return;
+      folder.waiting = null;
+      return useFolder(handle);
+    }).catch((error) => message(0, 'フォルダを使えませんでした: ' + (error.message || error), 'ピョコラン', 2, false, () => {}));
+  });
+}
+
+// At the page's start: the folder of last time, at once if the browser still allows it, else
+// through the bar (permission needs a tap).
+async function reconnectFolder() {
+  if (!folderSupported()) return;
+  let handle = null;
+  try {
+    handle = await keptHandle();
+  } catch (error) {
+    console.warn('no folder handle:', error);
+  }
+  if (!handle) return;
+  const state = await handle.queryPermission({mode: 'readwrite'}).catch(() => 'denied');
+  if (state === 'granted') {
+    const result = await connectFolder(handle).catch((error) => ({error}));
+    if (!result.refused && !result.error) return;
+    folderProblem(result.refused ? refusedText(handle.name, result.refused)
+                                 : 'フォルダ「' + handle.name + '」を使えませんでした: ' + result.error);
+    return;
+  }
+  folder.waiting = handle;
 }
 
 function notice(text) {
@@ -896,18 +1204,21 @@ async function runProgram() {
     }
     await sync(FS, false);
   }
+  await reconnectFolder();
+  showFolderMenu();
   FS.chdir(kFolder);
   // Every flush of a file (each run's appends, the settings) is written back into the storage
   // before the program goes on, one write-back after another.
   let storing = Promise.resolve();
   program.onFlush = (done) => {
-    storing = storing.then(() => sync(FS, false)).then(() => { ++page.storesDone; },
+    storing = storing.then(() => sync(FS, false)).then(writeThrough).then(() => { ++page.storesDone; },
                                                        (error) => console.warn(error)).then(done);
   };
   program.callMain([]);
   const status = await exited;
   await storing;
   await sync(FS, false);
+  await writeThrough();
   page.exited = status;
   stage.canvas.hidden = true;
   notice('ピョコランを終了しました。もう一度使うときは、このページを読み込み直してください。');

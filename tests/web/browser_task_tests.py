@@ -4,7 +4,8 @@ participant and an experimenter would: the page loads, a tap on the main window 
 condition dialog refuses a field that is not a number and then takes the settings, the start
 message, a run with touches dragged over the stage (creatures struck, Hits booked), the end
 message, the ranking; a run aborted with Escape and one aborted by the long press in the
-corner are not recorded; the files are in the browser's storage with their exact bytes, as
+corner are not recorded; the timing check from the menu reports its lines (and no verdict in a
+headless browser); the files are in the browser's storage with their exact bytes, as
 Export's zip hands them out; a second page of the task is kept out; a page closed in the middle
 of a run loses none of the runs before. Logic only: headless Chromium says nothing about the
 timing of a real screen. Driven through the DevTools protocol.
@@ -25,6 +26,23 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from browser_simulate_tests import Page  # noqa: E402
 
 WIDTH, HEIGHT = 1024, 768
+
+# A folder of the origin-private file system (a directory handle as the folder picker gives).
+OPFS_FOLDER = 'navigator.storage.getDirectory().then((r) => r.getDirectoryHandle("%s", {create: true}))'
+# Files (path: base64) written into it.
+OPFS_WRITE = (OPFS_FOLDER % '%s') + '.then(async (d) => { for (const [p, b] of Object.entries(%s)) {' \
+    ' const w = await (await d.getFileHandle(p, {create: true})).createWritable();' \
+    ' await w.write(Uint8Array.from(atob(b), (c) => c.charCodeAt(0))); await w.close(); } return true; })'
+
+
+def opfs_files(task, name):
+    """The files of a folder of the origin-private file system, stim included."""
+    found = task.evaluate((OPFS_FOLDER % name) + '.then(async (d) => { const out = {};'
+                          ' const walk = async (h, pre) => { for await (const [n, e] of h.entries()) {'
+                          ' if (e.kind === "directory") await walk(e, pre + n + "/"); else out[pre + n] ='
+                          ' btoa(Array.from(new Uint8Array(await (await e.getFile()).arrayBuffer()),'
+                          ' (c) => String.fromCharCode(c)).join("")); } }; await walk(d, ""); return out; })')
+    return {p: base64.b64decode(b) for p, b in found.items()}
 
 
 class Task:
@@ -281,6 +299,34 @@ def main():
         task.enter()
         task.wait('!document.querySelector("dialog[open]")')
 
+        # The timing check from the menu: the pattern on the stage, taps timed meanwhile, the
+        # report with its lines, and no verdict on timing from a headless browser.
+        task.evaluate('document.querySelector("[data-page=\\"check-timing\\"]").click(); true')
+        check('the timing check shows its pattern', task.wait('!document.getElementById("stage").hidden', 10))
+        time.sleep(0.5)
+        task.shot('check-timing')
+        for _ in range(3):
+            task.touch('touchStart', [(WIDTH // 2, HEIGHT // 2)])
+            task.touch('touchEnd', [])
+            time.sleep(0.3)
+        check('its report', task.wait_dialog('timing', 20))
+        report = task.evaluate('document.getElementById("timing-report").textContent').split('\n')
+        task.shot('check-timing-report')
+        wanted = ['ピョコラン timing check (browser)', '  mode a run would use: browser',
+                  '  refresh lock: not reported', '    frame intervals judged: ', '    median: ',
+                  '  frame times: requestAnimationFrame time', '  dropped frames: ',
+                  "  input delay, press to the page's handler: 3 presses",
+                  "  input delay, press to the program's event pump: 3 presses",
+                  '  tick lag behind the monotonic clock: ', '  headless browser: ']
+        check('the report has its lines: %r' % report,
+              all(any(line.startswith(w) for line in report) for w in wanted)
+              and 'no flip time' in report[2] and 'no refresh lock' in report[2])
+        check('a headless browser gets no verdict on timing', report[-2:] == ['NOT JUDGED', ''])
+        task.enter()
+        check('back to the main window after the check', task.wait(
+            '!document.getElementById("main").hidden && !document.querySelector("dialog[open]")'
+            ' && document.getElementById("stage").hidden'))
+
         # The report of the folder's runs, in a new tab.
         task.evaluate('document.querySelector("[data-page=\\"report\\"]").click(); true')
         check('the report opens (%s)' % task.evaluate('pyokoranPage.reportError || ""'),
@@ -312,6 +358,54 @@ def main():
               imported.get('stim/dstpokko.wav') == files['stim/tgtpokko.wav']
               and imported.get('被験者Ｃ.csv') == b'earlier\r\n' and imported.get('ピョコラン.txt') == summary_file)
 
+        # A folder on this computer. The browser's folder picker cannot be used headless: a folder
+        # of the origin-private file system is handed to the same code a chosen one goes through.
+        check('the menu offers a folder on this computer', task.evaluate(
+            '!document.querySelector("[data-page=\\"folder\\"]").hidden'))
+        task.evaluate(OPFS_WRITE % ('other', '{"ピョコラン.txt": "b3RoZXI="}'))
+        check('a folder whose results differ from the page\'s is refused, naming them', task.evaluate(
+            (OPFS_FOLDER % 'other') + '.then((d) => pyokoranPage.useFolder(d)).then((r) => (r.refused || []).join())') == 'ピョコラン.txt'
+            and task.wait_dialog('message') and 'ピョコラン.txt' in task.message_text() and 'は使いません' in task.message_text())
+        task.enter()
+        task.evaluate(OPFS_WRITE % ('real', '{"被験者Ｄ.csv": "ZA0K", "notes.pdf": "eA=="}'))
+        task.evaluate((OPFS_FOLDER % 'real') + '.then((d) => pyokoranPage.useFolder(d)).then(() => true)')
+        check('the folder is taken into use', task.wait_dialog('message') and '「real」を使います' in task.message_text())
+        task.enter()
+        real = opfs_files(task, 'real')
+        stored = task.files()
+        check('the page\'s files are written into it, byte for byte',
+              all(real.get(p) == stored[p] for p in ('ピョコラン.txt', 'ピョコラン.ini', '被験者Ｂ.csv', 'stim/bg.bmp')))
+        check('its result file comes into the page, its other files do not',
+              stored.get('被験者Ｄ.csv') == b'd\r\n' and 'notes.pdf' not in stored)
+        # From then on what is stored goes into the folder as well.
+        single = os.path.join(work, '被験者Ｅ.csv')
+        with open(single, 'wb') as f:
+            f.write(b'e\r\n')
+        page.call('DOM.setFileInputFiles', nodeId=chooser, files=[single])
+        task.wait_dialog('message')
+        task.enter()
+        check('a file stored later is written into the folder', task.wait(
+            'navigator.storage.getDirectory().then((r) => r.getDirectoryHandle("real")).then((d) =>'
+            ' d.getFileHandle("被験者Ｅ.csv")).then((f) => f.getFile()).then((f) => f.size === 3, () => false)'))
+        task.wait('!document.querySelector("dialog[open]")')
+        # A file changed in the folder from elsewhere is not written over; the bar says so. (Then
+        # both sides are made the same again for what follows.)
+        outcome = task.evaluate((OPFS_FOLDER % 'real') + '.then(async (d) => {'
+                                ' const w = await (await d.getFileHandle("被験者Ｄ.csv")).createWritable();'
+                                ' await w.write("outside"); await w.close();'
+                                ' program.FS.writeFile("/work/被験者Ｄ.csv", "d\\r\\nmore\\r\\n"); await writeThrough();'
+                                ' const kept = await (await (await d.getFileHandle("被験者Ｄ.csv")).getFile()).text();'
+                                ' const told = !document.getElementById("folder-again").hidden;'
+                                ' program.FS.writeFile("/work/被験者Ｄ.csv", kept); await sync(program.FS, false);'
+                                ' await writeThrough(); folder.problem = ""; showFolderMenu();'
+                                ' return [(pyokoranPage.folderSkipped || []).join(), kept, told]; })')
+        check('a file changed in the folder elsewhere is not written over: %r' % outcome,
+              outcome == ['被験者Ｄ.csv', 'outside', True])
+        check('where the browser lacks the picker (Safari, Firefox) the menu item is hidden', task.evaluate(
+            '(() => { const keep = window.showDirectoryPicker; window.showDirectoryPicker = undefined; showFolderMenu();'
+            ' const hidden = document.querySelector("[data-page=\\"folder\\"]").hidden;'
+            ' window.showDirectoryPicker = keep; showFolderMenu(); return hidden; })()'))
+
         # A second page of the task is kept out of the folder.
         task.evaluate('(() => { const f = document.createElement("iframe"); f.id = "second"; f.src = "index.html";'
                       ' document.body.append(f); return true; })()')
@@ -331,6 +425,24 @@ def main():
         time.sleep(1)
         check('the page opens again after being closed mid-run', task.open())
         check('the run before is kept', task.files().get('ピョコラン.txt') == summary_file)
+        check('the folder on this computer is in use again after the reload (permission kept)',
+              task.wait('pyokoranPage.folderName === "real"')
+              and opfs_files(task, 'real').get('ピョコラン.txt') == summary_file)
+        # Where the browser asks again after a reload (a folder of the origin-private file system
+        # is always allowed: the answers are stood in for), the bar names the folder and a tap
+        # on it asks.
+        script = page.call('Page.addScriptToEvaluateOnNewDocument', source=(
+            'FileSystemHandle.prototype.queryPermission = async () => "prompt";'
+            'FileSystemHandle.prototype.requestPermission = async () => { window.permissionAsked = true; return "granted"; };'))
+        check('after a reload that needs permission, the bar asks for the folder', task.open() and task.wait(
+            'document.getElementById("folder-again").textContent === "フォルダ「real」を使い続ける（許可する）"'
+            ' && !document.getElementById("folder-again").hidden && !pyokoranPage.folderName'))
+        task.evaluate('document.getElementById("folder-again").click(); true')
+        check('a tap on it asks and uses the folder again', task.wait_dialog('message')
+              and '「real」を使います' in task.message_text() and task.evaluate('window.permissionAsked === true')
+              and task.evaluate('document.getElementById("folder-again").hidden'))
+        task.enter()
+        page.call('Page.removeScriptToEvaluateOnNewDocument', identifier=script['identifier'])
 
         # Exit: the program ends and the page says so.
         task.evaluate('document.querySelector("[data-command=\\"40001\\"]").click(); true')

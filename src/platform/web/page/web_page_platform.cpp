@@ -10,10 +10,13 @@
 #include <ctime>
 #include <utility>
 
+#include "display/full_screen_display.h"
 #include "display/surface.h"
 #include "platform/cp932.h"
 #include "settings/condition_dialog.h"
+#include "timing/browser_timing_check.h"
 #include "timing/present_mode.h"
+#include "timing/timing_check.h"
 
 namespace pyokoran {
 namespace {
@@ -305,49 +308,71 @@ bool WebPagePlatform::PageTimeToTick(double time_ms, int64_t& tick_us) const {
   return tick_thread_.TickClockUs(int64_t(std::llround(time_ms * 1e6)), tick_us);
 }
 
+namespace {
+
+bool MainWindowInput(PageInput::Kind kind) {
+  return kind == PageInput::Kind::Command || kind == PageInput::Kind::MainClick ||
+         kind == PageInput::Kind::MainKey || kind == PageInput::Kind::CheckTiming;
+}
+
+}  // namespace
+
+bool WebPagePlatform::TakeInput(PageInput& input, bool experiment_only) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto next = inbox_.begin();
+  if (experiment_only) {
+    next = std::find_if(inbox_.begin(), inbox_.end(),
+                        [](const PageInput& i) { return !MainWindowInput(i.kind); });
+  }
+  if (next == inbox_.end()) return false;
+  input = std::move(*next);
+  inbox_.erase(next);
+  return true;
+}
+
 void WebPagePlatform::PumpEvents() {
-  for (;;) {
-    PageInput input;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (inbox_.empty()) return;
-      input = std::move(inbox_.front());
-      inbox_.pop_front();
-    }
-    using Kind = PageInput::Kind;
-    switch (input.kind) {
-      case Kind::Command:
-        if (main_) main_->OnCommand(input.value);
-        break;
-      case Kind::MainClick:
-        if (main_) main_->OnLeftButtonDown();
-        break;
-      case Kind::MainKey:
-        if (main_) main_->OnKeyDown(input.value);
-        break;
-      default: {
-        if (!experiment_) break;
-        PointerHandler& h = *experiment_;
-        int64_t tick_us;
-        const bool timed = input.kind == Kind::ButtonDown || input.kind == Kind::ButtonUp ||
-                           input.kind == Kind::Touch;
-        if (timed) {
-          if (PageTimeToTick(input.time_ms, tick_us)) {
-            h.OnEventTime(tick_us, EventTimeSource::Event);
-          } else if (TickClockNowUs(tick_us)) {
-            h.OnEventTime(tick_us, EventTimeSource::Arrival);
-          }
+  PageInput input;
+  // (The timing check's window lets the main window's input wait for the main window.)
+  while (TakeInput(input, checking_)) Deliver(input);
+}
+
+void WebPagePlatform::Deliver(PageInput& input) {
+  using Kind = PageInput::Kind;
+  switch (input.kind) {
+    case Kind::Command:
+      if (main_) main_->OnCommand(input.value);
+      break;
+    case Kind::MainClick:
+      if (main_) main_->OnLeftButtonDown();
+      break;
+    case Kind::MainKey:
+      if (main_) main_->OnKeyDown(input.value);
+      break;
+    case Kind::CheckTiming:
+      if (main_ && !experiment_) RunTimingCheck();
+      break;
+    default: {
+      if (!experiment_) break;
+      PointerHandler& h = *experiment_;
+      int64_t tick_us;
+      const bool timed = input.kind == Kind::ButtonDown || input.kind == Kind::ButtonUp ||
+                         input.kind == Kind::Touch;
+      if (timed) {
+        if (PageTimeToTick(input.time_ms, tick_us)) {
+          h.OnEventTime(tick_us, EventTimeSource::Event);
+        } else if (TickClockNowUs(tick_us)) {
+          h.OnEventTime(tick_us, EventTimeSource::Arrival);
         }
-        const MouseButton button = input.value == 2 ? MouseButton::Right : MouseButton::Left;
-        switch (input.kind) {
-          case Kind::ButtonDown: h.OnButtonDown(button, input.x, input.y); break;
-          case Kind::ButtonUp: h.OnButtonUp(button); break;
-          case Kind::MouseMove: h.OnMouseMove(input.x, input.y, input.value != 0); break;
-          case Kind::Touch: h.OnTouch(input.contacts); break;
-          case Kind::Activate: h.OnActivate(input.value != 0); break;
-          case Kind::Close: h.OnCloseOrDestroy(); break;
-          default: break;
-        }
+      }
+      const MouseButton button = input.value == 2 ? MouseButton::Right : MouseButton::Left;
+      switch (input.kind) {
+        case Kind::ButtonDown: h.OnButtonDown(button, input.x, input.y); break;
+        case Kind::ButtonUp: h.OnButtonUp(button); break;
+        case Kind::MouseMove: h.OnMouseMove(input.x, input.y, input.value != 0); break;
+        case Kind::Touch: h.OnTouch(input.contacts); break;
+        case Kind::Activate: h.OnActivate(input.value != 0); break;
+        case Kind::Close: h.OnCloseOrDestroy(); break;
+        default: break;
       }
     }
   }
@@ -360,6 +385,100 @@ bool WebPagePlatform::KeyActive(int virtual_key) {
   if (i < 0) return false;
   const bool pressed = key_pressed_[i].exchange(false);
   return pressed || key_down_[i];
+}
+
+// --- The timing check ---------------------------------------------------------------------
+
+namespace {
+
+// The check's window: each press's delay from its time to the program's pump.
+class TimedPresses : public NoPointer {
+ public:
+  explicit TimedPresses(WebPagePlatform& platform) : platform_(platform) {}
+  void OnEventTime(int64_t tick_us, EventTimeSource source) override {
+    event_us_ = source == EventTimeSource::Event ? tick_us : -1;
+  }
+  void OnButtonDown(MouseButton, int32_t, int32_t) override { Note(); }
+  void OnTouch(const std::vector<TouchContact>& contacts) override {
+    // A touch counts where a finger went down: the first event of a contact.
+    if (contacts.size() > contacts_) Note();
+    contacts_ = 0;
+    for (const TouchContact& c : contacts) {
+      if (!c.up) ++contacts_;
+    }
+  }
+  std::vector<double> delays_ms;
+
+ private:
+  void Note() {
+    int64_t now_us;
+    if (event_us_ >= 0 && platform_.TickClockNowUs(now_us)) {
+      delays_ms.push_back(double(std::max<int64_t>(now_us - event_us_, 0)) / 1000.0);
+    }
+    event_us_ = -1;
+  }
+  WebPagePlatform& platform_;
+  int64_t event_us_ = -1;
+  size_t contacts_ = 0;
+};
+
+constexpr auto kTimingCheckLength = std::chrono::milliseconds(3000);
+
+}  // namespace
+
+void WebPagePlatform::PageDelay(double delay_ms) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (checking_ && std::isfinite(delay_ms)) page_delays_ms_.push_back(std::max(delay_ms, 0.0));
+}
+
+void WebPagePlatform::RunTimingCheck() {
+  BrowserTimingFigures figures;
+  figures.headless = MAIN_THREAD_EM_ASM_INT({ return PyokoranPage.headless() ? 1 : 0; }) != 0;
+  TimedPresses presses(*this);
+  std::atomic<int32_t> tick{0};
+  const bool ticking = tick_thread_.Start(tick, nullptr);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    checking_ = true;
+    page_delays_ms_.clear();
+  }
+  CreateExperimentWindow(presses);
+  figures.present_every = run_report_.present_every;
+  const ScreenSize screen = GetScreenSize();
+  Surface stage(kStageWidth, kStageHeight);
+  const Rect rect = FitStage(screen.width, screen.height);  // as a run fits its stage
+  const auto start = std::chrono::steady_clock::now();
+  double last_ms = 0;
+  KeyActive(VK_ESCAPE);  // (a press from before the check is not its end)
+  for (int frame = 0; std::chrono::steady_clock::now() - start < kTimingCheckLength; ++frame) {
+    DrawCheckPattern(stage, frame);
+    Present(stage, rect);
+    if (!last_present_failed_) {
+      if (last_ms > 0) figures.frame_intervals_ms.push_back(last_frame_ms_ - last_ms);
+      last_ms = last_frame_ms_;
+    }
+    PumpEvents();
+    if (KeyActive(VK_ESCAPE)) break;  // as in a run
+  }
+  DestroyExperimentWindow();
+  RestoreMainWindow();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    checking_ = false;
+    figures.page_delays_ms = std::move(page_delays_ms_);
+    page_delays_ms_.clear();
+  }
+  figures.pump_delays_ms = std::move(presses.delays_ms);
+  figures.tick_lag_ms = ticking ? double(tick_thread_.largest_lag_ns()) / 1e6 : 1e9;
+  figures.tick_scheduling = ticking ? DescribeTickScheduling({}) : "tick thread: not started";
+  if (ticking) tick_thread_.Stop();
+  const TimingVerdict verdict = JudgeBrowserTimingCheck(figures);
+  std::fputs(verdict.text.c_str(), stdout);
+  std::fflush(stdout);
+  const int request = NextRequest();
+  MAIN_THREAD_ASYNC_EM_ASM({ PyokoranPage.timingReport($0, UTF8ToString($1)); }, request,
+                           C(verdict.text));
+  WaitAnswer(request, nullptr);
 }
 
 // --- Display ---------------------------------------------------------------------------------
@@ -497,7 +616,7 @@ extern "C" {
 
 EMSCRIPTEN_KEEPALIVE void pyokoran_page_input(int kind, int value, int x, int y, double time_ms) {
   WebPagePlatform* p = WebPagePlatform::current();
-  if (!p || kind < 0 || kind > int(PageInput::Kind::Close)) return;
+  if (!p || kind < 0 || kind > int(PageInput::Kind::CheckTiming)) return;
   PageInput input;
   input.kind = PageInput::Kind(kind);
   input.value = value;
@@ -534,6 +653,10 @@ EMSCRIPTEN_KEEPALIVE void pyokoran_page_answer(int request, int code, const char
 
 EMSCRIPTEN_KEEPALIVE void pyokoran_page_presented(int sequence, double frame_ms, double interval_ms) {
   if (WebPagePlatform* p = WebPagePlatform::current()) p->Presented(sequence, frame_ms, interval_ms);
+}
+
+EMSCRIPTEN_KEEPALIVE void pyokoran_page_input_delay(double delay_ms) {
+  if (WebPagePlatform* p = WebPagePlatform::current()) p->PageDelay(delay_ms);
 }
 
 EMSCRIPTEN_KEEPALIVE void pyokoran_page_measured(int request, double median_ms, double sd_ms, int samples) {

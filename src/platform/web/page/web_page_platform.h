@@ -27,7 +27,10 @@ namespace pyokoran {
 
 // One thing the page reported, queued until the program's thread delivers it.
 struct PageInput {
-  enum class Kind { Command, MainClick, MainKey, ButtonDown, ButtonUp, MouseMove, Touch, Activate, Close };
+  enum class Kind {
+    Command, MainClick, MainKey, ButtonDown, ButtonUp, MouseMove, Touch, Activate, Close,
+    CheckTiming,  // the page's menu: the timing check, served where the main window is
+  };
   Kind kind = Kind::Command;
   int value = 0;  // the command, key, button (0 left, 2 right), held state or activation
   int32_t x = 0, y = 0;
@@ -50,6 +53,8 @@ class WebPagePlatform : public Platform {
   void Answer(int request, int code, std::string text);
   void Presented(int sequence, double frame_ms, double interval_ms);
   void Measured(int request, double median_ms, double sd_ms, int samples);
+  // A press's delay from its timeStamp to the page's handler (kept during the timing check).
+  void PageDelay(double delay_ms);
 
   ScreenSize GetScreenSize() override;
   bool CreateMainWindow(const std::string& title, const std::string& caption_line,
@@ -99,6 +104,12 @@ class WebPagePlatform : public Platform {
   int WaitAnswer(int request, std::string* text);
   int NextRequest() { return ++request_; }
   bool PageTimeToTick(double time_ms, int64_t& tick_us) const;
+  // The next input waiting (experiment_only: only the experiment window's); false when none.
+  bool TakeInput(PageInput& input, bool experiment_only);
+  void Deliver(PageInput& input);
+  // The timing check: the pattern on the page's frames for a few seconds, the presses made
+  // meanwhile timed; the report shown and printed.
+  void RunTimingCheck();
 
   std::mutex mutex_;
   std::condition_variable changed_;
@@ -112,6 +123,8 @@ class WebPagePlatform : public Platform {
   int measured_request_ = 0;
   double measured_median_ms_ = 0, measured_sd_ms_ = 0;
   int measured_samples_ = 0;
+  bool checking_ = false;               // the timing check runs
+  std::vector<double> page_delays_ms_;  // its presses, timeStamp to the page's handler
 
   // Escape and Return: down now, and pressed since the last query.
   std::atomic<bool> key_down_[2] = {false, false};
