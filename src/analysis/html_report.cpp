@@ -291,7 +291,8 @@ std::string DPrimePlot(const Report& report, const SubjectReport& subject, const
 }
 
 // A cell's text, bounded (a subject ID can be tens of thousands of characters).
-std::string Cell(const std::string& text) { return HtmlEscape(ShortenUtf8(text, 400)); }
+constexpr size_t kCellChars = 400;  // characters of a table cell shown
+std::string Cell(const std::string& text) { return HtmlEscape(ShortenUtf8(text, kCellChars)); }
 
 // The table in labelled column groups, each a table of its own under the row's key columns,
 // so that every measure fits a printed page. Pooled rows (pooled) leave out the run's date,
@@ -345,16 +346,25 @@ void AppendTable(std::string& out, const std::vector<std::vector<std::string>>& 
     out += "<div class=\"table\"><table>\n<caption>" + HtmlEscape(tl_japanese ? group.title_ja : group.title) + "</caption>\n<thead><tr>";
     for (size_t c : columns) out += "<th>" + HtmlEscape(names[c]) + "</th>";
     out += "</tr></thead>\n<tbody>\n";
+    // Each column's opening tag, found once.
+    std::vector<const char*> opening;
+    for (size_t c : columns) {
+      const std::string& n = names[c];
+      opening.push_back(n == "Subject"                                             ? "<td class=\"subject\">"
+                        : n == "Condition"                                         ? "<td class=\"text condition\">"
+                        : n == "Problems" || n == "Presentation" || n == "Computer" ? "<td class=\"text\">"
+                                                                                   : "<td>");
+    }
     for (const auto& row : rows) {
       out += row[0] == kLevelSubject ? "<tr class=\"pooled\">" : "<tr>";
-      for (size_t c : columns) {
+      for (size_t k = 0; k < columns.size(); ++k) {
+        const size_t c = columns[k];
         if (c >= row.size()) continue;
-        const std::string& n = names[c];
-        out += std::string(n == "Subject" ? "<td class=\"subject\">"
-                           : n == "Condition"                       ? "<td class=\"text condition\">"
-                           : n == "Problems" || n == "Presentation" || n == "Computer" ? "<td class=\"text\">"
-                                                                 : "<td>") +
-               Cell(row[c]) + "</td>";
+        out += opening[k];
+        // A cell of up to kCellChars bytes has no more characters than that: escaped in place.
+        if (row[c].size() <= kCellChars) AppendHtmlEscaped(out, row[c]);
+        else out += Cell(row[c]);
+        out += "</td>";
       }
       out += "</tr>\n";
     }
@@ -503,9 +513,24 @@ svg.plot .legend.fa { fill: #d04020; }
 std::string HtmlEscape(std::string_view text) {
   std::string out;
   out.reserve(text.size() + text.size() / 8);
+  AppendHtmlEscaped(out, text);
+  return out;
+}
+
+void AppendHtmlEscaped(std::string& out, std::string_view text) {
   const auto* s = reinterpret_cast<const unsigned char*>(text.data());
   const size_t n = text.size();
   for (size_t i = 0; i < n;) {
+    // A stretch of plain printable ASCII at once.
+    size_t j = i;
+    while (j < n && s[j] >= 0x20 && s[j] < 0x7f && s[j] != '&' && s[j] != '<' && s[j] != '>' && s[j] != '"' &&
+           s[j] != '\'')
+      ++j;
+    if (j > i) {
+      out.append(text.data() + i, j - i);
+      i = j;
+      if (i == n) break;
+    }
     const unsigned char c = s[i];
     if (c < 0x80) {
       switch (c) {
@@ -541,7 +566,6 @@ std::string HtmlEscape(std::string_view text) {
       ++i;
     }
   }
-  return out;
 }
 
 std::string ShortenUtf8(std::string_view text, size_t max_chars) {

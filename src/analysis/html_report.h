@@ -28,6 +28,8 @@ inline constexpr std::string_view kHtmlReportHead =
 // text as HTML text or attribute value: & < > " ' escaped, control characters and bytes that
 // are not UTF-8 shown as U+FFFD.
 std::string HtmlEscape(std::string_view text);
+// The same appended to out.
+void AppendHtmlEscaped(std::string& out, std::string_view text);
 // At most max_chars characters of UTF-8 text (never a split character), with "…" when cut.
 std::string ShortenUtf8(std::string_view text, size_t max_chars);
 // The whole document (UTF-8).

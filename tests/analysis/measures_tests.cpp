@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 #include <ostream>
@@ -221,6 +222,44 @@ TEST(Measures, RatesAcrossRunPlaceEveryAppearanceAtItsShowTime) {
   ASSERT_EQ(without.size(), 5u);
   EXPECT_EQ(without[0].targets, 0);
   EXPECT_DOUBLE_EQ(without[3].hit_rate, 1.0);
+}
+
+}  // namespace
+}  // namespace pyokoran
+
+namespace pyokoran {
+namespace {
+
+// Many values take another way to their median (counted where they are whole and close
+// together): it must be the sorted middle all the same, for odd and even counts, negative
+// values, a wide range and values that are not whole.
+TEST(Describe, MedianOfManyValuesIsTheSortedMiddle) {
+  const std::vector<std::vector<double>> sets = [] {
+    std::vector<std::vector<double>> s;
+    for (size_t n : {4096u, 4097u, 10001u}) {
+      std::vector<double> v;
+      for (size_t i = 0; i < n; ++i) v.push_back(double((i * 7919) % 3001) - 200);  // -200..2800, shuffled
+      s.push_back(v);
+    }
+    std::vector<double> wide = s[0];
+    wide.back() = 1e9;  // too wide to count
+    s.push_back(wide);
+    std::vector<double> halves = s[1];
+    halves[5] += 0.5;  // not whole
+    s.push_back(halves);
+    std::vector<double> even_gap(5000, 100.0);
+    for (size_t i = 2500; i < 5000; ++i) even_gap[i] = 301.0;  // the middle two differ
+    s.push_back(even_gap);
+    return s;
+  }();
+  for (size_t k = 0; k < sets.size(); ++k) {
+    std::vector<double> sorted = sets[k];
+    std::sort(sorted.begin(), sorted.end());
+    const size_t n = sorted.size();
+    const double expected = n % 2 ? sorted[n / 2] : (sorted[n / 2 - 1] + sorted[n / 2]) / 2;
+    std::vector<double> values = sets[k];
+    EXPECT_EQ(Describe(values).median, expected) << "set " << k;
+  }
 }
 
 }  // namespace

@@ -584,3 +584,39 @@ TEST(ResultFolder, MissingOrEmptyFolderIsAClearError) {
 
 }  // namespace
 }  // namespace pyokoran
+
+namespace pyokoran {
+namespace {
+
+// The whole numbers of an appearance row, in every form the reader takes or refuses: its
+// short cut for plain digits must read exactly what the general reading does.
+TEST(AppearanceRowNumbers, ReadAsWholeNumbersOrTheRowIsRefused) {
+  const struct {
+    const char* rt;
+    bool read;
+    int32_t value;
+  } cases[] = {
+      {"420", true, 420},           {"+420", true, 420},          {"-5", true, -5},
+      {"0", true, 0},               {"000000000420", true, 420},  {"2147483647", true, 2147483647},
+      {"-2147483648", true, INT32_MIN}, {"2147483648", false, 0}, {"42a", false, 0},
+      {"", false, 0},               {"4 2", false, 0},            {"-", false, 0},
+      {"+", false, 0},              {"4.0", false, 0},
+  };
+  for (const auto& c : cases) {
+    TempWorkingDir dir;
+    Write("S.csv", std::string(kAppearanceHeader) + "S,2026/12/01,10:00:00,1,6,3,12,1,2000,1000,3000,60,7,1,1,1,100,100,1," +
+                       "100,100," + c.rt + ",3400,0\r\n");
+    Report report;
+    std::string error;
+    ASSERT_TRUE(BuildReport(".", {}, report, error)) << c.rt << ": " << error;
+    const auto& runs = report.results.runs;
+    ASSERT_EQ(runs.size(), c.read ? 1u : 0u) << c.rt;
+    if (c.read) {
+      ASSERT_EQ(runs[0].rows.size(), 1u) << c.rt;
+      EXPECT_EQ(runs[0].rows[0].RT, c.value) << c.rt;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace pyokoran
